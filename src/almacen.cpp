@@ -1,0 +1,171 @@
+#include "almacen.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "fatal.h"
+#include "salida.h"
+
+// Standard output keeps whole lines; failures of the disk go to standard error after it.
+static void ReportarFallo(const char *mensaje, FILE *salida) {
+  int error = errno;
+  fflush(salida);
+  fprintf(stderr, "%s: %s\n", mensaje, strerror(error));
+}
+
+static bool PaqueteImposible(const DatagramaActual &actual, const Paquete &paquete,
+                             FILE *salida) {
+  if (paquete.tampaquete < TamCabecera) {
+    fprintf(salida, "Paquete de %d bytes, mas corto que la cabecera, descartado.\n",
+            paquete.tampaquete);
+  } else if (paquete.truncado) {
+    fprintf(salida, "Paquete de mas de %d bytes, descartado.\n", kTamMaxPaquete);
+  } else if (actual.totpartes <= 0) {
+    fprintf(salida, "Total de partes %d no valido, descartado.\n", actual.totpartes);
+  } else if (actual.parteactual < 0 || actual.parteactual >= actual.totpartes) {
+    fprintf(salida, "Parte %d/%d fuera del fichero, descartada.\n", actual.parteactual,
+            actual.totpartes);
+  } else if (actual.nombre.find('/') != std::string_view::npos) {
+    fprintf(salida, "Nombre con '/' no permitido, descartado.\n");
+  } else if (actual.elnombre.size() > kMaxIdentidad) {
+    fprintf(salida, "Nombre demasiado largo (%zu caracteres), descartado.\n",
+            actual.elnombre.size());
+  } else {
+    return false;
+  }
+  return true;
+}
+
+// The final name counts as stored when it can be read; asked without opening it, so that a
+// FIFO of that name cannot block the receiver.
+static bool YaGrabado(const std::string &nombre) { return access(nombre.c_str(), R_OK) == 0; }
+
+static void EmpezarFichero(AlmacenFicheros &almacen, const DatagramaActual &actual,
+                           int32_t tamparte, int32_t &faltan, FILE *salida) {
+  if (almacen.pf1 >= 0) close(almacen.pf1);
+  almacen.pf1 = -1;
+  faltan = actual.totpartes;
+  std::fill(almacen.partesrecibidas.begin(), almacen.partesrecibidas.end(), 0);
+  // the previous file, complete or not, leaves no temporary file behind
+  if (!almacen.old_nombre_temp.empty()) unlink(almacen.old_nombre_temp.c_str());
+  almacen.old_nombre = actual.elnombre;
+  almacen.old_nombre_temp = almacen.old_nombre + ".tmp";
+  almacen.totpartes = actual.totpartes;
+  almacen.tamparte_propio = 0;
+  almacen.ultima_adelantada = false;
+  // a leftover of that name, even a link planted there, is replaced, never followed
+  unlink(almacen.old_nombre_temp.c_str());
+  almacen.pf1 = open(almacen.old_nombre_temp.c_str(),
+                     O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
+  if (almacen.pf1 < 0) DieWithError("Error al crear el fichero temporal.");
+  fprintf(salida, "TotPart:%d|MaxTAMprt:%d|TAMprt:%d\n", actual.totpartes, tamparte,
+          actual.totpartes * tamparte);
+}
+
+static bool GrabarCompleto(int fd, const unsigned char *datos, std::size_t largo,
+                           int64_t posicion) {
+  while (largo > 0) {
+    ssize_t escritos = pwrite(fd, datos, largo, posicion);
+    if (escritos < 0 && errno == EINTR) continue;
+    if (escritos < 0) return false;
+    if (escritos == 0) {
+      errno = ENOSPC;
+      return false;
+    }
+    datos += escritos;
+    largo -= static_cast<std::size_t>(escritos);
+    posicion += escritos;
+  }
+  return true;
+}
+
+// Where the part goes. A last part is placed with the file's own part size once that is known;
+// before that, with the loop's, and it is kept to be put right on completion.
+static int64_t PosicionDeParte(AlmacenFicheros &almacen, const DatagramaActual &actual,
+                               int32_t tamparte, const unsigned char *contenido,
+                               std::size_t largo) {
+  bool es_ultima = actual.parteactual == almacen.totpartes - 1;
+  if (!es_ultima) {
+    if (almacen.tamparte_propio == 0) almacen.tamparte_propio = tamparte;
+    return static_cast<int64_t>(actual.parteactual) * tamparte;
+  }
+  if (almacen.tamparte_propio > 0 || almacen.totpartes == 1)
+    return static_cast<int64_t>(actual.parteactual) * almacen.tamparte_propio;
+  almacen.ultima_adelantada = true;
+  almacen.ultima_posicion = static_cast<int64_t>(actual.parteactual) * tamparte;
+  almacen.ultima.assign(contenido, contenido + largo);
+  return almacen.ultima_posicion;
+}
+
+// Puts a last part written too early at its right offset and cuts the file to its length.
+// Returns false, with the last part missing again, when the disk refuses.
+static bool RecolocarUltima(AlmacenFicheros &almacen, int32_t &faltan, FILE *salida) {
+  int64_t correcta = static_cast<int64_t>(almacen.totpartes - 1) * almacen.tamparte_propio;
+  if (!almacen.ultima_adelantada || almacen.ultima_posicion == correcta) return true;
+  const std::vector<unsigned char> &ultima = almacen.ultima;
+  if (!GrabarCompleto(almacen.pf1, ultima.data(), ultima.size(), correcta) ||
+      ftruncate(almacen.pf1, correcta + static_cast<int64_t>(ultima.size())) < 0) {
+    ReportarFallo("Error al recolocar la ultima parte en el fichero temporal", salida);
+    almacen.partesrecibidas[almacen.totpartes - 1] = 0;
+    faltan = 1;
+    return false;
+  }
+  almacen.ultima_posicion = correcta;
+  fprintf(salida, "Ultima parte recolocada,posicion %lld....%zu bytes...\n",
+          static_cast<long long>(correcta), ultima.size());
+  return true;
+}
+
+static void CompletarFichero(AlmacenFicheros &almacen, int32_t &faltan, FILE *salida) {
+  if (!RecolocarUltima(almacen, faltan, salida)) return;
+  close(almacen.pf1);
+  almacen.pf1 = -1;
+  if (rename(almacen.old_nombre_temp.c_str(), almacen.old_nombre.c_str()) < 0) {
+    ReportarFallo("Error al renombrar el fichero temporal", salida);
+    return;
+  }
+  EscribirTexto(salida, "Completado!\n");
+}
+
+static void GrabarParte(AlmacenFicheros &almacen, const DatagramaActual &actual,
+                        const Paquete &paquete, int32_t tamparte, int32_t &faltan,
+                        FILE *salida) {
+  const unsigned char *contenido = paquete.datos + TamCabecera;
+  std::size_t largo = static_cast<std::size_t>(paquete.tampaquete - TamCabecera);
+  int64_t posicion = PosicionDeParte(almacen, actual, tamparte, contenido, largo);
+  EscribirTexto(salida, "NO LA TENGO,posicion ");
+  EscribirEntero(salida, posicion);
+  EscribirTexto(salida, "....");
+  EscribirEntero(salida, static_cast<int64_t>(largo));
+  if (!GrabarCompleto(almacen.pf1, contenido, largo, posicion)) {
+    EscribirTexto(salida, " bytes NO grabados...\n");
+    ReportarFallo("Error al grabar la parte en el fichero temporal", salida);
+    return;
+  }
+  EscribirTexto(salida, " bytes...\n");
+  almacen.partesrecibidas[actual.parteactual] = 1;
+  if (--faltan == 0) CompletarFichero(almacen, faltan, salida);
+}
+
+void AlmacenarParte(AlmacenFicheros &almacen, const DatagramaActual &actual,
+                    const Paquete &paquete, int32_t tamparte, int32_t &faltan, FILE *salida) {
+  if (PaqueteImposible(actual, paquete, salida)) return;
+  if (YaGrabado(actual.elnombre)) {
+    EscribirTexto(salida, "Ya grabado antes...\n");
+    return;
+  }
+  if (actual.elnombre != almacen.old_nombre) {
+    EmpezarFichero(almacen, actual, tamparte, faltan, salida);
+  } else if (actual.totpartes != almacen.totpartes) {
+    // parts of another count would be flagged against this file and could complete it
+    fprintf(salida, "Total de partes %d distinto del fichero en curso (%d), descartado.\n",
+            actual.totpartes, almacen.totpartes);
+    return;
+  }
+  if (almacen.partesrecibidas[actual.parteactual] || almacen.pf1 < 0) return;
+  GrabarParte(almacen, actual, paquete, tamparte, faltan, salida);
+}

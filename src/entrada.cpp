@@ -1,0 +1,124 @@
+#include "entrada.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "fatal.h"
+
+static void FormatearHex(const unsigned char *bytes, char *destino) {
+  static const char kCifras[] = "0123456789abcdef";
+  for (int i = 0; i < 2; ++i) {
+    destino[2 * i] = kCifras[bytes[i] >> 4];
+    destino[2 * i + 1] = kCifras[bytes[i] & 0x0f];
+  }
+  destino[4] = '\0';
+}
+
+// Assembled in unsigned 32-bit arithmetic: a field with its top bit set reads as negative.
+static uint32_t LeerBigEndian(const unsigned char *bytes) {
+  return (static_cast<uint32_t>(bytes[0]) << 24) | (static_cast<uint32_t>(bytes[1]) << 16) |
+         (static_cast<uint32_t>(bytes[2]) << 8) | static_cast<uint32_t>(bytes[3]);
+}
+
+void DecodificarCabecera(const unsigned char *paquete, DatagramaActual &actual) {
+  actual.miinfo2 = reinterpret_cast<const Cabecera *>(paquete);
+  const Cabecera &cabecera = *actual.miinfo2;
+  FormatearHex(cabecera.tipo, actual.eltipo);
+  FormatearHex(cabecera.subtipo, actual.elsubtipo);
+  actual.parteactual = static_cast<int32_t>(LeerBigEndian(cabecera.parte) - 1u);
+  actual.totpartes = static_cast<int32_t>(LeerBigEndian(cabecera.totpartes));
+  // the buffer holds a NUL after the received bytes, so the name ends there at the latest
+  actual.nombre = std::string_view(cabecera.nombre);
+}
+
+void ConstruirIdentidad(DatagramaActual &actual) {
+  std::string &identidad = actual.elnombre;
+  identidad.assign(actual.eltipo, 4);
+  identidad.push_back('-');
+  identidad.append(actual.elsubtipo, 4);
+  identidad.push_back('-');
+  identidad.append(actual.nombre);
+}
+
+static void PrepararLote(Receptor &receptor) {
+  for (int i = 0; i < kTamLote; ++i) {
+    receptor.vectores[i] = {receptor.ranuras[i], kTamMaxPaquete};
+    msghdr &cabecera = receptor.mensajes[i].msg_hdr;
+    cabecera = {};
+    cabecera.msg_iov = &receptor.vectores[i];
+    cabecera.msg_iovlen = 1;
+  }
+}
+
+void AbrirReceptor(Receptor &receptor, const char *grupo, uint16_t puerto) {
+  receptor.sock = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+  if (receptor.sock < 0) DieWithError("1Error al crear  el socket()");
+
+  sockaddr_in local;
+  memset(&local, 0, sizeof local);
+  local.sin_family = AF_INET;
+  local.sin_addr.s_addr = htonl(INADDR_ANY);
+  local.sin_port = htons(puerto);
+  if (bind(receptor.sock, reinterpret_cast<sockaddr *>(&local), sizeof local) < 0)
+    DieWithError("2Error al crear  el socket()");
+
+  ip_mreq peticion;
+  peticion.imr_multiaddr.s_addr = inet_addr(grupo);
+  peticion.imr_interface.s_addr = htonl(INADDR_ANY);
+  if (setsockopt(receptor.sock, IPPROTO_IP, IP_ADD_MEMBERSHIP, &peticion, sizeof peticion) < 0)
+    DieWithError("3Error al crear  el socket()");
+
+  PrepararLote(receptor);
+}
+
+int RecibirLote(Receptor &receptor) {
+  receptor.recibidos = 0;
+  receptor.copiados = 0;
+  int recibidos = recvmmsg(receptor.sock, receptor.mensajes, kTamLote, MSG_DONTWAIT, nullptr);
+  if (recibidos < 0) {
+    if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return 0;
+    DieWithError("4Error al crear  el socket()");
+  }
+  for (int i = 0; i < recibidos; ++i) receptor.ranuras[i][receptor.mensajes[i].msg_len] = '\0';
+  receptor.recibidos = recibidos;
+  return recibidos;
+}
+
+// Brings paquete up to date with the batch's datagrams before hasta. Walking backwards, each
+// datagram supplies only the bytes that no later one covers, so a batch of full datagrams
+// costs a single copy.
+static void CopiarHasta(Receptor &receptor, int hasta) {
+  std::size_t cubierto = 0;
+  for (int i = hasta - 1; i >= receptor.copiados; --i) {
+    std::size_t fin = receptor.mensajes[i].msg_len + 1;  // the stored NUL too
+    if (fin > cubierto) {
+      memcpy(receptor.paquete + cubierto, receptor.ranuras[i] + cubierto, fin - cubierto);
+      cubierto = fin;
+    }
+  }
+  if (hasta > receptor.copiados) receptor.copiados = hasta;
+}
+
+Paquete PaqueteDelLote(Receptor &receptor, int i) {
+  const mmsghdr &mensaje = receptor.mensajes[i];
+  Paquete paquete{receptor.ranuras[i], static_cast<int>(mensaje.msg_len),
+                  (mensaje.msg_hdr.msg_flags & MSG_TRUNC) != 0};
+  if (paquete.tampaquete < kTamVistaCabecera) {
+    // a short datagram shows what earlier ones left after it
+    CopiarHasta(receptor, i + 1);
+    paquete.datos = receptor.paquete;
+  }
+  return paquete;
+}
+
+void TerminarLote(Receptor &receptor) { CopiarHasta(receptor, receptor.recibidos); }
+
+bool EsperarDatagrama(const Receptor &receptor, int milisegundos) {
+  pollfd espera{receptor.sock, POLLIN, 0};
+  return poll(&espera, 1, milisegundos) > 0;
+}

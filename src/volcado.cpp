@@ -1,0 +1,63 @@
+#include "volcado.h"
+
+#include <cstring>
+#include <string_view>
+
+#include "salida.h"
+
+static constexpr int kCeldasPorFila = 25;
+static constexpr std::string_view kLineaIgual = "=====================================================";
+static constexpr std::string_view kLineaGuion =
+    "----------------------------------------------------------";
+
+struct Renglones {
+  char texto[1024];  // the dump being built
+  std::size_t largo = 0;
+};
+
+static void Anadir(Renglones &r, std::string_view parte) {
+  memcpy(r.texto + r.largo, parte.data(), parte.size());
+  r.largo += parte.size();
+}
+
+static void AnadirSeparador(Renglones &r, std::string_view linea, int tampaquete) {
+  Anadir(r, linea);
+  r.texto[r.largo++] = ' ';
+  r.largo += FormatearEntero(r.texto + r.largo, tampaquete);
+  r.texto[r.largo++] = '\n';
+}
+
+static void AnadirCelda(Renglones &r, char primero, char segundo) {
+  r.texto[r.largo++] = primero;
+  r.texto[r.largo++] = segundo;
+  r.texto[r.largo++] = '|';
+}
+
+static void AnadirBloque(Renglones &r, const unsigned char *paquete, int desde) {
+  static const char kCifras[] = "0123456789abcdef";
+  for (int i = desde; i < desde + kCeldasPorFila; ++i)
+    AnadirCelda(r, static_cast<char>('0' + i / 10), static_cast<char>('0' + i % 10));
+  r.texto[r.largo++] = '\n';
+  for (int i = desde; i < desde + kCeldasPorFila; ++i)
+    AnadirCelda(r, kCifras[paquete[i] >> 4], kCifras[paquete[i] & 0x0f]);
+  r.texto[r.largo++] = '\n';
+  for (int i = desde; i < desde + kCeldasPorFila; ++i) {
+    // space and '!' hide too: only bytes above 0x21 show as themselves
+    if (paquete[i] > 0x21)
+      AnadirCelda(r, ' ', static_cast<char>(paquete[i]));
+    else
+      AnadirCelda(r, 'N', 'O');
+  }
+  r.texto[r.largo++] = '\n';
+}
+
+void ImprimirVolcado(const unsigned char *paquete, int tampaquete, FILE *salida) {
+  Renglones r;
+  AnadirSeparador(r, kLineaIgual, tampaquete);
+  AnadirBloque(r, paquete, 0);
+  AnadirSeparador(r, kLineaGuion, tampaquete);
+  AnadirBloque(r, paquete, kCeldasPorFila);
+  Anadir(r, kLineaIgual);
+  r.texto[r.largo++] = '\n';
+  EscribirTexto(salida, std::string_view(r.texto, r.largo));
+}

@@ -1,0 +1,12 @@
+// The two-block dump of a datagram's first 50 bytes, for reading headers by eye.
+#ifndef VOLCADO_H
+#define VOLCADO_H
+
+#include <cstdio>
+
+/// Prints positions 0 to 49 of paquete as two blocks of three rows (positions, hexadecimal
+/// values, characters), framed by separator lines that carry tampaquete.
+/// paquete must hold at least 50 readable bytes.
+void ImprimirVolcado(const unsigned char *paquete, int tampaquete, FILE *salida);
+
+#endif

@@ -1,0 +1,241 @@
+#include "e2e.h"
+
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <fcntl.h>
+#include <net/if.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+using Reloj = std::chrono::steady_clock;
+
+double SegundosDesde(Reloj::time_point inicio) {
+  return std::chrono::duration<double>(Reloj::now() - inicio).count();
+}
+
+// Moves whatever the pipes hold into the strings, waiting up to milisegundos for something.
+void Drenar(Proceso &proceso, int milisegundos) {
+  pollfd fds[2] = {{proceso.fd_salida, POLLIN, 0}, {proceso.fd_error, POLLIN, 0}};
+  if (poll(fds, 2, milisegundos) <= 0) return;
+  char bloque[65536];
+  std::string *destinos[2] = {&proceso.salida, &proceso.error};
+  for (int i = 0; i < 2; ++i) {
+    if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP))) continue;
+    ssize_t n = read(fds[i].fd, bloque, sizeof bloque);
+    if (n > 0) {
+      destinos[i]->append(bloque, static_cast<std::size_t>(n));
+    } else {
+      close(fds[i].fd);
+      (i == 0 ? proceso.fd_salida : proceso.fd_error) = -1;
+    }
+  }
+}
+
+void DrenarTodo(Proceso &proceso) {
+  while (proceso.fd_salida >= 0 || proceso.fd_error >= 0) Drenar(proceso, 1000);
+}
+
+int EstadoDe(int estado) {
+  if (WIFEXITED(estado)) return WEXITSTATUS(estado);
+  if (WIFSIGNALED(estado)) return 128 + WTERMSIG(estado);
+  return -1;
+}
+
+}  // namespace
+
+void ExigirRedPrivada() {
+  struct if_nameindex *interfaces = if_nameindex();
+  ASSERT_NE(interfaces, nullptr);
+  std::string otras;
+  for (struct if_nameindex *i = interfaces; i->if_index != 0; ++i)
+    if (std::string(i->if_name) != "lo") otras += std::string(" ") + i->if_name;
+  if_freenameindex(interfaces);
+  ASSERT_EQ(otras, "") << "only the loopback may be visible: run the tests through scripts/test";
+}
+
+Destino DestinoNuevo() {
+  static int contador = 0;
+  ++contador;
+  int pid = static_cast<int>(getpid());
+  // one group per test process: the processes of a parallel run never share one
+  std::string grupo = "239." + std::to_string(100 + (pid >> 16) % 100) + "." +
+                      std::to_string((pid >> 8) & 0xff) + "." + std::to_string(pid & 0xff);
+  uint16_t puerto = static_cast<uint16_t>(20000 + (pid * 37 + contador) % 40000);
+  return {grupo, puerto};
+}
+
+Proceso Lanzar(const std::vector<std::string> &argumentos, const std::string &directorio) {
+  int salida[2], error[2];
+  if (pipe(salida) != 0 || pipe(error) != 0) ADD_FAILURE() << "pipe";
+  Proceso proceso;
+  proceso.pid = fork();
+  if (proceso.pid == 0) {
+    dup2(salida[1], 1);
+    dup2(error[1], 2);
+    close(salida[0]), close(salida[1]), close(error[0]), close(error[1]);
+    if (chdir(directorio.c_str()) != 0) _exit(126);
+    std::vector<char *> argv;
+    for (const std::string &a : argumentos) argv.push_back(const_cast<char *>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  close(salida[1]);
+  close(error[1]);
+  proceso.fd_salida = salida[0];
+  proceso.fd_error = error[0];
+  return proceso;
+}
+
+bool EsperarUnion(const Destino &destino, double segundos) {
+  in_addr grupo{};
+  inet_aton(destino.grupo.c_str(), &grupo);
+  char clave[16];
+  // the kernel lists each group as its address word in hexadecimal
+  snprintf(clave, sizeof clave, "%08X", grupo.s_addr);
+  auto inicio = Reloj::now();
+  while (SegundosDesde(inicio) < segundos) {
+    std::ifstream igmp("/proc/net/igmp");
+    std::stringstream texto;
+    texto << igmp.rdbuf();
+    if (texto.str().find(clave) != std::string::npos) return true;
+    usleep(2000);
+  }
+  return false;
+}
+
+Proceso LanzarCliente(const Destino &destino, const std::string &modo,
+                      const std::string &directorio) {
+  Proceso proceso =
+      Lanzar({CLIENT_PATH, destino.grupo, std::to_string(destino.puerto), modo}, directorio);
+  EXPECT_TRUE(EsperarUnion(destino)) << "client did not join " << destino.grupo;
+  return proceso;
+}
+
+bool LeerLineas(Proceso &proceso, std::size_t lineas, double segundos) {
+  auto inicio = Reloj::now();
+  while (static_cast<std::size_t>(std::count(proceso.salida.begin(), proceso.salida.end(),
+                                             '\n')) < lineas) {
+    if (SegundosDesde(inicio) > segundos || proceso.fd_salida < 0) return false;
+    Drenar(proceso, 50);
+  }
+  return true;
+}
+
+bool LeerHastaTexto(Proceso &proceso, const std::string &texto, double segundos) {
+  auto inicio = Reloj::now();
+  while (proceso.salida.find(texto) == std::string::npos) {
+    if (SegundosDesde(inicio) > segundos || proceso.fd_salida < 0) return false;
+    Drenar(proceso, 50);
+  }
+  return true;
+}
+
+int EsperarFin(Proceso &proceso, double segundos) {
+  auto inicio = Reloj::now();
+  int estado = 0;
+  while (waitpid(proceso.pid, &estado, WNOHANG) == 0) {
+    if (SegundosDesde(inicio) > segundos) {
+      ADD_FAILURE() << "the process did not end by itself";
+      kill(proceso.pid, SIGKILL);
+      waitpid(proceso.pid, &estado, 0);
+      break;
+    }
+    Drenar(proceso, 20);
+  }
+  DrenarTodo(proceso);
+  proceso.estado = EstadoDe(estado);
+  return proceso.estado;
+}
+
+int Terminar(Proceso &proceso) {
+  kill(proceso.pid, SIGTERM);
+  int estado = 0;
+  waitpid(proceso.pid, &estado, 0);
+  DrenarTodo(proceso);
+  proceso.estado = EstadoDe(estado);
+  return proceso.estado;
+}
+
+void Enviar(const Destino &destino, const std::string &datagrama) {
+  static int sock = -1;
+  if (sock < 0) {
+    sock = socket(AF_INET, SOCK_DGRAM, 0);
+    in_addr lo{};
+    lo.s_addr = htonl(INADDR_LOOPBACK);
+    setsockopt(sock, IPPROTO_IP, IP_MULTICAST_IF, &lo, sizeof lo);
+  }
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(destino.puerto);
+  inet_aton(destino.grupo.c_str(), &a.sin_addr);
+  ssize_t n = sendto(sock, datagrama.data(), datagrama.size(), 0,
+                     reinterpret_cast<sockaddr *>(&a), sizeof a);
+  EXPECT_EQ(n, static_cast<ssize_t>(datagrama.size())) << strerror(errno);
+}
+
+static void PonerBigEndian(std::string &d, std::size_t en, uint32_t v) {
+  for (int i = 0; i < 4; ++i) d[en + i] = static_cast<char>(v >> (24 - 8 * i));
+}
+
+std::string Datagrama(uint16_t tipo, uint16_t subtipo, uint32_t parte, uint32_t totpartes,
+                      const std::string &nombre, const std::string &contenido) {
+  std::string d(44, '\0');
+  d[0] = static_cast<char>(tipo >> 8), d[1] = static_cast<char>(tipo);
+  d[2] = static_cast<char>(subtipo >> 8), d[3] = static_cast<char>(subtipo);
+  PonerBigEndian(d, 4, parte);
+  PonerBigEndian(d, 8, totpartes);
+  d.replace(12, std::min<std::size_t>(nombre.size(), 32), nombre.substr(0, 32));
+  return d + contenido;
+}
+
+std::string Resumen(const std::string &tipo, const std::string &subtipo,
+                    const std::string &nombre, int parteactual, int totpartes, int tamparte,
+                    int faltan) {
+  return "T:" + tipo + "|S:" + subtipo + "|Nom:" + nombre + "|" + std::to_string(parteactual) +
+         "/" + std::to_string(totpartes) + "|MxPrt:" + std::to_string(tamparte) +
+         "|Fltn:" + std::to_string(faltan) + "|\n";
+}
+
+std::string DirectorioNuevo() {
+  char plantilla[] = "/tmp/receptor-prueba-XXXXXX";
+  const char *dir = mkdtemp(plantilla);
+  EXPECT_NE(dir, nullptr);
+  return dir ? dir : "/tmp";
+}
+
+void BorrarDirectorio(const std::string &directorio) {
+  std::error_code ignorado;
+  std::filesystem::remove_all(directorio, ignorado);
+}
+
+std::string LeerFichero(const std::string &ruta) {
+  std::ifstream f(ruta, std::ios::binary);
+  std::stringstream texto;
+  texto << f.rdbuf();
+  return texto.str();
+}
+
+std::vector<std::string> Listar(const std::string &directorio) {
+  std::vector<std::string> nombres;
+  for (const auto &e : std::filesystem::directory_iterator(directorio))
+    nombres.push_back(e.path().filename().string());
+  std::sort(nombres.begin(), nombres.end());
+  return nombres;
+}

@@ -1,0 +1,75 @@
+// Helpers for end-to-end tests: run the built programs inside the private network namespace,
+// send them crafted datagrams on loopback, and collect what they print.
+#ifndef E2E_H
+#define E2E_H
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+/// Fails the current test unless the only interface visible is the loopback.
+void ExigirRedPrivada();
+
+/// A group and a port that no other test of this run uses.
+struct Destino {
+  std::string grupo;
+  uint16_t puerto;
+};
+Destino DestinoNuevo();
+
+/// A program started by a test, with its standard output and error collected.
+struct Proceso {
+  pid_t pid = -1;
+  int fd_salida = -1;
+  int fd_error = -1;
+  std::string salida;
+  std::string error;
+  int estado = -1;  // exit status once ended; 128 + signal when ended by one
+};
+
+/// Starts the program with the arguments in the directory given.
+Proceso Lanzar(const std::vector<std::string> &argumentos, const std::string &directorio = ".");
+
+/// Waits, up to segundos, until the receiver has joined the group.
+bool EsperarUnion(const Destino &destino, double segundos = 5);
+
+/// Starts `client` for destino in the mode given and waits until it has joined.
+Proceso LanzarCliente(const Destino &destino, const std::string &modo,
+                      const std::string &directorio = ".");
+
+/// Reads standard output until it holds at least lineas lines, or segundos have passed.
+bool LeerLineas(Proceso &proceso, std::size_t lineas, double segundos = 10);
+
+/// Reads standard output until it contains texto, or segundos have passed.
+bool LeerHastaTexto(Proceso &proceso, const std::string &texto, double segundos = 10);
+
+/// Waits up to segundos for the process to end by itself; ends it with SIGKILL otherwise.
+/// Collects all its output and returns its status.
+int EsperarFin(Proceso &proceso, double segundos = 10);
+
+/// Ends the process with SIGTERM, collects all its output and returns its status.
+int Terminar(Proceso &proceso);
+
+/// Sends the bytes as one datagram to the group on loopback.
+void Enviar(const Destino &destino, const std::string &datagrama);
+
+/// Builds a datagram: header (type, subtype, part counted from 1, total, name) and content.
+std::string Datagrama(uint16_t tipo, uint16_t subtipo, uint32_t parte, uint32_t totpartes,
+                      const std::string &nombre, const std::string &contenido);
+
+/// The summary line that client prints for such a datagram.
+std::string Resumen(const std::string &tipo, const std::string &subtipo,
+                    const std::string &nombre, int parteactual, int totpartes, int tamparte,
+                    int faltan);
+
+/// A fresh empty directory, removed with its files by BorrarDirectorio.
+std::string DirectorioNuevo();
+void BorrarDirectorio(const std::string &directorio);
+
+/// The whole content of a file ("" when it cannot be read), and the names in a directory.
+std::string LeerFichero(const std::string &ruta);
+std::vector<std::string> Listar(const std::string &directorio);
+
+#endif
