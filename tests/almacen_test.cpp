@@ -1,1 +1,159 @@
+// Unit tests of the file store, on a real temporary directory, without a socket.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "marco.h"
+
+namespace {
+
+std::string Cabecera(uint32_t parte, uint32_t totpartes, const std::string &nombre) {
+  std::string d(44, '\0');
+  d[1] = 1, d[3] = 2;
+  for (int i = 0; i < 4; ++i) {
+    d[4 + i] = static_cast<char>(parte >> (24 - 8 * i));
+    d[8 + i] = static_cast<char>(totpartes >> (24 - 8 * i));
+  }
+  d.replace(12, nombre.size(), nombre);
+  return d;
+}
+
+class AlmacenTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    char plantilla[] = "/tmp/almacen-test-XXXXXX";
+    dir = mkdtemp(plantilla);
+    anterior = std::filesystem::current_path();
+    std::filesystem::current_path(dir);
+    salida = open_memstream(&texto, &largo);
+    estado.modo = 2;
+  }
+  void TearDown() override {
+    fclose(salida);
+    free(texto);
+    if (almacen.pf1 >= 0) close(almacen.pf1);
+    std::filesystem::current_path(anterior);
+    std::filesystem::remove_all(dir);
+  }
+  // Runs one datagram through the whole pass and returns what it printed.
+  std::string Pasar(const std::string &datagrama) {
+    unsigned char buffer[kTamRanura] = {};
+    memcpy(buffer, datagrama.data(), datagrama.size());
+    Paquete paquete{buffer, static_cast<int>(datagrama.size()), false};
+    long antes = ftell(salida);
+    ProcesarPaquete(paquete, estado, actual, almacen, salida);
+    fflush(salida);
+    return std::string(texto + antes, largo - static_cast<std::size_t>(antes));
+  }
+  static std::string Leer(const std::string &nombre) {
+    std::ifstream f(nombre, std::ios::binary);
+    std::stringstream s;
+    s << f.rdbuf();
+    return s.str();
+  }
+  std::string dir;
+  std::filesystem::path anterior;
+  char *texto = nullptr;
+  std::size_t largo = 0;
+  FILE *salida = nullptr;
+  EstadoBucle estado;
+  DatagramaActual actual;
+  AlmacenFicheros almacen;
+};
+
+// Parts of several sizes and orders end at their offsets, with the file's exact length.
+TEST_F(AlmacenTest, CadaParteQuedaEnSuPosicionSeaCualSeaElOrden) {
+  struct Caso {
+    std::size_t tamparte, largo;
+    std::vector<uint32_t> orden;  // indices from 0
+  };
+  const Caso casos[] = {{1456, 3012, {0, 1, 2}}, {1456, 3012, {2, 1, 0}}, {7, 70, {9, 0, 5, 1, 2, 3, 4, 6, 7, 8}},
+                        {100, 250, {1, 2, 0}},   {1, 3, {1, 0, 2}},         {500, 1000, {1, 0}}};
+  int n = 0;
+  for (const Caso &caso : casos) {
+    std::string nombre = "f" + std::to_string(n++), contenido(caso.largo, '\0');
+    for (std::size_t i = 0; i < caso.largo; ++i) contenido[i] = static_cast<char>(i * 7 + n);
+    SCOPED_TRACE(nombre);
+    uint32_t total = static_cast<uint32_t>(caso.orden.size());
+    for (uint32_t i : caso.orden)
+      Pasar(Cabecera(i + 1, total, nombre) + contenido.substr(i * caso.tamparte, caso.tamparte));
+    EXPECT_EQ(Leer("0001-0002-" + nombre), contenido);
+    EXPECT_FALSE(std::filesystem::exists("0001-0002-" + nombre + ".tmp"));
+  }
+}
+
+TEST_F(AlmacenTest, UnaEscrituraFallidaNoMarcaLaParteYSeRetomaAlRepetirse) {
+  Pasar(Cabecera(1, 2, "falla") + "ab");
+  int bueno = almacen.pf1;
+  almacen.pf1 = open("/dev/null", O_RDONLY);
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(Pasar(Cabecera(2, 2, "falla") + "c"),
+            "T:0001|S:0002|Nom:falla|1/2|MxPrt:2|Fltn:1|\n"
+            "NO LA TENGO,posicion 2....1 bytes NO grabados...\n");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "Error al grabar la parte en el fichero temporal: Bad file descriptor\n");
+  EXPECT_EQ(estado.faltan, 1);
+  close(almacen.pf1);
+  almacen.pf1 = bueno;
+  EXPECT_EQ(Pasar(Cabecera(2, 2, "falla") + "c"),
+            "T:0001|S:0002|Nom:falla|1/2|MxPrt:2|Fltn:1|\n"
+            "NO LA TENGO,posicion 2....1 bytes...\nCompletado!\n");
+  EXPECT_EQ(Leer("0001-0002-falla"), "abc");
+}
+
+// A last part first, placed with a part size left by another file, is moved on completion
+// even when it landed past the file's end.
+TEST_F(AlmacenTest, LaUltimaParteAdelantadaNoDejaColaNiHuecos) {
+  Pasar(Cabecera(1, 5, "previo") + std::string(1000, 'p'));
+  EXPECT_EQ(Pasar(Cabecera(3, 3, "corto") + "CC"),
+            "T:0001|S:0002|Nom:corto|2/3|MxPrt:1000|Fltn:4|\n"
+            "TotPart:3|MaxTAMprt:1000|TAMprt:3000\n"
+            "NO LA TENGO,posicion 2000....2 bytes...\n");
+  Pasar(Cabecera(1, 3, "corto") + "AAAA");
+  EXPECT_EQ(Pasar(Cabecera(2, 3, "corto") + "BBBB"),
+            "T:0001|S:0002|Nom:corto|1/3|MxPrt:4|Fltn:1|\n"
+            "NO LA TENGO,posicion 4....4 bytes...\n"
+            "Ultima parte recolocada,posicion 8....2 bytes...\nCompletado!\n");
+  EXPECT_EQ(Leer("0001-0002-corto"), "AAAABBBBCC");
+}
+
+// Once the file's own size is known, a last part goes where it belongs even when the loop's
+// part size has since come from another file's datagram.
+TEST_F(AlmacenTest, LaUltimaParteUsaElTamanoDeSuFichero) {
+  Pasar(Cabecera(1, 2, "propio") + "12345");
+  ASSERT_EQ(std::filesystem::create_directory("0001-0002-otro"), true);
+  Pasar(Cabecera(1, 9, "otro") + "zzz");  // answered as stored, but sets the part size to 3
+  EXPECT_EQ(estado.tamparte, 3);
+  EXPECT_EQ(Pasar(Cabecera(2, 2, "propio") + "67"),
+            "T:0001|S:0002|Nom:propio|1/2|MxPrt:3|Fltn:1|\n"
+            "NO LA TENGO,posicion 5....2 bytes...\nCompletado!\n");
+  EXPECT_EQ(Leer("0001-0002-propio"), "1234567");
+}
+
+TEST_F(AlmacenTest, UnEnlaceConElNombreDelTemporalNoSeSigue) {
+  std::string fuera = dir + "-fuera";
+  { std::ofstream(fuera) << "intacto"; }
+  std::filesystem::create_symlink(fuera, "0001-0002-enlace.tmp");
+  Pasar(Cabecera(1, 2, "enlace") + "datos");
+  EXPECT_EQ(Leer(fuera), "intacto");
+  EXPECT_EQ(Leer("0001-0002-enlace.tmp"), "datos");
+  std::filesystem::remove(fuera);
+}
+
+TEST_F(AlmacenTest, UnNombreDeLongitudMaximaValeYUnoMasSeRechaza) {
+  std::string largo(kMaxIdentidad - 10, 'n');
+  Pasar(Cabecera(1, 1, largo.substr(0, 32)).substr(0, 12) + largo + '\0');
+  EXPECT_TRUE(std::filesystem::exists("0001-0002-" + largo));
+  EXPECT_EQ(Pasar(Cabecera(1, 1, "").substr(0, 12) + largo + "m" + '\0'),
+            "T:0001|S:0002|Nom:" + largo + "m|0/1|MxPrt:0|Fltn:0|\n"
+            "Nombre demasiado largo (252 caracteres), descartado.\n");
+}
+
+}  // namespace
