@@ -10,6 +10,8 @@
 
 #include "fatal.h"
 
+static constexpr int kTamColaSocket = 8 << 20;
+
 static void FormatearHex(const unsigned char *bytes, char *destino) {
   static const char kCifras[] = "0123456789abcdef";
   for (int i = 0; i < 2; ++i) {
@@ -58,6 +60,10 @@ static void PrepararLote(Receptor &receptor) {
 void AbrirReceptor(Receptor &receptor, const char *grupo, uint16_t puerto) {
   receptor.sock = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
   if (receptor.sock < 0) DieWithError("1Error al crear  el socket()");
+  // The default queue holds about a hundred datagrams, a millisecond at line rate; ask for
+  // more. The kernel caps it at net.core.rmem_max, and a refusal leaves the default.
+  int tamano_cola = kTamColaSocket;
+  setsockopt(receptor.sock, SOL_SOCKET, SO_RCVBUF, &tamano_cola, sizeof tamano_cola);
 
   sockaddr_in local;
   memset(&local, 0, sizeof local);
