@@ -1,1 +1,159 @@
+// The per-datagram pass outside mode 2, and the integer formatting of its summary line.
+#include "marco.h"
+
 #include <gtest/gtest.h>
+
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "salida.h"
+#include "volcado.h"
+
+namespace {
+
+// Type 00 01, subtype 00 02; the buffer zeroed past the datagram, its NUL stored.
+struct Datagrama {
+  unsigned char bytes[kTamRanura] = {};
+  int largo;
+  Datagrama(uint32_t parte, uint32_t total, int largo_, const char *nombre = "datos")
+      : largo(largo_) {
+    bytes[1] = 1;
+    bytes[3] = 2;
+    for (int i = 0; i < 4; ++i) {
+      bytes[4 + i] = static_cast<unsigned char>(parte >> (24 - 8 * i));
+      bytes[8 + i] = static_cast<unsigned char>(total >> (24 - 8 * i));
+    }
+    memcpy(bytes + 12, nombre, strlen(nombre));
+    memset(bytes + TamCabecera, 'c', kTamMaxPaquete - TamCabecera);
+    bytes[largo] = 0;
+  }
+  Paquete paquete() const { return {bytes, largo, false}; }
+};
+
+template <class Escritura>
+std::string Capturar(Escritura escribir) {
+  char *texto = nullptr;
+  size_t largo = 0;
+  FILE *salida = open_memstream(&texto, &largo);
+  escribir(salida);
+  fclose(salida);
+  std::string resultado(texto, largo);
+  free(texto);
+  return resultado;
+}
+
+std::string Procesar(const Datagrama &datagrama, EstadoBucle &estado, DatagramaActual &actual) {
+  static AlmacenFicheros almacen;  // untouched outside mode 2
+  return Capturar(
+      [&](FILE *salida) { ProcesarPaquete(datagrama.paquete(), estado, actual, almacen, salida); });
+}
+
+std::string Procesar(const Datagrama &datagrama, EstadoBucle &estado) {
+  DatagramaActual actual;
+  return Procesar(datagrama, estado, actual);
+}
+
+TEST(Paso, LaLineaDeResumenMuestraLosCamposDecodificadosYLaIdentidadQuedaHecha) {
+  EstadoBucle estado;
+  DatagramaActual actual;
+  EXPECT_EQ(Procesar(Datagrama(4, 10, 1500), estado, actual),
+            "T:0001|S:0002|Nom:datos|3/10|MxPrt:1456|Fltn:0|\n");
+  EXPECT_EQ(actual.elnombre, "0001-0002-datos");
+  EXPECT_EQ(Procesar(Datagrama(10, 10, 500, ""), estado),
+            "T:0001|S:0002|Nom:|9/10|MxPrt:1456|Fltn:0|\n");
+  EXPECT_EQ(Procesar(Datagrama(0, 0x80000000u, 44), estado),
+            "T:0001|S:0002|Nom:datos|-1/-2147483648|MxPrt:0|Fltn:0|\n");
+}
+
+TEST(Paso, ElTamanoDeParteSoloLoFijaUnaParteCompletaQueNoEsLaUltima) {
+  struct Paso {
+    uint32_t parte, total;
+    int largo;
+    int32_t tamparte;  // after the datagram
+  };
+  struct Caso {
+    const char *nombre;
+    std::vector<Paso> pasos;
+  } casos[] = {
+      {"unica parte", {{1, 1, 1500, 0}}},
+      {"ultima antes que las demas", {{10, 10, 1000, 0}, {4, 10, 1500, 1456}, {10, 10, 100, 1456}}},
+      {"la ultima no lo cambia", {{1, 3, 144, 100}, {3, 3, 50, 100}, {2, 3, 44, 0}}},
+      {"datagrama corto", {{1, 3, 1044, 1000}, {1, 3, 43, 1000}, {1, 3, 0, 1000}}},
+      {"total en el limite", {{1, 50000, 1500, 1456}}},
+      {"total cero o negativo", {{1, 0, 500, 0}, {1, 0xffffffffu, 500, 0}}},
+      {"parte cero", {{0, 1, 144, 100}, {0, 0, 244, 100}}},
+      {"total minimo", {{1, 0x80000000u, 1500, 1456}, {0x80000000u, 0x80000000u, 144, 1456}}},
+  };
+  for (const Caso &caso : casos) {
+    SCOPED_TRACE(caso.nombre);
+    EstadoBucle estado;
+    for (const Paso &paso : caso.pasos) {
+      SCOPED_TRACE(testing::Message() << paso.parte << "/" << paso.total << " de " << paso.largo);
+      const std::string linea = Procesar(Datagrama(paso.parte, paso.total, paso.largo), estado);
+      EXPECT_EQ(estado.tamparte, paso.tamparte);
+      EXPECT_NE(linea.find("|MxPrt:" + std::to_string(paso.tamparte) + "|"), std::string::npos);
+    }
+  }
+}
+
+TEST(Paso, UnDatagramaMasCortoQueLaCabeceraNoCambiaElTamanoNiDisparaElLimite) {
+  for (int largo = 0; largo <= 50; ++largo) {
+    SCOPED_TRACE(largo);
+    EstadoBucle estado;
+    estado.tamparte = 777;
+    Procesar(Datagrama(1, largo < TamCabecera ? 60000 : 3, largo), estado);
+    EXPECT_EQ(estado.tamparte, largo < TamCabecera ? 777 : largo - TamCabecera);
+  }
+}
+
+TEST(PasoDeathTest, UnTotalPorEncimaDelLimiteTerminaConCodigoDos) {
+  for (uint32_t total : {50001u, 0x7fffffffu}) {
+    SCOPED_TRACE(total);
+    EXPECT_EXIT(
+        {
+          EstadoBucle estado;
+          DatagramaActual actual;
+          AlmacenFicheros almacen;
+          ProcesarPaquete(Datagrama(1, total, TamCabecera).paquete(), estado, actual, almacen,
+                          stderr);
+        },
+        testing::ExitedWithCode(2),
+        "El total de partes \\(" + std::to_string(total) + "\\) EXCEDE al MAX_TROZOS \\(50000\\)");
+  }
+}
+
+TEST(Paso, SoloElModoCeroAnadeElVolcadoTrasLaLinea) {
+  const Datagrama datagrama(4, 10, 1500);
+  const std::string volcado =
+      Capturar([&](FILE *salida) { ImprimirVolcado(datagrama.bytes, datagrama.largo, salida); });
+  const std::string linea = "T:0001|S:0002|Nom:datos|3/10|MxPrt:1456|Fltn:0|\n";
+  for (int modo : {0, 1, 3, -1, 255}) {
+    SCOPED_TRACE(modo);
+    EstadoBucle estado;
+    estado.modo = modo;
+    EXPECT_EQ(Procesar(datagrama, estado), modo == 0 ? linea + volcado : linea);
+  }
+}
+
+TEST(Salida, FormatearEnteroEscribeLoMismoQuePrintf) {
+  std::vector<int64_t> numeros = {0, -1, INT32_MIN, INT32_MAX, INT64_MIN, INT64_MAX};
+  // every digit count, on both sides of each power of ten
+  for (int64_t potencia = 1; potencia <= INT64_MAX / 10; potencia *= 10)
+    for (int64_t numero : {potencia, potencia - 1, potencia * 10 - 1}) {
+      numeros.push_back(numero);
+      numeros.push_back(-numero);
+    }
+  for (int64_t numero : numeros) {
+    char esperado[32], obtenido[32] = {};
+    snprintf(esperado, sizeof esperado, "%" PRId64, numero);
+    SCOPED_TRACE(esperado);
+    const std::size_t largo = FormatearEntero(obtenido, numero);
+    EXPECT_EQ(std::string(obtenido, largo), esperado);
+  }
+}
+
+}  // namespace
