@@ -138,6 +138,22 @@ bool LeerLineas(Proceso &proceso, std::size_t lineas, double segundos) {
   return true;
 }
 
+static std::size_t ContarResumenes(const std::string &salida) {
+  std::size_t cuantos = salida.rfind("T:", 0) == 0;
+  for (std::size_t en = salida.find("\nT:"); en != std::string::npos; en = salida.find("\nT:", en + 1))
+    ++cuantos;
+  return cuantos;
+}
+
+bool LeerResumenes(Proceso &proceso, std::size_t cuantos, double segundos) {
+  auto inicio = Reloj::now();
+  while (ContarResumenes(proceso.salida) < cuantos) {
+    if (SegundosDesde(inicio) > segundos || proceso.fd_salida < 0) return false;
+    Drenar(proceso, 50);
+  }
+  return true;
+}
+
 bool LeerHastaTexto(Proceso &proceso, const std::string &texto, double segundos) {
   auto inicio = Reloj::now();
   while (proceso.salida.find(texto) == std::string::npos) {
