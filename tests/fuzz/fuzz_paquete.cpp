@@ -1,0 +1,180 @@
+// libFuzzer target over the per-datagram pass: the datagrams of each input go through
+// ProcesarPaquete inside a private temporary directory, which must hold only stored files.
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "almacen.h"
+#include "entrada.h"
+#include "marco.h"
+
+// Input layout: the first byte picks the mode (byte % 3); then datagrams, each after two
+// big-endian bytes whose top bit marks it truncated and whose other 15 bits give its length.
+static constexpr unsigned kBitTruncado = 0x8000;
+static constexpr unsigned kMascaraLargo = 0x7fff;
+// Bytes 8..11 of a whole header: the announced part count.
+static constexpr int kPosTotPartes = 8;
+
+static char g_directorio[] = "/tmp/fuzz_paquete.XXXXXX";
+static FILE *g_salida = nullptr;
+// One buffer for every datagram of an input, as in the receiver: a short one sees what
+// earlier ones left after it.
+static unsigned char g_buffer[kTamRanura];
+
+static void Fallar(const char *motivo, const char *detalle) {
+  fprintf(stderr, "fuzz_paquete: %s: %s\n", motivo, detalle);
+  abort();
+}
+
+static bool EsHex(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); }
+
+// A stored name is an identity "xxxx-xxxx-<name>", maybe followed by ".tmp"; the name part
+// cannot hold '/' in a directory entry, so the prefix is all there is to check.
+static bool NombreValido(const char *nombre) {
+  if (strlen(nombre) < 10 || nombre[4] != '-' || nombre[9] != '-') return false;
+  for (int i : {0, 1, 2, 3, 5, 6, 7, 8})
+    if (!EsHex(nombre[i])) return false;
+  return true;
+}
+
+static std::vector<std::string> ListarDirectorio() {
+  std::vector<std::string> nombres;
+  DIR *dir = opendir(".");
+  if (dir == nullptr) Fallar("opendir", strerror(errno));
+  while (dirent *entrada = readdir(dir)) {
+    if (strcmp(entrada->d_name, ".") == 0 || strcmp(entrada->d_name, "..") == 0) continue;
+    nombres.emplace_back(entrada->d_name);
+  }
+  closedir(dir);
+  return nombres;
+}
+
+// Anything but plain files with identity names means the store wrote where it must not.
+static void RevisarYVaciar() {
+  char actual[PATH_MAX];
+  if (getcwd(actual, sizeof actual) == nullptr || strcmp(actual, g_directorio) != 0)
+    Fallar("directorio de trabajo cambiado", actual);
+  for (const std::string &nombre : ListarDirectorio()) {
+    struct stat info;
+    if (lstat(nombre.c_str(), &info) != 0) Fallar("lstat", nombre.c_str());
+    if (!S_ISREG(info.st_mode)) Fallar("entrada que no es un fichero", nombre.c_str());
+    if (!NombreValido(nombre.c_str())) Fallar("nombre no valido", nombre.c_str());
+    // left for the next input, the files would change what it does and fill the disk
+    unlink(nombre.c_str());
+  }
+}
+
+static void Limpiar() {
+  if (chdir(g_directorio) == 0) {
+    for (const std::string &nombre : ListarDirectorio()) unlink(nombre.c_str());
+  }
+  if (chdir("/") == 0) rmdir(g_directorio);
+}
+
+static int32_t LeerEntero(const unsigned char *bytes) {
+  uint32_t valor = (static_cast<uint32_t>(bytes[0]) << 24) |
+                   (static_cast<uint32_t>(bytes[1]) << 16) |
+                   (static_cast<uint32_t>(bytes[2]) << 8) | static_cast<uint32_t>(bytes[3]);
+  return static_cast<int32_t>(valor);
+}
+
+// Such a datagram ends the receiver on purpose; it is left out so the run goes on.
+static bool TerminariaProceso(const uint8_t *datagrama, size_t largo) {
+  return largo >= static_cast<size_t>(TamCabecera) &&
+         LeerEntero(datagrama + kPosTotPartes) > MAX_TROZOS;
+}
+
+static void PasarDatagrama(const uint8_t *datagrama, size_t largo, bool truncado,
+                           EstadoBucle &estado, DatagramaActual &actual,
+                           AlmacenFicheros &almacen) {
+  if (TerminariaProceso(datagrama, largo)) return;
+  memcpy(g_buffer, datagrama, largo);
+  g_buffer[largo] = '\0';
+  Paquete paquete{g_buffer, static_cast<int>(largo), truncado};
+  ProcesarPaquete(paquete, estado, actual, almacen, g_salida);
+}
+
+static std::string Absoluta(const std::string &origen, const std::string &ruta) {
+  return !ruta.empty() && ruta[0] == '/' ? ruta : origen + "/" + ruta;
+}
+
+// A flag whose value is a path, in the form -nombre=valor.
+static bool EsOpcionDeRuta(const std::string &argumento, std::size_t &valor) {
+  for (const char *opcion : {"-artifact_prefix=", "-exact_artifact_path=", "-dict="}) {
+    if (argumento.rfind(opcion, 0) == 0) {
+      valor = strlen(opcion);
+      return true;
+    }
+  }
+  return false;
+}
+
+// The arguments are read after this hook and the target changes directory: inputs, corpus and
+// artifacts given relative to where the run started must still land there.
+static void FijarRutas(int *argc, char ***argv) {
+  static std::vector<std::string> textos;
+  static std::vector<char *> punteros;
+  char origen[PATH_MAX];
+  if (getcwd(origen, sizeof origen) == nullptr) Fallar("getcwd", strerror(errno));
+  bool con_prefijo = false;
+  textos.emplace_back((*argv)[0]);
+  for (int i = 1; i < *argc; ++i) {
+    std::string argumento = (*argv)[i];
+    std::size_t valor = 0;
+    if (argumento[0] != '-') {
+      argumento = Absoluta(origen, argumento);
+    } else if (EsOpcionDeRuta(argumento, valor)) {
+      con_prefijo |= argumento.rfind("-artifact_prefix=", 0) == 0;
+      argumento = argumento.substr(0, valor) + Absoluta(origen, argumento.substr(valor));
+    }
+    textos.push_back(argumento);
+  }
+  if (!con_prefijo) textos.push_back(std::string("-artifact_prefix=") + origen + "/");
+  for (std::string &texto : textos) punteros.push_back(texto.data());
+  punteros.push_back(nullptr);
+  *argc = static_cast<int>(textos.size());
+  *argv = punteros.data();
+}
+
+extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv) {
+  FijarRutas(argc, argv);
+  if (mkdtemp(g_directorio) == nullptr) Fallar("mkdtemp", strerror(errno));
+  if (chdir(g_directorio) != 0) Fallar("chdir", strerror(errno));
+  g_salida = fopen("/dev/null", "w");
+  if (g_salida == nullptr) Fallar("fopen /dev/null", strerror(errno));
+  atexit(Limpiar);
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *datos, size_t tam) {
+  if (tam == 0) return 0;
+  EstadoBucle estado;
+  estado.modo = datos[0] % 3;
+  DatagramaActual actual;
+  AlmacenFicheros almacen;
+  // cleared per input, so that a crash reproduces from its input alone
+  memset(g_buffer, 0, sizeof g_buffer);
+  size_t pos = 1;
+  while (pos + 2 <= tam) {
+    unsigned cabeza = (static_cast<unsigned>(datos[pos]) << 8) | datos[pos + 1];
+    pos += 2;
+    size_t largo = std::min({static_cast<size_t>(cabeza & kMascaraLargo),
+                             static_cast<size_t>(kTamMaxPaquete), tam - pos});
+    PasarDatagrama(datos + pos, largo, (cabeza & kBitTruncado) != 0, estado, actual, almacen);
+    pos += largo;
+  }
+  if (almacen.pf1 >= 0) close(almacen.pf1);
+  RevisarYVaciar();
+  return 0;
+}
