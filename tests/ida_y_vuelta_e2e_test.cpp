@@ -1,0 +1,241 @@
+// Round trip: files sent by the real emisor and rebuilt by the real client in mode 2, on a group
+// joined over loopback inside the private network namespace. Every file is compared byte for byte.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <csignal>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "e2e.h"
+
+namespace {
+
+constexpr double kEspera = 30;  // seconds for a send and its receipt; a hang fails, not blocks
+
+std::string Aleatorio(std::size_t largo, unsigned semilla) {
+  std::mt19937 azar(semilla);
+  std::string texto(largo, '\0');
+  for (char &c : texto) c = static_cast<char>(azar());
+  return texto;
+}
+
+std::size_t Contar(const std::string &texto, const std::string &buscado) {
+  std::size_t veces = 0;
+  for (std::size_t en = texto.find(buscado); en != std::string::npos;
+       en = texto.find(buscado, en + buscado.size()))
+    ++veces;
+  return veces;
+}
+
+// One summary line per datagram: each starts a line with "T:".
+std::size_t Resumenes(const std::string &salida) {
+  return (salida.rfind("T:", 0) == 0) + Contar(salida, "\nT:");
+}
+
+std::size_t Partes(std::size_t largo, std::size_t tamparte) {
+  return std::max<std::size_t>(1, (largo + tamparte - 1) / tamparte);
+}
+
+// The end of a long output is enough to see where it went wrong.
+std::string Final(const std::string &salida) {
+  return salida.size() > 2000 ? "..." + salida.substr(salida.size() - 2000) : salida;
+}
+
+struct Caso {
+  std::string nombre;
+  std::size_t largo;
+  std::vector<std::string> opciones;  // for emisor, besides the rate and the interface
+  std::size_t tamparte;               // content bytes per part that the options give
+  std::string tipo = "0001";          // type and subtype as the receiver shows them
+  std::string subtipo = "0002";
+};
+
+class IdaYVuelta : public testing::Test {
+ protected:
+  void SetUp() override {
+    ExigirRedPrivada();
+    dir = DirectorioNuevo();
+    originales = DirectorioNuevo();
+    cliente = LanzarCliente(destino, "2", dir);
+  }
+  void TearDown() override {
+    if (cliente.estado < 0) Terminar(cliente);
+    BorrarDirectorio(dir);
+    BorrarDirectorio(originales);
+  }
+
+  std::string Crear(const std::string &nombre, const std::string &contenido) {
+    std::string ruta = originales + "/" + nombre;
+    std::ofstream(ruta, std::ios::binary) << contenido;
+    return ruta;
+  }
+
+  // Sends with emisor at a rate whose bursts the socket queue always holds, reading the
+  // receiver's output meanwhile so that it never waits on a full pipe. Returns that output up to
+  // and including the veces-th fin; what follows stays for Leer.
+  std::string EnviarYLeer(const std::vector<std::string> &opciones,
+                          const std::vector<std::string> &rutas, const std::string &fin,
+                          int veces) {
+    std::vector<std::string> argumentos = {EMISOR_PATH, "-i", "127.0.0.1", "-r", "20000"};
+    argumentos.insert(argumentos.end(), opciones.begin(), opciones.end());
+    argumentos.push_back(destino.grupo);
+    argumentos.push_back(std::to_string(destino.puerto));
+    argumentos.insert(argumentos.end(), rutas.begin(), rutas.end());
+    Proceso emisor = Lanzar(argumentos);
+    std::string leido = Leer(fin, veces);
+    EXPECT_EQ(EsperarFin(emisor, kEspera), 0) << emisor.error;
+    EXPECT_EQ(emisor.error, "");
+    return leido;
+  }
+
+  // The receiver's output up to and including the veces-th fin still unread.
+  std::string Leer(const std::string &fin, int veces) {
+    std::string leido;
+    for (int i = 0; i < veces; ++i) {
+      if (!LeerHastaTexto(cliente, fin, kEspera)) {
+        ADD_FAILURE() << "no llego \"" << fin << "\" numero " << i + 1 << ":\n"
+                      << Final(leido + cliente.salida);
+        break;
+      }
+      std::size_t hasta = cliente.salida.find(fin) + fin.size();
+      leido += cliente.salida.substr(0, hasta);
+      cliente.salida.erase(0, hasta);
+    }
+    return leido;
+  }
+
+  // Sends each file alone, one after another to the same receiver, and checks each one's output
+  // and content, then that the directory holds exactly the rebuilt files.
+  void CadaCasoPorSeparado(const std::vector<Caso> &casos) {
+    std::vector<std::string> esperados;
+    for (std::size_t i = 0; i < casos.size(); ++i) {
+      const Caso &caso = casos[i];
+      SCOPED_TRACE(caso.nombre);
+      std::string contenido = Aleatorio(caso.largo, static_cast<unsigned>(i + 1));
+      std::string salida =
+          EnviarYLeer(caso.opciones, {Crear(caso.nombre, contenido)}, "Completado!\n", 1);
+      std::size_t partes = Partes(caso.largo, caso.tamparte);
+      // the output of this file alone: it starts with its first datagram, and each part is
+      // shown and written exactly once before the file is announced
+      EXPECT_EQ(
+          salida.rfind("T:" + caso.tipo + "|S:" + caso.subtipo + "|Nom:" + caso.nombre + "|", 0),
+          0u)
+          << Final(salida);
+      EXPECT_EQ(Resumenes(salida), partes);
+      EXPECT_EQ(Contar(salida, "NO LA TENGO,posicion "), partes);
+      EXPECT_EQ(Contar(salida, "\nTotPart:" + std::to_string(partes) + "|"), 1u);
+      EXPECT_EQ(Contar(salida, "Completado!\n"), 1u);
+      EXPECT_EQ(Contar(salida, "descartad"), 0u);
+      std::string final = caso.tipo + "-" + caso.subtipo + "-" + caso.nombre;
+      std::string reconstruido = LeerFichero(dir + "/" + final);
+      EXPECT_EQ(reconstruido.size(), contenido.size());
+      EXPECT_TRUE(reconstruido == contenido) << "el fichero reconstruido difiere del original";
+      esperados.push_back(final);
+    }
+    std::sort(esperados.begin(), esperados.end());
+    EXPECT_EQ(Listar(dir), esperados);
+    Cerrar();
+  }
+
+  // Ends the receiver: nothing may follow the last expected line, and nothing went to stderr.
+  void Cerrar() {
+    EXPECT_EQ(Terminar(cliente), 128 + SIGTERM);
+    EXPECT_EQ(cliente.salida, "");
+    EXPECT_EQ(cliente.error, "");
+  }
+
+  Destino destino = DestinoNuevo();
+  std::string dir, originales;
+  Proceso cliente;
+};
+
+TEST_F(IdaYVuelta, CadaTamanoVuelveExactoByteAByte) {
+  const std::vector<Caso> casos = {
+      {"vacio", 0, {}, 1456},
+      {"un-byte", 1, {}, 1456},
+      {"parte-justa", 1456, {}, 1456},
+      {"parte-y-un-byte", 1457, {}, 1456},
+      {"unas-partes", 4 * 1456 + 300, {}, 1456},
+      {"dos-mil-partes", 2000 * 1456 - 123, {}, 1456},
+      {"tipo-propio", 3000, {"-t", "00A1", "-s", "fF03"}, 1456, "00a1", "ff03"},
+      {"partes-pequenas", 1000, {"-p", "7"}, 7},
+      {"otra-vacia", 0, {}, 1456},
+  };
+  CadaCasoPorSeparado(casos);
+}
+
+// The receiver places each part by its number, whatever the order of arrival. A last part that
+// comes first is placed before the file's part size is known, and must be put right.
+TEST_F(IdaYVuelta, LosOrdenesInversoYAleatorioReconstruyenExacto) {
+  const std::vector<Caso> casos = {
+      {"inverso-primero", 3 * 1456 + 10, {"-o", "inverso"}, 1456},
+      {"aleatorio-pocas", 6 * 1456 + 1, {"-o", "aleatorio", "--semilla", "1"}, 1456},
+      {"inverso-dos-mil", 2000 * 1456 - 77, {"-o", "inverso"}, 1456},
+      {"aleatorio-dos-mil", 1999 * 1456 + 5, {"-o", "aleatorio", "--semilla", "42"}, 1456},
+      {"inverso-otra-parte", 10 * 1000 + 10, {"-o", "inverso", "-p", "1000"}, 1000},
+      {"aleatorio-partes-de-7", 1000, {"-o", "aleatorio", "--semilla", "3", "-p", "7"}, 7},
+      {"inverso-parte-justa", 2 * 1456, {"-o", "inverso"}, 1456},
+  };
+  CadaCasoPorSeparado(casos);
+}
+
+// Files of one command go one after another, never interleaved, so that each completes.
+TEST_F(IdaYVuelta, VariosFicherosDeUnaOrdenLleganUnoTrasOtro) {
+  struct Fichero {
+    std::string nombre;
+    std::size_t largo;
+  };
+  const Fichero ficheros[] = {
+      {"primero", 1}, {"segundo", 3000}, {"tercero", 20 * 1456}, {"cuarto", 0}};
+  std::vector<std::string> esperados;
+  for (const std::string orden : {"directo", "inverso", "aleatorio"}) {
+    SCOPED_TRACE(orden);
+    std::vector<std::string> rutas, contenidos;
+    std::size_t partes = 0;
+    for (const Fichero &f : ficheros) {
+      contenidos.push_back(Aleatorio(f.largo, static_cast<unsigned>(rutas.size() + 30)));
+      rutas.push_back(Crear(orden + "-" + f.nombre, contenidos.back()));
+      esperados.push_back("0001-0002-" + orden + "-" + f.nombre);
+      partes += Partes(f.largo, 1456);
+    }
+    std::string salida = EnviarYLeer({"-o", orden, "--semilla", "5"}, rutas, "Completado!\n",
+                                     static_cast<int>(rutas.size()));
+    EXPECT_EQ(Resumenes(salida), partes);
+    for (std::size_t i = 0; i < rutas.size(); ++i) {
+      SCOPED_TRACE(ficheros[i].nombre);
+      EXPECT_TRUE(LeerFichero(dir + "/0001-0002-" + orden + "-" + ficheros[i].nombre) ==
+                  contenidos[i]);
+    }
+  }
+  std::sort(esperados.begin(), esperados.end());
+  EXPECT_EQ(Listar(dir), esperados);
+  Cerrar();
+}
+
+// A stored file is kept as it is: every later part of that identity is only answered.
+TEST_F(IdaYVuelta, UnFicheroYaGrabadoNoSeReescribe) {
+  std::string contenido = Aleatorio(4 * 1456 + 100, 21);
+  std::string ruta = Crear("guardado", contenido);
+  std::string salida = EnviarYLeer({"-v", "2"}, {ruta}, "Completado!\n", 1);
+  EXPECT_EQ(Resumenes(salida), 5u);
+  std::string ya;
+  for (int i = 0; i < 5; ++i)
+    ya += Resumen("0001", "0002", "guardado", i, 5, 1456, 0) + "Ya grabado antes...\n";
+  // the second pass finds it stored
+  EXPECT_EQ(Leer("Ya grabado antes...\n", 5), ya);
+
+  // the same name with another content and another part count
+  std::string otro = Crear("otro", Aleatorio(2 * 1456, 22));
+  std::string respuesta;
+  for (int i = 0; i < 2; ++i)
+    respuesta += Resumen("0001", "0002", "guardado", i, 2, 1456, 0) + "Ya grabado antes...\n";
+  EXPECT_EQ(EnviarYLeer({"-n", "guardado"}, {otro}, "Ya grabado antes...\n", 2), respuesta);
+  EXPECT_TRUE(LeerFichero(dir + "/0001-0002-guardado") == contenido);
+  EXPECT_EQ(Listar(dir), std::vector<std::string>{"0001-0002-guardado"});
+  Cerrar();
+}
+
+}  // namespace
