@@ -196,13 +196,22 @@ TEST_F(AlmacenE2E, UnaUltimaParteAdelantadaSeRecolocaAlCompletar) {
   EXPECT_EQ(LeerFichero(dir + "/0001-0002-recoloca"), contenido);
 }
 
-// The temporary file is never filled ahead: the receiver would stop reading meanwhile.
+// The temporary file is never filled ahead: the receiver would stop reading meanwhile. Under a
+// file size limit of 4 MiB, a fill of the 72.8 MB that the file announces would end the receiver.
 TEST_F(AlmacenE2E, EmpezarUnFicheroGrandeNoRellenaElTemporal) {
-  Enviar(destino, Datagrama(1, 2, 7, 50000, "enorme", std::string(1456, 'e')));
+  Terminar(cliente);
+  Destino limitado = DestinoNuevo();
+  limitado.puerto = static_cast<uint16_t>(limitado.puerto + 1);
+  cliente = Lanzar({"/bin/bash", "-c", "ulimit -f 4096; exec \"$0\" \"$@\"", CLIENT_PATH,
+                    limitado.grupo, std::to_string(limitado.puerto), "2"},
+                   dir);
+  ASSERT_TRUE(EsperarUnion(limitado));
+  Enviar(limitado, Datagrama(1, 2, 7, 50000, "enorme", std::string(1456, 'e')));
   ASSERT_TRUE(LeerLineas(cliente, 3));
   struct stat datos {};
   ASSERT_EQ(stat((dir + "/0001-0002-enorme.tmp").c_str(), &datos), 0);
   EXPECT_EQ(datos.st_size, 7 * 1456);
+  EXPECT_EQ(Terminar(cliente), 128 + SIGTERM);
   EXPECT_EQ(cliente.salida, Linea("enorme", 6, 50000, 1456, 0) +
                                 "TotPart:50000|MaxTAMprt:1456|TAMprt:72800000\n"
                                 "NO LA TENGO,posicion 8736....1456 bytes...\n");
