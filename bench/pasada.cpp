@@ -1,0 +1,95 @@
+// The mode-2 pass over N datagrams prepared in memory, without a socket: a fixed workload for
+// valgrind --tool=callgrind, whose cost of ProcesarPaquete divided by N is the cost per datagram.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "almacen.h"
+#include "entrada.h"
+#include "marco.h"
+
+static constexpr int kTamParte = kTamMaxPaquete - TamCabecera;
+static constexpr char kNombre[] = "datos";
+static constexpr char kIdentidad[] = "0001-0002-datos";
+
+static void PonerBigEndian(unsigned char *destino, uint32_t valor) {
+  destino[0] = static_cast<unsigned char>(valor >> 24);
+  destino[1] = static_cast<unsigned char>(valor >> 16);
+  destino[2] = static_cast<unsigned char>(valor >> 8);
+  destino[3] = static_cast<unsigned char>(valor);
+}
+
+// One slot per datagram, laid out as the receive leaves it: the bytes, then a NUL.
+static std::vector<unsigned char> PrepararDatagramas(int n) {
+  std::vector<unsigned char> ranuras(static_cast<std::size_t>(n) * kTamRanura, 0);
+  uint32_t semilla = 12345;
+  for (int i = 0; i < n; ++i) {
+    unsigned char *d = ranuras.data() + static_cast<std::size_t>(i) * kTamRanura;
+    d[1] = 0x01;
+    d[3] = 0x02;
+    PonerBigEndian(d + 4, static_cast<uint32_t>(i + 1));
+    PonerBigEndian(d + 8, static_cast<uint32_t>(n));
+    memcpy(d + 12, kNombre, sizeof kNombre);
+    for (int j = TamCabecera; j < kTamMaxPaquete; ++j) {
+      semilla = semilla * 1103515245u + 12345u;
+      d[j] = static_cast<unsigned char>(semilla >> 16);
+    }
+  }
+  return ranuras;
+}
+
+static void Pasar(const std::vector<unsigned char> &ranuras, int n, FILE *salida) {
+  EstadoBucle estado;
+  estado.modo = 2;
+  DatagramaActual actual;
+  AlmacenFicheros almacen;
+  for (int i = 0; i < n; ++i) {
+    Paquete paquete{ranuras.data() + static_cast<std::size_t>(i) * kTamRanura, kTamMaxPaquete,
+                    false};
+    ProcesarPaquete(paquete, estado, actual, almacen, salida);
+  }
+}
+
+int main(int argc, char **argv) {
+  int n = argc > 1 ? atoi(argv[1]) : 2000;
+  if (n < 1 || n > MAX_TROZOS) {
+    fprintf(stderr, "Uso: %s [datagramas, de 1 a %d]\n", argv[0], MAX_TROZOS);
+    return 2;
+  }
+  std::vector<unsigned char> ranuras = PrepararDatagramas(n);
+
+  char plantilla[] = "/tmp/pasada.XXXXXX";
+  if (mkdtemp(plantilla) == nullptr || chdir(plantilla) != 0) {
+    perror("directorio temporal");
+    return 1;
+  }
+  FILE *salida = fopen("/dev/null", "w");
+  if (salida == nullptr) {
+    perror("/dev/null");
+    return 1;
+  }
+  // buffered as the client buffers its standard output
+  static char buffer_salida[1 << 16];
+  setvbuf(salida, buffer_salida, _IOFBF, sizeof buffer_salida);
+
+  Pasar(ranuras, n, salida);
+  fclose(salida);
+
+  struct stat estado;
+  bool completo = stat(kIdentidad, &estado) == 0 &&
+                  estado.st_size == static_cast<off_t>(n) * kTamParte;
+  unlink(kIdentidad);
+  unlink((std::string(kIdentidad) + ".tmp").c_str());
+  if (chdir("/") != 0 || rmdir(plantilla) != 0) perror(plantilla);
+  if (!completo) {
+    fprintf(stderr, "El fichero de %d partes no quedo completo\n", n);
+    return 1;
+  }
+  fprintf(stderr, "%d datagramas, fichero completo\n", n);
+  return 0;
+}
