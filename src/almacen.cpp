@@ -137,16 +137,21 @@ static void GrabarParte(AlmacenFicheros &almacen, const DatagramaActual &actual,
   const unsigned char *contenido = paquete.datos + TamCabecera;
   std::size_t largo = static_cast<std::size_t>(paquete.tampaquete - TamCabecera);
   int64_t posicion = PosicionDeParte(almacen, actual, tamparte, contenido, largo);
-  EscribirTexto(salida, "NO LA TENGO,posicion ");
-  EscribirEntero(salida, posicion);
-  EscribirTexto(salida, "....");
-  EscribirEntero(salida, static_cast<int64_t>(largo));
-  if (!GrabarCompleto(almacen.pf1, contenido, largo, posicion)) {
-    EscribirTexto(salida, " bytes NO grabados...\n");
+  bool grabada = GrabarCompleto(almacen.pf1, contenido, largo, posicion);
+  int error = errno;
+  // the line is whole once the write has answered; a failure ends it differently
+  Renglon linea;
+  Anadir(linea, "NO LA TENGO,posicion ");
+  AnadirEntero(linea, posicion);
+  Anadir(linea, "....");
+  AnadirEntero(linea, static_cast<int64_t>(largo));
+  Anadir(linea, grabada ? " bytes...\n" : " bytes NO grabados...\n");
+  Emitir(linea, salida);
+  if (!grabada) {
+    errno = error;
     ReportarFallo("Error al grabar la parte en el fichero temporal", salida);
     return;
   }
-  EscribirTexto(salida, " bytes...\n");
   almacen.partesrecibidas[actual.parteactual] = 1;
   if (--faltan == 0) CompletarFichero(almacen, faltan, salida);
 }

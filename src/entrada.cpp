@@ -124,7 +124,8 @@ Paquete PaqueteDelLote(Receptor &receptor, int i) {
 
 void TerminarLote(Receptor &receptor) { CopiarHasta(receptor, receptor.recibidos); }
 
-bool EsperarDatagrama(const Receptor &receptor, int milisegundos) {
-  pollfd espera{receptor.sock, POLLIN, 0};
-  return poll(&espera, 1, milisegundos) > 0;
+bool EsperarDatagrama(const Receptor &receptor, int aviso) {
+  pollfd espera[2] = {{receptor.sock, POLLIN, 0}, {aviso, POLLIN, 0}};
+  if (poll(espera, aviso >= 0 ? 2 : 1, -1) < 0) return false;
+  return aviso >= 0 && (espera[1].revents & POLLIN) != 0;
 }

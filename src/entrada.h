@@ -84,7 +84,8 @@ Paquete PaqueteDelLote(Receptor &receptor, int i);
 /// Ends the batch: its datagrams leave their bytes in paquete, as later short ones expect.
 void TerminarLote(Receptor &receptor);
 
-/// Waits up to milisegundos (-1: without end) for a datagram; returns whether one is waiting.
-bool EsperarDatagrama(const Receptor &receptor, int milisegundos);
+/// Waits without end for a datagram, or for aviso (a descriptor, -1 for none) to be readable;
+/// returns whether aviso is.
+bool EsperarDatagrama(const Receptor &receptor, int aviso);
 
 #endif

@@ -49,30 +49,23 @@ static void ActualizarTamParte(const DatagramaActual &actual, const Paquete &paq
 // "T:%s|S:%s|Nom:%s|%d/%d|MxPrt:%d|Fltn:%d|\n", built by hand: it is printed for every datagram.
 static void ImprimirResumen(const DatagramaActual &actual, const EstadoBucle &estado,
                             FILE *salida) {
-  char linea[96];
-  std::size_t largo = 0;
-  auto anadir = [&](const char *texto, std::size_t n) {
-    memcpy(linea + largo, texto, n);
-    largo += n;
-  };
-  anadir("T:", 2);
-  anadir(actual.eltipo, 4);
-  anadir("|S:", 3);
-  anadir(actual.elsubtipo, 4);
-  anadir("|Nom:", 5);
-  fwrite_unlocked(linea, 1, largo, salida);
-  EscribirTexto(salida, actual.nombre);
-  largo = 0;
-  linea[largo++] = '|';
-  largo += FormatearEntero(linea + largo, actual.parteactual);
-  linea[largo++] = '/';
-  largo += FormatearEntero(linea + largo, actual.totpartes);
-  anadir("|MxPrt:", 7);
-  largo += FormatearEntero(linea + largo, estado.tamparte);
-  anadir("|Fltn:", 6);
-  largo += FormatearEntero(linea + largo, estado.faltan);
-  anadir("|\n", 2);
-  fwrite_unlocked(linea, 1, largo, salida);
+  Renglon linea;
+  Anadir(linea, "T:");
+  Anadir(linea, std::string_view(actual.eltipo, 4));
+  Anadir(linea, "|S:");
+  Anadir(linea, std::string_view(actual.elsubtipo, 4));
+  Anadir(linea, "|Nom:");
+  Anadir(linea, actual.nombre);
+  Anadir(linea, "|");
+  AnadirEntero(linea, actual.parteactual);
+  Anadir(linea, "/");
+  AnadirEntero(linea, actual.totpartes);
+  Anadir(linea, "|MxPrt:");
+  AnadirEntero(linea, estado.tamparte);
+  Anadir(linea, "|Fltn:");
+  AnadirEntero(linea, estado.faltan);
+  Anadir(linea, "|\n");
+  Emitir(linea, salida);
 }
 
 void ProcesarPaquete(const Paquete &paquete, EstadoBucle &estado, DatagramaActual &actual,

@@ -1,27 +1,29 @@
 #include "salida.h"
 
-#include <cstring>
-
-void EscribirTexto(FILE *salida, std::string_view texto) {
-  fwrite_unlocked(texto.data(), 1, texto.size(), salida);
-}
+// Two digits at a time: half the divisions of a digit-by-digit conversion.
+static constexpr char kPares[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
 
 std::size_t FormatearEntero(char *destino, int64_t numero) {
   char cifras[20];
-  std::size_t cuantas = 0;
-  // work on the magnitude as unsigned so that the most negative value has one
+  char *fin = cifras + sizeof cifras, *inicio = fin;
+  // the magnitude as unsigned, so that the most negative value has one
   uint64_t magnitud = numero < 0 ? 0 - static_cast<uint64_t>(numero) : static_cast<uint64_t>(numero);
-  do {
-    cifras[cuantas++] = static_cast<char>('0' + magnitud % 10);
-    magnitud /= 10;
-  } while (magnitud != 0);
+  while (magnitud >= 100) {
+    inicio -= 2;
+    memcpy(inicio, kPares + 2 * (magnitud % 100), 2);
+    magnitud /= 100;
+  }
+  if (magnitud >= 10) {
+    inicio -= 2;
+    memcpy(inicio, kPares + 2 * magnitud, 2);
+  } else {
+    *--inicio = static_cast<char>('0' + magnitud);
+  }
   std::size_t largo = 0;
   if (numero < 0) destino[largo++] = '-';
-  while (cuantas > 0) destino[largo++] = cifras[--cuantas];
-  return largo;
-}
-
-void EscribirEntero(FILE *salida, int64_t numero) {
-  char texto[20];
-  fwrite_unlocked(texto, 1, FormatearEntero(texto, numero), salida);
+  memcpy(destino + largo, inicio, static_cast<std::size_t>(fin - inicio));
+  return largo + static_cast<std::size_t>(fin - inicio);
 }

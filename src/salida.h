@@ -5,16 +5,36 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string_view>
-
-/// Appends the text to the stream's buffer, without formatting.
-void EscribirTexto(FILE *salida, std::string_view texto);
-
-/// Appends the decimal form of the number, as "%d" would print it.
-void EscribirEntero(FILE *salida, int64_t numero);
 
 /// Writes the decimal form of the number at destino, as "%d" would; returns its length.
 /// destino needs room for 20 characters.
 std::size_t FormatearEntero(char *destino, int64_t numero);
+
+/// Text built in memory and handed to the stream with one call.
+struct Renglon {
+  // Room for a summary line with the longest name a datagram can carry, or for the dump.
+  char texto[2048];
+  std::size_t largo = 0;  // bytes used
+};
+
+inline void Anadir(Renglon &renglon, std::string_view parte) {
+  memcpy(renglon.texto + renglon.largo, parte.data(), parte.size());
+  renglon.largo += parte.size();
+}
+
+inline void AnadirEntero(Renglon &renglon, int64_t numero) {
+  renglon.largo += FormatearEntero(renglon.texto + renglon.largo, numero);
+}
+
+inline void Emitir(const Renglon &renglon, FILE *salida) {
+  fwrite_unlocked(renglon.texto, 1, renglon.largo, salida);
+}
+
+/// Appends the text to the stream's buffer, without formatting.
+inline void EscribirTexto(FILE *salida, std::string_view texto) {
+  fwrite_unlocked(texto.data(), 1, texto.size(), salida);
+}
 
 #endif

@@ -10,30 +10,20 @@ static constexpr std::string_view kLineaIgual = "===============================
 static constexpr std::string_view kLineaGuion =
     "----------------------------------------------------------";
 
-struct Renglones {
-  char texto[1024];  // the dump being built
-  std::size_t largo = 0;
-};
-
-static void Anadir(Renglones &r, std::string_view parte) {
-  memcpy(r.texto + r.largo, parte.data(), parte.size());
-  r.largo += parte.size();
-}
-
-static void AnadirSeparador(Renglones &r, std::string_view linea, int tampaquete) {
+static void AnadirSeparador(Renglon &r, std::string_view linea, int tampaquete) {
   Anadir(r, linea);
-  r.texto[r.largo++] = ' ';
-  r.largo += FormatearEntero(r.texto + r.largo, tampaquete);
-  r.texto[r.largo++] = '\n';
+  Anadir(r, " ");
+  AnadirEntero(r, tampaquete);
+  Anadir(r, "\n");
 }
 
-static void AnadirCelda(Renglones &r, char primero, char segundo) {
+static void AnadirCelda(Renglon &r, char primero, char segundo) {
   r.texto[r.largo++] = primero;
   r.texto[r.largo++] = segundo;
   r.texto[r.largo++] = '|';
 }
 
-static void AnadirBloque(Renglones &r, const unsigned char *paquete, int desde) {
+static void AnadirBloque(Renglon &r, const unsigned char *paquete, int desde) {
   static const char kCifras[] = "0123456789abcdef";
   for (int i = desde; i < desde + kCeldasPorFila; ++i)
     AnadirCelda(r, static_cast<char>('0' + i / 10), static_cast<char>('0' + i % 10));
@@ -52,12 +42,12 @@ static void AnadirBloque(Renglones &r, const unsigned char *paquete, int desde) 
 }
 
 void ImprimirVolcado(const unsigned char *paquete, int tampaquete, FILE *salida) {
-  Renglones r;
+  Renglon r;
   AnadirSeparador(r, kLineaIgual, tampaquete);
   AnadirBloque(r, paquete, 0);
   AnadirSeparador(r, kLineaGuion, tampaquete);
   AnadirBloque(r, paquete, kCeldasPorFila);
   Anadir(r, kLineaIgual);
-  r.texto[r.largo++] = '\n';
-  EscribirTexto(salida, std::string_view(r.texto, r.largo));
+  Anadir(r, "\n");
+  Emitir(r, salida);
 }
