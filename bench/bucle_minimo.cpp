@@ -22,15 +22,17 @@ static constexpr int kTamCola = 8 << 20;  // as the client asks
 struct Opciones {
   const char *grupo;
   uint16_t puerto;
-  bool grabar;            // pwrite each part; otherwise discard it
-  const char *fichero;    // where the parts go
-  long long maximo;       // datagrams to receive before ending; 0: no count limit
-  unsigned segundos;      // ends after this long in any case
+  bool grabar;          // pwrite each part; otherwise discard it
+  const char *fichero;  // where the parts go
+  long long maximo;     // datagrams to receive before ending; 0: no count limit
+  unsigned segundos;    // ends after this long in any case
 };
 
 static volatile sig_atomic_t g_parar = 0;
 
-static void AlRecibirSenal(int) { g_parar = 1; }
+static void AlRecibirSenal(int) {
+  g_parar = 1;
+}
 
 // No SA_RESTART: a blocked recvfrom returns at once with EINTR.
 static void InstalarSenales() {

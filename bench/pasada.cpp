@@ -81,8 +81,8 @@ int main(int argc, char **argv) {
   fclose(salida);
 
   struct stat estado;
-  bool completo = stat(kIdentidad, &estado) == 0 &&
-                  estado.st_size == static_cast<off_t>(n) * kTamParte;
+  bool completo =
+      stat(kIdentidad, &estado) == 0 && estado.st_size == static_cast<off_t>(n) * kTamParte;
   unlink(kIdentidad);
   unlink((std::string(kIdentidad) + ".tmp").c_str());
   if (chdir("/") != 0 || rmdir(plantilla) != 0) perror(plantilla);

@@ -17,8 +17,7 @@ static void ReportarFallo(const char *mensaje, FILE *salida) {
   fprintf(stderr, "%s: %s\n", mensaje, strerror(error));
 }
 
-static bool PaqueteImposible(const DatagramaActual &actual, const Paquete &paquete,
-                             FILE *salida) {
+static bool PaqueteImposible(const DatagramaActual &actual, const Paquete &paquete, FILE *salida) {
   if (paquete.tampaquete < TamCabecera) {
     fprintf(salida, "Paquete de %d bytes, mas corto que la cabecera, descartado.\n",
             paquete.tampaquete);
@@ -42,7 +41,9 @@ static bool PaqueteImposible(const DatagramaActual &actual, const Paquete &paque
 
 // The final name counts as stored when it can be read; asked without opening it, so that a
 // FIFO of that name cannot block the receiver.
-static bool YaGrabado(const std::string &nombre) { return access(nombre.c_str(), R_OK) == 0; }
+static bool YaGrabado(const std::string &nombre) {
+  return access(nombre.c_str(), R_OK) == 0;
+}
 
 static void EmpezarFichero(AlmacenFicheros &almacen, const DatagramaActual &actual,
                            int32_t tamparte, int32_t &faltan, FILE *salida) {
@@ -132,8 +133,7 @@ static void CompletarFichero(AlmacenFicheros &almacen, int32_t &faltan, FILE *sa
 }
 
 static void GrabarParte(AlmacenFicheros &almacen, const DatagramaActual &actual,
-                        const Paquete &paquete, int32_t tamparte, int32_t &faltan,
-                        FILE *salida) {
+                        const Paquete &paquete, int32_t tamparte, int32_t &faltan, FILE *salida) {
   const unsigned char *contenido = paquete.datos + TamCabecera;
   std::size_t largo = static_cast<std::size_t>(paquete.tampaquete - TamCabecera);
   int64_t posicion = PosicionDeParte(almacen, actual, tamparte, contenido, largo);
@@ -156,8 +156,8 @@ static void GrabarParte(AlmacenFicheros &almacen, const DatagramaActual &actual,
   if (--faltan == 0) CompletarFichero(almacen, faltan, salida);
 }
 
-void AlmacenarParte(AlmacenFicheros &almacen, const DatagramaActual &actual,
-                    const Paquete &paquete, int32_t tamparte, int32_t &faltan, FILE *salida) {
+void AlmacenarParte(AlmacenFicheros &almacen, const DatagramaActual &actual, const Paquete &paquete,
+                    int32_t tamparte, int32_t &faltan, FILE *salida) {
   if (PaqueteImposible(actual, paquete, salida)) return;
   if (YaGrabado(actual.elnombre)) {
     EscribirTexto(salida, "Ya grabado antes...\n");

@@ -33,7 +33,7 @@ struct AlmacenFicheros {
 /// offset and renames the temporary file once no part is missing. tamparte is the loop's part
 /// size; faltan is set when a file starts and counted down per part. Ends the process through
 /// DieWithError when the temporary file cannot be created.
-void AlmacenarParte(AlmacenFicheros &almacen, const DatagramaActual &actual,
-                    const Paquete &paquete, int32_t tamparte, int32_t &faltan, FILE *salida);
+void AlmacenarParte(AlmacenFicheros &almacen, const DatagramaActual &actual, const Paquete &paquete,
+                    int32_t tamparte, int32_t &faltan, FILE *salida);
 
 #endif

@@ -122,7 +122,9 @@ Paquete PaqueteDelLote(Receptor &receptor, int i) {
   return paquete;
 }
 
-void TerminarLote(Receptor &receptor) { CopiarHasta(receptor, receptor.recibidos); }
+void TerminarLote(Receptor &receptor) {
+  CopiarHasta(receptor, receptor.recibidos);
+}
 
 bool EsperarDatagrama(const Receptor &receptor, int aviso) {
   pollfd espera[2] = {{receptor.sock, POLLIN, 0}, {aviso, POLLIN, 0}};

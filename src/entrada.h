@@ -59,12 +59,12 @@ inline constexpr int kTamLote = 64;
 
 /// The receiver socket and the buffers of one batch of datagrams.
 struct Receptor {
-  int sock = -1;                                 // UDP socket bound to the port, joined to the group
-  unsigned char ranuras[kTamLote][kTamRanura];   // one buffer per datagram of the batch
-  iovec vectores[kTamLote];                      // each slot's receive area
-  mmsghdr mensajes[kTamLote];                    // the batch handed to recvmmsg
-  int recibidos = 0;                             // datagrams in the current batch
-  int copiados = 0;                              // first datagram of the batch not yet in paquete
+  int sock = -1;                                // UDP socket bound to the port, joined to the group
+  unsigned char ranuras[kTamLote][kTamRanura];  // one buffer per datagram of the batch
+  iovec vectores[kTamLote];                     // each slot's receive area
+  mmsghdr mensajes[kTamLote];                   // the batch handed to recvmmsg
+  int recibidos = 0;                            // datagrams in the current batch
+  int copiados = 0;                             // first datagram of the batch not yet in paquete
   // What a single receive buffer would hold: every datagram in turn over what earlier ones
   // left. Short datagrams are read from here, so that they see those leftovers.
   unsigned char paquete[kTamRanura] = {};

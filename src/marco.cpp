@@ -24,8 +24,7 @@ Argumentos LeerArgumentos(int argc, char **argv) {
 
 // Only a datagram that carries a whole header carries a count: a short one would be judged
 // by bytes that were never received.
-static void ComprobarLimite(const DatagramaActual &actual, const Paquete &paquete,
-                            FILE *salida) {
+static void ComprobarLimite(const DatagramaActual &actual, const Paquete &paquete, FILE *salida) {
   if (paquete.tampaquete < TamCabecera || actual.totpartes <= MAX_TROZOS) return;
   fprintf(salida,
           "El total de partes (%d) EXCEDE al MAX_TROZOS (%d), amplialo en MAX_TROZOS en el "
@@ -42,8 +41,7 @@ static void ActualizarTamParte(const DatagramaActual &actual, const Paquete &paq
                                EstadoBucle &estado) {
   if (paquete.tampaquete < TamCabecera) return;
   int32_t ultima = static_cast<int32_t>(static_cast<uint32_t>(actual.totpartes) - 1u);
-  if (actual.parteactual < ultima)
-    estado.tamparte = paquete.tampaquete - TamCabecera;
+  if (actual.parteactual < ultima) estado.tamparte = paquete.tampaquete - TamCabecera;
 }
 
 // "T:%s|S:%s|Nom:%s|%d/%d|MxPrt:%d|Fltn:%d|\n", built by hand: it is printed for every datagram.

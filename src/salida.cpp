@@ -10,7 +10,8 @@ std::size_t FormatearEntero(char *destino, int64_t numero) {
   char cifras[20];
   char *fin = cifras + sizeof cifras, *inicio = fin;
   // the magnitude as unsigned, so that the most negative value has one
-  uint64_t magnitud = numero < 0 ? 0 - static_cast<uint64_t>(numero) : static_cast<uint64_t>(numero);
+  uint64_t magnitud =
+      numero < 0 ? 0 - static_cast<uint64_t>(numero) : static_cast<uint64_t>(numero);
   while (magnitud >= 100) {
     inicio -= 2;
     memcpy(inicio, kPares + 2 * (magnitud % 100), 2);

@@ -6,7 +6,8 @@
 #include "salida.h"
 
 static constexpr int kCeldasPorFila = 25;
-static constexpr std::string_view kLineaIgual = "=====================================================";
+static constexpr std::string_view kLineaIgual =
+    "=====================================================";
 static constexpr std::string_view kLineaGuion =
     "----------------------------------------------------------";
 

@@ -120,9 +120,8 @@ TEST_F(AlmacenE2E, UnFicheroQueYaExisteNoSeRecibeOtraVez) {
 }
 
 TEST_F(AlmacenE2E, CambiarDeFicheroBorraElTemporalDelAnterior) {
-  std::string salida = Recibir({Datagrama(1, 2, 1, 3, "primero", "aaaa"),
-                                Datagrama(1, 2, 1, 2, "segundo", "bbbb")},
-                               6);
+  std::string salida = Recibir(
+      {Datagrama(1, 2, 1, 3, "primero", "aaaa"), Datagrama(1, 2, 1, 2, "segundo", "bbbb")}, 6);
   EXPECT_EQ(salida, Linea("primero", 0, 3, 4, 0) + "TotPart:3|MaxTAMprt:4|TAMprt:12\n" +
                         "NO LA TENGO,posicion 0....4 bytes...\n" + Linea("segundo", 0, 2, 4, 2) +
                         "TotPart:2|MaxTAMprt:4|TAMprt:8\n" +
@@ -162,9 +161,8 @@ TEST_F(AlmacenE2E, LosPaquetesImposiblesSeRechazanSinTocarElFicheroEnCurso) {
            "Total de partes 9 distinto del fichero en curso (2), descartado.\n"},
   };
   std::vector<std::string> datagramas = {Datagrama(1, 2, 1, 2, "bueno", "x")};
-  std::string esperado =
-      Linea("bueno", 0, 2, 1, 0) + "TotPart:2|MaxTAMprt:1|TAMprt:2\n" +
-      "NO LA TENGO,posicion 0....1 bytes...\n";
+  std::string esperado = Linea("bueno", 0, 2, 1, 0) + "TotPart:2|MaxTAMprt:1|TAMprt:2\n" +
+                         "NO LA TENGO,posicion 0....1 bytes...\n";
   for (const Caso &caso : casos) {
     datagramas.push_back(caso.datagrama);
     esperado += caso.salida;
@@ -180,18 +178,17 @@ TEST_F(AlmacenE2E, LosPaquetesImposiblesSeRechazanSinTocarElFicheroEnCurso) {
 // file's own size is known it is put right, and the file is exact.
 TEST_F(AlmacenE2E, UnaUltimaParteAdelantadaSeRecolocaAlCompletar) {
   std::string contenido = Contenido(3 * 1000 + 10, 3);
-  std::string salida = Recibir({Datagrama(1, 2, 1, 2, "antes", std::string(1456, 'a')),
-                                Parte("recoloca", contenido, 1000, 3),
-                                Parte("recoloca", contenido, 1000, 0),
-                                Parte("recoloca", contenido, 1000, 2),
-                                Parte("recoloca", contenido, 1000, 1)},
-                               3 + 3 + 2 + 2 + 4);
+  std::string salida =
+      Recibir({Datagrama(1, 2, 1, 2, "antes", std::string(1456, 'a')),
+               Parte("recoloca", contenido, 1000, 3), Parte("recoloca", contenido, 1000, 0),
+               Parte("recoloca", contenido, 1000, 2), Parte("recoloca", contenido, 1000, 1)},
+              3 + 3 + 2 + 2 + 4);
   EXPECT_EQ(salida.substr(salida.find(Linea("recoloca", 3, 4, 1456, 1))),
             Linea("recoloca", 3, 4, 1456, 1) + "TotPart:4|MaxTAMprt:1456|TAMprt:5824\n" +
                 "NO LA TENGO,posicion 4368....10 bytes...\n" + Linea("recoloca", 0, 4, 1000, 3) +
                 "NO LA TENGO,posicion 0....1000 bytes...\n" + Linea("recoloca", 2, 4, 1000, 2) +
-                "NO LA TENGO,posicion 2000....1000 bytes...\n" +
-                Linea("recoloca", 1, 4, 1000, 1) + "NO LA TENGO,posicion 1000....1000 bytes...\n" +
+                "NO LA TENGO,posicion 2000....1000 bytes...\n" + Linea("recoloca", 1, 4, 1000, 1) +
+                "NO LA TENGO,posicion 1000....1000 bytes...\n" +
                 "Ultima parte recolocada,posicion 3000....10 bytes...\nCompletado!\n");
   EXPECT_EQ(LeerFichero(dir + "/0001-0002-recoloca"), contenido);
 }

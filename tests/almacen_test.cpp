@@ -74,8 +74,9 @@ TEST_F(AlmacenTest, CadaParteQuedaEnSuPosicionSeaCualSeaElOrden) {
     std::size_t tamparte, largo;
     std::vector<uint32_t> orden;  // indices from 0
   };
-  const Caso casos[] = {{1456, 3012, {0, 1, 2}}, {1456, 3012, {2, 1, 0}}, {7, 70, {9, 0, 5, 1, 2, 3, 4, 6, 7, 8}},
-                        {100, 250, {1, 2, 0}},   {1, 3, {1, 0, 2}},         {500, 1000, {1, 0}}};
+  const Caso casos[] = {
+      {1456, 3012, {0, 1, 2}}, {1456, 3012, {2, 1, 0}}, {7, 70, {9, 0, 5, 1, 2, 3, 4, 6, 7, 8}},
+      {100, 250, {1, 2, 0}},   {1, 3, {1, 0, 2}},       {500, 1000, {1, 0}}};
   int n = 0;
   for (const Caso &caso : casos) {
     std::string nombre = "f" + std::to_string(n++), contenido(caso.largo, '\0');
@@ -152,8 +153,9 @@ TEST_F(AlmacenTest, UnNombreDeLongitudMaximaValeYUnoMasSeRechaza) {
   Pasar(Cabecera(1, 1, largo.substr(0, 32)).substr(0, 12) + largo + '\0');
   EXPECT_TRUE(std::filesystem::exists("0001-0002-" + largo));
   EXPECT_EQ(Pasar(Cabecera(1, 1, "").substr(0, 12) + largo + "m" + '\0'),
-            "T:0001|S:0002|Nom:" + largo + "m|0/1|MxPrt:0|Fltn:0|\n"
-            "Nombre demasiado largo (252 caracteres), descartado.\n");
+            "T:0001|S:0002|Nom:" + largo +
+                "m|0/1|MxPrt:0|Fltn:0|\n"
+                "Nombre demasiado largo (252 caracteres), descartado.\n");
 }
 
 }  // namespace

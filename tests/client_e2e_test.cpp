@@ -12,12 +12,11 @@
 
 namespace {
 
-const std::string kUso =
-    "Version 1.0\nUso: " CLIENT_PATH
-    " <IP Multicast> <Puerto Multicast> <Modo>\n"
-    "Modos:\n0 - Solo obtener las  cabeceras e imprimirlas en pantalla\n"
-    "2 - Almacenar ficheros\n"
-    "Otro - Ver una linea por paquete\n";
+const std::string kUso = "Version 1.0\nUso: " CLIENT_PATH
+                         " <IP Multicast> <Puerto Multicast> <Modo>\n"
+                         "Modos:\n0 - Solo obtener las  cabeceras e imprimirlas en pantalla\n"
+                         "2 - Almacenar ficheros\n"
+                         "Otro - Ver una linea por paquete\n";
 
 std::string Limite(int totpartes) {
   return "El total de partes (" + std::to_string(totpartes) +
@@ -57,8 +56,8 @@ TEST_F(ClientE2E, ConPocosArgumentosMuestraElUsoYSaleConUno) {
 }
 
 TEST_F(ClientE2E, ImprimeLaLineaResumenYIgnoraArgumentosDeMas) {
-  Proceso cliente = Lanzar({CLIENT_PATH, destino.grupo, std::to_string(destino.puerto), "1",
-                            "sobra"});
+  Proceso cliente =
+      Lanzar({CLIENT_PATH, destino.grupo, std::to_string(destino.puerto), "1", "sobra"});
   ASSERT_TRUE(EsperarUnion(destino));
   Enviar(destino, kDatos);
   ASSERT_TRUE(LeerLineas(cliente, 1));
@@ -69,8 +68,8 @@ TEST_F(ClientE2E, ImprimeLaLineaResumenYIgnoraArgumentosDeMas) {
 
 TEST_F(ClientE2E, ElPuertoSeCortaADieciseisBits) {
   Destino corto{destino.grupo, static_cast<uint16_t>(destino.puerto)};
-  Proceso cliente = Lanzar({CLIENT_PATH, destino.grupo,
-                            std::to_string(65536 + destino.puerto), "1"});
+  Proceso cliente =
+      Lanzar({CLIENT_PATH, destino.grupo, std::to_string(65536 + destino.puerto), "1"});
   ASSERT_TRUE(EsperarUnion(corto));
   Enviar(corto, kDatos);
   ASSERT_TRUE(LeerLineas(cliente, 1));
@@ -104,8 +103,7 @@ TEST_F(ClientE2E, ElModoCeroVuelcaLosPrimerosCincuentaBytes) {
     Enviar(d, kDatos);
     ASSERT_TRUE(LeerLineas(cliente, 10));
     Terminar(cliente);
-    EXPECT_EQ(cliente.salida,
-              "T:0001|S:0002|Nom:datos|3/10|MxPrt:1456|Fltn:0|\n" + kVolcadoDatos);
+    EXPECT_EQ(cliente.salida, "T:0001|S:0002|Nom:datos|3/10|MxPrt:1456|Fltn:0|\n" + kVolcadoDatos);
   }
 }
 

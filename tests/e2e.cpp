@@ -130,8 +130,8 @@ Proceso LanzarCliente(const Destino &destino, const std::string &modo,
 
 bool LeerLineas(Proceso &proceso, std::size_t lineas, double segundos) {
   auto inicio = Reloj::now();
-  while (static_cast<std::size_t>(std::count(proceso.salida.begin(), proceso.salida.end(),
-                                             '\n')) < lineas) {
+  while (static_cast<std::size_t>(std::count(proceso.salida.begin(), proceso.salida.end(), '\n')) <
+         lineas) {
     if (SegundosDesde(inicio) > segundos || proceso.fd_salida < 0) return false;
     Drenar(proceso, 50);
   }
@@ -140,7 +140,8 @@ bool LeerLineas(Proceso &proceso, std::size_t lineas, double segundos) {
 
 static std::size_t ContarResumenes(const std::string &salida) {
   std::size_t cuantos = salida.rfind("T:", 0) == 0;
-  for (std::size_t en = salida.find("\nT:"); en != std::string::npos; en = salida.find("\nT:", en + 1))
+  for (std::size_t en = salida.find("\nT:"); en != std::string::npos;
+       en = salida.find("\nT:", en + 1))
     ++cuantos;
   return cuantos;
 }
@@ -201,8 +202,8 @@ void Enviar(const Destino &destino, const std::string &datagrama) {
   a.sin_family = AF_INET;
   a.sin_port = htons(destino.puerto);
   inet_aton(destino.grupo.c_str(), &a.sin_addr);
-  ssize_t n = sendto(sock, datagrama.data(), datagrama.size(), 0,
-                     reinterpret_cast<sockaddr *>(&a), sizeof a);
+  ssize_t n = sendto(sock, datagrama.data(), datagrama.size(), 0, reinterpret_cast<sockaddr *>(&a),
+                     sizeof a);
   EXPECT_EQ(n, static_cast<ssize_t>(datagrama.size())) << strerror(errno);
 }
 
@@ -221,9 +222,8 @@ std::string Datagrama(uint16_t tipo, uint16_t subtipo, uint32_t parte, uint32_t 
   return d + contenido;
 }
 
-std::string Resumen(const std::string &tipo, const std::string &subtipo,
-                    const std::string &nombre, int parteactual, int totpartes, int tamparte,
-                    int faltan) {
+std::string Resumen(const std::string &tipo, const std::string &subtipo, const std::string &nombre,
+                    int parteactual, int totpartes, int tamparte, int faltan) {
   return "T:" + tipo + "|S:" + subtipo + "|Nom:" + nombre + "|" + std::to_string(parteactual) +
          "/" + std::to_string(totpartes) + "|MxPrt:" + std::to_string(tamparte) +
          "|Fltn:" + std::to_string(faltan) + "|\n";

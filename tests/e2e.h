@@ -63,9 +63,8 @@ std::string Datagrama(uint16_t tipo, uint16_t subtipo, uint32_t parte, uint32_t 
                       const std::string &nombre, const std::string &contenido);
 
 /// The summary line that client prints for such a datagram.
-std::string Resumen(const std::string &tipo, const std::string &subtipo,
-                    const std::string &nombre, int parteactual, int totpartes, int tamparte,
-                    int faltan);
+std::string Resumen(const std::string &tipo, const std::string &subtipo, const std::string &nombre,
+                    int parteactual, int totpartes, int tamparte, int faltan);
 
 /// A fresh empty directory, removed with its files by BorrarDirectorio.
 std::string DirectorioNuevo();

@@ -173,12 +173,14 @@ TEST_F(Emisor, SendsEveryPartWithItsHeaderAndContent) {
     std::vector<std::string> argumentos;
     std::vector<std::string> datagramas;
   } casos[] = {
-      {{"-t", "abCD", "-s", "0102", "-p", "100", kGrupo, kPuertoTexto, Crear("datos.bin", contenido)},
+      {{"-t", "abCD", "-s", "0102", "-p", "100", kGrupo, kPuertoTexto,
+        Crear("datos.bin", contenido)},
        {Datagrama(tipos, 1, 4, "datos.bin", contenido.substr(0, 100)),
         Datagrama(tipos, 2, 4, "datos.bin", contenido.substr(100, 100)),
         Datagrama(tipos, 3, 4, "datos.bin", contenido.substr(200, 100)),
         Datagrama(tipos, 4, 4, "datos.bin", contenido.substr(300))}},
-      {{"-n", "otro", kGrupo, kPuertoTexto, Crear("vacio", "")}, {Datagrama(omision, 1, 1, "otro", "")}},
+      {{"-n", "otro", kGrupo, kPuertoTexto, Crear("vacio", "")},
+       {Datagrama(omision, 1, 1, "otro", "")}},
   };
   for (const Caso &caso : casos) {
     SCOPED_TRACE(caso.argumentos.back());
@@ -208,8 +210,8 @@ TEST_F(Emisor, SendsPartsInTheRequestedOrderPassAfterPass) {
 
 TEST_F(Emisor, ShufflesIntoAPermutationThatTheSeedRepeats) {
   std::string ruta = Crear("f", std::string(30, 'x'));
-  std::vector<std::string> argumentos = {"-o", "aleatorio", "--semilla", "7", "-p",
-                                         "1",  kGrupo,      kPuertoTexto,     ruta};
+  std::vector<std::string> argumentos = {"-o", "aleatorio", "--semilla",  "7", "-p",
+                                         "1",  kGrupo,      kPuertoTexto, ruta};
   ASSERT_EQ(Ejecutar(argumentos).estado, 0);
   std::vector<uint32_t> primera = PartesRecibidas();
   ASSERT_EQ(Ejecutar(argumentos).estado, 0);
@@ -231,7 +233,8 @@ TEST_F(Emisor, NeverExceedsTheRateLimit) {
   for (const Caso &caso : casos) {
     SCOPED_TRACE(caso.ritmo);
     std::string ruta = Crear("f", std::string(caso.partes * std::stoi(caso.tamparte), 'x'));
-    Resultado resultado = Ejecutar({"-r", caso.ritmo, "-p", caso.tamparte, kGrupo, kPuertoTexto, ruta});
+    Resultado resultado =
+        Ejecutar({"-r", caso.ritmo, "-p", caso.tamparte, kGrupo, kPuertoTexto, ruta});
     ASSERT_EQ(resultado.estado, 0);
     EXPECT_EQ(Recibidos().size(), size_t(caso.partes));
     EXPECT_GE(resultado.segundos, 0.9 * caso.partes / caso.por_segundo);

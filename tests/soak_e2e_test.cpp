@@ -39,17 +39,28 @@ std::string Parte(const Fichero &f, uint32_t i) {
 std::string Hostil(std::mt19937 &azar, const Fichero &en_curso) {
   std::string sin_nul(300, 'q');
   switch (azar() % 11) {
-    case 0: return Aleatorio(azar, azar() % 44);
-    case 1: return std::string();
-    case 2: return Datagrama(1, 2, 1, 2, en_curso.nombre, Aleatorio(azar, 1600));  // cut
-    case 3: return Datagrama(1, 2, 60000, 300, en_curso.nombre, "x");
-    case 4: return Datagrama(1, 2, 0, 300, en_curso.nombre, "x");
-    case 5: return Datagrama(1, 2, 1, 0, en_curso.nombre, "x");
-    case 6: return Datagrama(1, 2, 1, 0x80000000u + azar() % 1000, en_curso.nombre, "x");
-    case 7: return Datagrama(1, 2, 1, 2, "../fuera", "x");
-    case 8: return Datagrama(1, 2, 1, 2, "trampa/dentro", "x");
-    case 9: return Datagrama(1, 2, 1, 2, std::string(32, 'n'), sin_nul);
-    default: return Datagrama(1, 2, 1, 49999, en_curso.nombre, "x");
+    case 0:
+      return Aleatorio(azar, azar() % 44);
+    case 1:
+      return std::string();
+    case 2:
+      return Datagrama(1, 2, 1, 2, en_curso.nombre, Aleatorio(azar, 1600));  // cut
+    case 3:
+      return Datagrama(1, 2, 60000, 300, en_curso.nombre, "x");
+    case 4:
+      return Datagrama(1, 2, 0, 300, en_curso.nombre, "x");
+    case 5:
+      return Datagrama(1, 2, 1, 0, en_curso.nombre, "x");
+    case 6:
+      return Datagrama(1, 2, 1, 0x80000000u + azar() % 1000, en_curso.nombre, "x");
+    case 7:
+      return Datagrama(1, 2, 1, 2, "../fuera", "x");
+    case 8:
+      return Datagrama(1, 2, 1, 2, "trampa/dentro", "x");
+    case 9:
+      return Datagrama(1, 2, 1, 2, std::string(32, 'n'), sin_nul);
+    default:
+      return Datagrama(1, 2, 1, 49999, en_curso.nombre, "x");
   }
 }
 

@@ -380,7 +380,9 @@ static int AbrirEmisor(const Opciones &opciones) {
   return sock;
 }
 
-static void AlRecibirSenal(int) { g_parar = 1; }
+static void AlRecibirSenal(int) {
+  g_parar = 1;
+}
 
 // No SA_RESTART, so that a sleep ends at once; SA_RESETHAND, so that a second signal ends the
 // process if the first one is not heard.

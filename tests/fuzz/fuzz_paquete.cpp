@@ -37,7 +37,9 @@ static void Fallar(const char *motivo, const char *detalle) {
   abort();
 }
 
-static bool EsHex(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); }
+static bool EsHex(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+}
 
 // A stored name is an identity "xxxx-xxxx-<name>", maybe followed by ".tmp"; the name part
 // cannot hold '/' in a directory entry, so the prefix is all there is to check.
@@ -96,8 +98,7 @@ static bool TerminariaProceso(const uint8_t *datagrama, size_t largo) {
 }
 
 static void PasarDatagrama(const uint8_t *datagrama, size_t largo, bool truncado,
-                           EstadoBucle &estado, DatagramaActual &actual,
-                           AlmacenFicheros &almacen) {
+                           EstadoBucle &estado, DatagramaActual &actual, AlmacenFicheros &almacen) {
   if (TerminariaProceso(datagrama, largo)) return;
   memcpy(g_buffer, datagrama, largo);
   g_buffer[largo] = '\0';
