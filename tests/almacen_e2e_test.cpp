@@ -214,6 +214,38 @@ TEST_F(AlmacenE2E, EmpezarUnFicheroGrandeNoRellenaElTemporal) {
                                 "NO LA TENGO,posicion 8736....1456 bytes...\n");
 }
 
+TEST_F(AlmacenE2E, SinPoderCrearElTemporalTerminaConUno) {
+  ASSERT_EQ(mkdir((dir + "/0001-0002-ocupado.tmp").c_str(), 0755), 0);
+  Enviar(destino, Datagrama(1, 2, 1, 2, "ocupado", "x"));
+  EXPECT_EQ(EsperarFin(cliente), 1);
+  EXPECT_EQ(cliente.salida, Linea("ocupado", 0, 2, 1, 0));
+  EXPECT_EQ(cliente.error, "Error al crear el fichero temporal.: Is a directory\n");
+}
+
+// Under a file size limit of 4 KiB, a last part whose place lies past it cannot be written:
+// neither when it is put right on completion nor when it comes again. The file stays incomplete.
+TEST_F(AlmacenE2E, LasEscriturasFallidasSeInformanYNoCompletanElFichero) {
+  Terminar(cliente);
+  cliente = Lanzar({"/bin/bash", "-c", "trap '' XFSZ; ulimit -f 4; exec \"$0\" \"$@\"", CLIENT_PATH,
+                    destino.grupo, std::to_string(destino.puerto), "2"},
+                   dir);
+  ASSERT_TRUE(EsperarUnion(destino));
+  std::vector<std::string> datagramas = {Datagrama(1, 2, 1, 2, "antes", std::string(10, 'a')),
+                                         Datagrama(1, 2, 5, 5, "limite", std::string(500, 'z'))};
+  for (uint32_t parte = 1; parte <= 4; ++parte)
+    datagramas.push_back(Datagrama(1, 2, parte, 5, "limite", std::string(1000, 'a')));
+  datagramas.push_back(datagramas[1]);
+  std::string salida = Recibir(datagramas, 3 + 3 + 8 + 2);
+  EXPECT_EQ(salida.substr(salida.find(Linea("limite", 3, 5, 1000, 1))),
+            Linea("limite", 3, 5, 1000, 1) + "NO LA TENGO,posicion 3000....1000 bytes...\n" +
+                Linea("limite", 4, 5, 1000, 1) +
+                "NO LA TENGO,posicion 4000....500 bytes NO grabados...\n");
+  EXPECT_EQ(cliente.error,
+            "Error al recolocar la ultima parte en el fichero temporal: File too large\n"
+            "Error al grabar la parte en el fichero temporal: File too large\n");
+  EXPECT_EQ(Listar(dir), std::vector<std::string>{"0001-0002-limite.tmp"});
+}
+
 TEST_F(AlmacenE2E, UnRenombradoFallidoNoSeAnunciaComoCompletado) {
   Enviar(destino, Datagrama(1, 2, 1, 2, "pierde", "ab"));
   ASSERT_TRUE(LeerLineas(cliente, 3));
