@@ -1,16 +1,12 @@
 // End-to-end tests of the sender alone: what it refuses, and the datagrams it puts on a group
 // joined over loopback. Run inside a network namespace of its own, with only lo in it.
 #include <arpa/inet.h>
-#include <fcntl.h>
-#include <gtest/gtest.h>
-#include <net/if.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
+
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
@@ -22,47 +18,17 @@
 
 #include "e2e.h"
 
-extern char **environ;
-
 // A group and port of this test process alone: tests run in parallel.
-static const Destino &Aqui() {
-  static const Destino destino = DestinoNuevo();
-  return destino;
-}
-static const std::string kGrupo = Aqui().grupo;
-static const uint16_t kPuerto = Aqui().puerto;
-static const std::string kPuertoTexto = std::to_string(kPuerto);
+static const Destino kDestino = DestinoNuevo();
+static const std::string kGrupo = kDestino.grupo;
+static const std::string kPuertoTexto = std::to_string(kDestino.puerto);
 
 struct Resultado {
-  int estado = -1;      // exit status, -1 if it did not exit by itself
+  int estado = -1;      // exit status
   std::string salida;   // its stdout
   std::string error;    // its stderr
   double segundos = 0;  // from start to exit
 };
-
-static std::string Leer(const std::string &ruta) {
-  std::ifstream fichero(ruta, std::ios::binary);
-  return {std::istreambuf_iterator<char>(fichero), {}};
-}
-
-static std::vector<std::string> InterfacesVisibles() {
-  std::vector<std::string> nombres;
-  struct if_nameindex *lista = if_nameindex();
-  for (struct if_nameindex *i = lista; i != nullptr && i->if_index != 0; ++i)
-    nombres.push_back(i->if_name);
-  if (lista != nullptr) if_freenameindex(lista);
-  return nombres;
-}
-
-static std::string BigEndian(uint32_t valor) {
-  return {char(valor >> 24), char(valor >> 16), char(valor >> 8), char(valor)};
-}
-
-static std::string Datagrama(const std::string &tipos, uint32_t parte, uint32_t total,
-                             const std::string &nombre, const std::string &contenido) {
-  return tipos + BigEndian(parte) + BigEndian(total) + nombre +
-         std::string(32 - nombre.size(), '\0') + contenido;
-}
 
 static uint32_t Parte(const std::string &datagrama) {
   return ntohl(*reinterpret_cast<const uint32_t *>(datagrama.data() + 4));
@@ -72,14 +38,14 @@ class Emisor : public ::testing::Test {
  protected:
   // Sending on a real network from a test is never acceptable: without a namespace, fail.
   void SetUp() override {
-    ASSERT_EQ(InterfacesVisibles(), std::vector<std::string>{"lo"});
+    ASSERT_NO_FATAL_FAILURE(ExigirRedPrivada());
     char plantilla[] = "/tmp/emisor-test-XXXXXX";
     ASSERT_NE(mkdtemp(plantilla), nullptr);
     dir_ = plantilla;
     sock_ = socket(AF_INET, SOCK_DGRAM, 0);
     int si = 1;
     setsockopt(sock_, SOL_SOCKET, SO_REUSEADDR, &si, sizeof si);
-    sockaddr_in local{AF_INET, htons(kPuerto), {inet_addr(kGrupo.c_str())}, {}};
+    sockaddr_in local{AF_INET, htons(kDestino.puerto), {inet_addr(kGrupo.c_str())}, {}};
     ASSERT_EQ(bind(sock_, reinterpret_cast<sockaddr *>(&local), sizeof local), 0);
     ip_mreq peticion{{inet_addr(kGrupo.c_str())}, {inet_addr("127.0.0.1")}};
     ASSERT_EQ(setsockopt(sock_, IPPROTO_IP, IP_ADD_MEMBERSHIP, &peticion, sizeof peticion), 0);
@@ -88,29 +54,14 @@ class Emisor : public ::testing::Test {
     if (sock_ >= 0) close(sock_);
     if (!dir_.empty()) std::filesystem::remove_all(dir_);
   }
-  // Runs the sender, always through loopback; kills it after 10 s, so that a hang fails.
+  // Runs the sender, always through loopback, until it ends by itself.
   Resultado Ejecutar(std::vector<std::string> argumentos) {
     argumentos.insert(argumentos.begin(), {EMISOR_PATH, "-i", "127.0.0.1"});
-    std::vector<char *> argv;
-    for (std::string &argumento : argumentos) argv.push_back(argumento.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t acciones;
-    posix_spawn_file_actions_init(&acciones);
-    std::string salida = dir_ + "/.salida", error = dir_ + "/.error";
-    posix_spawn_file_actions_addopen(&acciones, 1, salida.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0600);
-    posix_spawn_file_actions_addopen(&acciones, 2, error.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0600);
     auto inicio = std::chrono::steady_clock::now();
-    pid_t pid, fin = 0;
-    int estado = 0;
-    if (posix_spawn(&pid, argv[0], &acciones, nullptr, argv.data(), environ) != 0) return {};
-    posix_spawn_file_actions_destroy(&acciones);
-    for (int i = 0; i < 10000 && (fin = waitpid(pid, &estado, WNOHANG)) == 0; ++i) usleep(1000);
-    if (fin == 0) kill(pid, SIGKILL), waitpid(pid, &estado, 0);
+    Proceso emisor = Lanzar(argumentos);
+    int estado = EsperarFin(emisor);
     std::chrono::duration<double> segundos = std::chrono::steady_clock::now() - inicio;
-    return {WIFEXITED(estado) ? WEXITSTATUS(estado) : -1, Leer(salida), Leer(error),
-            segundos.count()};
+    return {estado, emisor.salida, emisor.error, segundos.count()};
   }
   std::string Crear(const std::string &nombre, const std::string &contenido) {
     std::string ruta = dir_ + "/" + nombre;
@@ -134,7 +85,7 @@ class Emisor : public ::testing::Test {
   int sock_ = -1;
 };
 
-TEST_F(Emisor, RefusesBadInputWithStatus1ItsMessageAndNothingSent) {
+TEST_F(Emisor, RechazaLoQueElReceptorNoPodriaReconstruir) {
   std::string grande = Crear("grande", std::string(50001, 'x'));
   std::string normal = Crear("normal", "hola");
   std::filesystem::create_directory(dir_ + "/carpeta");
@@ -165,22 +116,21 @@ TEST_F(Emisor, RefusesBadInputWithStatus1ItsMessageAndNothingSent) {
   }
 }
 
-TEST_F(Emisor, SendsEveryPartWithItsHeaderAndContent) {
+TEST_F(Emisor, EnviaCadaParteConSuCabeceraYContenido) {
   std::string contenido;
   for (int i = 0; i < 337; ++i) contenido.push_back(char(i * 7));
-  std::string tipos = "\xab\xcd\x01\x02", omision("\0\1\0\2", 4);
   struct Caso {
     std::vector<std::string> argumentos;
     std::vector<std::string> datagramas;
   } casos[] = {
       {{"-t", "abCD", "-s", "0102", "-p", "100", kGrupo, kPuertoTexto,
         Crear("datos.bin", contenido)},
-       {Datagrama(tipos, 1, 4, "datos.bin", contenido.substr(0, 100)),
-        Datagrama(tipos, 2, 4, "datos.bin", contenido.substr(100, 100)),
-        Datagrama(tipos, 3, 4, "datos.bin", contenido.substr(200, 100)),
-        Datagrama(tipos, 4, 4, "datos.bin", contenido.substr(300))}},
+       {Datagrama(0xabcd, 0x0102, 1, 4, "datos.bin", contenido.substr(0, 100)),
+        Datagrama(0xabcd, 0x0102, 2, 4, "datos.bin", contenido.substr(100, 100)),
+        Datagrama(0xabcd, 0x0102, 3, 4, "datos.bin", contenido.substr(200, 100)),
+        Datagrama(0xabcd, 0x0102, 4, 4, "datos.bin", contenido.substr(300))}},
       {{"-n", "otro", kGrupo, kPuertoTexto, Crear("vacio", "")},
-       {Datagrama(omision, 1, 1, "otro", "")}},
+       {Datagrama(0x0001, 0x0002, 1, 1, "otro", "")}},
   };
   for (const Caso &caso : casos) {
     SCOPED_TRACE(caso.argumentos.back());
@@ -191,7 +141,7 @@ TEST_F(Emisor, SendsEveryPartWithItsHeaderAndContent) {
   }
 }
 
-TEST_F(Emisor, SendsPartsInTheRequestedOrderPassAfterPass) {
+TEST_F(Emisor, EnviaLasPartesEnElOrdenPedidoEnCadaVuelta) {
   std::string ruta = Crear("f", std::string(30, 'x'));
   struct Caso {
     std::vector<std::string> opciones;
@@ -208,7 +158,7 @@ TEST_F(Emisor, SendsPartsInTheRequestedOrderPassAfterPass) {
   }
 }
 
-TEST_F(Emisor, ShufflesIntoAPermutationThatTheSeedRepeats) {
+TEST_F(Emisor, BarajaEnUnaPermutacionQueLaSemillaRepite) {
   std::string ruta = Crear("f", std::string(30, 'x'));
   std::vector<std::string> argumentos = {"-o", "aleatorio", "--semilla",  "7", "-p",
                                          "1",  kGrupo,      kPuertoTexto, ruta};
@@ -223,7 +173,7 @@ TEST_F(Emisor, ShufflesIntoAPermutationThatTheSeedRepeats) {
   EXPECT_NE(primera, directo);
 }
 
-TEST_F(Emisor, NeverExceedsTheRateLimit) {
+TEST_F(Emisor, NuncaSuperaElRitmoPedido) {
   struct Caso {
     std::string ritmo;
     std::string tamparte;  // 956 makes 1000-byte datagrams, 8000 bits each
