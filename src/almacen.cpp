@@ -11,8 +11,7 @@
 #include "salida.h"
 
 // Standard output keeps whole lines; failures of the disk go to standard error after it.
-static void ReportarFallo(const char *mensaje, FILE *salida) {
-  int error = errno;
+static void ReportarFallo(const char *mensaje, int error, FILE *salida) {
   fflush(salida);
   fprintf(stderr, "%s: %s\n", mensaje, strerror(error));
 }
@@ -110,7 +109,7 @@ static bool RecolocarUltima(AlmacenFicheros &almacen, int32_t &faltan, FILE *sal
   const std::vector<unsigned char> &ultima = almacen.ultima;
   if (!GrabarCompleto(almacen.pf1, ultima.data(), ultima.size(), correcta) ||
       ftruncate(almacen.pf1, correcta + static_cast<int64_t>(ultima.size())) < 0) {
-    ReportarFallo("Error al recolocar la ultima parte en el fichero temporal", salida);
+    ReportarFallo("Error al recolocar la ultima parte en el fichero temporal", errno, salida);
     almacen.partesrecibidas[almacen.totpartes - 1] = 0;
     faltan = 1;
     return false;
@@ -126,7 +125,7 @@ static void CompletarFichero(AlmacenFicheros &almacen, int32_t &faltan, FILE *sa
   close(almacen.pf1);
   almacen.pf1 = -1;
   if (rename(almacen.old_nombre_temp.c_str(), almacen.old_nombre.c_str()) < 0) {
-    ReportarFallo("Error al renombrar el fichero temporal", salida);
+    ReportarFallo("Error al renombrar el fichero temporal", errno, salida);
     return;
   }
   EscribirTexto(salida, "Completado!\n");
@@ -138,7 +137,7 @@ static void GrabarParte(AlmacenFicheros &almacen, const DatagramaActual &actual,
   std::size_t largo = static_cast<std::size_t>(paquete.tampaquete - TamCabecera);
   int64_t posicion = PosicionDeParte(almacen, actual, tamparte, contenido, largo);
   bool grabada = GrabarCompleto(almacen.pf1, contenido, largo, posicion);
-  int error = errno;
+  int error = grabada ? 0 : errno;
   // the line is whole once the write has answered; a failure ends it differently
   Renglon linea;
   Anadir(linea, "NO LA TENGO,posicion ");
@@ -148,8 +147,7 @@ static void GrabarParte(AlmacenFicheros &almacen, const DatagramaActual &actual,
   Anadir(linea, grabada ? " bytes...\n" : " bytes NO grabados...\n");
   Emitir(linea, salida);
   if (!grabada) {
-    errno = error;
-    ReportarFallo("Error al grabar la parte en el fichero temporal", salida);
+    ReportarFallo("Error al grabar la parte en el fichero temporal", error, salida);
     return;
   }
   almacen.partesrecibidas[actual.parteactual] = 1;

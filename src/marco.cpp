@@ -1,7 +1,6 @@
 #include "marco.h"
 
 #include <cstdlib>
-#include <cstring>
 
 #include "fatal.h"
 #include "salida.h"
@@ -31,8 +30,7 @@ static void ComprobarLimite(const DatagramaActual &actual, const Paquete &paquet
           "DEFINE y recompila, prometo hacerlo en la proxima versi\xf3n yo mismo si tengo "
           "tiempo.\n",
           actual.totpartes, MAX_TROZOS);
-  fflush(salida);
-  exit(kSalidaMaxTrozos);
+  exit(kSalidaMaxTrozos);  // which flushes every stream
 }
 
 // A short datagram would make the part size negative and misplace every later part.
