@@ -8,21 +8,15 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
+#include "e2e.h"
 #include "marco.h"
 
 namespace {
 
+// The header of a part of type 0001, subtype 0002; the content is appended by each test.
 std::string Cabecera(uint32_t parte, uint32_t totpartes, const std::string &nombre) {
-  std::string d(44, '\0');
-  d[1] = 1, d[3] = 2;
-  for (int i = 0; i < 4; ++i) {
-    d[4 + i] = static_cast<char>(parte >> (24 - 8 * i));
-    d[8 + i] = static_cast<char>(totpartes >> (24 - 8 * i));
-  }
-  d.replace(12, nombre.size(), nombre);
-  return d;
+  return Datagrama(1, 2, parte, totpartes, nombre, "");
 }
 
 class AlmacenTest : public testing::Test {
@@ -52,12 +46,6 @@ class AlmacenTest : public testing::Test {
     fflush(salida);
     return std::string(texto + antes, largo - static_cast<std::size_t>(antes));
   }
-  static std::string Leer(const std::string &nombre) {
-    std::ifstream f(nombre, std::ios::binary);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
-  }
   std::string dir;
   std::filesystem::path anterior;
   char *texto = nullptr;
@@ -85,7 +73,7 @@ TEST_F(AlmacenTest, CadaParteQuedaEnSuPosicionSeaCualSeaElOrden) {
     uint32_t total = static_cast<uint32_t>(caso.orden.size());
     for (uint32_t i : caso.orden)
       Pasar(Cabecera(i + 1, total, nombre) + contenido.substr(i * caso.tamparte, caso.tamparte));
-    EXPECT_EQ(Leer("0001-0002-" + nombre), contenido);
+    EXPECT_EQ(LeerFichero("0001-0002-" + nombre), contenido);
     EXPECT_FALSE(std::filesystem::exists("0001-0002-" + nombre + ".tmp"));
   }
 }
@@ -106,7 +94,7 @@ TEST_F(AlmacenTest, UnaEscrituraFallidaNoMarcaLaParteYSeRetomaAlRepetirse) {
   EXPECT_EQ(Pasar(Cabecera(2, 2, "falla") + "c"),
             "T:0001|S:0002|Nom:falla|1/2|MxPrt:2|Fltn:1|\n"
             "NO LA TENGO,posicion 2....1 bytes...\nCompletado!\n");
-  EXPECT_EQ(Leer("0001-0002-falla"), "abc");
+  EXPECT_EQ(LeerFichero("0001-0002-falla"), "abc");
 }
 
 // A last part first, placed with a part size left by another file, is moved on completion
@@ -122,7 +110,7 @@ TEST_F(AlmacenTest, LaUltimaParteAdelantadaNoDejaColaNiHuecos) {
             "T:0001|S:0002|Nom:corto|1/3|MxPrt:4|Fltn:1|\n"
             "NO LA TENGO,posicion 4....4 bytes...\n"
             "Ultima parte recolocada,posicion 8....2 bytes...\nCompletado!\n");
-  EXPECT_EQ(Leer("0001-0002-corto"), "AAAABBBBCC");
+  EXPECT_EQ(LeerFichero("0001-0002-corto"), "AAAABBBBCC");
 }
 
 // Once the file's own size is known, a last part goes where it belongs even when the loop's
@@ -135,7 +123,7 @@ TEST_F(AlmacenTest, LaUltimaParteUsaElTamanoDeSuFichero) {
   EXPECT_EQ(Pasar(Cabecera(2, 2, "propio") + "67"),
             "T:0001|S:0002|Nom:propio|1/2|MxPrt:3|Fltn:1|\n"
             "NO LA TENGO,posicion 5....2 bytes...\nCompletado!\n");
-  EXPECT_EQ(Leer("0001-0002-propio"), "1234567");
+  EXPECT_EQ(LeerFichero("0001-0002-propio"), "1234567");
 }
 
 TEST_F(AlmacenTest, UnEnlaceConElNombreDelTemporalNoSeSigue) {
@@ -143,8 +131,8 @@ TEST_F(AlmacenTest, UnEnlaceConElNombreDelTemporalNoSeSigue) {
   { std::ofstream(fuera) << "intacto"; }
   std::filesystem::create_symlink(fuera, "0001-0002-enlace.tmp");
   Pasar(Cabecera(1, 2, "enlace") + "datos");
-  EXPECT_EQ(Leer(fuera), "intacto");
-  EXPECT_EQ(Leer("0001-0002-enlace.tmp"), "datos");
+  EXPECT_EQ(LeerFichero(fuera), "intacto");
+  EXPECT_EQ(LeerFichero("0001-0002-enlace.tmp"), "datos");
   std::filesystem::remove(fuera);
 }
 

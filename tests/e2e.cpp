@@ -138,7 +138,7 @@ bool LeerLineas(Proceso &proceso, std::size_t lineas, double segundos) {
   return true;
 }
 
-static std::size_t ContarResumenes(const std::string &salida) {
+std::size_t ContarResumenes(const std::string &salida) {
   std::size_t cuantos = salida.rfind("T:", 0) == 0;
   for (std::size_t en = salida.find("\nT:"); en != std::string::npos;
        en = salida.find("\nT:", en + 1))

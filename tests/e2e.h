@@ -42,6 +42,9 @@ Proceso LanzarCliente(const Destino &destino, const std::string &modo,
 /// Reads standard output until it holds at least lineas lines, or segundos have passed.
 bool LeerLineas(Proceso &proceso, std::size_t lineas, double segundos = 10);
 
+/// Summary lines in an output: one per datagram, each a line that starts with "T:".
+std::size_t ContarResumenes(const std::string &salida);
+
 /// Reads standard output until it holds at least cuantos summary lines (one per datagram).
 bool LeerResumenes(Proceso &proceso, std::size_t cuantos, double segundos = 10);
 

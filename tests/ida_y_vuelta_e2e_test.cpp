@@ -30,11 +30,6 @@ std::size_t Contar(const std::string &texto, const std::string &buscado) {
   return veces;
 }
 
-// One summary line per datagram: each starts a line with "T:".
-std::size_t Resumenes(const std::string &salida) {
-  return (salida.rfind("T:", 0) == 0) + Contar(salida, "\nT:");
-}
-
 std::size_t Partes(std::size_t largo, std::size_t tamparte) {
   return std::max<std::size_t>(1, (largo + tamparte - 1) / tamparte);
 }
@@ -124,7 +119,7 @@ class IdaYVuelta : public testing::Test {
           salida.rfind("T:" + caso.tipo + "|S:" + caso.subtipo + "|Nom:" + caso.nombre + "|", 0),
           0u)
           << Final(salida);
-      EXPECT_EQ(Resumenes(salida), partes);
+      EXPECT_EQ(ContarResumenes(salida), partes);
       EXPECT_EQ(Contar(salida, "NO LA TENGO,posicion "), partes);
       EXPECT_EQ(Contar(salida, "\nTotPart:" + std::to_string(partes) + "|"), 1u);
       EXPECT_EQ(Contar(salida, "Completado!\n"), 1u);
@@ -203,7 +198,7 @@ TEST_F(IdaYVuelta, VariosFicherosDeUnaOrdenLleganUnoTrasOtro) {
     }
     std::string salida = EnviarYLeer({"-o", orden, "--semilla", "5"}, rutas, "Completado!\n",
                                      static_cast<int>(rutas.size()));
-    EXPECT_EQ(Resumenes(salida), partes);
+    EXPECT_EQ(ContarResumenes(salida), partes);
     for (std::size_t i = 0; i < rutas.size(); ++i) {
       SCOPED_TRACE(ficheros[i].nombre);
       EXPECT_TRUE(LeerFichero(dir + "/0001-0002-" + orden + "-" + ficheros[i].nombre) ==
@@ -220,7 +215,7 @@ TEST_F(IdaYVuelta, UnFicheroYaGrabadoNoSeReescribe) {
   std::string contenido = Aleatorio(4 * 1456 + 100, 21);
   std::string ruta = Crear("guardado", contenido);
   std::string salida = EnviarYLeer({"-v", "2"}, {ruta}, "Completado!\n", 1);
-  EXPECT_EQ(Resumenes(salida), 5u);
+  EXPECT_EQ(ContarResumenes(salida), 5u);
   std::string ya;
   for (int i = 0; i < 5; ++i)
     ya += Resumen("0001", "0002", "guardado", i, 5, 1456, 0) + "Ya grabado antes...\n";
