@@ -17,13 +17,6 @@ std::string Linea(const std::string &nombre, int parteactual, int totpartes, int
   return Resumen("0001", "0002", nombre, parteactual, totpartes, tamparte, faltan);
 }
 
-std::string Contenido(std::size_t largo, unsigned semilla) {
-  std::string texto(largo, '\0');
-  for (std::size_t i = 0; i < largo; ++i)
-    texto[i] = static_cast<char>((i * 131 + semilla * 7 + i / 977) & 0xff);
-  return texto;
-}
-
 // Part i (counted from 0) of contenido cut in parts of tamparte bytes.
 std::string Parte(const std::string &nombre, const std::string &contenido, std::size_t tamparte,
                   uint32_t i) {
@@ -56,7 +49,7 @@ class AlmacenE2E : public testing::Test {
 };
 
 TEST_F(AlmacenE2E, ElEjemploCompletoDejaElFicheroExacto) {
-  std::string contenido = Contenido(3012, 1);
+  std::string contenido = ContenidoAleatorio(3012, 1);
   std::vector<std::string> datagramas;
   for (uint32_t i = 0; i < 3; ++i) datagramas.push_back(Parte("datos", contenido, 1456, i));
   datagramas.push_back(datagramas[0]);
@@ -78,7 +71,7 @@ TEST_F(AlmacenE2E, ElEjemploCompletoDejaElFicheroExacto) {
 }
 
 TEST_F(AlmacenE2E, PartesDesordenadasYRepetidasQuedanEnSuSitio) {
-  std::string contenido = Contenido(10 * 1456 - 300, 2);
+  std::string contenido = ContenidoAleatorio(10 * 1456 - 300, 2);
   std::vector<uint32_t> orden = {3, 0, 7, 3, 9, 1, 2, 4, 8, 6, 5};
   std::vector<std::string> datagramas;
   for (uint32_t i : orden) datagramas.push_back(Parte("desorden", contenido, 1456, i));
@@ -177,7 +170,7 @@ TEST_F(AlmacenE2E, LosPaquetesImposiblesSeRechazanSinTocarElFicheroEnCurso) {
 // A last part that arrives first is placed with the part size of an earlier file; once the
 // file's own size is known it is put right, and the file is exact.
 TEST_F(AlmacenE2E, UnaUltimaParteAdelantadaSeRecolocaAlCompletar) {
-  std::string contenido = Contenido(3 * 1000 + 10, 3);
+  std::string contenido = ContenidoAleatorio(3 * 1000 + 10, 3);
   std::string salida =
       Recibir({Datagrama(1, 2, 1, 2, "antes", std::string(1456, 'a')),
                Parte("recoloca", contenido, 1000, 3), Parte("recoloca", contenido, 1000, 0),
@@ -259,7 +252,7 @@ TEST_F(AlmacenE2E, UnRenombradoFallidoNoSeAnunciaComoCompletado) {
 // Sends the file in rounds small enough for the socket's buffer, each round once the client
 // has shown the previous one.
 TEST_F(AlmacenE2E, UnFicheroDeCincuentaMilPartesLlegaExacto) {
-  std::string contenido = Contenido(50000 * 1456, 4);
+  std::string contenido = ContenidoAleatorio(50000 * 1456, 4);
   constexpr uint32_t kRonda = 50;
   for (uint32_t i = 0; i < 50000; ++i) {
     Enviar(destino, Parte("maximo", contenido, 1456, i));

@@ -19,6 +19,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 
 namespace {
@@ -227,6 +228,13 @@ std::string Resumen(const std::string &tipo, const std::string &subtipo, const s
   return "T:" + tipo + "|S:" + subtipo + "|Nom:" + nombre + "|" + std::to_string(parteactual) +
          "/" + std::to_string(totpartes) + "|MxPrt:" + std::to_string(tamparte) +
          "|Fltn:" + std::to_string(faltan) + "|\n";
+}
+
+std::string ContenidoAleatorio(std::size_t largo, unsigned semilla) {
+  std::mt19937 azar(semilla);
+  std::string texto(largo, '\0');
+  for (char &c : texto) c = static_cast<char>(azar());
+  return texto;
 }
 
 std::string DirectorioNuevo() {

@@ -69,6 +69,9 @@ std::string Datagrama(uint16_t tipo, uint16_t subtipo, uint32_t parte, uint32_t 
 std::string Resumen(const std::string &tipo, const std::string &subtipo, const std::string &nombre,
                     int parteactual, int totpartes, int tamparte, int faltan);
 
+/// largo bytes of pseudo-random content, the same for the same semilla.
+std::string ContenidoAleatorio(std::size_t largo, unsigned semilla);
+
 /// A fresh empty directory, removed with its files by BorrarDirectorio.
 std::string DirectorioNuevo();
 void BorrarDirectorio(const std::string &directorio);

@@ -15,13 +15,6 @@ namespace {
 
 constexpr double kEspera = 30;  // seconds for a send and its receipt; a hang fails, not blocks
 
-std::string Aleatorio(std::size_t largo, unsigned semilla) {
-  std::mt19937 azar(semilla);
-  std::string texto(largo, '\0');
-  for (char &c : texto) c = static_cast<char>(azar());
-  return texto;
-}
-
 std::size_t Contar(const std::string &texto, const std::string &buscado) {
   std::size_t veces = 0;
   for (std::size_t en = texto.find(buscado); en != std::string::npos;
@@ -109,7 +102,7 @@ class IdaYVuelta : public testing::Test {
     for (std::size_t i = 0; i < casos.size(); ++i) {
       const Caso &caso = casos[i];
       SCOPED_TRACE(caso.nombre);
-      std::string contenido = Aleatorio(caso.largo, static_cast<unsigned>(i + 1));
+      std::string contenido = ContenidoAleatorio(caso.largo, static_cast<unsigned>(i + 1));
       std::string salida =
           EnviarYLeer(caso.opciones, {Crear(caso.nombre, contenido)}, "Completado!\n", 1);
       std::size_t partes = Partes(caso.largo, caso.tamparte);
@@ -191,7 +184,7 @@ TEST_F(IdaYVuelta, VariosFicherosDeUnaOrdenLleganUnoTrasOtro) {
     std::vector<std::string> rutas, contenidos;
     std::size_t partes = 0;
     for (const Fichero &f : ficheros) {
-      contenidos.push_back(Aleatorio(f.largo, static_cast<unsigned>(rutas.size() + 30)));
+      contenidos.push_back(ContenidoAleatorio(f.largo, static_cast<unsigned>(rutas.size() + 30)));
       rutas.push_back(Crear(orden + "-" + f.nombre, contenidos.back()));
       esperados.push_back("0001-0002-" + orden + "-" + f.nombre);
       partes += Partes(f.largo, 1456);
@@ -212,7 +205,7 @@ TEST_F(IdaYVuelta, VariosFicherosDeUnaOrdenLleganUnoTrasOtro) {
 
 // A stored file is kept as it is: every later part of that identity is only answered.
 TEST_F(IdaYVuelta, UnFicheroYaGrabadoNoSeReescribe) {
-  std::string contenido = Aleatorio(4 * 1456 + 100, 21);
+  std::string contenido = ContenidoAleatorio(4 * 1456 + 100, 21);
   std::string ruta = Crear("guardado", contenido);
   std::string salida = EnviarYLeer({"-v", "2"}, {ruta}, "Completado!\n", 1);
   EXPECT_EQ(ContarResumenes(salida), 5u);
@@ -223,7 +216,7 @@ TEST_F(IdaYVuelta, UnFicheroYaGrabadoNoSeReescribe) {
   EXPECT_EQ(Leer("Ya grabado antes...\n", 5), ya);
 
   // the same name with another content and another part count
-  std::string otro = Crear("otro", Aleatorio(2 * 1456, 22));
+  std::string otro = Crear("otro", ContenidoAleatorio(2 * 1456, 22));
   std::string respuesta;
   for (int i = 0; i < 2; ++i)
     respuesta += Resumen("0001", "0002", "guardado", i, 2, 1456, 0) + "Ya grabado antes...\n";

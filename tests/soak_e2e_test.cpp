@@ -24,12 +24,6 @@ struct Fichero {
   std::string contenido;
 };
 
-std::string Aleatorio(std::mt19937 &azar, std::size_t largo) {
-  std::string texto(largo, '\0');
-  for (char &c : texto) c = static_cast<char>(azar());
-  return texto;
-}
-
 std::string Parte(const Fichero &f, uint32_t i) {
   uint32_t total = static_cast<uint32_t>((f.contenido.size() + 1455) / 1456);
   return Datagrama(1, 2, i + 1, total, f.nombre, f.contenido.substr(i * 1456, 1456));
@@ -40,11 +34,11 @@ std::string Hostil(std::mt19937 &azar, const Fichero &en_curso) {
   std::string sin_nul(300, 'q');
   switch (azar() % 11) {
     case 0:
-      return Aleatorio(azar, azar() % 44);
+      return ContenidoAleatorio(azar() % 44, azar());
     case 1:
       return std::string();
     case 2:
-      return Datagrama(1, 2, 1, 2, en_curso.nombre, Aleatorio(azar, 1600));  // cut
+      return Datagrama(1, 2, 1, 2, en_curso.nombre, ContenidoAleatorio(1600, azar()));  // cut
     case 3:
       return Datagrama(1, 2, 60000, 300, en_curso.nombre, "x");
     case 4:
@@ -95,9 +89,9 @@ TEST_F(Soak, SobreviveAlTraficoHostilYReconstruyeCadaFichero) {
   const char *ajuste = getenv("RECEPTOR_SOAK_SEGUNDOS");
   double segundos = ajuste ? atof(ajuste) : 8;
   std::mt19937 azar(20261207);
-  std::vector<Fichero> buenos = {{"bueno-uno", Aleatorio(azar, 700)},
-                                 {"bueno-siete", Aleatorio(azar, 6 * 1456 + 11)},
-                                 {"bueno-grande", Aleatorio(azar, 300 * 1456)}};
+  std::vector<Fichero> buenos = {{"bueno-uno", ContenidoAleatorio(700, azar())},
+                                 {"bueno-siete", ContenidoAleatorio(6 * 1456 + 11, azar())},
+                                 {"bueno-grande", ContenidoAleatorio(300 * 1456, azar())}};
   auto inicio = Reloj::now();
   int vueltas = 0;
   while (vueltas < 1000 &&
@@ -110,7 +104,8 @@ TEST_F(Soak, SobreviveAlTraficoHostilYReconstruyeCadaFichero) {
         ASSERT_NO_FATAL_FAILURE(Mandar(Parte(f, i)));
         ASSERT_NO_FATAL_FAILURE(Mandar(Hostil(azar, f)));
       }
-      Fichero basura{"basura-" + std::to_string(azar() % 5), Aleatorio(azar, azar() % 4000)};
+      Fichero basura{"basura-" + std::to_string(azar() % 5),
+                     ContenidoAleatorio(azar() % 4000, azar())};
       for (uint32_t i = 0; i * 1456 < basura.contenido.size(); ++i)
         if (azar() % 3 != 0) {
           ASSERT_NO_FATAL_FAILURE(Mandar(Parte(basura, i)));
