@@ -11,12 +11,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstddef>
 #include <cstring>
 
-static constexpr int kTamCabecera = 44;
-static constexpr int kTamParte = 1456;
-static constexpr int kTamDatagrama = 1500;
-static constexpr uint32_t kMaxPartes = 50000;
+#include "formato.h"
+
 static constexpr int kTamCola = 8 << 20;  // as the client asks
 
 struct Opciones {
@@ -86,14 +85,14 @@ static int AbrirSocket(const Opciones &opciones) {
 
 // The part index, kept inside the largest file so that a stray datagram cannot seek far.
 static uint32_t IndiceDeParte(const unsigned char *datagrama) {
-  uint32_t parte = (static_cast<uint32_t>(datagrama[4]) << 24) |
-                   (static_cast<uint32_t>(datagrama[5]) << 16) |
-                   (static_cast<uint32_t>(datagrama[6]) << 8) | datagrama[7];
-  return (parte - 1u) % kMaxPartes;
+  const unsigned char *campo = datagrama + offsetof(Cabecera, parte);
+  uint32_t parte = (static_cast<uint32_t>(campo[0]) << 24) | (static_cast<uint32_t>(campo[1]) << 16) |
+                   (static_cast<uint32_t>(campo[2]) << 8) | campo[3];
+  return (parte - 1u) % MAX_TROZOS;
 }
 
 static long long Recibir(int sock, int fd, const Opciones &opciones) {
-  unsigned char datagrama[kTamDatagrama];
+  unsigned char datagrama[kTamMaxPaquete];
   long long recibidos = 0;
   while (g_parar == 0 && (opciones.maximo == 0 || recibidos < opciones.maximo)) {
     ssize_t n = recvfrom(sock, datagrama, sizeof datagrama, 0, nullptr, nullptr);
@@ -102,9 +101,9 @@ static long long Recibir(int sock, int fd, const Opciones &opciones) {
       Fallar("recvfrom");
     }
     ++recibidos;
-    if (fd < 0 || n <= kTamCabecera) continue;
-    off_t posicion = static_cast<off_t>(IndiceDeParte(datagrama)) * kTamParte;
-    if (pwrite(fd, datagrama + kTamCabecera, static_cast<size_t>(n - kTamCabecera), posicion) < 0)
+    if (fd < 0 || n <= TamCabecera) continue;
+    off_t posicion = static_cast<off_t>(IndiceDeParte(datagrama)) * kTamMaxParte;
+    if (pwrite(fd, datagrama + TamCabecera, static_cast<size_t>(n - TamCabecera), posicion) < 0)
       Fallar("pwrite");
   }
   return recibidos;

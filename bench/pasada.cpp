@@ -13,16 +13,8 @@
 #include "entrada.h"
 #include "marco.h"
 
-static constexpr int kTamParte = kTamMaxPaquete - TamCabecera;
 static constexpr char kNombre[] = "datos";
 static constexpr char kIdentidad[] = "0001-0002-datos";
-
-static void PonerBigEndian(unsigned char *destino, uint32_t valor) {
-  destino[0] = static_cast<unsigned char>(valor >> 24);
-  destino[1] = static_cast<unsigned char>(valor >> 16);
-  destino[2] = static_cast<unsigned char>(valor >> 8);
-  destino[3] = static_cast<unsigned char>(valor);
-}
 
 // One slot per datagram, laid out as the receive leaves it: the bytes, then a NUL.
 static std::vector<unsigned char> PrepararDatagramas(int n) {
@@ -30,11 +22,7 @@ static std::vector<unsigned char> PrepararDatagramas(int n) {
   uint32_t semilla = 12345;
   for (int i = 0; i < n; ++i) {
     unsigned char *d = ranuras.data() + static_cast<std::size_t>(i) * kTamRanura;
-    d[1] = 0x01;
-    d[3] = 0x02;
-    PonerBigEndian(d + 4, static_cast<uint32_t>(i + 1));
-    PonerBigEndian(d + 8, static_cast<uint32_t>(n));
-    memcpy(d + 12, kNombre, sizeof kNombre);
+    CodificarCabecera({1, 2, static_cast<uint32_t>(i + 1), static_cast<uint32_t>(n), kNombre}, d);
     for (int j = TamCabecera; j < kTamMaxPaquete; ++j) {
       semilla = semilla * 1103515245u + 12345u;
       d[j] = static_cast<unsigned char>(semilla >> 16);
@@ -50,7 +38,7 @@ static void Pasar(const std::vector<unsigned char> &ranuras, int n, FILE *salida
   AlmacenFicheros almacen;
   for (int i = 0; i < n; ++i) {
     Paquete paquete{ranuras.data() + static_cast<std::size_t>(i) * kTamRanura, kTamMaxPaquete,
-                    false};
+                    kTamMaxPaquete + 1, false};
     ProcesarPaquete(paquete, estado, actual, almacen, salida);
   }
 }
@@ -82,7 +70,7 @@ int main(int argc, char **argv) {
 
   struct stat estado;
   bool completo =
-      stat(kIdentidad, &estado) == 0 && estado.st_size == static_cast<off_t>(n) * kTamParte;
+      stat(kIdentidad, &estado) == 0 && estado.st_size == static_cast<off_t>(n) * kTamMaxParte;
   unlink(kIdentidad);
   unlink((std::string(kIdentidad) + ".tmp").c_str());
   if (chdir("/") != 0 || rmdir(plantilla) != 0) perror(plantilla);

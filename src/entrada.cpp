@@ -12,41 +12,6 @@
 
 static constexpr int kTamColaSocket = 8 << 20;
 
-static void FormatearHex(const unsigned char *bytes, char *destino) {
-  static const char kCifras[] = "0123456789abcdef";
-  for (int i = 0; i < 2; ++i) {
-    destino[2 * i] = kCifras[bytes[i] >> 4];
-    destino[2 * i + 1] = kCifras[bytes[i] & 0x0f];
-  }
-  destino[4] = '\0';
-}
-
-// Assembled in unsigned 32-bit arithmetic: a field with its top bit set reads as negative.
-static uint32_t LeerBigEndian(const unsigned char *bytes) {
-  return (static_cast<uint32_t>(bytes[0]) << 24) | (static_cast<uint32_t>(bytes[1]) << 16) |
-         (static_cast<uint32_t>(bytes[2]) << 8) | static_cast<uint32_t>(bytes[3]);
-}
-
-void DecodificarCabecera(const unsigned char *paquete, DatagramaActual &actual) {
-  actual.miinfo2 = reinterpret_cast<const Cabecera *>(paquete);
-  const Cabecera &cabecera = *actual.miinfo2;
-  FormatearHex(cabecera.tipo, actual.eltipo);
-  FormatearHex(cabecera.subtipo, actual.elsubtipo);
-  actual.parteactual = static_cast<int32_t>(LeerBigEndian(cabecera.parte) - 1u);
-  actual.totpartes = static_cast<int32_t>(LeerBigEndian(cabecera.totpartes));
-  // the buffer holds a NUL after the received bytes, so the name ends there at the latest
-  actual.nombre = std::string_view(cabecera.nombre);
-}
-
-void ConstruirIdentidad(DatagramaActual &actual) {
-  std::string &identidad = actual.elnombre;
-  identidad.assign(actual.eltipo, 4);
-  identidad.push_back('-');
-  identidad.append(actual.elsubtipo, 4);
-  identidad.push_back('-');
-  identidad.append(actual.nombre);
-}
-
 static void PrepararLote(Receptor &receptor) {
   for (int i = 0; i < kTamLote; ++i) {
     receptor.vectores[i] = {receptor.ranuras[i], kTamMaxPaquete};
@@ -112,12 +77,14 @@ static void CopiarHasta(Receptor &receptor, int hasta) {
 
 Paquete PaqueteDelLote(Receptor &receptor, int i) {
   const mmsghdr &mensaje = receptor.mensajes[i];
-  Paquete paquete{receptor.ranuras[i], static_cast<int>(mensaje.msg_len),
+  int largo = static_cast<int>(mensaje.msg_len);
+  Paquete paquete{receptor.ranuras[i], largo, largo + 1,
                   (mensaje.msg_hdr.msg_flags & MSG_TRUNC) != 0};
   if (paquete.tampaquete < kTamVistaCabecera) {
     // a short datagram shows what earlier ones left after it
     CopiarHasta(receptor, i + 1);
     paquete.datos = receptor.paquete;
+    paquete.legibles = kTamRanura;
   }
   return paquete;
 }

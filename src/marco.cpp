@@ -66,7 +66,7 @@ static void ImprimirResumen(const DatagramaActual &actual, const EstadoBucle &es
 
 void ProcesarPaquete(const Paquete &paquete, EstadoBucle &estado, DatagramaActual &actual,
                      AlmacenFicheros &almacen, FILE *salida) {
-  DecodificarCabecera(paquete.datos, actual);
+  DecodificarCabecera(paquete.datos, static_cast<std::size_t>(paquete.legibles), actual);
   ComprobarLimite(actual, paquete, salida);
   ActualizarTamParte(actual, paquete, estado);
   ImprimirResumen(actual, estado, salida);

@@ -40,7 +40,7 @@ class AlmacenTest : public testing::Test {
   std::string Pasar(const std::string &datagrama) {
     unsigned char buffer[kTamRanura] = {};
     memcpy(buffer, datagrama.data(), datagrama.size());
-    Paquete paquete{buffer, static_cast<int>(datagrama.size()), false};
+    Paquete paquete{buffer, static_cast<int>(datagrama.size()), kTamRanura, false};
     long antes = ftell(salida);
     ProcesarPaquete(paquete, estado, actual, almacen, salida);
     fflush(salida);

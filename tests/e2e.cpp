@@ -1,5 +1,7 @@
 #include "e2e.h"
 
+#include "formato.h"
+
 #include <arpa/inet.h>
 #include <dirent.h>
 #include <fcntl.h>
@@ -208,19 +210,11 @@ void Enviar(const Destino &destino, const std::string &datagrama) {
   EXPECT_EQ(n, static_cast<ssize_t>(datagrama.size())) << strerror(errno);
 }
 
-static void PonerBigEndian(std::string &d, std::size_t en, uint32_t v) {
-  for (int i = 0; i < 4; ++i) d[en + i] = static_cast<char>(v >> (24 - 8 * i));
-}
-
 std::string Datagrama(uint16_t tipo, uint16_t subtipo, uint32_t parte, uint32_t totpartes,
                       const std::string &nombre, const std::string &contenido) {
-  std::string d(44, '\0');
-  d[0] = static_cast<char>(tipo >> 8), d[1] = static_cast<char>(tipo);
-  d[2] = static_cast<char>(subtipo >> 8), d[3] = static_cast<char>(subtipo);
-  PonerBigEndian(d, 4, parte);
-  PonerBigEndian(d, 8, totpartes);
-  d.replace(12, std::min<std::size_t>(nombre.size(), 32), nombre.substr(0, 32));
-  return d + contenido;
+  unsigned char cabecera[TamCabecera];
+  CodificarCabecera({tipo, subtipo, parte, totpartes, nombre}, cabecera);
+  return std::string(reinterpret_cast<char *>(cabecera), TamCabecera) + contenido;
 }
 
 std::string Resumen(const std::string &tipo, const std::string &subtipo, const std::string &nombre,

@@ -21,17 +21,11 @@ struct Datagrama {
   int largo;
   Datagrama(uint32_t parte, uint32_t total, int largo_, const char *nombre = "datos")
       : largo(largo_) {
-    bytes[1] = 1;
-    bytes[3] = 2;
-    for (int i = 0; i < 4; ++i) {
-      bytes[4 + i] = static_cast<unsigned char>(parte >> (24 - 8 * i));
-      bytes[8 + i] = static_cast<unsigned char>(total >> (24 - 8 * i));
-    }
-    memcpy(bytes + 12, nombre, strlen(nombre));
+    CodificarCabecera({1, 2, parte, total, nombre}, bytes);
     memset(bytes + TamCabecera, 'c', kTamMaxPaquete - TamCabecera);
     bytes[largo] = 0;
   }
-  Paquete paquete() const { return {bytes, largo, false}; }
+  Paquete paquete() const { return {bytes, largo, kTamRanura, false}; }
 };
 
 template <class Escritura>

@@ -23,8 +23,6 @@
 // big-endian bytes whose top bit marks it truncated and whose other 15 bits give its length.
 static constexpr unsigned kBitTruncado = 0x8000;
 static constexpr unsigned kMascaraLargo = 0x7fff;
-// Bytes 8..11 of a whole header: the announced part count.
-static constexpr int kPosTotPartes = 8;
 
 static char g_directorio[] = "/tmp/fuzz_paquete.XXXXXX";
 static FILE *g_salida = nullptr;
@@ -84,17 +82,12 @@ static void Limpiar() {
   if (chdir("/") == 0) rmdir(g_directorio);
 }
 
-static int32_t LeerEntero(const unsigned char *bytes) {
-  uint32_t valor = (static_cast<uint32_t>(bytes[0]) << 24) |
-                   (static_cast<uint32_t>(bytes[1]) << 16) |
-                   (static_cast<uint32_t>(bytes[2]) << 8) | static_cast<uint32_t>(bytes[3]);
-  return static_cast<int32_t>(valor);
-}
-
 // Such a datagram ends the receiver on purpose; it is left out so the run goes on.
 static bool TerminariaProceso(const uint8_t *datagrama, size_t largo) {
-  return largo >= static_cast<size_t>(TamCabecera) &&
-         LeerEntero(datagrama + kPosTotPartes) > MAX_TROZOS;
+  if (largo < static_cast<size_t>(TamCabecera)) return false;
+  DatagramaActual cabecera;
+  DecodificarCabecera(datagrama, largo, cabecera);
+  return cabecera.totpartes > MAX_TROZOS;
 }
 
 static void PasarDatagrama(const uint8_t *datagrama, size_t largo, bool truncado,
@@ -102,7 +95,7 @@ static void PasarDatagrama(const uint8_t *datagrama, size_t largo, bool truncado
   if (TerminariaProceso(datagrama, largo)) return;
   memcpy(g_buffer, datagrama, largo);
   g_buffer[largo] = '\0';
-  Paquete paquete{g_buffer, static_cast<int>(largo), truncado};
+  Paquete paquete{g_buffer, static_cast<int>(largo), kTamRanura, truncado};
   ProcesarPaquete(paquete, estado, actual, almacen, g_salida);
 }
 

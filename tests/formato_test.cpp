@@ -1,5 +1,5 @@
-// Header decoding and identity, on datagrams built in memory.
-#include "entrada.h"
+// The wire format: header encoding, decoding and identity, on datagrams built in memory.
+#include "formato.h"
 
 #include <gtest/gtest.h>
 
@@ -13,8 +13,10 @@ namespace {
 
 // A receive buffer as the loop hands it over: zeroed, the datagram, its NUL after it.
 struct Datagrama {
-  unsigned char bytes[kTamRanura] = {};
-  explicit Datagrama(const std::vector<unsigned char> &contenido) {
+  unsigned char bytes[kTamMaxPaquete + 1] = {};
+  std::size_t legibles;  // the datagram and its NUL
+  explicit Datagrama(const std::vector<unsigned char> &contenido)
+      : legibles(contenido.size() + 1) {
     memcpy(bytes, contenido.data(), contenido.size());
     bytes[contenido.size()] = 0;
   }
@@ -23,7 +25,7 @@ struct Datagrama {
 DatagramaActual Decodificar(const std::vector<unsigned char> &contenido) {
   Datagrama datagrama(contenido);
   DatagramaActual actual;
-  DecodificarCabecera(datagrama.bytes, actual);
+  DecodificarCabecera(datagrama.bytes, datagrama.legibles, actual);
   ConstruirIdentidad(actual);
   // the name points into the buffer, which dies here
   actual.nombre = {};
@@ -96,7 +98,7 @@ TEST(Cabecera, UnNombreSinNulTerminaEnElFinDelDatagramaParaCadaLongitud) {
     SCOPED_TRACE(largo);
     Datagrama datagrama(Cabecera({0, 1, 0, 2}, std::string(largo, 'a')));
     DatagramaActual actual;
-    DecodificarCabecera(datagrama.bytes, actual);
+    DecodificarCabecera(datagrama.bytes, datagrama.legibles, actual);
     EXPECT_EQ(actual.nombre, std::string(largo, 'a'));
   }
 }
@@ -104,13 +106,44 @@ TEST(Cabecera, UnNombreSinNulTerminaEnElFinDelDatagramaParaCadaLongitud) {
 TEST(Cabecera, LaIdentidadSeRehaceEnteraConCadaDatagrama) {
   DatagramaActual actual;
   Datagrama largo(Cabecera({0xab, 0xcd, 0xef, 0x01}, "un_nombre_bastante_largo"));
-  DecodificarCabecera(largo.bytes, actual);
+  DecodificarCabecera(largo.bytes, largo.legibles, actual);
   ConstruirIdentidad(actual);
   EXPECT_EQ(actual.elnombre, "abcd-ef01-un_nombre_bastante_largo");
   Datagrama corto(Cabecera({0, 1, 0, 2}, "x"));
-  DecodificarCabecera(corto.bytes, actual);
+  DecodificarCabecera(corto.bytes, corto.legibles, actual);
   ConstruirIdentidad(actual);
   EXPECT_EQ(actual.elnombre, "0001-0002-x");
+}
+
+// What the encoder writes, the decoder reads back; a name is bounded by the bytes at hand even
+// when no NUL comes before them.
+TEST(Cabecera, LoQueSeCodificaSeDecodificaIgual) {
+  struct Caso {
+    CamposCabecera campos;
+    std::size_t legibles;
+    std::string nombre_leido;
+  } casos[] = {
+      {{0x0001, 0x0002, 1, 3, "datos"}, TamCabecera, "datos"},
+      {{0xffff, 0x8000, 50000, 50000, ""}, TamCabecera, ""},
+      {{0x0a0b, 0x0c0d, 0x80000000u, 0xffffffffu, std::string_view("x\0y", 3)}, TamCabecera, "x"},
+      {{1, 2, 1, 1, "nombre_de_treinta_y_dos_bytes_!!"}, TamCabecera, "nombre_de_treinta_y_dos_bytes_!!"},
+      {{1, 2, 1, 1, "nombre_de_treinta_y_dos_bytes_!!"}, TamCabecera - 2, "nombre_de_treinta_y_dos_bytes_"},
+      {{1, 2, 1, 1, "nombre_de_mas_de_treinta_y_dos_bytes"}, TamCabecera, "nombre_de_mas_de_treinta_y_dos_b"},
+  };
+  for (const Caso &caso : casos) {
+    SCOPED_TRACE(caso.nombre_leido);
+    // no NUL anywhere after the header: only legibles bounds the name
+    std::vector<unsigned char> bytes(TamCabecera + 8, 'z');
+    CodificarCabecera(caso.campos, bytes.data());
+    DatagramaActual actual;
+    DecodificarCabecera(bytes.data(), caso.legibles, actual);
+    char tipo[5];
+    snprintf(tipo, sizeof tipo, "%04x", caso.campos.tipo);
+    EXPECT_STREQ(actual.eltipo, tipo);
+    EXPECT_EQ(actual.parteactual, static_cast<int32_t>(caso.campos.parte - 1u));
+    EXPECT_EQ(actual.totpartes, static_cast<int32_t>(caso.campos.totpartes));
+    EXPECT_EQ(actual.nombre, caso.nombre_leido);
+  }
 }
 
 }  // namespace

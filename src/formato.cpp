@@ -1,0 +1,60 @@
+#include "formato.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
+
+static void FormatearHex(const unsigned char *bytes, char *destino) {
+  static const char kCifras[] = "0123456789abcdef";
+  for (int i = 0; i < 2; ++i) {
+    destino[2 * i] = kCifras[bytes[i] >> 4];
+    destino[2 * i + 1] = kCifras[bytes[i] & 0x0f];
+  }
+  destino[4] = '\0';
+}
+
+// Assembled in unsigned 32-bit arithmetic: a field with its top bit set reads as negative.
+static uint32_t LeerBigEndian(const unsigned char *bytes) {
+  return (static_cast<uint32_t>(bytes[0]) << 24) | (static_cast<uint32_t>(bytes[1]) << 16) |
+         (static_cast<uint32_t>(bytes[2]) << 8) | static_cast<uint32_t>(bytes[3]);
+}
+
+static void PonerBigEndian(unsigned char *destino, uint32_t valor, int bytes) {
+  for (int i = 0; i < bytes; ++i) destino[i] = static_cast<unsigned char>(valor >> (8 * (bytes - 1 - i)));
+}
+
+void CodificarCabecera(const CamposCabecera &campos, unsigned char *destino) {
+  Cabecera &cabecera = *reinterpret_cast<Cabecera *>(destino);
+  PonerBigEndian(cabecera.tipo, campos.tipo, 2);
+  PonerBigEndian(cabecera.subtipo, campos.subtipo, 2);
+  PonerBigEndian(cabecera.parte, campos.parte, 4);
+  PonerBigEndian(cabecera.totpartes, campos.totpartes, 4);
+  std::size_t largo = std::min<std::size_t>(campos.nombre.size(), kTamCampoNombre);
+  memset(cabecera.nombre, 0, kTamCampoNombre);
+  memcpy(cabecera.nombre, campos.nombre.data(), largo);
+}
+
+void DecodificarCabecera(const unsigned char *paquete, std::size_t legibles,
+                         DatagramaActual &actual) {
+  actual.miinfo2 = reinterpret_cast<const Cabecera *>(paquete);
+  const Cabecera &cabecera = *actual.miinfo2;
+  FormatearHex(cabecera.tipo, actual.eltipo);
+  FormatearHex(cabecera.subtipo, actual.elsubtipo);
+  actual.parteactual = static_cast<int32_t>(LeerBigEndian(cabecera.parte) - 1u);
+  actual.totpartes = static_cast<int32_t>(LeerBigEndian(cabecera.totpartes));
+  // the name may run past its field, but never past the bytes at hand
+  const char *nombre = cabecera.nombre;
+  std::size_t hasta = legibles - offsetof(Cabecera, nombre);
+  const void *nul = memchr(nombre, '\0', hasta);
+  actual.nombre = std::string_view(
+      nombre, nul ? static_cast<std::size_t>(static_cast<const char *>(nul) - nombre) : hasta);
+}
+
+void ConstruirIdentidad(DatagramaActual &actual) {
+  std::string &identidad = actual.elnombre;
+  identidad.assign(actual.eltipo, 4);
+  identidad.push_back('-');
+  identidad.append(actual.elsubtipo, 4);
+  identidad.push_back('-');
+  identidad.append(actual.nombre);
+}
