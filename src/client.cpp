@@ -1,4 +1,5 @@
 // Receives files sent as numbered parts on a UDP multicast group, and shows or rebuilds them.
+#include <signal.h>
 #include <stdio_ext.h>
 #include <sys/timerfd.h>
 #include <unistd.h>
@@ -15,6 +16,37 @@
 // Printed output waits in the buffer at most this long, so that a person or a script sees it
 // when the receiver goes idle, without a write per datagram while it is busy.
 static constexpr long kEsperaAntesDeVaciar = 2'000'000;  // nanoseconds
+
+// Set by the handler of the signals that end the receiver; the loop acts on it, so that
+// nothing is printed from the handler.
+static volatile sig_atomic_t g_senal_de_fin = 0;
+
+static void AlRecibirSenalDeFin(int senal) {
+  g_senal_de_fin = senal;
+}
+
+// Without SA_RESTART, so that a wait in progress returns at once. A signal ignored by whoever
+// started the receiver (nohup, a background job) stays ignored.
+static void InstalarSenales() {
+  struct sigaction accion = {};
+  accion.sa_handler = AlRecibirSenalDeFin;
+  sigemptyset(&accion.sa_mask);
+  for (int senal : {SIGINT, SIGTERM, SIGHUP}) {
+    struct sigaction anterior;
+    if (sigaction(senal, nullptr, &anterior) == 0 && anterior.sa_handler == SIG_IGN) continue;
+    sigaction(senal, &accion, nullptr);
+  }
+  // past a file size limit a write fails with EFBIG, reported like any failed write
+  signal(SIGXFSZ, SIG_IGN);
+}
+
+// Ends as the signal would have, once what was printed is written out.
+[[noreturn]] static void TerminarPorSenal(int senal) {
+  fflush(stdout);
+  signal(senal, SIG_DFL);
+  raise(senal);
+  _exit(128 + senal);
+}
 
 /// The flush of standard output on idle.
 struct Vaciado {
@@ -57,14 +89,18 @@ int main(int argc, char **argv) {
   AbrirVaciado(vaciado);
   EstadoBucle estado;
   estado.modo = argumentos.modo;
+  estado.a_terminal = isatty(STDOUT_FILENO) != 0;
   DatagramaActual actual;
   AlmacenFicheros almacen;
+
+  InstalarSenales();
 
   for (;;) {
     int recibidos = RecibirLote(*receptor);
     for (int i = 0; i < recibidos; ++i)
       ProcesarPaquete(PaqueteDelLote(*receptor, i), estado, actual, almacen, stdout);
     TerminarLote(*receptor);
+    if (g_senal_de_fin != 0) TerminarPorSenal(g_senal_de_fin);
     if (recibidos < kTamLote) EsperarSiguiente(*receptor, vaciado);
   }
 }

@@ -22,6 +22,14 @@ static void PrepararLote(Receptor &receptor) {
   }
 }
 
+// Bound to the group itself, the socket takes neither unicast datagrams sent to the port nor
+// those of other groups joined on the host. Anything else is bound to every address, so that
+// the join reports it.
+static in_addr_t DireccionLocal(const char *grupo) {
+  in_addr_t direccion = inet_addr(grupo);
+  return IN_MULTICAST(ntohl(direccion)) ? direccion : htonl(INADDR_ANY);
+}
+
 void AbrirReceptor(Receptor &receptor, const char *grupo, uint16_t puerto) {
   receptor.sock = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
   if (receptor.sock < 0) DieWithError("1Error al crear  el socket()");
@@ -30,10 +38,15 @@ void AbrirReceptor(Receptor &receptor, const char *grupo, uint16_t puerto) {
   int tamano_cola = kTamColaSocket;
   setsockopt(receptor.sock, SOL_SOCKET, SO_RCVBUF, &tamano_cola, sizeof tamano_cola);
 
+  // Receivers of one group on one host share the port; a holder that does not share it
+  // still makes the bind fail.
+  int si = 1;
+  setsockopt(receptor.sock, SOL_SOCKET, SO_REUSEADDR, &si, sizeof si);
+
   sockaddr_in local;
   memset(&local, 0, sizeof local);
   local.sin_family = AF_INET;
-  local.sin_addr.s_addr = htonl(INADDR_ANY);
+  local.sin_addr.s_addr = DireccionLocal(grupo);
   local.sin_port = htons(puerto);
   if (bind(receptor.sock, reinterpret_cast<sockaddr *>(&local), sizeof local) < 0)
     DieWithError("2Error al crear  el socket()");
@@ -93,8 +106,11 @@ void TerminarLote(Receptor &receptor) {
   CopiarHasta(receptor, receptor.recibidos);
 }
 
+// A signal that comes just before the wait begins is seen at the latest after this long.
+static constexpr int kEsperaMaxima = 1000;  // milliseconds
+
 bool EsperarDatagrama(const Receptor &receptor, int aviso) {
   pollfd espera[2] = {{receptor.sock, POLLIN, 0}, {aviso, POLLIN, 0}};
-  if (poll(espera, aviso >= 0 ? 2 : 1, -1) < 0) return false;
+  if (poll(espera, aviso >= 0 ? 2 : 1, kEsperaMaxima) <= 0) return false;
   return aviso >= 0 && (espera[1].revents & POLLIN) != 0;
 }

@@ -37,7 +37,8 @@ struct Receptor {
   unsigned char paquete[kTamRanura] = {};
 };
 
-/// Creates the UDP socket, binds it to the port on every local address and joins the group;
+/// Creates the UDP socket, shared with other receivers of the port, binds it to the group (to
+/// every local address when the group is not a multicast address) and joins the group;
 /// ends the process through DieWithError when a step fails.
 void AbrirReceptor(Receptor &receptor, const char *grupo, uint16_t puerto);
 
@@ -51,8 +52,8 @@ Paquete PaqueteDelLote(Receptor &receptor, int i);
 /// Ends the batch: its datagrams leave their bytes in paquete, as later short ones expect.
 void TerminarLote(Receptor &receptor);
 
-/// Waits without end for a datagram, or for aviso (a descriptor, -1 for none) to be readable;
-/// returns whether aviso is.
+/// Waits for a datagram, or for aviso (a descriptor, -1 for none) to be readable, or for a
+/// signal, a second at most; returns whether aviso is readable.
 bool EsperarDatagrama(const Receptor &receptor, int aviso);
 
 #endif

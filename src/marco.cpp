@@ -51,7 +51,7 @@ static void ImprimirResumen(const DatagramaActual &actual, const EstadoBucle &es
   Anadir(linea, "|S:");
   Anadir(linea, std::string_view(actual.elsubtipo, 4));
   Anadir(linea, "|Nom:");
-  Anadir(linea, actual.nombre);
+  AnadirNombre(linea, actual.nombre, estado.a_terminal);
   Anadir(linea, "|");
   AnadirEntero(linea, actual.parteactual);
   Anadir(linea, "/");
@@ -72,7 +72,7 @@ void ProcesarPaquete(const Paquete &paquete, EstadoBucle &estado, DatagramaActua
   ImprimirResumen(actual, estado, salida);
   ConstruirIdentidad(actual);
   if (estado.modo == 0) {
-    ImprimirVolcado(paquete.datos, paquete.tampaquete, salida);
+    ImprimirVolcado(paquete.datos, paquete.tampaquete, salida, estado.a_terminal);
   } else if (estado.modo == 2) {
     AlmacenarParte(almacen, actual, paquete, estado.tamparte, estado.faltan, salida);
   }

@@ -28,3 +28,13 @@ std::size_t FormatearEntero(char *destino, int64_t numero) {
   memcpy(destino + largo, inicio, static_cast<std::size_t>(fin - inicio));
   return largo + static_cast<std::size_t>(fin - inicio);
 }
+
+void AnadirNombre(Renglon &renglon, std::string_view nombre, bool a_terminal) {
+  Anadir(renglon, nombre);
+  if (!a_terminal) return;
+  char *inicio = renglon.texto + renglon.largo - nombre.size();
+  for (char *c = inicio; c != renglon.texto + renglon.largo; ++c) {
+    unsigned char byte = static_cast<unsigned char>(*c);
+    if (byte < 0x20 || byte == 0x7f) *c = '?';
+  }
+}

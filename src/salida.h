@@ -24,6 +24,10 @@ inline void Anadir(Renglon &renglon, std::string_view parte) {
   renglon.largo += parte.size();
 }
 
+/// Appends a name that came from the network. For a terminal, its control bytes (below 0x20,
+/// and 0x7f) show as '?', so that a sender cannot move the cursor or retitle the window.
+void AnadirNombre(Renglon &renglon, std::string_view nombre, bool a_terminal);
+
 inline void AnadirEntero(Renglon &renglon, int64_t numero) {
   renglon.largo += FormatearEntero(renglon.texto + renglon.largo, numero);
 }

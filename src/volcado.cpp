@@ -24,7 +24,11 @@ static void AnadirCelda(Renglon &r, char primero, char segundo) {
   r.texto[r.largo++] = '|';
 }
 
-static void AnadirBloque(Renglon &r, const unsigned char *paquete, int desde) {
+static bool EsControlParaTerminal(unsigned char byte) {
+  return byte >= 0x7f && byte <= 0x9f;
+}
+
+static void AnadirBloque(Renglon &r, const unsigned char *paquete, int desde, bool a_terminal) {
   static const char kCifras[] = "0123456789abcdef";
   for (int i = desde; i < desde + kCeldasPorFila; ++i)
     AnadirCelda(r, static_cast<char>('0' + i / 10), static_cast<char>('0' + i % 10));
@@ -34,7 +38,9 @@ static void AnadirBloque(Renglon &r, const unsigned char *paquete, int desde) {
   r.texto[r.largo++] = '\n';
   for (int i = desde; i < desde + kCeldasPorFila; ++i) {
     // space and '!' hide too: only bytes above 0x21 show as themselves
-    if (paquete[i] > 0x21)
+    if (a_terminal && EsControlParaTerminal(paquete[i]))
+      AnadirCelda(r, ' ', '?');
+    else if (paquete[i] > 0x21)
       AnadirCelda(r, ' ', static_cast<char>(paquete[i]));
     else
       AnadirCelda(r, 'N', 'O');
@@ -42,12 +48,13 @@ static void AnadirBloque(Renglon &r, const unsigned char *paquete, int desde) {
   r.texto[r.largo++] = '\n';
 }
 
-void ImprimirVolcado(const unsigned char *paquete, int tampaquete, FILE *salida) {
+void ImprimirVolcado(const unsigned char *paquete, int tampaquete, FILE *salida,
+                     bool a_terminal) {
   Renglon r;
   AnadirSeparador(r, kLineaIgual, tampaquete);
-  AnadirBloque(r, paquete, 0);
+  AnadirBloque(r, paquete, 0, a_terminal);
   AnadirSeparador(r, kLineaGuion, tampaquete);
-  AnadirBloque(r, paquete, kCeldasPorFila);
+  AnadirBloque(r, paquete, kCeldasPorFila, a_terminal);
   Anadir(r, kLineaIgual);
   Anadir(r, "\n");
   Emitir(r, salida);

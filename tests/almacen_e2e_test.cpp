@@ -160,10 +160,10 @@ TEST_F(AlmacenE2E, LosPaquetesImposiblesSeRechazanSinTocarElFicheroEnCurso) {
     datagramas.push_back(caso.datagrama);
     esperado += caso.salida;
   }
-  datagramas.push_back(Datagrama(1, 2, 2, 2, "bueno", "yz"));
-  esperado += Linea("bueno", 1, 2, 1, 1) + "NO LA TENGO,posicion 1....2 bytes...\nCompletado!\n";
+  datagramas.push_back(Datagrama(1, 2, 2, 2, "bueno", "y"));
+  esperado += Linea("bueno", 1, 2, 1, 1) + "NO LA TENGO,posicion 1....1 bytes...\nCompletado!\n";
   EXPECT_EQ(Recibir(datagramas, 3 + 2 * std::size(casos) + 3), esperado);
-  EXPECT_EQ(LeerFichero(dir + "/0001-0002-bueno"), "xyz");
+  EXPECT_EQ(LeerFichero(dir + "/0001-0002-bueno"), "xy");
   EXPECT_EQ(Listar(dir), std::vector<std::string>{"0001-0002-bueno"});
 }
 
@@ -212,7 +212,7 @@ TEST_F(AlmacenE2E, SinPoderCrearElTemporalTerminaConUno) {
   Enviar(destino, Datagrama(1, 2, 1, 2, "ocupado", "x"));
   EXPECT_EQ(EsperarFin(cliente), 1);
   EXPECT_EQ(cliente.salida, Linea("ocupado", 0, 2, 1, 0));
-  EXPECT_EQ(cliente.error, "Error al crear el fichero temporal.: Is a directory\n");
+  EXPECT_EQ(cliente.error, "Error al crear el fichero temporal.: File exists\n");
 }
 
 // Under a file size limit of 4 KiB, a last part whose place lies past it cannot be written:
