@@ -40,8 +40,27 @@ static void InstalarSenales() {
   signal(SIGXFSZ, SIG_IGN);
 }
 
-// Ends as the signal would have, once what was printed is written out.
-[[noreturn]] static void TerminarPorSenal(int senal) {
+// Takes every datagram already waiting, up to a batch, through the pass; returns how many.
+static int AtenderLote(Receptor &receptor, EstadoBucle &estado, DatagramaActual &actual,
+                       AlmacenFicheros &almacen) {
+  int recibidos = RecibirLote(receptor);
+  for (int i = 0; i < recibidos; ++i)
+    ProcesarPaquete(PaqueteDelLote(receptor, i), estado, actual, almacen, stdout);
+  TerminarLote(receptor);
+  return recibidos;
+}
+
+// Datagrams that had arrived when the signal came are still handled, a bounded number of
+// batches, so that a sender that keeps on cannot hold the receiver.
+static constexpr int kLotesAlTerminar = 128;
+
+// Ends as the signal would have, once the datagrams already queued are handled and what was
+// printed is written out.
+[[noreturn]] static void TerminarPorSenal(Receptor &receptor, EstadoBucle &estado,
+                                          DatagramaActual &actual, AlmacenFicheros &almacen) {
+  int senal = g_senal_de_fin;
+  for (int lote = 0; lote < kLotesAlTerminar; ++lote)
+    if (AtenderLote(receptor, estado, actual, almacen) < kTamLote) break;
   fflush(stdout);
   signal(senal, SIG_DFL);
   raise(senal);
@@ -96,11 +115,8 @@ int main(int argc, char **argv) {
   InstalarSenales();
 
   for (;;) {
-    int recibidos = RecibirLote(*receptor);
-    for (int i = 0; i < recibidos; ++i)
-      ProcesarPaquete(PaqueteDelLote(*receptor, i), estado, actual, almacen, stdout);
-    TerminarLote(*receptor);
-    if (g_senal_de_fin != 0) TerminarPorSenal(g_senal_de_fin);
+    int recibidos = AtenderLote(*receptor, estado, actual, almacen);
+    if (g_senal_de_fin != 0) TerminarPorSenal(*receptor, estado, actual, almacen);
     if (recibidos < kTamLote) EsperarSiguiente(*receptor, vaciado);
   }
 }

@@ -213,6 +213,78 @@ TEST_F(AlmacenE2E, SinPoderCrearElTemporalTerminaConUno) {
   EXPECT_EQ(EsperarFin(cliente), 1);
   EXPECT_EQ(cliente.salida, Linea("ocupado", 0, 2, 1, 0));
   EXPECT_EQ(cliente.error, "Error al crear el fichero temporal.: File exists\n");
+  // on one stream, the lines printed before come before the message
+  Proceso juntos = Lanzar({"/bin/bash", "-c", "exec \"$0\" \"$@\" 2>&1", CLIENT_PATH,
+                           destino.grupo, std::to_string(destino.puerto), "2"},
+                          dir);
+  ASSERT_TRUE(EsperarUnion(destino));
+  Enviar(destino, Datagrama(1, 2, 1, 2, "ocupado", "x"));
+  EXPECT_EQ(EsperarFin(juntos), 1);
+  EXPECT_EQ(juntos.salida, Linea("ocupado", 0, 2, 1, 0) +
+                               "Error al crear el fichero temporal.: File exists\n");
+}
+
+// A name that is another file's temporary name is refused; a file moved away by its consumer
+// is received again; parts of another layout do not complete the file in progress.
+TEST_F(AlmacenE2E, LosNombresYLasDisposicionesQueChocanNoEstropeanNingunFichero) {
+  std::string mil = std::string(1000, 'm'), ultima = std::string(800, 'u');
+  struct Caso {
+    std::string datagrama;
+    std::string salida;
+  };
+  const Caso casos[] = {
+      {Datagrama(1, 2, 1, 1, "movido", "uno"),
+       Linea("movido", 0, 1, 0, 0) + "TotPart:1|MaxTAMprt:0|TAMprt:0\n" +
+           "NO LA TENGO,posicion 0....3 bytes...\nCompletado!\n"},
+      {Datagrama(1, 2, 1, 1, "movido", "uno"), Linea("movido", 0, 1, 0, 0) + "Ya grabado antes...\n"},
+      {"mover", ""},
+      {Datagrama(1, 2, 1, 1, "movido", "dos"),
+       Linea("movido", 0, 1, 0, 0) + "TotPart:1|MaxTAMprt:0|TAMprt:0\n" +
+           "NO LA TENGO,posicion 0....3 bytes...\nCompletado!\n"},
+      {Datagrama(1, 2, 1, 2, "datos", mil),
+       Linea("datos", 0, 2, 1000, 0) + "TotPart:2|MaxTAMprt:1000|TAMprt:2000\n" +
+           "NO LA TENGO,posicion 0....1000 bytes...\n"},
+      {Datagrama(1, 2, 1, 1, "datos.tmp", "t"),
+       Linea("datos.tmp", 0, 1, 1000, 1) + "Nombre terminado en '.tmp' no permitido, descartado.\n"},
+      {Datagrama(1, 2, 1, 2, "datos", std::string(1456, 'd')),
+       Linea("datos", 0, 2, 1456, 1) +
+           "Parte de 1456 bytes distinta de las del fichero en curso (1000), descartada.\n"},
+      {Datagrama(1, 2, 2, 2, "datos", std::string(1001, 'd')),
+       Linea("datos", 1, 2, 1456, 1) +
+           "Parte de 1001 bytes distinta de las del fichero en curso (1000), descartada.\n"},
+      {Datagrama(1, 2, 2, 2, "datos", ultima),
+       Linea("datos", 1, 2, 1456, 1) + "NO LA TENGO,posicion 1000....800 bytes...\nCompletado!\n"},
+      // a last part first, longer than the parts that follow, is dropped and awaited again
+      {Datagrama(1, 2, 3, 3, "tarde", mil), Linea("tarde", 2, 3, 1456, 0) +
+                                                "TotPart:3|MaxTAMprt:1456|TAMprt:4368\n" +
+                                                "NO LA TENGO,posicion 2912....1000 bytes...\n"},
+      {Datagrama(1, 2, 1, 3, "tarde", ultima),
+       Linea("tarde", 0, 3, 800, 2) + "NO LA TENGO,posicion 0....800 bytes...\n" +
+           "Ultima parte de 1000 bytes, mayor que las del fichero (800), descartada.\n"},
+      {Datagrama(1, 2, 2, 3, "tarde", ultima),
+       Linea("tarde", 1, 3, 800, 2) + "NO LA TENGO,posicion 800....800 bytes...\n"},
+      {Datagrama(1, 2, 3, 3, "tarde", "fin"),
+       Linea("tarde", 2, 3, 800, 1) + "NO LA TENGO,posicion 1600....3 bytes...\nCompletado!\n"},
+  };
+  std::string esperado;
+  for (const Caso &caso : casos) {
+    if (caso.datagrama == "mover") {
+      ASSERT_TRUE(LeerHastaTexto(cliente, esperado));
+      ASSERT_EQ(rename((dir + "/0001-0002-movido").c_str(), (dir + "/movido-1").c_str()), 0);
+      continue;
+    }
+    Enviar(destino, caso.datagrama);
+    esperado += caso.salida;
+  }
+  ASSERT_TRUE(LeerHastaTexto(cliente, esperado));
+  EXPECT_EQ(Terminar(cliente), 128 + SIGTERM);
+  EXPECT_EQ(cliente.salida, esperado);
+  EXPECT_EQ(LeerFichero(dir + "/movido-1"), "uno");
+  EXPECT_EQ(LeerFichero(dir + "/0001-0002-movido"), "dos");
+  EXPECT_EQ(LeerFichero(dir + "/0001-0002-datos"), mil + ultima);
+  EXPECT_EQ(LeerFichero(dir + "/0001-0002-tarde"), ultima + ultima + "fin");
+  EXPECT_EQ(Listar(dir), (std::vector<std::string>{"0001-0002-datos", "0001-0002-movido",
+                                                    "0001-0002-tarde", "movido-1"}));
 }
 
 // Under a file size limit of 4 KiB, a last part whose place lies past it cannot be written:

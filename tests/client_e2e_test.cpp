@@ -179,6 +179,11 @@ TEST_F(ClientE2E, UnPuertoYaOcupadoFallaConElMensajeDos) {
   Proceso cliente = Lanzar({CLIENT_PATH, destino.grupo, std::to_string(destino.puerto), "1"});
   EXPECT_EQ(EsperarFin(cliente), 1);
   close(ocupante);
+  // a receiver that shares the port is no such holder
+  EXPECT_EQ(cliente.error, "2Error al crear  el socket(): Address already in use\n");
+  Proceso primero = LanzarCliente(destino, "1"), segundo = LanzarCliente(destino, "1");
+  EXPECT_EQ(Terminar(primero), 128 + SIGTERM);
+  EXPECT_EQ(Terminar(segundo), 128 + SIGTERM);
   EXPECT_EQ(cliente.error, "2Error al crear  el socket(): Address already in use\n");
   EXPECT_EQ(cliente.salida, "");
 }
@@ -205,6 +210,94 @@ TEST_F(ClientE2E, AlTerminarPorSenalEnReposoNoSePierdeNadaImpreso) {
   usleep(50000);
   EXPECT_EQ(Terminar(cliente), 128 + SIGTERM);
   EXPECT_EQ(cliente.salida, esperado);
+}
+
+// Receivers of one group share the port and see only their group: neither unicast datagrams
+// sent to the port nor those of another group joined on the host on the same port.
+TEST_F(ClientE2E, SoloLlegaElTraficoDelGrupoYVariosReceptoresLoComparten) {
+  Destino otro_grupo{"239.250." + destino.grupo.substr(destino.grupo.find('.', 4) + 1),
+                     destino.puerto};
+  Destino unicast{"127.0.0.1", destino.puerto};
+  struct Caso {
+    Destino destino;
+    std::string esperado;
+  } casos[] = {{destino, "uno"}, {destino, "uno"}, {otro_grupo, "dos"}};
+  std::vector<Proceso> clientes;
+  for (const Caso &caso : casos) clientes.push_back(LanzarCliente(caso.destino, "1"));
+  for (const auto &[a, nombre] : {std::pair{destino, "uno"}, {otro_grupo, "dos"}, {unicast, "tres"},
+                                  {destino, "fin"}, {otro_grupo, "fin"}})
+    Enviar(a, Datagrama(1, 2, 1, 1, nombre, "x"));
+  for (std::size_t i = 0; i < clientes.size(); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_TRUE(LeerLineas(clientes[i], 2));
+    EXPECT_EQ(Terminar(clientes[i]), 128 + SIGTERM);
+    EXPECT_EQ(clientes[i].salida, Resumen("0001", "0002", casos[i].esperado, 0, 1, 0, 0) +
+                                      Resumen("0001", "0002", "fin", 0, 1, 0, 0));
+  }
+}
+
+// A signal right after a burst: every datagram that had arrived is handled and every line it
+// printed is on the output; the receiver then ends as the signal ends a process.
+TEST_F(ClientE2E, UnaSenalTrasUnaRafagaNoPierdeNingunaLinea) {
+  for (int senal : {SIGTERM, SIGINT, SIGHUP}) {
+    SCOPED_TRACE(senal);
+    Proceso cliente = LanzarCliente(destino, "1");
+    std::string esperado;
+    for (uint32_t parte = 1; parte <= 200; ++parte) {
+      Enviar(destino, Datagrama(1, 2, parte, 200, "rafaga", "x"));
+      esperado += Resumen("0001", "0002", "rafaga", static_cast<int>(parte) - 1, 200, 1, 0);
+    }
+    kill(cliente.pid, senal);
+    EXPECT_EQ(EsperarFin(cliente), 128 + senal);
+    EXPECT_EQ(cliente.salida, esperado);
+    EXPECT_EQ(cliente.error, "");
+  }
+}
+
+// Past a file size limit a write fails and is reported once per file; the receiver goes on,
+// and says how many parts the file it abandons never got.
+TEST_F(ClientE2E, UnLimiteDeTamanoDeFicheroNoTerminaElReceptor) {
+  std::string dir = DirectorioNuevo();
+  Proceso cliente = Lanzar({"/bin/bash", "-c", "ulimit -f 1; exec \"$0\" \"$@\"", CLIENT_PATH,
+                            destino.grupo, std::to_string(destino.puerto), "2"},
+                           dir);
+  ASSERT_TRUE(EsperarUnion(destino));
+  for (int vez = 0; vez < 2; ++vez)
+    Enviar(destino, Datagrama(1, 2, 2, 3, "grande", std::string(1000, 'g')));
+  Enviar(destino, Datagrama(1, 2, 1, 1, "sigue", "s"));
+  EXPECT_TRUE(LeerLineas(cliente, 9));
+  EXPECT_EQ(Terminar(cliente), 128 + SIGTERM);
+  EXPECT_EQ(cliente.salida, Resumen("0001", "0002", "grande", 1, 3, 1000, 0) +
+                                "TotPart:3|MaxTAMprt:1000|TAMprt:3000\n"
+                                "NO LA TENGO,posicion 1000....1000 bytes NO grabados...\n" +
+                                Resumen("0001", "0002", "grande", 1, 3, 1000, 3) +
+                                "NO LA TENGO,posicion 1000....1000 bytes NO grabados...\n" +
+                                Resumen("0001", "0002", "sigue", 0, 1, 1000, 3) +
+                                "TotPart:1|MaxTAMprt:1000|TAMprt:1000\n"
+                                "NO LA TENGO,posicion 0....1 bytes...\nCompletado!\n");
+  EXPECT_EQ(cliente.error,
+            "Error al grabar la parte en el fichero temporal: File too large\n"
+            "Fichero 0001-0002-grande abandonado: 1 partes no grabadas.\n");
+  BorrarDirectorio(dir);
+}
+
+// On a terminal, a name cannot carry control sequences to it, nor can the dump's character row.
+TEST_F(ClientE2E, EnUnTerminalLosBytesDeControlSeMuestranComoInterrogacion) {
+  std::string nombre = "a\x1b]0;t\x07\x7f\x9b" "b";
+  std::string contenido = "\x7f\x80\x9f\xa0\x1bz";
+  Proceso cliente = Lanzar({"/usr/bin/script", "-qec",
+                            "stty raw -echo; exec " CLIENT_PATH " " + destino.grupo + " " +
+                                std::to_string(destino.puerto) + " 0",
+                            "/dev/null"});
+  ASSERT_TRUE(EsperarUnion(destino));
+  Enviar(destino, Datagrama(1, 2, 1, 1, nombre, contenido));
+  EXPECT_TRUE(LeerLineas(cliente, 10));
+  kill(cliente.pid, SIGTERM);
+  EsperarFin(cliente);
+  EXPECT_EQ(cliente.salida.substr(0, cliente.salida.find('\n') + 1),
+            "T:0001|S:0002|Nom:a?]0;t??\x9b" "b|0/1|MxPrt:0|Fltn:0|\n");
+  EXPECT_NE(cliente.salida.find("NO| a|NO| ]| 0| ;| t|NO| ?| ?| b|NO|"), std::string::npos);
+  EXPECT_NE(cliente.salida.find("| ?| ?| ?| \xa0|NO| z|"), std::string::npos);
 }
 
 }  // namespace
