@@ -8,10 +8,10 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstddef>
 #include <cstring>
 
 #include "formato.h"
@@ -86,7 +86,8 @@ static int AbrirSocket(const Opciones &opciones) {
 // The part index, kept inside the largest file so that a stray datagram cannot seek far.
 static uint32_t IndiceDeParte(const unsigned char *datagrama) {
   const unsigned char *campo = datagrama + offsetof(Cabecera, parte);
-  uint32_t parte = (static_cast<uint32_t>(campo[0]) << 24) | (static_cast<uint32_t>(campo[1]) << 16) |
+  uint32_t parte = (static_cast<uint32_t>(campo[0]) << 24) |
+                   (static_cast<uint32_t>(campo[1]) << 16) |
                    (static_cast<uint32_t>(campo[2]) << 8) | campo[3];
   return (parte - 1u) % MAX_TROZOS;
 }

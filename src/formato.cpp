@@ -20,7 +20,8 @@ static uint32_t LeerBigEndian(const unsigned char *bytes) {
 }
 
 static void PonerBigEndian(unsigned char *destino, uint32_t valor, int bytes) {
-  for (int i = 0; i < bytes; ++i) destino[i] = static_cast<unsigned char>(valor >> (8 * (bytes - 1 - i)));
+  for (int i = 0; i < bytes; ++i)
+    destino[i] = static_cast<unsigned char>(valor >> (8 * (bytes - 1 - i)));
 }
 
 void CodificarCabecera(const CamposCabecera &campos, unsigned char *destino) {

@@ -23,21 +23,22 @@ inline constexpr std::size_t kMaxNombre = kTamCampoNombre - 1;
 
 /// Wire layout of the header; numbers are big-endian.
 struct Cabecera {
-  unsigned char tipo[2];                // type of the file, two opaque bytes
-  unsigned char subtipo[2];             // subtype of the file, two opaque bytes
-  unsigned char parte[4];               // number of the part carried, counted from 1
-  unsigned char totpartes[4];           // number of parts of the whole file
-  char nombre[kTamCampoNombre];         // name of the file, ended by a NUL (or by the datagram's end)
+  unsigned char tipo[2];         // type of the file, two opaque bytes
+  unsigned char subtipo[2];      // subtype of the file, two opaque bytes
+  unsigned char parte[4];        // number of the part carried, counted from 1
+  unsigned char totpartes[4];    // number of parts of the whole file
+  char nombre[kTamCampoNombre];  // name of the file, ended by a NUL (or by the datagram's end)
 };
 static_assert(sizeof(Cabecera) == TamCabecera);
 
 /// The fields of a header, as a sender states them.
 struct CamposCabecera {
-  uint16_t tipo = 0;         // type, written big-endian
-  uint16_t subtipo = 0;      // subtype, written big-endian
-  uint32_t parte = 1;        // number of the part, counted from 1
-  uint32_t totpartes = 1;    // parts of the whole file
-  std::string_view nombre;   // at most kTamCampoNombre bytes are written; the rest of the field is NUL
+  uint16_t tipo = 0;       // type, written big-endian
+  uint16_t subtipo = 0;    // subtype, written big-endian
+  uint32_t parte = 1;      // number of the part, counted from 1
+  uint32_t totpartes = 1;  // parts of the whole file
+  std::string_view
+      nombre;  // at most kTamCampoNombre bytes are written; the rest of the field is NUL
 };
 
 /// Writes the TamCabecera bytes of the header at destino.

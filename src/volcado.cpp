@@ -48,8 +48,7 @@ static void AnadirBloque(Renglon &r, const unsigned char *paquete, int desde, bo
   r.texto[r.largo++] = '\n';
 }
 
-void ImprimirVolcado(const unsigned char *paquete, int tampaquete, FILE *salida,
-                     bool a_terminal) {
+void ImprimirVolcado(const unsigned char *paquete, int tampaquete, FILE *salida, bool a_terminal) {
   Renglon r;
   AnadirSeparador(r, kLineaIgual, tampaquete);
   AnadirBloque(r, paquete, 0, a_terminal);

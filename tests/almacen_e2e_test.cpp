@@ -214,14 +214,14 @@ TEST_F(AlmacenE2E, SinPoderCrearElTemporalTerminaConUno) {
   EXPECT_EQ(cliente.salida, Linea("ocupado", 0, 2, 1, 0));
   EXPECT_EQ(cliente.error, "Error al crear el fichero temporal.: File exists\n");
   // on one stream, the lines printed before come before the message
-  Proceso juntos = Lanzar({"/bin/bash", "-c", "exec \"$0\" \"$@\" 2>&1", CLIENT_PATH,
-                           destino.grupo, std::to_string(destino.puerto), "2"},
+  Proceso juntos = Lanzar({"/bin/bash", "-c", "exec \"$0\" \"$@\" 2>&1", CLIENT_PATH, destino.grupo,
+                           std::to_string(destino.puerto), "2"},
                           dir);
   ASSERT_TRUE(EsperarUnion(destino));
   Enviar(destino, Datagrama(1, 2, 1, 2, "ocupado", "x"));
   EXPECT_EQ(EsperarFin(juntos), 1);
-  EXPECT_EQ(juntos.salida, Linea("ocupado", 0, 2, 1, 0) +
-                               "Error al crear el fichero temporal.: File exists\n");
+  EXPECT_EQ(juntos.salida,
+            Linea("ocupado", 0, 2, 1, 0) + "Error al crear el fichero temporal.: File exists\n");
 }
 
 // A name that is another file's temporary name is refused; a file moved away by its consumer
@@ -236,16 +236,18 @@ TEST_F(AlmacenE2E, LosNombresYLasDisposicionesQueChocanNoEstropeanNingunFichero)
       {Datagrama(1, 2, 1, 1, "movido", "uno"),
        Linea("movido", 0, 1, 0, 0) + "TotPart:1|MaxTAMprt:0|TAMprt:0\n" +
            "NO LA TENGO,posicion 0....3 bytes...\nCompletado!\n"},
-      {Datagrama(1, 2, 1, 1, "movido", "uno"), Linea("movido", 0, 1, 0, 0) + "Ya grabado antes...\n"},
+      {Datagrama(1, 2, 1, 1, "movido", "uno"),
+       Linea("movido", 0, 1, 0, 0) + "Ya grabado antes...\n"},
       {"mover", ""},
       {Datagrama(1, 2, 1, 1, "movido", "dos"),
        Linea("movido", 0, 1, 0, 0) + "TotPart:1|MaxTAMprt:0|TAMprt:0\n" +
            "NO LA TENGO,posicion 0....3 bytes...\nCompletado!\n"},
-      {Datagrama(1, 2, 1, 2, "datos", mil),
-       Linea("datos", 0, 2, 1000, 0) + "TotPart:2|MaxTAMprt:1000|TAMprt:2000\n" +
-           "NO LA TENGO,posicion 0....1000 bytes...\n"},
+      {Datagrama(1, 2, 1, 2, "datos", mil), Linea("datos", 0, 2, 1000, 0) +
+                                                "TotPart:2|MaxTAMprt:1000|TAMprt:2000\n" +
+                                                "NO LA TENGO,posicion 0....1000 bytes...\n"},
       {Datagrama(1, 2, 1, 1, "datos.tmp", "t"),
-       Linea("datos.tmp", 0, 1, 1000, 1) + "Nombre terminado en '.tmp' no permitido, descartado.\n"},
+       Linea("datos.tmp", 0, 1, 1000, 1) +
+           "Nombre terminado en '.tmp' no permitido, descartado.\n"},
       {Datagrama(1, 2, 1, 2, "datos", std::string(1456, 'd')),
        Linea("datos", 0, 2, 1456, 1) +
            "Parte de 1456 bytes distinta de las del fichero en curso (1000), descartada.\n"},
@@ -284,7 +286,7 @@ TEST_F(AlmacenE2E, LosNombresYLasDisposicionesQueChocanNoEstropeanNingunFichero)
   EXPECT_EQ(LeerFichero(dir + "/0001-0002-datos"), mil + ultima);
   EXPECT_EQ(LeerFichero(dir + "/0001-0002-tarde"), ultima + ultima + "fin");
   EXPECT_EQ(Listar(dir), (std::vector<std::string>{"0001-0002-datos", "0001-0002-movido",
-                                                    "0001-0002-tarde", "movido-1"}));
+                                                   "0001-0002-tarde", "movido-1"}));
 }
 
 // Under a file size limit of 4 KiB, a last part whose place lies past it cannot be written:

@@ -224,8 +224,11 @@ TEST_F(ClientE2E, SoloLlegaElTraficoDelGrupoYVariosReceptoresLoComparten) {
   } casos[] = {{destino, "uno"}, {destino, "uno"}, {otro_grupo, "dos"}};
   std::vector<Proceso> clientes;
   for (const Caso &caso : casos) clientes.push_back(LanzarCliente(caso.destino, "1"));
-  for (const auto &[a, nombre] : {std::pair{destino, "uno"}, {otro_grupo, "dos"}, {unicast, "tres"},
-                                  {destino, "fin"}, {otro_grupo, "fin"}})
+  for (const auto &[a, nombre] : {std::pair{destino, "uno"},
+                                  {otro_grupo, "dos"},
+                                  {unicast, "tres"},
+                                  {destino, "fin"},
+                                  {otro_grupo, "fin"}})
     Enviar(a, Datagrama(1, 2, 1, 1, nombre, "x"));
   for (std::size_t i = 0; i < clientes.size(); ++i) {
     SCOPED_TRACE(i);
@@ -283,7 +286,9 @@ TEST_F(ClientE2E, UnLimiteDeTamanoDeFicheroNoTerminaElReceptor) {
 
 // On a terminal, a name cannot carry control sequences to it, nor can the dump's character row.
 TEST_F(ClientE2E, EnUnTerminalLosBytesDeControlSeMuestranComoInterrogacion) {
-  std::string nombre = "a\x1b]0;t\x07\x7f\x9b" "b";
+  std::string nombre =
+      "a\x1b]0;t\x07\x7f\x9b"
+      "b";
   std::string contenido = "\x7f\x80\x9f\xa0\x1bz";
   Proceso cliente = Lanzar({"/usr/bin/script", "-qec",
                             "stty raw -echo; exec " CLIENT_PATH " " + destino.grupo + " " +
@@ -295,7 +300,8 @@ TEST_F(ClientE2E, EnUnTerminalLosBytesDeControlSeMuestranComoInterrogacion) {
   kill(cliente.pid, SIGTERM);
   EsperarFin(cliente);
   EXPECT_EQ(cliente.salida.substr(0, cliente.salida.find('\n') + 1),
-            "T:0001|S:0002|Nom:a?]0;t??\x9b" "b|0/1|MxPrt:0|Fltn:0|\n");
+            "T:0001|S:0002|Nom:a?]0;t??\x9b"
+            "b|0/1|MxPrt:0|Fltn:0|\n");
   EXPECT_NE(cliente.salida.find("NO| a|NO| ]| 0| ;| t|NO| ?| ?| b|NO|"), std::string::npos);
   EXPECT_NE(cliente.salida.find("| ?| ?| ?| \xa0|NO| z|"), std::string::npos);
 }

@@ -15,8 +15,7 @@ namespace {
 struct Datagrama {
   unsigned char bytes[kTamMaxPaquete + 1] = {};
   std::size_t legibles;  // the datagram and its NUL
-  explicit Datagrama(const std::vector<unsigned char> &contenido)
-      : legibles(contenido.size() + 1) {
+  explicit Datagrama(const std::vector<unsigned char> &contenido) : legibles(contenido.size() + 1) {
     memcpy(bytes, contenido.data(), contenido.size());
     bytes[contenido.size()] = 0;
   }
@@ -126,9 +125,15 @@ TEST(Cabecera, LoQueSeCodificaSeDecodificaIgual) {
       {{0x0001, 0x0002, 1, 3, "datos"}, TamCabecera, "datos"},
       {{0xffff, 0x8000, 50000, 50000, ""}, TamCabecera, ""},
       {{0x0a0b, 0x0c0d, 0x80000000u, 0xffffffffu, std::string_view("x\0y", 3)}, TamCabecera, "x"},
-      {{1, 2, 1, 1, "nombre_de_treinta_y_dos_bytes_!!"}, TamCabecera, "nombre_de_treinta_y_dos_bytes_!!"},
-      {{1, 2, 1, 1, "nombre_de_treinta_y_dos_bytes_!!"}, TamCabecera - 2, "nombre_de_treinta_y_dos_bytes_"},
-      {{1, 2, 1, 1, "nombre_de_mas_de_treinta_y_dos_bytes"}, TamCabecera, "nombre_de_mas_de_treinta_y_dos_b"},
+      {{1, 2, 1, 1, "nombre_de_treinta_y_dos_bytes_!!"},
+       TamCabecera,
+       "nombre_de_treinta_y_dos_bytes_!!"},
+      {{1, 2, 1, 1, "nombre_de_treinta_y_dos_bytes_!!"},
+       TamCabecera - 2,
+       "nombre_de_treinta_y_dos_bytes_"},
+      {{1, 2, 1, 1, "nombre_de_mas_de_treinta_y_dos_bytes"},
+       TamCabecera,
+       "nombre_de_mas_de_treinta_y_dos_b"},
   };
   for (const Caso &caso : casos) {
     SCOPED_TRACE(caso.nombre_leido);
