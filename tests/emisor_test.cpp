@@ -30,6 +30,9 @@ struct Resultado {
   double segundos = 0;  // from start to exit
 };
 
+// The second line of every refused command line.
+static const std::string kPruebe = "Pruebe 'emisor --help' para mas informacion.\n";
+
 static uint32_t Parte(const std::string &datagrama) {
   return ntohl(*reinterpret_cast<const uint32_t *>(datagrama.data() + 4));
 }
@@ -105,7 +108,7 @@ TEST_F(Emisor, RechazaLoQueElReceptorNoPodriaReconstruir) {
        "Error al abrir el fichero " + dir_ + "/falta: No such file or directory\n"},
       {{kGrupo, kPuertoTexto, dir_ + "/carpeta"},
        "Error al leer el fichero " + dir_ + "/carpeta: Is a directory\n"},
-      {{kGrupo, kPuertoTexto}, "Faltan argumentos\n" + uso},
+      {{kGrupo, kPuertoTexto}, "Faltan argumentos\n" + kPruebe},
   };
   for (const Caso &caso : casos) {
     SCOPED_TRACE(caso.mensaje);

@@ -14,6 +14,7 @@
 namespace {
 
 constexpr double kEspera = 30;  // seconds for a send and its receipt; a hang fails, not blocks
+constexpr std::size_t kParte = 1428;  // the sender's default part, which goes unfragmented
 
 std::size_t Contar(const std::string &texto, const std::string &buscado) {
   std::size_t veces = 0;
@@ -142,15 +143,15 @@ class IdaYVuelta : public testing::Test {
 
 TEST_F(IdaYVuelta, CadaTamanoVuelveExactoByteAByte) {
   const std::vector<Caso> casos = {
-      {"vacio", 0, {}, 1456},
-      {"un-byte", 1, {}, 1456},
-      {"parte-justa", 1456, {}, 1456},
-      {"parte-y-un-byte", 1457, {}, 1456},
-      {"unas-partes", 4 * 1456 + 300, {}, 1456},
-      {"dos-mil-partes", 2000 * 1456 - 123, {}, 1456},
-      {"tipo-propio", 3000, {"-t", "00A1", "-s", "fF03"}, 1456, "00a1", "ff03"},
+      {"vacio", 0, {}, kParte},
+      {"un-byte", 1, {}, kParte},
+      {"parte-justa", kParte, {}, kParte},
+      {"parte-y-un-byte", kParte + 1, {}, kParte},
+      {"unas-partes", 4 * kParte + 300, {}, kParte},
+      {"dos-mil-partes", 2000 * kParte - 123, {}, kParte},
+      {"tipo-propio", 3000, {"-t", "00A1", "-s", "fF03"}, kParte, "00a1", "ff03"},
       {"partes-pequenas", 1000, {"-p", "7"}, 7},
-      {"otra-vacia", 0, {}, 1456},
+      {"otra-vacia", 0, {}, kParte},
   };
   CadaCasoPorSeparado(casos);
 }
@@ -159,13 +160,13 @@ TEST_F(IdaYVuelta, CadaTamanoVuelveExactoByteAByte) {
 // comes first is placed before the file's part size is known, and must be put right.
 TEST_F(IdaYVuelta, LosOrdenesInversoYAleatorioReconstruyenExacto) {
   const std::vector<Caso> casos = {
-      {"inverso-primero", 3 * 1456 + 10, {"-o", "inverso"}, 1456},
-      {"aleatorio-pocas", 6 * 1456 + 1, {"-o", "aleatorio", "--semilla", "1"}, 1456},
-      {"inverso-dos-mil", 2000 * 1456 - 77, {"-o", "inverso"}, 1456},
-      {"aleatorio-dos-mil", 1999 * 1456 + 5, {"-o", "aleatorio", "--semilla", "42"}, 1456},
+      {"inverso-primero", 3 * kParte + 10, {"-o", "inverso"}, kParte},
+      {"aleatorio-pocas", 6 * kParte + 1, {"-o", "aleatorio", "--semilla", "1"}, kParte},
+      {"inverso-dos-mil", 2000 * kParte - 77, {"-o", "inverso"}, kParte},
+      {"aleatorio-dos-mil", 1999 * kParte + 5, {"-o", "aleatorio", "--semilla", "42"}, kParte},
       {"inverso-otra-parte", 10 * 1000 + 10, {"-o", "inverso", "-p", "1000"}, 1000},
       {"aleatorio-partes-de-7", 1000, {"-o", "aleatorio", "--semilla", "3", "-p", "7"}, 7},
-      {"inverso-parte-justa", 2 * 1456, {"-o", "inverso"}, 1456},
+      {"inverso-parte-justa", 2 * kParte, {"-o", "inverso"}, kParte},
   };
   CadaCasoPorSeparado(casos);
 }
@@ -177,7 +178,7 @@ TEST_F(IdaYVuelta, VariosFicherosDeUnaOrdenLleganUnoTrasOtro) {
     std::size_t largo;
   };
   const Fichero ficheros[] = {
-      {"primero", 1}, {"segundo", 3000}, {"tercero", 20 * 1456}, {"cuarto", 0}};
+      {"primero", 1}, {"segundo", 3000}, {"tercero", 20 * kParte}, {"cuarto", 0}};
   std::vector<std::string> esperados;
   for (const std::string orden : {"directo", "inverso", "aleatorio"}) {
     SCOPED_TRACE(orden);
@@ -187,7 +188,7 @@ TEST_F(IdaYVuelta, VariosFicherosDeUnaOrdenLleganUnoTrasOtro) {
       contenidos.push_back(ContenidoAleatorio(f.largo, static_cast<unsigned>(rutas.size() + 30)));
       rutas.push_back(Crear(orden + "-" + f.nombre, contenidos.back()));
       esperados.push_back("0001-0002-" + orden + "-" + f.nombre);
-      partes += Partes(f.largo, 1456);
+      partes += Partes(f.largo, kParte);
     }
     std::string salida = EnviarYLeer({"-o", orden, "--semilla", "5"}, rutas, "Completado!\n",
                                      static_cast<int>(rutas.size()));
@@ -205,21 +206,21 @@ TEST_F(IdaYVuelta, VariosFicherosDeUnaOrdenLleganUnoTrasOtro) {
 
 // A stored file is kept as it is: every later part of that identity is only answered.
 TEST_F(IdaYVuelta, UnFicheroYaGrabadoNoSeReescribe) {
-  std::string contenido = ContenidoAleatorio(4 * 1456 + 100, 21);
+  std::string contenido = ContenidoAleatorio(4 * kParte + 100, 21);
   std::string ruta = Crear("guardado", contenido);
   std::string salida = EnviarYLeer({"-v", "2"}, {ruta}, "Completado!\n", 1);
   EXPECT_EQ(ContarResumenes(salida), 5u);
   std::string ya;
   for (int i = 0; i < 5; ++i)
-    ya += Resumen("0001", "0002", "guardado", i, 5, 1456, 0) + "Ya grabado antes...\n";
+    ya += Resumen("0001", "0002", "guardado", i, 5, kParte, 0) + "Ya grabado antes...\n";
   // the second pass finds it stored
   EXPECT_EQ(Leer("Ya grabado antes...\n", 5), ya);
 
   // the same name with another content and another part count
-  std::string otro = Crear("otro", ContenidoAleatorio(2 * 1456, 22));
+  std::string otro = Crear("otro", ContenidoAleatorio(2 * kParte, 22));
   std::string respuesta;
   for (int i = 0; i < 2; ++i)
-    respuesta += Resumen("0001", "0002", "guardado", i, 2, 1456, 0) + "Ya grabado antes...\n";
+    respuesta += Resumen("0001", "0002", "guardado", i, 2, kParte, 0) + "Ya grabado antes...\n";
   EXPECT_EQ(EnviarYLeer({"-n", "guardado"}, {otro}, "Ya grabado antes...\n", 2), respuesta);
   EXPECT_TRUE(LeerFichero(dir + "/0001-0002-guardado") == contenido);
   EXPECT_EQ(Listar(dir), std::vector<std::string>{"0001-0002-guardado"});

@@ -1,0 +1,49 @@
+// The send: the socket, the passes over the files, and each datagram paced, built, and handed
+// to the kernel until it takes it.
+#ifndef EMISOR_ENVIO_H
+#define EMISOR_ENVIO_H
+
+#include <cstdint>
+#include <random>
+#include <vector>
+
+#include "ficheros.h"
+#include "formato.h"
+#include "opciones.h"
+#include "progreso.h"
+#include "ritmo.h"
+
+/// State of the send, living for the whole run.
+struct Envio {
+  int sock = -1;                            // the sending socket
+  unsigned char datagrama[kTamMaxPaquete];  // rebuilt for every part
+  int64_t inicio = 0;                       // ns on the monotonic clock when sending began
+  Ritmo ritmo;                              // schedule of the datagrams
+  Cuentas cuentas;                          // what was sent, not sent and left out
+  Posicion posicion;                        // file, pass and repeat being sent
+  Progreso progreso;                        // the line on the terminal
+  std::mt19937_64 barajas;                  // draws of the shuffles
+  std::mt19937_64 perdidas;                 // draws of --perdida, apart from the shuffles
+  std::vector<uint32_t> orden;              // part indices of the file being sent
+};
+
+/// Nanoseconds on the monotonic clock.
+int64_t AhoraNs();
+
+/// Opens the socket that sends to the group, with its TTL and interface. Ends the sender on
+/// failure.
+int AbrirEmisor(const Opciones &opciones);
+
+/// SIGINT and SIGTERM stop the send after the datagram in progress; a second one ends the
+/// process.
+void InstalarSenales();
+
+/// Seeds the draws, counts the datagrams of the run, and starts the schedule and the line.
+void PrepararEnvio(Envio &envio, const Opciones &opciones, const std::vector<Fichero> &ficheros);
+
+/// Sends every pass over the files, each file opciones.repeticiones times in a row. Returns
+/// false when a signal stopped it. Ends the sender when a datagram fails for a reason other
+/// than a full queue.
+bool EnviarTodo(Envio &envio, const Opciones &opciones, const std::vector<Fichero> &ficheros);
+
+#endif

@@ -1,0 +1,39 @@
+// emisor: sends files on a UDP multicast group as numbered parts, one part per datagram, laid
+// out as the receiver rebuilds them.
+#include <unistd.h>
+
+#include <cstdio>
+#include <vector>
+
+#include "envio.h"
+#include "fallo.h"
+#include "ficheros.h"
+#include "opciones.h"
+#include "progreso.h"
+
+// The summary goes to standard output at the end of every run, whatever ended it; a send
+// without carrusel that a signal cut short is an error besides.
+static int Terminar(Envio &envio, const Opciones &opciones, bool completo) {
+  BorrarProgreso(envio.progreso);
+  std::string resumen = LineaFinal(envio.cuentas, AhoraNs() - envio.inicio, opciones.con_perdida);
+  fputs(resumen.c_str(), stdout);
+  fflush(stdout);
+  close(envio.sock);
+  if (!completo && !opciones.carrusel)
+    Rechazar("Envio interrumpido: %llu de %llu datagramas enviados\n",
+             static_cast<unsigned long long>(envio.cuentas.enviados),
+             static_cast<unsigned long long>(envio.cuentas.previstos));
+  return kSalidaBien;
+}
+
+int main(int argc, char **argv) {
+  Opciones opciones;
+  LeerOpciones(argc, argv, opciones);
+  std::vector<Fichero> ficheros = AbrirFicheros(opciones);
+  Envio envio;
+  envio.sock = AbrirEmisor(opciones);
+  InstalarSenales();
+  PrepararEnvio(envio, opciones, ficheros);
+  bool completo = EnviarTodo(envio, opciones, ficheros);
+  return Terminar(envio, opciones, completo);
+}

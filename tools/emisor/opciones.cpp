@@ -1,0 +1,191 @@
+#include "opciones.h"
+
+#include <arpa/inet.h>
+#include <getopt.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "fallo.h"
+#include "numeros.h"
+
+static constexpr int kOpcionTtl = 256;
+static constexpr int kOpcionSinLimite = 257;
+static constexpr int kOpcionSemilla = 258;
+static constexpr int kOpcionRepetir = 259;
+static constexpr int kOpcionPerdida = 260;
+static constexpr long long kMaxVeces = 1000000000;
+
+static const char kUso[] =
+    "Uso: emisor [opciones] <IP Multicast> <Puerto> <fichero>...\n"
+    "Envia cada fichero al grupo multicast en partes numeradas, una por datagrama.\n"
+    "\n"
+    "Opciones:\n"
+    "  -t, --tipo HHHH         tipo, 4 cifras hexadecimales (por defecto 0001)\n"
+    "  -s, --subtipo HHHH      subtipo, 4 cifras hexadecimales (por defecto 0002)\n"
+    "  -n, --nombre NOMBRE     nombre enviado, hasta 31 bytes y sin '/'; solo con un\n"
+    "                          fichero (por defecto, el nombre base del fichero)\n"
+    "  -p, --tamparte N        bytes de contenido por parte, de 1 a 1456 (por defecto 1428,\n"
+    "                          que cabe sin fragmentar en una red Ethernet)\n"
+    "      --ttl N             TTL de los datagramas, de 0 a 255 (por defecto 1)\n"
+    "  -i, --interfaz A.B.C.D  direccion de la interfaz de salida\n"
+    "  -r, --ritmo R           limite de ritmo: datagramas por segundo, o bits por segundo\n"
+    "                          con sufijo k, m o g; cuenta los bytes de cada datagrama\n"
+    "                          (por defecto 100m, 100 Mbit/s; 0: sin limite)\n"
+    "      --sin-limite        enviar tan rapido como se pueda, igual que -r 0\n"
+    "  -v, --vueltas N         pasadas sobre el conjunto de ficheros (por defecto 1)\n"
+    "      --repetir N         enviar cada fichero N veces seguidas en cada pasada\n"
+    "                          (por defecto 1)\n"
+    "  -c, --carrusel          repetir las pasadas hasta recibir SIGINT o SIGTERM\n"
+    "  -o, --orden ORDEN       orden de las partes en cada envio: directo (por defecto),\n"
+    "                          inverso o aleatorio\n"
+    "      --semilla N         semilla del orden aleatorio y de --perdida (por defecto,\n"
+    "                          una al azar)\n"
+    "      --perdida P         dejar sin enviar, al azar, esa parte de los datagramas:\n"
+    "                          de 0 a 1, o un porcentaje como 1%; para pruebas\n"
+    "  -h, --help              mostrar esta ayuda y salir\n";
+
+// A bad command line gets one line that names the problem, and a pointer to the help.
+[[noreturn]] __attribute__((format(printf, 1, 2))) static void ErrorDeUso(const char *formato,
+                                                                          ...) {
+  va_list argumentos;
+  va_start(argumentos, formato);
+  vfprintf(stderr, formato, argumentos);
+  va_end(argumentos);
+  fputs("\nPruebe 'emisor --help' para mas informacion.\n", stderr);
+  exit(kSalidaError);
+}
+
+static Orden LeerOrden(const char *texto) {
+  if (strcmp(texto, "directo") == 0) return Orden::kDirecto;
+  if (strcmp(texto, "inverso") == 0) return Orden::kInverso;
+  if (strcmp(texto, "aleatorio") == 0) return Orden::kAleatorio;
+  ErrorDeUso("Orden no valido: %s", texto);
+}
+
+static int LeerEnteroPequeno(const char *texto, int minimo, int maximo, const char *que) {
+  long long numero = 0;
+  if (!LeerEntero(texto, minimo, maximo, numero)) ErrorDeUso("%s no valido: %s", que, texto);
+  return static_cast<int>(numero);
+}
+
+// What goes in the datagrams. Each Aplicar* returns whether the option was its own.
+static bool AplicarOpcionDeCabecera(int opcion, const char *valor, Opciones &opciones) {
+  if (opcion == 't' && !LeerHex4(valor, opciones.tipo)) ErrorDeUso("Tipo no valido: %s", valor);
+  if (opcion == 's' && !LeerHex4(valor, opciones.subtipo))
+    ErrorDeUso("Subtipo no valido: %s", valor);
+  if (opcion == 'n') opciones.nombre = valor;
+  if (opcion == 'p')
+    opciones.tamparte = LeerEnteroPequeno(valor, 1, kTamMaxParte, "Tamano de parte");
+  return opcion == 't' || opcion == 's' || opcion == 'n' || opcion == 'p';
+}
+
+// How the datagrams leave.
+static bool AplicarOpcionDeRed(int opcion, const char *valor, Opciones &opciones) {
+  if (opcion == kOpcionTtl) opciones.ttl = LeerEnteroPequeno(valor, 0, 255, "TTL");
+  if (opcion == 'i') {
+    if (inet_pton(AF_INET, valor, &opciones.interfaz) != 1)
+      ErrorDeUso("Direccion de interfaz no valida: %s", valor);
+    opciones.con_interfaz = true;
+  }
+  if (opcion == 'r' && !LeerRitmo(valor, opciones.ritmo, opciones.ritmo_en_bits))
+    ErrorDeUso("Ritmo no valido: %s", valor);
+  if (opcion == kOpcionSinLimite) opciones.ritmo = 0;
+  if (opcion == kOpcionPerdida) {
+    if (!LeerProporcion(valor, opciones.perdida)) ErrorDeUso("Perdida no valida: %s", valor);
+    opciones.con_perdida = true;
+  }
+  return opcion == kOpcionTtl || opcion == 'i' || opcion == 'r' || opcion == kOpcionSinLimite ||
+         opcion == kOpcionPerdida;
+}
+
+// How many sends, and the order of the parts in each.
+static void AplicarOpcionDePasadas(int opcion, const char *valor, Opciones &opciones) {
+  if (opcion == 'v' && !LeerEntero(valor, 1, kMaxVeces, opciones.vueltas))
+    ErrorDeUso("Numero de vueltas no valido: %s", valor);
+  if (opcion == kOpcionRepetir && !LeerEntero(valor, 1, kMaxVeces, opciones.repeticiones))
+    ErrorDeUso("Numero de repeticiones no valido: %s", valor);
+  if (opcion == 'c') opciones.carrusel = true;
+  if (opcion == 'o') opciones.orden = LeerOrden(valor);
+  if (opcion == kOpcionSemilla) {
+    if (!LeerSemilla(valor, opciones.semilla)) ErrorDeUso("Semilla no valida: %s", valor);
+    opciones.con_semilla = true;
+  }
+}
+
+static const option kOpcionesLargas[] = {
+    {"tipo", required_argument, nullptr, 't'},
+    {"subtipo", required_argument, nullptr, 's'},
+    {"nombre", required_argument, nullptr, 'n'},
+    {"tamparte", required_argument, nullptr, 'p'},
+    {"ttl", required_argument, nullptr, kOpcionTtl},
+    {"interfaz", required_argument, nullptr, 'i'},
+    {"ritmo", required_argument, nullptr, 'r'},
+    {"sin-limite", no_argument, nullptr, kOpcionSinLimite},
+    {"vueltas", required_argument, nullptr, 'v'},
+    {"repetir", required_argument, nullptr, kOpcionRepetir},
+    {"carrusel", no_argument, nullptr, 'c'},
+    {"orden", required_argument, nullptr, 'o'},
+    {"semilla", required_argument, nullptr, kOpcionSemilla},
+    {"perdida", required_argument, nullptr, kOpcionPerdida},
+    {"help", no_argument, nullptr, 'h'},
+    {nullptr, 0, nullptr, 0},
+};
+
+// A long option that takes no value, by the code getopt gives for it.
+static const option *OpcionSinValor(int codigo) {
+  for (const option *o = kOpcionesLargas; o->name != nullptr; ++o)
+    if (o->val == codigo && o->has_arg == no_argument) return o;
+  return nullptr;
+}
+
+// The option as it was typed. A long one is the whole word, which getopt has always passed by
+// then; a short one may sit in a cluster such as -cx, so only its letter is named.
+[[noreturn]] static void RechazarOpcion(char **argv, bool falta_valor) {
+  const char *palabra = argv[optind - 1];
+  bool larga = strncmp(palabra, "--", 2) == 0;
+  if (falta_valor && larga) ErrorDeUso("Falta el valor de la opcion %s", palabra);
+  if (falta_valor) ErrorDeUso("Falta el valor de la opcion -%c", optopt);
+  if (optopt == 0) ErrorDeUso("Opcion no valida: %s", palabra);
+  const option *sin_valor = OpcionSinValor(optopt);
+  if (sin_valor != nullptr && larga)
+    ErrorDeUso("La opcion --%s no lleva valor: %s", sin_valor->name, palabra);
+  ErrorDeUso("Opcion no valida: -%c", optopt);
+}
+
+// getopt's own messages would come in English; it stays quiet and the error is ours.
+static void LeerOpcionesSueltas(int argc, char **argv, Opciones &opciones) {
+  opterr = 0;
+  int opcion;
+  while ((opcion = getopt_long(argc, argv, ":t:s:n:p:i:r:v:co:h", kOpcionesLargas, nullptr)) !=
+         -1) {
+    if (opcion == 'h') {
+      fputs(kUso, stdout);
+      exit(kSalidaBien);
+    }
+    if (opcion == ':' || opcion == '?') RechazarOpcion(argv, opcion == ':');
+    if (!AplicarOpcionDeCabecera(opcion, optarg, opciones) &&
+        !AplicarOpcionDeRed(opcion, optarg, opciones))
+      AplicarOpcionDePasadas(opcion, optarg, opciones);
+  }
+}
+
+static void LeerDestino(const char *grupo, const char *puerto, Opciones &opciones) {
+  sockaddr_in &destino = opciones.destino;
+  destino.sin_family = AF_INET;
+  if (inet_pton(AF_INET, grupo, &destino.sin_addr) != 1 ||
+      !IN_MULTICAST(ntohl(destino.sin_addr.s_addr)))
+    ErrorDeUso("IP multicast no valida: %s", grupo);
+  destino.sin_port = htons(static_cast<uint16_t>(LeerEnteroPequeno(puerto, 1, 65535, "Puerto")));
+}
+
+void LeerOpciones(int argc, char **argv, Opciones &opciones) {
+  LeerOpcionesSueltas(argc, argv, opciones);
+  if (argc - optind < 3) ErrorDeUso("Faltan argumentos");
+  LeerDestino(argv[optind], argv[optind + 1], opciones);
+  opciones.rutas.assign(argv + optind + 2, argv + argc);
+  if (opciones.nombre != nullptr && opciones.rutas.size() > 1)
+    ErrorDeUso("La opcion --nombre solo vale con un unico fichero");
+}

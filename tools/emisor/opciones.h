@@ -1,0 +1,46 @@
+// The sender's command line: what it asks for, read once and fixed for the run.
+#ifndef EMISOR_OPCIONES_H
+#define EMISOR_OPCIONES_H
+
+#include <netinet/in.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "formato.h"
+
+// An Ethernet frame holds an IP packet of 1500 bytes: after the IP header (20 bytes) and the
+// UDP header (8 bytes), a datagram of 1472 bytes goes whole, without fragments.
+inline constexpr int kMtuEthernet = 1500;
+inline constexpr int kTamParteSinFragmentar = kMtuEthernet - 20 - 8 - TamCabecera;
+
+enum class Orden { kDirecto, kInverso, kAleatorio };
+
+/// What the command line asks for.
+struct Opciones {
+  uint16_t tipo = 0x0001;                 // type, sent as given
+  uint16_t subtipo = 0x0002;              // subtype, sent as given
+  const char *nombre = nullptr;           // name for the only file; nullptr: each base name
+  int tamparte = kTamParteSinFragmentar;  // content bytes of every part but the last
+  int ttl = 1;                            // multicast time-to-live
+  bool con_interfaz = false;              // interfaz was given
+  in_addr interfaz = {};                  // address of the outgoing interface
+  double ritmo = 100e6;                   // limit per second; 0: no limit
+  bool ritmo_en_bits = true;              // ritmo counts bits of datagram, otherwise datagrams
+  long long vueltas = 1;                  // passes over the file set
+  long long repeticiones = 1;             // sends of each file in a row within a pass
+  bool carrusel = false;                  // passes go on until SIGINT or SIGTERM
+  Orden orden = Orden::kDirecto;          // order of a file's parts within a send
+  bool con_semilla = false;               // semilla was given: shuffles and losses repeat
+  uint64_t semilla = 0;                   // seed of the shuffles and of the loss draws
+  double perdida = 0;                     // share of datagrams left out on purpose
+  bool con_perdida = false;               // perdida was given, so the summary counts them
+  sockaddr_in destino = {};               // group and port
+  std::vector<const char *> rutas;        // files, in the order given
+};
+
+/// Reads the command line into opciones. Shows the help and exits 0 on --help; on a wrong
+/// option or argument, names it, points to --help and exits with kSalidaError.
+void LeerOpciones(int argc, char **argv, Opciones &opciones);
+
+#endif
