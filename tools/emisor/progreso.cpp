@@ -123,7 +123,7 @@ std::string LineaFinal(const Cuentas &cuentas, int64_t ns, bool con_perdida) {
   double por_segundo = segundos > 0 ? static_cast<double>(cuentas.enviados) / segundos : 0;
   char texto[256];
   int n = snprintf(texto, sizeof texto,
-                   "Enviados %llu datagramas (%llu bytes) en %.2f s, %.0f datagramas/s; "
+                   "Datagramas enviados: %llu (%llu bytes) en %.2f s, %.0f datagramas/s; "
                    "sin enviar: %llu",
                    static_cast<unsigned long long>(cuentas.enviados),
                    static_cast<unsigned long long>(cuentas.bytes), segundos, por_segundo,
