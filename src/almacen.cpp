@@ -1,14 +1,34 @@
 #include "almacen.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdarg>
 #include <cstring>
 
 #include "fatal.h"
+#include "registro.h"
 #include "salida.h"
+
+// A line of the store. In silent mode it is one of the few that are printed, so it starts with
+// the identity of the file it speaks of.
+[[gnu::format(printf, 4, 5)]] static void Informar(const AlmacenFicheros &almacen,
+                                                   const std::string &identidad, FILE *salida,
+                                                   const char *formato, ...) {
+  if (almacen.opciones.silencioso) {
+    Renglon prefijo;
+    AnadirNombre(prefijo, identidad, almacen.opciones.a_terminal);
+    Anadir(prefijo, ": ");
+    Emitir(prefijo, salida);
+  }
+  va_list argumentos;
+  va_start(argumentos, formato);
+  vfprintf(salida, formato, argumentos);
+  va_end(argumentos);
+}
 
 // Standard output keeps whole lines; failures of the disk go to standard error after it.
 static void ReportarFallo(const char *mensaje, int error, FILE *salida) {
@@ -17,23 +37,31 @@ static void ReportarFallo(const char *mensaje, int error, FILE *salida) {
 }
 
 // A full disk fails every part alike: each error is told once per file.
-static void ReportarFalloUnaVez(AlmacenFicheros &almacen, const char *mensaje, int error,
-                                FILE *salida) {
-  std::vector<int> &avisados = almacen.errores_avisados;
+static void ReportarFalloUnaVez(FicheroEnCurso &f, const char *mensaje, int error, FILE *salida) {
+  std::vector<int> &avisados = f.errores_avisados;
   if (std::find(avisados.begin(), avisados.end(), error) != avisados.end()) return;
   avisados.push_back(error);
   ReportarFallo(mensaje, error, salida);
 }
 
-// A file left unfinished whose writes failed says how many of its parts never reached the disk.
-static void AvisarPartesNoGrabadas(const AlmacenFicheros &almacen, FILE *salida) {
-  if (almacen.old_nombre.empty() || almacen.errores_avisados.empty()) return;
-  const std::vector<unsigned char> &partes = almacen.partesrecibidas;
-  auto fallidas = std::count(partes.begin(), partes.begin() + almacen.totpartes, kFallida);
-  if (fallidas == 0) return;
-  fflush(salida);
-  fprintf(stderr, "Fichero %s abandonado: %ld partes no grabadas.\n", almacen.old_nombre.c_str(),
-          static_cast<long>(fallidas));
+static int32_t PartesGrabadas(const FicheroEnCurso &f) {
+  return static_cast<int32_t>(
+      std::count(f.partesrecibidas.begin(), f.partesrecibidas.end(), kGrabada));
+}
+
+// "<suceso> <identidad> con N de M partes.": a file dropped or resumed, named in any mode.
+static void InformarDeFichero(const AlmacenFicheros &almacen, std::string_view suceso,
+                              const FicheroEnCurso &f, FILE *salida) {
+  Renglon linea;
+  Anadir(linea, suceso);
+  Anadir(linea, " ");
+  AnadirNombre(linea, f.old_nombre, almacen.opciones.a_terminal);
+  Anadir(linea, " con ");
+  AnadirEntero(linea, PartesGrabadas(f));
+  Anadir(linea, " de ");
+  AnadirEntero(linea, f.totpartes);
+  Anadir(linea, " partes.\n");
+  Emitir(linea, salida);
 }
 
 static constexpr std::string_view kSufijoTemporal = ".tmp";
@@ -46,24 +74,26 @@ static bool TerminaEnTmp(const std::string &identidad) {
                            kSufijoTemporal) == 0;
 }
 
-static bool PaqueteImposible(const DatagramaActual &actual, const Paquete &paquete, FILE *salida) {
+static bool PaqueteImposible(const AlmacenFicheros &almacen, const DatagramaActual &actual,
+                             const Paquete &paquete, FILE *salida) {
+  const std::string &id = actual.elnombre;
   if (paquete.tampaquete < TamCabecera) {
-    fprintf(salida, "Paquete de %d bytes, mas corto que la cabecera, descartado.\n",
-            paquete.tampaquete);
+    Informar(almacen, id, salida, "Paquete de %d bytes, mas corto que la cabecera, descartado.\n",
+             paquete.tampaquete);
   } else if (paquete.truncado) {
-    fprintf(salida, "Paquete de mas de %d bytes, descartado.\n", kTamMaxPaquete);
+    Informar(almacen, id, salida, "Paquete de mas de %d bytes, descartado.\n", kTamMaxPaquete);
   } else if (actual.totpartes <= 0) {
-    fprintf(salida, "Total de partes %d no valido, descartado.\n", actual.totpartes);
+    Informar(almacen, id, salida, "Total de partes %d no valido, descartado.\n", actual.totpartes);
   } else if (actual.parteactual < 0 || actual.parteactual >= actual.totpartes) {
-    fprintf(salida, "Parte %d/%d fuera del fichero, descartada.\n", actual.parteactual,
-            actual.totpartes);
+    Informar(almacen, id, salida, "Parte %d/%d fuera del fichero, descartada.\n",
+             actual.parteactual, actual.totpartes);
   } else if (actual.nombre.find('/') != std::string_view::npos) {
-    fprintf(salida, "Nombre con '/' no permitido, descartado.\n");
-  } else if (TerminaEnTmp(actual.elnombre)) {
-    fprintf(salida, "Nombre terminado en '.tmp' no permitido, descartado.\n");
-  } else if (actual.elnombre.size() > kMaxIdentidad) {
-    fprintf(salida, "Nombre demasiado largo (%zu caracteres), descartado.\n",
-            actual.elnombre.size());
+    Informar(almacen, id, salida, "Nombre con '/' no permitido, descartado.\n");
+  } else if (TerminaEnTmp(id)) {
+    Informar(almacen, id, salida, "Nombre terminado en '.tmp' no permitido, descartado.\n");
+  } else if (id.size() > kMaxIdentidad) {
+    Informar(almacen, id, salida, "Nombre demasiado largo (%zu caracteres), descartado.\n",
+             id.size());
   } else {
     return false;
   }
@@ -76,30 +106,96 @@ static bool YaGrabado(const std::string &nombre) {
   return access(nombre.c_str(), R_OK) == 0;
 }
 
-static void EmpezarFichero(AlmacenFicheros &almacen, const DatagramaActual &actual,
-                           int32_t tamparte, int32_t &faltan, FILE *salida) {
-  AvisarPartesNoGrabadas(almacen, salida);
-  if (almacen.pf1 >= 0) close(almacen.pf1);
-  almacen.pf1 = -1;
-  faltan = actual.totpartes;
-  std::fill(almacen.partesrecibidas.begin(), almacen.partesrecibidas.end(), 0);
+// The file of this identity in progress, or -1.
+static int Buscar(const AlmacenFicheros &almacen, const std::string &identidad) {
+  // most datagrams belong to the file of the one before
+  if (almacen.ultimo >= 0 && almacen.en_curso[almacen.ultimo].old_nombre == identidad)
+    return almacen.ultimo;
+  for (std::size_t i = 0; i < almacen.en_curso.size(); ++i)
+    if (almacen.en_curso[i].old_nombre == identidad) return static_cast<int>(i);
+  return -1;
+}
+
+static void CerrarTemporal(FicheroEnCurso &f) {
+  if (f.pf1 >= 0) close(f.pf1);
+  f.pf1 = -1;
+}
+
+// A file left unfinished whose writes failed says how many of its parts never reached the disk.
+static void AvisarPartesNoGrabadas(const FicheroEnCurso &f, FILE *salida) {
+  auto fallidas = std::count(f.partesrecibidas.begin(), f.partesrecibidas.end(), kFallida);
+  if (fallidas == 0) return;
+  fflush(salida);
+  fprintf(stderr, "Fichero %s abandonado: %ld partes no grabadas.\n", f.old_nombre.c_str(),
+          static_cast<long>(fallidas));
+}
+
+// The file goes, its progress with it: its temporary file is deleted.
+static void Abandonar(AlmacenFicheros &almacen, std::size_t cual, FILE *salida) {
+  FicheroEnCurso &f = almacen.en_curso[cual];
+  AvisarPartesNoGrabadas(f, salida);
+  if (almacen.opciones.maximo > 1 || almacen.opciones.silencioso)
+    InformarDeFichero(almacen, "Abandonado", f, salida);
+  CerrarTemporal(f);
+  unlink(f.old_nombre_temp.c_str());
+  almacen.en_curso.erase(almacen.en_curso.begin() + static_cast<std::ptrdiff_t>(cual));
+  almacen.ultimo = -1;
+}
+
+// Room for one more file: the one touched least recently goes.
+static void HacerSitio(AlmacenFicheros &almacen, FILE *salida) {
+  if (static_cast<int>(almacen.en_curso.size()) < almacen.opciones.maximo) return;
+  auto masViejo = std::min_element(
+      almacen.en_curso.begin(), almacen.en_curso.end(),
+      [](const FicheroEnCurso &a, const FicheroEnCurso &b) { return a.ultimo_uso < b.ultimo_uso; });
+  Abandonar(almacen, static_cast<std::size_t>(masViejo - almacen.en_curso.begin()), salida);
+}
+
+// Picks up a file that an earlier run left with its record; the record is used up either way.
+static bool Reanudar(AlmacenFicheros &almacen, FicheroEnCurso &f, FILE *salida) {
+  std::string registro = NombreRegistro(f.old_nombre);
+  if (access(registro.c_str(), F_OK) != 0) return false;
+  int fd = open(f.old_nombre_temp.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  struct stat datos;
+  // only a plain file that is nowhere else: a hard link would write outside the directory
+  bool valido = fd >= 0 && fstat(fd, &datos) == 0 && S_ISREG(datos.st_mode) &&
+                datos.st_nlink == 1 && LeerRegistro(f, fd);
+  unlink(registro.c_str());
+  if (!valido) {
+    if (fd >= 0) close(fd);
+    return false;
+  }
+  f.pf1 = fd;
+  InformarDeFichero(almacen, "Reanudado", f, salida);
+  return true;
+}
+
+// A leftover of that name, even a link planted there, is replaced, never followed; whatever is
+// planted between the two calls makes the create fail rather than block or be followed.
+static void CrearTemporal(FicheroEnCurso &f) {
+  unlink(f.old_nombre_temp.c_str());
+  f.pf1 = open(f.old_nombre_temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+               0666);
+  if (f.pf1 < 0) DieWithError("Error al crear el fichero temporal.");
+}
+
+static int EmpezarFichero(AlmacenFicheros &almacen, const DatagramaActual &actual,
+                          int32_t tamparte, FILE *salida) {
+  HacerSitio(almacen, salida);
   // the previous file, complete or not, leaves no temporary file behind
-  if (!almacen.old_nombre_temp.empty()) unlink(almacen.old_nombre_temp.c_str());
-  almacen.old_nombre = actual.elnombre;
-  almacen.old_nombre_temp = almacen.old_nombre + ".tmp";
-  almacen.totpartes = actual.totpartes;
-  almacen.tamparte_propio = 0;
-  almacen.ultima_adelantada = false;
-  almacen.largo_ultima = -1;
-  almacen.errores_avisados.clear();
-  // a leftover of that name, even a link planted there, is replaced, never followed; whatever
-  // is planted between the two calls makes the create fail rather than block or be followed
-  unlink(almacen.old_nombre_temp.c_str());
-  almacen.pf1 = open(almacen.old_nombre_temp.c_str(),
-                     O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-  if (almacen.pf1 < 0) DieWithError("Error al crear el fichero temporal.");
-  fprintf(salida, "TotPart:%d|MaxTAMprt:%d|TAMprt:%d\n", actual.totpartes, tamparte,
-          actual.totpartes * tamparte);
+  if (!almacen.temporal_huerfano.empty()) unlink(almacen.temporal_huerfano.c_str());
+  almacen.temporal_huerfano.clear();
+  FicheroEnCurso &f = almacen.en_curso.emplace_back();
+  f.old_nombre = actual.elnombre;
+  f.old_nombre_temp = f.old_nombre + std::string(kSufijoTemporal);
+  f.totpartes = f.faltan = actual.totpartes;
+  f.partesrecibidas.assign(static_cast<std::size_t>(actual.totpartes), kFalta);
+  if (!almacen.opciones.reanudar || !Reanudar(almacen, f, salida)) {
+    CrearTemporal(f);
+    Informar(almacen, f.old_nombre, salida, "TotPart:%d|MaxTAMprt:%d|TAMprt:%d\n",
+             actual.totpartes, tamparte, actual.totpartes * tamparte);
+  }
+  return static_cast<int>(almacen.en_curso.size()) - 1;
 }
 
 static bool GrabarCompleto(int fd, const unsigned char *datos, std::size_t largo,
@@ -121,149 +217,199 @@ static bool GrabarCompleto(int fd, const unsigned char *datos, std::size_t largo
 
 // Where the part goes. A last part is placed with the file's own part size once that is known;
 // before that, with the loop's, and it is kept to be put right on completion.
-static int64_t PosicionDeParte(AlmacenFicheros &almacen, const DatagramaActual &actual,
-                               int32_t tamparte, const unsigned char *contenido,
-                               std::size_t largo) {
-  bool es_ultima = actual.parteactual == almacen.totpartes - 1;
+static int64_t PosicionDeParte(FicheroEnCurso &f, const DatagramaActual &actual, int32_t tamparte,
+                               const unsigned char *contenido, std::size_t largo) {
+  bool es_ultima = actual.parteactual == f.totpartes - 1;
   if (!es_ultima) {
-    if (almacen.tamparte_propio == 0) almacen.tamparte_propio = tamparte;
+    if (f.tamparte_propio == 0) f.tamparte_propio = tamparte;
     return static_cast<int64_t>(actual.parteactual) * tamparte;
   }
-  if (almacen.tamparte_propio > 0 || almacen.totpartes == 1)
-    return static_cast<int64_t>(actual.parteactual) * almacen.tamparte_propio;
-  almacen.ultima_adelantada = true;
-  almacen.ultima_posicion = static_cast<int64_t>(actual.parteactual) * tamparte;
-  almacen.ultima.assign(contenido, contenido + largo);
-  return almacen.ultima_posicion;
+  if (f.tamparte_propio > 0 || f.totpartes == 1)
+    return static_cast<int64_t>(actual.parteactual) * f.tamparte_propio;
+  f.ultima_adelantada = true;
+  f.ultima_posicion = static_cast<int64_t>(actual.parteactual) * tamparte;
+  f.ultima.assign(contenido, contenido + largo);
+  return f.ultima_posicion;
+}
+
+// The last part goes missing again, to be written when it comes next.
+static void EsperarUltimaOtraVez(FicheroEnCurso &f) {
+  f.partesrecibidas[static_cast<std::size_t>(f.totpartes - 1)] = kFalta;
+  f.largo_ultima = -1;
+  ++f.faltan;
 }
 
 // Puts a last part written too early at its right offset. Returns false, with the last part
 // missing again, when the disk refuses.
-static bool RecolocarUltima(AlmacenFicheros &almacen, int32_t &faltan, FILE *salida) {
-  int64_t correcta = static_cast<int64_t>(almacen.totpartes - 1) * almacen.tamparte_propio;
-  if (!almacen.ultima_adelantada || almacen.ultima_posicion == correcta) return true;
-  const std::vector<unsigned char> &ultima = almacen.ultima;
-  if (!GrabarCompleto(almacen.pf1, ultima.data(), ultima.size(), correcta)) {
+static bool RecolocarUltima(const AlmacenFicheros &almacen, FicheroEnCurso &f, FILE *salida) {
+  int64_t correcta = static_cast<int64_t>(f.totpartes - 1) * f.tamparte_propio;
+  if (!f.ultima_adelantada || f.ultima_posicion == correcta) return true;
+  if (!GrabarCompleto(f.pf1, f.ultima.data(), f.ultima.size(), correcta)) {
     ReportarFallo("Error al recolocar la ultima parte en el fichero temporal", errno, salida);
-    almacen.partesrecibidas[almacen.totpartes - 1] = kFalta;
-    faltan = 1;
+    EsperarUltimaOtraVez(f);
     return false;
   }
-  almacen.ultima_posicion = correcta;
-  fprintf(salida, "Ultima parte recolocada,posicion %lld....%zu bytes...\n",
-          static_cast<long long>(correcta), ultima.size());
+  f.ultima_posicion = correcta;
+  Informar(almacen, f.old_nombre, salida, "Ultima parte recolocada,posicion %lld....%zu bytes...\n",
+           static_cast<long long>(correcta), f.ultima.size());
   return true;
 }
 
 // Bytes past the last part, left by a part placed before the file's size was known, go.
-static bool RecortarAlLargo(AlmacenFicheros &almacen, int32_t &faltan, FILE *salida) {
-  int64_t largo =
-      static_cast<int64_t>(almacen.totpartes - 1) * almacen.tamparte_propio + almacen.largo_ultima;
-  if (ftruncate(almacen.pf1, largo) == 0) return true;
+static bool RecortarAlLargo(FicheroEnCurso &f, FILE *salida) {
+  int64_t largo = static_cast<int64_t>(f.totpartes - 1) * f.tamparte_propio + f.largo_ultima;
+  if (ftruncate(f.pf1, largo) == 0) return true;
   ReportarFallo("Error al recortar el fichero temporal", errno, salida);
-  almacen.partesrecibidas[almacen.totpartes - 1] = kFalta;
-  faltan = 1;
+  EsperarUltimaOtraVez(f);
   return false;
 }
 
 // Complete or not, the file is no longer in progress: its next datagram is probed afresh.
-static void SoltarFichero(AlmacenFicheros &almacen) {
-  if (almacen.pf1 >= 0) close(almacen.pf1);
-  almacen.pf1 = -1;
-  almacen.old_nombre.clear();
-}
-
-static void CompletarFichero(AlmacenFicheros &almacen, int32_t &faltan, FILE *salida) {
-  if (!RecolocarUltima(almacen, faltan, salida) || !RecortarAlLargo(almacen, faltan, salida))
-    return;
-  std::string final_ = almacen.old_nombre;
-  SoltarFichero(almacen);
-  if (rename(almacen.old_nombre_temp.c_str(), final_.c_str()) < 0) {
+static void CompletarFichero(AlmacenFicheros &almacen, std::size_t cual, FILE *salida) {
+  FicheroEnCurso &f = almacen.en_curso[cual];
+  if (!RecolocarUltima(almacen, f, salida) || !RecortarAlLargo(f, salida)) return;
+  CerrarTemporal(f);
+  std::string temporal = f.old_nombre_temp, final_ = f.old_nombre;
+  almacen.en_curso.erase(almacen.en_curso.begin() + static_cast<std::ptrdiff_t>(cual));
+  almacen.ultimo = -1;
+  if (rename(temporal.c_str(), final_.c_str()) < 0) {
     // the data stays in the temporary file, which the next file's start deletes
     ReportarFallo("Error al renombrar el fichero temporal", errno, salida);
+    almacen.temporal_huerfano = temporal;
     return;
   }
-  almacen.old_nombre_temp.clear();
-  EscribirTexto(salida, "Completado!\n");
+  if (almacen.opciones.silencioso) {
+    Informar(almacen, final_, salida, "Completado!\n");
+  } else {
+    EscribirTexto(salida, "Completado!\n");
+  }
 }
 
 // A last part kept from before the file's part size was known, longer than that size, cannot
 // be this file's: it goes, and the last part is awaited again.
-static void DescartarUltimaMasLarga(AlmacenFicheros &almacen, int32_t &faltan, FILE *salida) {
-  if (!almacen.ultima_adelantada || almacen.tamparte_propio == 0 ||
-      almacen.ultima.size() <= static_cast<std::size_t>(almacen.tamparte_propio))
+static void DescartarUltimaMasLarga(const AlmacenFicheros &almacen, FicheroEnCurso &f,
+                                    FILE *salida) {
+  if (!f.ultima_adelantada || f.tamparte_propio == 0 ||
+      f.ultima.size() <= static_cast<std::size_t>(f.tamparte_propio))
     return;
-  fprintf(salida, "Ultima parte de %zu bytes, mayor que las del fichero (%d), descartada.\n",
-          almacen.ultima.size(), almacen.tamparte_propio);
-  almacen.ultima_adelantada = false;
-  almacen.largo_ultima = -1;
-  almacen.partesrecibidas[almacen.totpartes - 1] = kFalta;
-  ++faltan;
+  Informar(almacen, f.old_nombre, salida,
+           "Ultima parte de %zu bytes, mayor que las del fichero (%d), descartada.\n",
+           f.ultima.size(), f.tamparte_propio);
+  f.ultima_adelantada = false;
+  EsperarUltimaOtraVez(f);
 }
 
-static void GrabarParte(AlmacenFicheros &almacen, const DatagramaActual &actual,
-                        const Paquete &paquete, int32_t tamparte, int32_t &faltan, FILE *salida) {
-  const unsigned char *contenido = paquete.datos + TamCabecera;
-  std::size_t largo = static_cast<std::size_t>(paquete.tampaquete - TamCabecera);
-  int64_t posicion = PosicionDeParte(almacen, actual, tamparte, contenido, largo);
-  bool grabada = GrabarCompleto(almacen.pf1, contenido, largo, posicion);
-  int error = grabada ? 0 : errno;
-  // the line is whole once the write has answered; a failure ends it differently
+// "NO LA TENGO,posicion P....N bytes...", built by hand: it is printed for every new part.
+static void InformarParte(const AlmacenFicheros &almacen, const FicheroEnCurso &f,
+                          int64_t posicion, std::size_t largo, bool grabada, FILE *salida) {
+  if (almacen.opciones.silencioso && grabada) return;
   Renglon linea;
+  if (almacen.opciones.silencioso) {
+    AnadirNombre(linea, f.old_nombre, almacen.opciones.a_terminal);
+    Anadir(linea, ": ");
+  }
   Anadir(linea, "NO LA TENGO,posicion ");
   AnadirEntero(linea, posicion);
   Anadir(linea, "....");
   AnadirEntero(linea, static_cast<int64_t>(largo));
   Anadir(linea, grabada ? " bytes...\n" : " bytes NO grabados...\n");
   Emitir(linea, salida);
+}
+
+static void GrabarParte(AlmacenFicheros &almacen, std::size_t cual, const DatagramaActual &actual,
+                        const Paquete &paquete, int32_t tamparte, FILE *salida) {
+  FicheroEnCurso &f = almacen.en_curso[cual];
+  const unsigned char *contenido = paquete.datos + TamCabecera;
+  std::size_t largo = static_cast<std::size_t>(paquete.tampaquete - TamCabecera);
+  int64_t posicion = PosicionDeParte(f, actual, tamparte, contenido, largo);
+  bool grabada = GrabarCompleto(f.pf1, contenido, largo, posicion);
+  int error = grabada ? 0 : errno;
+  // the line is whole once the write has answered; a failure ends it differently
+  InformarParte(almacen, f, posicion, largo, grabada, salida);
+  std::size_t indice = static_cast<std::size_t>(actual.parteactual);
   if (!grabada) {
-    almacen.partesrecibidas[actual.parteactual] = kFallida;
-    ReportarFalloUnaVez(almacen, "Error al grabar la parte en el fichero temporal", error, salida);
+    f.partesrecibidas[indice] = kFallida;
+    ReportarFalloUnaVez(f, "Error al grabar la parte en el fichero temporal", error, salida);
     return;
   }
-  almacen.partesrecibidas[actual.parteactual] = kGrabada;
-  if (actual.parteactual == almacen.totpartes - 1)
-    almacen.largo_ultima = static_cast<int64_t>(largo);
-  --faltan;
-  DescartarUltimaMasLarga(almacen, faltan, salida);
-  if (faltan == 0) CompletarFichero(almacen, faltan, salida);
+  f.partesrecibidas[indice] = kGrabada;
+  if (actual.parteactual == f.totpartes - 1) f.largo_ultima = static_cast<int64_t>(largo);
+  --f.faltan;
+  DescartarUltimaMasLarga(almacen, f, salida);
+  if (f.faltan == 0) CompletarFichero(almacen, cual, salida);
 }
 
 // Parts of the same file sent with another part size would complete it with wrong content.
-static bool OtraDisposicion(const AlmacenFicheros &almacen, const DatagramaActual &actual,
-                            const Paquete &paquete, FILE *salida) {
-  int32_t largo = paquete.tampaquete - TamCabecera, propio = almacen.tamparte_propio;
-  bool es_ultima = actual.parteactual == almacen.totpartes - 1;
+static bool OtraDisposicion(const AlmacenFicheros &almacen, const FicheroEnCurso &f,
+                            const DatagramaActual &actual, const Paquete &paquete, FILE *salida) {
+  int32_t largo = paquete.tampaquete - TamCabecera, propio = f.tamparte_propio;
+  bool es_ultima = actual.parteactual == f.totpartes - 1;
   if (propio == 0 || (es_ultima ? largo <= propio : largo == propio)) return false;
-  fprintf(salida, "Parte de %d bytes distinta de las del fichero en curso (%d), descartada.\n",
-          largo, propio);
+  Informar(almacen, f.old_nombre, salida,
+           "Parte de %d bytes distinta de las del fichero en curso (%d), descartada.\n", largo,
+           propio);
   return true;
 }
 
-// A datagram of the file in progress that does not fit it is refused with one line.
-static bool NoEncajaEnElFichero(const AlmacenFicheros &almacen, const DatagramaActual &actual,
-                                const Paquete &paquete, FILE *salida) {
-  if (actual.totpartes != almacen.totpartes) {
+// A datagram of a file in progress that does not fit it is refused with one line.
+static bool NoEncajaEnElFichero(const AlmacenFicheros &almacen, const FicheroEnCurso &f,
+                                const DatagramaActual &actual, const Paquete &paquete,
+                                FILE *salida) {
+  if (actual.totpartes != f.totpartes) {
     // parts of another count would be flagged against this file and could complete it
-    fprintf(salida, "Total de partes %d distinto del fichero en curso (%d), descartado.\n",
-            actual.totpartes, almacen.totpartes);
+    Informar(almacen, f.old_nombre, salida,
+             "Total de partes %d distinto del fichero en curso (%d), descartado.\n",
+             actual.totpartes, f.totpartes);
     return true;
   }
-  return OtraDisposicion(almacen, actual, paquete, salida);
+  return OtraDisposicion(almacen, f, actual, paquete, salida);
+}
+
+// The file touched last gives faltan its value; with none in progress it is left as it was.
+static void Tocar(AlmacenFicheros &almacen, int cual, int32_t &faltan) {
+  almacen.ultimo = cual;
+  if (cual < 0) return;
+  FicheroEnCurso &f = almacen.en_curso[static_cast<std::size_t>(cual)];
+  f.ultimo_uso = ++almacen.reloj;
+  faltan = f.faltan;
 }
 
 void AlmacenarParte(AlmacenFicheros &almacen, const DatagramaActual &actual, const Paquete &paquete,
                     int32_t tamparte, int32_t &faltan, FILE *salida) {
-  if (PaqueteImposible(actual, paquete, salida)) return;
+  if (PaqueteImposible(almacen, actual, paquete, salida)) return;
   if (YaGrabado(actual.elnombre)) {
-    EscribirTexto(salida, "Ya grabado antes...\n");
+    if (!almacen.opciones.silencioso) EscribirTexto(salida, "Ya grabado antes...\n");
     return;
   }
-  if (actual.elnombre != almacen.old_nombre) {
-    EmpezarFichero(almacen, actual, tamparte, faltan, salida);
-  } else if (NoEncajaEnElFichero(almacen, actual, paquete, salida)) {
+  int cual = Buscar(almacen, actual.elnombre);
+  if (cual < 0) {
+    cual = EmpezarFichero(almacen, actual, tamparte, salida);
+  } else if (NoEncajaEnElFichero(almacen, almacen.en_curso[cual], actual, paquete, salida)) {
     return;
   }
-  if (almacen.partesrecibidas[actual.parteactual] == kGrabada || almacen.pf1 < 0) return;
-  GrabarParte(almacen, actual, paquete, tamparte, faltan, salida);
+  Tocar(almacen, cual, faltan);
+  FicheroEnCurso &f = almacen.en_curso[static_cast<std::size_t>(cual)];
+  if (f.partesrecibidas[static_cast<std::size_t>(actual.parteactual)] == kGrabada) return;
+  GrabarParte(almacen, static_cast<std::size_t>(cual), actual, paquete, tamparte, salida);
+  // the file may have completed and left: then faltan keeps its last count, 0
+  faltan = almacen.ultimo >= 0 ? almacen.en_curso[almacen.ultimo].faltan : 0;
+}
+
+int32_t FaltanParaResumen(const AlmacenFicheros &almacen, const DatagramaActual &actual,
+                          int32_t faltan) {
+  if (almacen.opciones.maximo == 1) return faltan;
+  int cual = Buscar(almacen, actual.elnombre);
+  return cual >= 0 ? almacen.en_curso[static_cast<std::size_t>(cual)].faltan : faltan;
+}
+
+void GuardarFicherosEnCurso(AlmacenFicheros &almacen) {
+  if (!almacen.opciones.reanudar) return;
+  for (FicheroEnCurso &f : almacen.en_curso) {
+    if (f.pf1 < 0) continue;
+    if (fdatasync(f.pf1) != 0) {
+      fprintf(stderr, "Error al sincronizar %s: %s\n", f.old_nombre_temp.c_str(), strerror(errno));
+      continue;
+    }
+    EscribirRegistro(f);
+  }
 }

@@ -61,6 +61,7 @@ static constexpr int kLotesAlTerminar = 128;
   int senal = g_senal_de_fin;
   for (int lote = 0; lote < kLotesAlTerminar; ++lote)
     if (AtenderLote(receptor, estado, actual, almacen) < kTamLote) break;
+  GuardarFicherosEnCurso(almacen);
   fflush(stdout);
   signal(senal, SIG_DFL);
   raise(senal);
@@ -109,8 +110,11 @@ int main(int argc, char **argv) {
   EstadoBucle estado;
   estado.modo = argumentos.modo;
   estado.a_terminal = isatty(STDOUT_FILENO) != 0;
+  estado.silencioso = argumentos.almacen.silencioso;
   DatagramaActual actual;
   AlmacenFicheros almacen;
+  almacen.opciones = argumentos.almacen;
+  almacen.opciones.a_terminal = estado.a_terminal;
 
   InstalarSenales();
 

@@ -1,6 +1,11 @@
 #include "marco.h"
 
+#include <getopt.h>
+
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <string>
 
 #include "fatal.h"
 #include "salida.h"
@@ -13,18 +18,75 @@ static void MostrarUso(const char *programa) {
   fprintf(stderr, "Otro - Ver una linea por paquete\n");
 }
 
+static const char kOpcionesCortas[] = "+:f:rq";
+static const option kOpcionesLargas[] = {{"ficheros", required_argument, nullptr, 'f'},
+                                         {"reanudar", no_argument, nullptr, 'r'},
+                                         {"silencioso", no_argument, nullptr, 'q'},
+                                         {nullptr, 0, nullptr, 0}};
+
+// One line that names the problem as it was typed, one that says where to look.
+[[noreturn]] static void OpcionErronea(const char *programa, const std::string &problema) {
+  const char *barra = strrchr(programa, '/');
+  fprintf(stderr, "%s: %s\nPruebe 'man client'.\n", barra ? barra + 1 : programa,
+          problema.c_str());
+  exit(kSalidaUso);
+}
+
+// The option as the user wrote it: "-x" for a short one, the word up to "=" for a long one.
+static std::string OpcionEscrita(char **argv) {
+  if (optopt != 0) return std::string("-") + static_cast<char>(optopt);
+  std::string palabra = argv[optind - 1];
+  return palabra.substr(0, palabra.find('='));
+}
+
+// Whole decimal numbers only, within the limits.
+static bool LeerEnteroEstricto(const char *texto, long minimo, long maximo, int &valor) {
+  if (*texto < '0' || *texto > '9') return false;
+  char *fin = nullptr;
+  errno = 0;
+  long leido = strtol(texto, &fin, 10);
+  if (errno != 0 || *fin != '\0' || leido < minimo || leido > maximo) return false;
+  valor = static_cast<int>(leido);
+  return true;
+}
+
+static void LeerOpciones(int argc, char **argv, OpcionesAlmacen &opciones) {
+  opterr = 0;
+  int opcion;
+  while ((opcion = getopt_long(argc, argv, kOpcionesCortas, kOpcionesLargas, nullptr)) != -1) {
+    if (opcion == 'f' && !LeerEnteroEstricto(optarg, 1, kMaxFicherosEnCurso, opciones.maximo))
+      OpcionErronea(argv[0], "valor no valido para " + OpcionEscrita(argv) + ": '" + optarg +
+                                 "' (de 1 a " + std::to_string(kMaxFicherosEnCurso) + ")");
+    if (opcion == 'r') opciones.reanudar = true;
+    if (opcion == 'q') opciones.silencioso = true;
+    if (opcion == ':') OpcionErronea(argv[0], "falta el valor de " + OpcionEscrita(argv));
+    if (opcion == '?') OpcionErronea(argv[0], "opcion desconocida: " + OpcionEscrita(argv));
+    optopt = 0;
+  }
+}
+
 Argumentos LeerArgumentos(int argc, char **argv) {
-  if (argc < 4) {
-    MostrarUso(argv[0] != nullptr ? argv[0] : "client");
+  const char *programa = argc > 0 && argv[0] != nullptr ? argv[0] : "client";
+  Argumentos argumentos{};
+  if (argc >= 1) LeerOpciones(argc, argv, argumentos.almacen);
+  if (argc - optind < 3) {
+    MostrarUso(programa);
     exit(kSalidaUso);
   }
-  return {argv[1], static_cast<uint16_t>(atoi(argv[2])), atoi(argv[3])};
+  char **resto = argv + optind;
+  argumentos.grupo = resto[0];
+  argumentos.puerto = static_cast<uint16_t>(atoi(resto[1]));
+  argumentos.modo = atoi(resto[2]);
+  return argumentos;
 }
 
 // Only a datagram that carries a whole header carries a count: a short one would be judged
 // by bytes that were never received.
-static void ComprobarLimite(const DatagramaActual &actual, const Paquete &paquete, FILE *salida) {
+static void ComprobarLimite(const DatagramaActual &actual, const Paquete &paquete,
+                            AlmacenFicheros &almacen, FILE *salida) {
   if (paquete.tampaquete < TamCabecera || actual.totpartes <= MAX_TROZOS) return;
+  // a service restarts the receiver after this end: what is in progress is kept for it
+  GuardarFicherosEnCurso(almacen);
   fprintf(salida,
           "El total de partes (%d) EXCEDE al MAX_TROZOS (%d), amplialo en MAX_TROZOS en el "
           "DEFINE y recompila, prometo hacerlo en la proxima versi\xf3n yo mismo si tengo "
@@ -67,11 +129,13 @@ static void ImprimirResumen(const DatagramaActual &actual, const EstadoBucle &es
 void ProcesarPaquete(const Paquete &paquete, EstadoBucle &estado, DatagramaActual &actual,
                      AlmacenFicheros &almacen, FILE *salida) {
   DecodificarCabecera(paquete.datos, static_cast<std::size_t>(paquete.legibles), actual);
-  ComprobarLimite(actual, paquete, salida);
+  ComprobarLimite(actual, paquete, almacen, salida);
   ActualizarTamParte(actual, paquete, estado);
-  ImprimirResumen(actual, estado, salida);
+  // the identity says which file's missing count the summary line shows
   ConstruirIdentidad(actual);
-  if (estado.modo == 0) {
+  if (estado.modo == 2) estado.faltan = FaltanParaResumen(almacen, actual, estado.faltan);
+  if (!estado.silencioso) ImprimirResumen(actual, estado, salida);
+  if (estado.modo == 0 && !estado.silencioso) {
     ImprimirVolcado(paquete.datos, paquete.tampaquete, salida, estado.a_terminal);
   } else if (estado.modo == 2) {
     AlmacenarParte(almacen, actual, paquete, estado.tamparte, estado.faltan, salida);

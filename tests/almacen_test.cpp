@@ -32,7 +32,8 @@ class AlmacenTest : public testing::Test {
   void TearDown() override {
     fclose(salida);
     free(texto);
-    if (almacen.pf1 >= 0) close(almacen.pf1);
+    for (FicheroEnCurso &f : almacen.en_curso)
+      if (f.pf1 >= 0) close(f.pf1);
     std::filesystem::current_path(anterior);
     std::filesystem::remove_all(dir);
   }
@@ -80,8 +81,9 @@ TEST_F(AlmacenTest, CadaParteQuedaEnSuPosicionSeaCualSeaElOrden) {
 
 TEST_F(AlmacenTest, UnaEscrituraFallidaNoMarcaLaParteYSeRetomaAlRepetirse) {
   Pasar(Cabecera(1, 2, "falla") + "ab");
-  int bueno = almacen.pf1;
-  almacen.pf1 = open("/dev/null", O_RDONLY);
+  int &pf1 = almacen.en_curso.at(0).pf1;
+  int bueno = pf1;
+  pf1 = open("/dev/null", O_RDONLY);
   testing::internal::CaptureStderr();
   EXPECT_EQ(Pasar(Cabecera(2, 2, "falla") + "c"),
             "T:0001|S:0002|Nom:falla|1/2|MxPrt:2|Fltn:1|\n"
@@ -89,8 +91,8 @@ TEST_F(AlmacenTest, UnaEscrituraFallidaNoMarcaLaParteYSeRetomaAlRepetirse) {
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
             "Error al grabar la parte en el fichero temporal: Bad file descriptor\n");
   EXPECT_EQ(estado.faltan, 1);
-  close(almacen.pf1);
-  almacen.pf1 = bueno;
+  close(pf1);
+  pf1 = bueno;
   EXPECT_EQ(Pasar(Cabecera(2, 2, "falla") + "c"),
             "T:0001|S:0002|Nom:falla|1/2|MxPrt:2|Fltn:1|\n"
             "NO LA TENGO,posicion 2....1 bytes...\nCompletado!\n");
