@@ -174,13 +174,13 @@ static bool Reanudar(AlmacenFicheros &almacen, FicheroEnCurso &f, FILE *salida) 
 // planted between the two calls makes the create fail rather than block or be followed.
 static void CrearTemporal(FicheroEnCurso &f) {
   unlink(f.old_nombre_temp.c_str());
-  f.pf1 = open(f.old_nombre_temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-               0666);
+  f.pf1 =
+      open(f.old_nombre_temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
   if (f.pf1 < 0) DieWithError("Error al crear el fichero temporal.");
 }
 
-static int EmpezarFichero(AlmacenFicheros &almacen, const DatagramaActual &actual,
-                          int32_t tamparte, FILE *salida) {
+static int EmpezarFichero(AlmacenFicheros &almacen, const DatagramaActual &actual, int32_t tamparte,
+                          FILE *salida) {
   HacerSitio(almacen, salida);
   // the previous file, complete or not, leaves no temporary file behind
   if (!almacen.temporal_huerfano.empty()) unlink(almacen.temporal_huerfano.c_str());
@@ -192,8 +192,8 @@ static int EmpezarFichero(AlmacenFicheros &almacen, const DatagramaActual &actua
   f.partesrecibidas.assign(static_cast<std::size_t>(actual.totpartes), kFalta);
   if (!almacen.opciones.reanudar || !Reanudar(almacen, f, salida)) {
     CrearTemporal(f);
-    Informar(almacen, f.old_nombre, salida, "TotPart:%d|MaxTAMprt:%d|TAMprt:%d\n",
-             actual.totpartes, tamparte, actual.totpartes * tamparte);
+    Informar(almacen, f.old_nombre, salida, "TotPart:%d|MaxTAMprt:%d|TAMprt:%d\n", actual.totpartes,
+             tamparte, actual.totpartes * tamparte);
   }
   return static_cast<int>(almacen.en_curso.size()) - 1;
 }
@@ -300,8 +300,8 @@ static void DescartarUltimaMasLarga(const AlmacenFicheros &almacen, FicheroEnCur
 }
 
 // "NO LA TENGO,posicion P....N bytes...", built by hand: it is printed for every new part.
-static void InformarParte(const AlmacenFicheros &almacen, const FicheroEnCurso &f,
-                          int64_t posicion, std::size_t largo, bool grabada, FILE *salida) {
+static void InformarParte(const AlmacenFicheros &almacen, const FicheroEnCurso &f, int64_t posicion,
+                          std::size_t largo, bool grabada, FILE *salida) {
   if (almacen.opciones.silencioso && grabada) return;
   Renglon linea;
   if (almacen.opciones.silencioso) {

@@ -27,16 +27,35 @@ static const option kOpcionesLargas[] = {{"ficheros", required_argument, nullptr
 // One line that names the problem as it was typed, one that says where to look.
 [[noreturn]] static void OpcionErronea(const char *programa, const std::string &problema) {
   const char *barra = strrchr(programa, '/');
-  fprintf(stderr, "%s: %s\nPruebe 'man client'.\n", barra ? barra + 1 : programa,
-          problema.c_str());
+  fprintf(stderr, "%s: %s\nPruebe 'man client'.\n", barra ? barra + 1 : programa, problema.c_str());
   exit(kSalidaUso);
 }
 
-// The option as the user wrote it: "-x" for a short one, the word up to "=" for a long one.
-static std::string OpcionEscrita(char **argv) {
-  if (optopt != 0) return std::string("-") + static_cast<char>(optopt);
-  std::string palabra = argv[optind - 1];
-  return palabra.substr(0, palabra.find('='));
+static bool EsLarga(const char *palabra) {
+  return strncmp(palabra, "--", 2) == 0;
+}
+
+// A long option up to its "=", or the short option's letter, as the user wrote it.
+static std::string ComoSeEscribio(const char *palabra, int letra) {
+  if (!EsLarga(palabra)) return std::string("-") + static_cast<char>(letra);
+  std::string texto = palabra;
+  return texto.substr(0, texto.find('='));
+}
+
+// The problem with the option that getopt_long just refused.
+static std::string ProblemaDeOpcion(int opcion, char **argv) {
+  const char *ultima = argv[optind - 1];
+  if (opcion == ':') return "falta el valor de " + ComoSeEscribio(ultima, optopt);
+  // a long option that takes no value comes back with its letter; an unknown one with none
+  if (optopt != 0 && EsLarga(ultima))
+    return "la opcion " + ComoSeEscribio(ultima, optopt) + " no admite valor";
+  return "opcion desconocida: " + ComoSeEscribio(optopt != 0 ? "-" : ultima, optopt);
+}
+
+// The option whose value optarg is: the word before it, or the word that holds both.
+static std::string OpcionDelValor(char **argv) {
+  const char *palabra = argv[optind - 1] == optarg ? argv[optind - 2] : argv[optind - 1];
+  return ComoSeEscribio(palabra, palabra[1]);
 }
 
 // Whole decimal numbers only, within the limits.
@@ -55,13 +74,11 @@ static void LeerOpciones(int argc, char **argv, OpcionesAlmacen &opciones) {
   int opcion;
   while ((opcion = getopt_long(argc, argv, kOpcionesCortas, kOpcionesLargas, nullptr)) != -1) {
     if (opcion == 'f' && !LeerEnteroEstricto(optarg, 1, kMaxFicherosEnCurso, opciones.maximo))
-      OpcionErronea(argv[0], "valor no valido para " + OpcionEscrita(argv) + ": '" + optarg +
+      OpcionErronea(argv[0], "valor no valido para " + OpcionDelValor(argv) + ": '" + optarg +
                                  "' (de 1 a " + std::to_string(kMaxFicherosEnCurso) + ")");
     if (opcion == 'r') opciones.reanudar = true;
     if (opcion == 'q') opciones.silencioso = true;
-    if (opcion == ':') OpcionErronea(argv[0], "falta el valor de " + OpcionEscrita(argv));
-    if (opcion == '?') OpcionErronea(argv[0], "opcion desconocida: " + OpcionEscrita(argv));
-    optopt = 0;
+    if (opcion == ':' || opcion == '?') OpcionErronea(argv[0], ProblemaDeOpcion(opcion, argv));
   }
 }
 

@@ -10,10 +10,10 @@
 
 /// What the command line asks for, fixed for the run.
 struct Argumentos {
-  const char *grupo;         // multicast group address, as given
-  uint16_t puerto;           // UDP port, cut to 16 bits
-  int modo;                  // 0 dump, 2 store files, any other value the summary line alone
-  OpcionesAlmacen almacen;   // the options before the three arguments
+  const char *grupo;        // multicast group address, as given
+  uint16_t puerto;          // UDP port, cut to 16 bits
+  int modo;                 // 0 dump, 2 store files, any other value the summary line alone
+  OpcionesAlmacen almacen;  // the options before the three arguments
 };
 
 /// State of the receive loop, living for the whole run.
