@@ -3,16 +3,21 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sched.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <numeric>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -33,6 +38,12 @@ struct Resultado {
 // The second line of every refused command line.
 static const std::string kPruebe = "Pruebe 'emisor --help' para mas informacion.\n";
 
+// The summary line with its times, which no two runs share, as T and R.
+static std::string SinTiempos(const std::string &resumen) {
+  static const std::regex kTiempos("en [0-9]+\\.[0-9]{2} s, [0-9]+ datagramas/s");
+  return std::regex_replace(resumen, kTiempos, "en T s, R datagramas/s");
+}
+
 static uint32_t Parte(const std::string &datagrama) {
   return ntohl(*reinterpret_cast<const uint32_t *>(datagrama.data() + 4));
 }
@@ -49,6 +60,8 @@ class Emisor : public ::testing::Test {
     int si = 1;
     setsockopt(sock_, SOL_SOCKET, SO_REUSEADDR, &si, sizeof si);
     sockaddr_in local{AF_INET, htons(kDestino.puerto), {inet_addr(kGrupo.c_str())}, {}};
+    int cola = 4 << 20;
+    setsockopt(sock_, SOL_SOCKET, SO_RCVBUFFORCE, &cola, sizeof cola);
     ASSERT_EQ(bind(sock_, reinterpret_cast<sockaddr *>(&local), sizeof local), 0);
     ip_mreq peticion{{inet_addr(kGrupo.c_str())}, {inet_addr("127.0.0.1")}};
     ASSERT_EQ(setsockopt(sock_, IPPROTO_IP, IP_ADD_MEMBERSHIP, &peticion, sizeof peticion), 0);
@@ -92,6 +105,8 @@ TEST_F(Emisor, RechazaLoQueElReceptorNoPodriaReconstruir) {
   std::string grande = Crear("grande", std::string(50001, 'x'));
   std::string normal = Crear("normal", "hola");
   std::filesystem::create_directory(dir_ + "/carpeta");
+  std::string fifo = dir_ + "/fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   std::string uso = Ejecutar({"--help"}).salida;
   ASSERT_EQ(uso.rfind("Uso: emisor [opciones] <IP Multicast> <Puerto> <fichero>...\n", 0), 0u);
   std::string largo(32, 'n');
@@ -108,6 +123,7 @@ TEST_F(Emisor, RechazaLoQueElReceptorNoPodriaReconstruir) {
        "Error al abrir el fichero " + dir_ + "/falta: No such file or directory\n"},
       {{kGrupo, kPuertoTexto, dir_ + "/carpeta"},
        "Error al leer el fichero " + dir_ + "/carpeta: Is a directory\n"},
+      {{kGrupo, kPuertoTexto, fifo}, "El fichero " + fifo + " no es un fichero regular\n"},
       {{kGrupo, kPuertoTexto}, "Faltan argumentos\n" + kPruebe},
   };
   for (const Caso &caso : casos) {
@@ -191,5 +207,197 @@ TEST_F(Emisor, NuncaSuperaElRitmoPedido) {
     ASSERT_EQ(resultado.estado, 0);
     EXPECT_EQ(Recibidos().size(), size_t(caso.partes));
     EXPECT_GE(resultado.segundos, 0.9 * caso.partes / caso.por_segundo);
+  }
+}
+
+// Options go after the arguments here, where getopt finds them as well: an option that lacks
+// its value is then the last word.
+TEST_F(Emisor, UnaOpcionMalEscritaSeNombraEnUnaLinea) {
+  std::string f = Crear("f", "x");
+  struct Caso {
+    std::vector<std::string> opciones;
+    std::string linea;
+  } casos[] = {
+      {{"-x"}, "Opcion no valida: -x"},
+      {{"--nada=1"}, "Opcion no valida: --nada=1"},
+      {{"--sin-limite=5"}, "La opcion --sin-limite no lleva valor: --sin-limite=5"},
+      {{"--carr=1"}, "La opcion --carrusel no lleva valor: --carr=1"},
+      {{"-r"}, "Falta el valor de la opcion -r"},
+      {{"--perdida"}, "Falta el valor de la opcion --perdida"},
+      {{"-r", "0x10"}, "Ritmo no valido: 0x10"},
+      {{"-r", "0x1p4"}, "Ritmo no valido: 0x1p4"},
+      {{"-r", "1e3"}, "Ritmo no valido: 1e3"},
+      {{"-r", "1e300G"}, "Ritmo no valido: 1e300G"},
+      {{"-r", "9999999999999999999g"}, "Ritmo no valido: 9999999999999999999g"},
+      {{"-r", "5mb"}, "Ritmo no valido: 5mb"},
+      {{"-v", "0x10"}, "Numero de vueltas no valido: 0x10"},
+      {{"--repetir", "0"}, "Numero de repeticiones no valido: 0"},
+      {{"--perdida", "1.5"}, "Perdida no valida: 1.5"},
+      {{"--perdida", "101%"}, "Perdida no valida: 101%"},
+      {{"-p", "1457"}, "Tamano de parte no valido: 1457"},
+      {{"--ttl", "256"}, "TTL no valido: 256"},
+      {{"-t", "12345"}, "Tipo no valido: 12345"},
+      {{"-o", "al-azar"}, "Orden no valido: al-azar"},
+      {{"--semilla", "0x10"}, "Semilla no valida: 0x10"},
+      {{"-n", "a", f}, "La opcion --nombre solo vale con un unico fichero"},
+  };
+  for (Caso &caso : casos) {
+    SCOPED_TRACE(caso.linea);
+    caso.opciones.insert(caso.opciones.begin(), {kGrupo, kPuertoTexto, f});
+    Resultado resultado = Ejecutar(caso.opciones);
+    EXPECT_EQ(resultado.estado, 1);
+    EXPECT_EQ(resultado.error, caso.linea + "\n" + kPruebe);
+  }
+  EXPECT_TRUE(Recibidos().empty());
+}
+
+// --repetir sends each file again before the next; --perdida leaves datagrams out, and the
+// summary, written however the run is watched, counts what left and what did not.
+TEST_F(Emisor, RepiteCadaFicheroYCuentaLoQueDejaSinEnviar) {
+  std::string a = Crear("a", std::string(20, 'a')), b = Crear("b", std::string(10, 'b'));
+  const std::string kFin = "Datagramas enviados: ";
+  struct Caso {
+    std::vector<std::string> opciones;
+    std::vector<uint32_t> partes;
+    std::string resumen;
+  } casos[] = {
+      {{"--repetir", "2", "-v", "2", "-r", "100m"},
+       {1, 2, 1, 2, 1, 1, 1, 2, 1, 2, 1, 1},
+       kFin + "12 (648 bytes) en T s, R datagramas/s; sin enviar: 0\n"},
+      {{"--perdida", "100%", "-r", "2.5K"},
+       {},
+       kFin + "0 (0 bytes) en T s, R datagramas/s; sin enviar: 0; omitidos por --perdida: 3\n"},
+      {{"--perdida", "0", "-r", "1G"},
+       {1, 2, 1},
+       kFin + "3 (162 bytes) en T s, R datagramas/s; sin enviar: 0; omitidos por --perdida: 0\n"},
+  };
+  for (Caso &caso : casos) {
+    SCOPED_TRACE(caso.opciones[0]);
+    caso.opciones.insert(caso.opciones.end(), {"-p", "10", kGrupo, kPuertoTexto, a, b});
+    Resultado resultado = Ejecutar(caso.opciones);
+    ASSERT_EQ(resultado.estado, 0) << resultado.error;
+    EXPECT_EQ(SinTiempos(resultado.salida), caso.resumen);
+    EXPECT_EQ(PartesRecibidas(), caso.partes);
+  }
+  // a share, drawn per datagram: the summary counts what arrived, and a seed repeats the draws
+  std::vector<std::string> argumentos = {"--perdida",
+                                         "25%",
+                                         "--semilla",
+                                         "9",
+                                         "-p",
+                                         "1",
+                                         "-r",
+                                         "0",
+                                         kGrupo,
+                                         kPuertoTexto,
+                                         Crear("c", std::string(400, 'c'))};
+  std::string resumen = SinTiempos(Ejecutar(argumentos).salida);
+  std::vector<uint32_t> partes = PartesRecibidas();
+  EXPECT_EQ(resumen, kFin + std::to_string(partes.size()) + " (" +
+                         std::to_string(45 * partes.size()) + " bytes) en T s, R datagramas/s; " +
+                         "sin enviar: 0; omitidos por --perdida: " +
+                         std::to_string(400 - partes.size()) + "\n");
+  EXPECT_GT(partes.size(), 250u);
+  EXPECT_LT(partes.size(), 350u);
+  EXPECT_EQ(SinTiempos(Ejecutar(argumentos).salida), resumen);
+  EXPECT_EQ(PartesRecibidas(), partes);
+}
+
+// A carrusel ends by a signal with its summary and status 0; a send that a signal cuts short
+// says so after its summary, with status 1. A file that shrinks under the sender ends it.
+TEST_F(Emisor, UnaSenalOUnFicheroQueEncogeTerminanElEnvioConSuResumen) {
+  std::string ruta = Crear("f", std::string(100, 'x'));
+  struct Caso {
+    std::vector<std::string> opciones;
+    bool encoger;  // truncate the file instead of sending a signal
+    int estado;
+    std::string error;
+  } casos[] = {
+      {{"-c"}, false, 0, ""},
+      {{}, false, 1, "Envio interrumpido: 1 de 10 datagramas enviados\n"},
+      {{}, true, 1, "El fichero " + ruta + " ha encogido durante el envio\n"},
+  };
+  for (const Caso &caso : casos) {
+    SCOPED_TRACE(caso.error);
+    std::vector<std::string> argumentos = {EMISOR_PATH, "-i", "127.0.0.1", "-r", "2", "-p", "10"};
+    argumentos.insert(argumentos.end(), caso.opciones.begin(), caso.opciones.end());
+    argumentos.insert(argumentos.end(), {kGrupo, kPuertoTexto, ruta});
+    Proceso emisor = Lanzar(argumentos);
+    pollfd fd{sock_, POLLIN, 0};
+    ASSERT_EQ(poll(&fd, 1, 5000), 1);
+    if (caso.encoger) std::filesystem::resize_file(ruta, 5);
+    if (!caso.encoger) kill(emisor.pid, SIGTERM);
+    EXPECT_EQ(EsperarFin(emisor), caso.estado);
+    EXPECT_EQ(emisor.error, caso.error);
+    std::string resumen =
+        caso.encoger ? ""
+                     : "Datagramas enviados: 1 (54 bytes) en T s, R datagramas/s; sin enviar: 0\n";
+    EXPECT_EQ(SinTiempos(emisor.salida), resumen);
+    EXPECT_EQ(Recibidos().size(), 1u);
+  }
+}
+
+// On a terminal the line names the file and the pass, stays within the terminal's width, and
+// gives way to the summary.
+TEST_F(Emisor, LaLineaDeProgresoCabeEnElTerminal) {
+  std::string ruta = Crear("informe.pdf", std::string(30, 'x'));
+  std::string orden = "stty cols 95; " EMISOR_PATH " -i 127.0.0.1 -r 4 -p 10 -v 2 " + kGrupo + " " +
+                      kPuertoTexto + " " + ruta;
+  Proceso script = Lanzar({"/usr/bin/script", "-qfec", orden, "/dev/null"});
+  ASSERT_EQ(EsperarFin(script), 0) << script.salida;
+  // every digit as #: the figures vary from run to run, their widths do not
+  std::string salida = std::regex_replace(script.salida, std::regex("[0-9]"), "#");
+  std::string marco =
+      "\rPartes enviadas: #/#  quedan #:##:##  # datagramas/s  #.# Mbit/s  "
+      "pasada #/#  informe.pdf";
+  marco.resize(1 + 94, ' ');  // the carriage return, then 94 of the 95 columns
+  std::size_t en = 0, marcos = 0;
+  for (; salida.compare(en, marco.size(), marco) == 0; en += marco.size()) ++marcos;
+  EXPECT_GE(marcos, 3u) << script.salida;
+  EXPECT_EQ(salida.substr(en), "\r" + std::string(94, ' ') +
+                                   "\rDatagramas enviados: # (### bytes) en #.## s, # "
+                                   "datagramas/s; sin enviar: #\r\n");
+}
+
+// Behind a queue that holds a few datagrams: a token bucket on the loopback of a network
+// namespace of this test alone, so that it never slows the tests that run beside it.
+class EmisorTrasUnaColaPequena : public Emisor {
+ protected:
+  void SetUp() override {
+    ASSERT_NO_FATAL_FAILURE(ExigirRedPrivada());
+    ASSERT_EQ(unshare(CLONE_NEWNET), 0) << strerror(errno);
+    ASSERT_EQ(system("ip link set lo up && ip route add 224.0.0.0/4 dev lo && "
+                     "tc qdisc add dev lo root tbf rate 2mbit burst 1000 limit 600"),
+              0);
+    Emisor::SetUp();
+  }
+  void TearDown() override {
+    Emisor::TearDown();
+    EXPECT_EQ(system("tc qdisc del dev lo root"), 0);
+  }
+};
+
+// A full queue is waited out, so every datagram arrives; a datagram larger than the bucket is
+// never taken, and the summary counts it as not sent.
+TEST_F(EmisorTrasUnaColaPequena, EsperaAQueLaColaSeVacieYCuentaLoQueNoCabe) {
+  struct Caso {
+    std::string tamparte;
+    std::size_t largo;
+    std::vector<uint32_t> partes;
+    std::string resumen;
+  } casos[] = {
+      {"100", 20000, {}, "200 (28800 bytes) en T s, R datagramas/s; sin enviar: 0\n"},
+      {"1428", 2 * 1428 + 8, {3}, "1 (52 bytes) en T s, R datagramas/s; sin enviar: 2\n"},
+  };
+  casos[0].partes.resize(200);
+  std::iota(casos[0].partes.begin(), casos[0].partes.end(), 1u);
+  for (const Caso &caso : casos) {
+    SCOPED_TRACE(caso.tamparte);
+    std::string ruta = Crear("f", std::string(caso.largo, 'x'));
+    Resultado resultado =
+        Ejecutar({"--sin-limite", "-p", caso.tamparte, kGrupo, kPuertoTexto, ruta});
+    EXPECT_EQ(resultado.estado, 0);
+    EXPECT_EQ(SinTiempos(resultado.salida), "Datagramas enviados: " + caso.resumen);
+    EXPECT_EQ(PartesRecibidas(), caso.partes);
   }
 }
