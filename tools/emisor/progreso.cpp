@@ -19,7 +19,9 @@ uint64_t Hechos(const Cuentas &cuentas) {
 void IniciarProgreso(Progreso &progreso, int64_t ahora) {
   progreso.cuantas = 0;
   AnotarMuestra(progreso, Muestra{ahora, 0, 0, 0});
-  progreso.proximo = ahora + kPeriodoProgresoNs;
+  // half a period off the pace's grid: at a round rate, a redraw never falls on the instant of
+  // a send, which would count in two windows of a second
+  progreso.proximo = ahora + kPeriodoProgresoNs / 2;
 }
 
 void AnotarMuestra(Progreso &progreso, const Muestra &muestra) {
@@ -27,13 +29,15 @@ void AnotarMuestra(Progreso &progreso, const Muestra &muestra) {
   progreso.cuantas += 1;
 }
 
-// The newest sample taken a second or more before ahora, or else the oldest one kept.
+// The newest sample taken about a second before ahora, or else the oldest one kept. Half a
+// period of slack keeps the choice steady when the redraws come a little early or late.
 static const Muestra &MuestraDeReferencia(const Progreso &progreso, int64_t ahora) {
+  int64_t hasta = ahora - kSegundoNs + kPeriodoProgresoNs / 2;
   unsigned guardadas = std::min<unsigned>(progreso.cuantas, kMuestras);
   const Muestra *referencia = &progreso.muestras[(progreso.cuantas - guardadas) % kMuestras];
   for (unsigned i = 0; i < guardadas; ++i) {
     const Muestra &muestra = progreso.muestras[i];
-    if (muestra.ns <= ahora - kSegundoNs && muestra.ns > referencia->ns) referencia = &muestra;
+    if (muestra.ns <= hasta && muestra.ns > referencia->ns) referencia = &muestra;
   }
   return *referencia;
 }
@@ -100,7 +104,9 @@ static int ColumnasDelTerminal() {
 void MostrarProgreso(Progreso &progreso, const Cuentas &cuentas, const Posicion &posicion,
                      int64_t ahora) {
   if (!progreso.en_terminal || ahora < progreso.proximo) return;
-  progreso.proximo = ahora + kPeriodoProgresoNs;
+  // the redraws keep to their grid, so that a late one does not move the next ones
+  do progreso.proximo += kPeriodoProgresoNs;
+  while (progreso.proximo <= ahora);
   Muestra muestra{ahora, Hechos(cuentas), cuentas.enviados, cuentas.bytes};
   Cifras cifras = CifrasDelUltimoSegundo(progreso, muestra, cuentas.previstos);
   AnotarMuestra(progreso, muestra);

@@ -63,7 +63,7 @@ void IniciarProgreso(Progreso &progreso, int64_t ahora);
 /// Keeps a sample, forgetting the oldest when kMuestras are kept.
 void AnotarMuestra(Progreso &progreso, const Muestra &muestra);
 
-/// Rates over the last second before ahora, from the newest sample at least a second older;
+/// Rates over the last second before ahora, from the sample taken about a second earlier;
 /// before a second has gone by, what was sent counts as sent in the last second.
 Cifras CifrasDelUltimoSegundo(const Progreso &progreso, const Muestra &ahora, uint64_t previstos);
 
