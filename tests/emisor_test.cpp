@@ -109,6 +109,11 @@ TEST_F(Emisor, RechazaLoQueElReceptorNoPodriaReconstruir) {
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   std::string uso = Ejecutar({"--help"}).salida;
   ASSERT_EQ(uso.rfind("Uso: emisor [opciones] <IP Multicast> <Puerto> <fichero>...\n", 0), 0u);
+  for (const char *linea : {"defecto 1428, que viaja sin fragmentos por Ethernet)\n",
+                            "  --repetir N         enviar cada fichero N veces seguidas en cada",
+                            "  --perdida P         para pruebas: dejar sin enviar, al azar, esa",
+                            "de los datagramas (de 0 a 1, o un porcentaje: 1%)\n"})
+    EXPECT_NE(uso.find(linea), std::string::npos) << linea;
   std::string largo(32, 'n');
   struct Caso {
     std::vector<std::string> argumentos;
