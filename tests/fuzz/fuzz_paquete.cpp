@@ -19,8 +19,9 @@
 #include "entrada.h"
 #include "marco.h"
 
-// Input layout: the first byte picks the mode (byte % 3); then datagrams, each after two
-// big-endian bytes whose top bit marks it truncated and whose other 15 bits give its length.
+// Input layout: the first byte picks the mode (byte % 3) and the store's options (its higher
+// bits); then datagrams, each after two big-endian bytes whose top bit marks it truncated and
+// whose other 15 bits give its length.
 static constexpr unsigned kBitTruncado = 0x8000;
 static constexpr unsigned kMascaraLargo = 0x7fff;
 
@@ -39,9 +40,11 @@ static bool EsHex(char c) {
   return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
 }
 
-// A stored name is an identity "xxxx-xxxx-<name>", maybe followed by ".tmp"; the name part
-// cannot hold '/' in a directory entry, so the prefix is all there is to check.
+// A stored name is an identity "xxxx-xxxx-<name>", maybe followed by ".tmp", or a record: a dot,
+// an identity and ".partes". The name part cannot hold '/' in a directory entry, so the prefix
+// is all there is to check.
 static bool NombreValido(const char *nombre) {
+  if (nombre[0] == '.') ++nombre;
   if (strlen(nombre) < 10 || nombre[4] != '-' || nombre[9] != '-') return false;
   for (int i : {0, 1, 2, 3, 5, 6, 7, 8})
     if (!EsHex(nombre[i])) return false;
@@ -151,13 +154,23 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv) {
   return 0;
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *datos, size_t tam) {
-  if (tam == 0) return 0;
+static OpcionesAlmacen OpcionesDe(uint8_t byte) {
+  OpcionesAlmacen opciones;
+  opciones.maximo = 1 + ((byte >> 2) & 3) * 3;
+  opciones.silencioso = (byte & 0x10) != 0;
+  opciones.reanudar = (byte & 0x20) != 0;
+  return opciones;
+}
+
+// One run of the receiver over the input's datagrams, ended in order.
+static void Recorrer(const uint8_t *datos, size_t tam) {
   EstadoBucle estado;
   estado.modo = datos[0] % 3;
   DatagramaActual actual;
   AlmacenFicheros almacen;
-  // cleared per input, so that a crash reproduces from its input alone
+  almacen.opciones = OpcionesDe(datos[0]);
+  estado.silencioso = almacen.opciones.silencioso;
+  // cleared per run, so that a crash reproduces from its input alone
   memset(g_buffer, 0, sizeof g_buffer);
   size_t pos = 1;
   while (pos + 2 <= tam) {
@@ -168,7 +181,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *datos, size_t tam) {
     PasarDatagrama(datos + pos, largo, (cabeza & kBitTruncado) != 0, estado, actual, almacen);
     pos += largo;
   }
-  if (almacen.pf1 >= 0) close(almacen.pf1);
+  GuardarFicherosEnCurso(almacen);
+  for (FicheroEnCurso &f : almacen.en_curso)
+    if (f.pf1 >= 0) close(f.pf1);
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *datos, size_t tam) {
+  if (tam == 0) return 0;
+  Recorrer(datos, tam);
+  // a second run resumes what the first left
+  if (OpcionesDe(datos[0]).reanudar) Recorrer(datos, tam);
   RevisarYVaciar();
   return 0;
 }

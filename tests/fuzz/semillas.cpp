@@ -64,8 +64,13 @@ int main(int argc, char **argv) {
       // repeated parts, a truncated one, then a second file
       {"repetido", {tres[1], tres[1], tres[2], una[1], tres[2]}, {1}},
   };
-  for (int modo = 0; modo < 3; ++modo) {
-    for (const Caso &caso : casos) {
+  // mode 2, four files in progress, resumed: an unfinished file interleaved with another
+  const int kModoReanuda = 0x26;
+  const Caso reanuda = {"reanuda", {tres[1], una[1], tres[3]}, {}};
+  for (int modo : {0, 1, 2, kModoReanuda}) {
+    for (const Caso &caso : modo == kModoReanuda
+                                ? std::vector<Caso>{reanuda}
+                                : std::vector<Caso>(std::begin(casos), std::end(casos))) {
       std::string ruta = std::string(argv[1]) + "/modo" + std::to_string(modo) + "_" + caso.nombre;
       FILE *f = fopen(ruta.c_str(), "wb");
       std::string bytes = Entrada(modo, caso.datagramas, caso.truncados);
