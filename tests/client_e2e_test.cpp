@@ -182,6 +182,7 @@ TEST_F(ClientE2E, UnPuertoYaOcupadoFallaConElMensajeDos) {
   // a receiver that shares the port is no such holder
   EXPECT_EQ(cliente.error, "2Error al crear  el socket(): Address already in use\n");
   Proceso primero = LanzarCliente(destino, "1"), segundo = LanzarCliente(destino, "1");
+  EXPECT_TRUE(EsperarUnion(destino, 5, 2));
   EXPECT_EQ(Terminar(primero), 128 + SIGTERM);
   EXPECT_EQ(Terminar(segundo), 128 + SIGTERM);
   EXPECT_EQ(cliente.error, "2Error al crear  el socket(): Address already in use\n");
@@ -224,6 +225,7 @@ TEST_F(ClientE2E, SoloLlegaElTraficoDelGrupoYVariosReceptoresLoComparten) {
   } casos[] = {{destino, "uno"}, {destino, "uno"}, {otro_grupo, "dos"}};
   std::vector<Proceso> clientes;
   for (const Caso &caso : casos) clientes.push_back(LanzarCliente(caso.destino, "1"));
+  ASSERT_TRUE(EsperarUnion(destino, 5, 2));
   for (const auto &[a, nombre] : {std::pair{destino, "uno"},
                                   {otro_grupo, "dos"},
                                   {unicast, "tres"},

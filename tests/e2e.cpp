@@ -106,7 +106,21 @@ Proceso Lanzar(const std::vector<std::string> &argumentos, const std::string &di
   return proceso;
 }
 
-bool EsperarUnion(const Destino &destino, double segundos) {
+// Sockets joined to the group on any interface, as the kernel counts them.
+static int MiembrosDelGrupo(const char *clave) {
+  std::ifstream igmp("/proc/net/igmp");
+  std::string palabra;
+  int miembros = 0;
+  while (igmp >> palabra)
+    if (palabra == clave) {
+      int usuarios = 0;
+      igmp >> usuarios;
+      miembros += usuarios;
+    }
+  return miembros;
+}
+
+bool EsperarUnion(const Destino &destino, double segundos, int miembros) {
   in_addr grupo{};
   inet_aton(destino.grupo.c_str(), &grupo);
   char clave[16];
@@ -114,10 +128,7 @@ bool EsperarUnion(const Destino &destino, double segundos) {
   snprintf(clave, sizeof clave, "%08X", grupo.s_addr);
   auto inicio = Reloj::now();
   while (SegundosDesde(inicio) < segundos) {
-    std::ifstream igmp("/proc/net/igmp");
-    std::stringstream texto;
-    texto << igmp.rdbuf();
-    if (texto.str().find(clave) != std::string::npos) return true;
+    if (MiembrosDelGrupo(clave) >= miembros) return true;
     usleep(2000);
   }
   return false;

@@ -32,8 +32,8 @@ struct Proceso {
 /// Starts the program with the arguments in the directory given.
 Proceso Lanzar(const std::vector<std::string> &argumentos, const std::string &directorio = ".");
 
-/// Waits, up to segundos, until the receiver has joined the group.
-bool EsperarUnion(const Destino &destino, double segundos = 5);
+/// Waits, up to segundos, until as many receivers as miembros have joined the group.
+bool EsperarUnion(const Destino &destino, double segundos = 5, int miembros = 1);
 
 /// Starts `client` for destino in the mode given and waits until it has joined.
 Proceso LanzarCliente(const Destino &destino, const std::string &modo,

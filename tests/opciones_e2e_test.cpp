@@ -193,7 +193,9 @@ TEST_F(OpcionesE2E, EnUnaRedConPerdidasCompletaQuienGuardaLosFicherosEnCurso) {
       std::string nombre = ficheros[i].substr(ficheros[i].rfind('/') + 1);
       std::string rehecho = LeerFichero(recibe + "/0001-0002-" + nombre);
       completados += !rehecho.empty();
-      if (!rehecho.empty()) EXPECT_EQ(rehecho, LeerFichero(ficheros[i])) << nombre;
+      if (!rehecho.empty()) {
+        EXPECT_EQ(rehecho, LeerFichero(ficheros[i])) << nombre;
+      }
     }
     EXPECT_EQ(completados, caso.completados);
     BorrarDirectorio(recibe);
