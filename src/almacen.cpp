@@ -100,10 +100,32 @@ static bool PaqueteImposible(const AlmacenFicheros &almacen, const DatagramaActu
   return true;
 }
 
+void EmpezarLote(AlmacenFicheros &almacen) {
+  almacen.en_lote = true;
+  almacen.sondeos.clear();
+}
+
+static std::pair<std::string, bool> *SondeoDelLote(AlmacenFicheros &almacen,
+                                                   const std::string &nombre) {
+  for (auto it = almacen.sondeos.rbegin(); it != almacen.sondeos.rend(); ++it)
+    if (it->first == nombre) return &*it;
+  return nullptr;
+}
+
 // The final name counts as stored when it can be read; asked without opening it, so that a
-// FIFO of that name cannot block the receiver.
-static bool YaGrabado(const std::string &nombre) {
-  return access(nombre.c_str(), R_OK) == 0;
+// FIFO of that name cannot block the receiver. Asked once per batch: the datagrams of a file
+// mostly come together.
+static bool YaGrabado(AlmacenFicheros &almacen, const std::string &nombre) {
+  if (!almacen.en_lote) return access(nombre.c_str(), R_OK) == 0;
+  if (auto *sondeo = SondeoDelLote(almacen, nombre)) return sondeo->second;
+  bool grabado = access(nombre.c_str(), R_OK) == 0;
+  almacen.sondeos.emplace_back(nombre, grabado);
+  return grabado;
+}
+
+// A file completed within the batch is stored for the rest of it, without asking again.
+static void AnotarGrabado(AlmacenFicheros &almacen, const std::string &nombre) {
+  if (auto *sondeo = SondeoDelLote(almacen, nombre)) sondeo->second = true;
 }
 
 // The file of this identity in progress, or -1.
@@ -278,6 +300,7 @@ static void CompletarFichero(AlmacenFicheros &almacen, std::size_t cual, FILE *s
     almacen.temporal_huerfano = temporal;
     return;
   }
+  AnotarGrabado(almacen, final_);
   if (almacen.opciones.silencioso) {
     Informar(almacen, final_, salida, "Completado!\n");
   } else {
@@ -377,7 +400,7 @@ static void Tocar(AlmacenFicheros &almacen, int cual, int32_t &faltan) {
 void AlmacenarParte(AlmacenFicheros &almacen, const DatagramaActual &actual, const Paquete &paquete,
                     int32_t tamparte, int32_t &faltan, FILE *salida) {
   if (PaqueteImposible(almacen, actual, paquete, salida)) return;
-  if (YaGrabado(actual.elnombre)) {
+  if (YaGrabado(almacen, actual.elnombre)) {
     if (!almacen.opciones.silencioso) EscribirTexto(salida, "Ya grabado antes...\n");
     return;
   }

@@ -52,7 +52,13 @@ struct AlmacenFicheros {
   int ultimo = -1;                       // index of the file touched last, -1 when none
   std::string temporal_huerfano;         // temporary file of a failed rename, for the next start
   uint64_t reloj = 0;                    // datagrams handled, to tell which file is the oldest
+  // Within a batch, each identity's final name is probed once: its answer is kept here.
+  bool en_lote = false;
+  std::vector<std::pair<std::string, bool>> sondeos;  // identity, and whether it is stored
 };
+
+/// Starts a batch of datagrams: final names are probed afresh, once each for the batch.
+void EmpezarLote(AlmacenFicheros &almacen);
 
 /// Handles one datagram in mode 2: refuses impossible ones, and those that do not fit their file
 /// in progress, with a report line; answers those of an already stored file, starts a new file

@@ -1,101 +1,44 @@
 // Receives files sent as numbered parts on a UDP multicast group, and shows or rebuilds them.
-#include <signal.h>
-#include <stdio_ext.h>
-#include <sys/timerfd.h>
 #include <unistd.h>
 
-#include <cstdint>
 #include <cstdio>
 #include <memory>
 
 #include "almacen.h"
 #include "entrada.h"
-#include "fatal.h"
 #include "marco.h"
+#include "salida.h"
+#include "senales.h"
 
-// Printed output waits in the buffer at most this long, so that a person or a script sees it
-// when the receiver goes idle, without a write per datagram while it is busy.
-static constexpr long kEsperaAntesDeVaciar = 2'000'000;  // nanoseconds
+// How long a receive waits: briefly while printed output waits to be shown; otherwise long,
+// but not without end, so that a signal that came just before the wait is seen.
+static constexpr long kEsperaConSalida = kEsperaAntesDeVaciar / 1000;  // microseconds
+static constexpr long kEsperaEnReposo = 1'000'000;                     // microseconds
 
-// Set by the handler of the signals that end the receiver; the loop acts on it, so that
-// nothing is printed from the handler.
-static volatile sig_atomic_t g_senal_de_fin = 0;
+// Datagrams that had arrived when a signal came are still handled, a bounded number of
+// batches, so that a sender that keeps on cannot hold the receiver.
+static constexpr int kLotesAlTerminar = 128;
 
-static void AlRecibirSenalDeFin(int senal) {
-  g_senal_de_fin = senal;
-}
-
-// Without SA_RESTART, so that a wait in progress returns at once. A signal ignored by whoever
-// started the receiver (nohup, a background job) stays ignored.
-static void InstalarSenales() {
-  struct sigaction accion = {};
-  accion.sa_handler = AlRecibirSenalDeFin;
-  sigemptyset(&accion.sa_mask);
-  for (int senal : {SIGINT, SIGTERM, SIGHUP}) {
-    struct sigaction anterior;
-    if (sigaction(senal, nullptr, &anterior) == 0 && anterior.sa_handler == SIG_IGN) continue;
-    sigaction(senal, &accion, nullptr);
-  }
-  // past a file size limit a write fails with EFBIG, reported like any failed write
-  signal(SIGXFSZ, SIG_IGN);
-}
-
-// Takes every datagram already waiting, up to a batch, through the pass; returns how many.
+// Takes the datagrams of one receive through the pass; returns how many.
 static int AtenderLote(Receptor &receptor, EstadoBucle &estado, DatagramaActual &actual,
-                       AlmacenFicheros &almacen) {
-  int recibidos = RecibirLote(receptor);
+                       AlmacenFicheros &almacen, bool esperar) {
+  int recibidos = RecibirLote(receptor, esperar);
+  EmpezarLote(almacen);
   for (int i = 0; i < recibidos; ++i)
     ProcesarPaquete(PaqueteDelLote(receptor, i), estado, actual, almacen, stdout);
   TerminarLote(receptor);
   return recibidos;
 }
 
-// Datagrams that had arrived when the signal came are still handled, a bounded number of
-// batches, so that a sender that keeps on cannot hold the receiver.
-static constexpr int kLotesAlTerminar = 128;
-
-// Ends as the signal would have, once the datagrams already queued are handled and what was
-// printed is written out.
+// Ends as the signal would have, once the datagrams already queued are handled, the files in
+// progress saved when asked, and what was printed written out.
 [[noreturn]] static void TerminarPorSenal(Receptor &receptor, EstadoBucle &estado,
                                           DatagramaActual &actual, AlmacenFicheros &almacen) {
-  int senal = g_senal_de_fin;
   for (int lote = 0; lote < kLotesAlTerminar; ++lote)
-    if (AtenderLote(receptor, estado, actual, almacen) < kTamLote) break;
+    if (AtenderLote(receptor, estado, actual, almacen, false) < kTamLote) break;
   GuardarFicherosEnCurso(almacen);
   fflush(stdout);
-  signal(senal, SIG_DFL);
-  raise(senal);
-  _exit(128 + senal);
-}
-
-/// The flush of standard output on idle.
-struct Vaciado {
-  int temporizador = -1;  // one-shot timer, armed while printed output waits
-  bool armado = false;    // the timer is running
-};
-
-static void AbrirVaciado(Vaciado &vaciado) {
-  vaciado.temporizador = timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC);
-  if (vaciado.temporizador < 0) DieWithError("Error al crear el temporizador");
-}
-
-// A timer armed once per flush, not a time-out per wait: arming one costs more than the
-// wait itself at a hundred thousand datagrams a second.
-static void ArmarSiHaceFalta(Vaciado &vaciado) {
-  if (vaciado.armado || __fpending(stdout) == 0) return;
-  itimerspec plazo{{0, 0}, {0, kEsperaAntesDeVaciar}};
-  if (timerfd_settime(vaciado.temporizador, 0, &plazo, nullptr) < 0)
-    DieWithError("Error al armar el temporizador");
-  vaciado.armado = true;
-}
-
-static void EsperarSiguiente(const Receptor &receptor, Vaciado &vaciado) {
-  ArmarSiHaceFalta(vaciado);
-  if (!EsperarDatagrama(receptor, vaciado.armado ? vaciado.temporizador : -1)) return;
-  uint64_t vencimientos;
-  if (read(vaciado.temporizador, &vencimientos, sizeof vencimientos) < 0) return;
-  vaciado.armado = false;
-  fflush(stdout);
+  TerminarComoLaSenal(SenalDeFin());
 }
 
 int main(int argc, char **argv) {
@@ -105,8 +48,6 @@ int main(int argc, char **argv) {
 
   auto receptor = std::make_unique<Receptor>();
   AbrirReceptor(*receptor, argumentos.grupo, argumentos.puerto);
-  Vaciado vaciado;
-  AbrirVaciado(vaciado);
   EstadoBucle estado;
   estado.modo = argumentos.modo;
   estado.a_terminal = isatty(STDOUT_FILENO) != 0;
@@ -115,12 +56,17 @@ int main(int argc, char **argv) {
   AlmacenFicheros almacen;
   almacen.opciones = argumentos.almacen;
   almacen.opciones.a_terminal = estado.a_terminal;
-
+  Vaciado vaciado;
   InstalarSenales();
 
   for (;;) {
-    int recibidos = AtenderLote(*receptor, estado, actual, almacen);
-    if (g_senal_de_fin != 0) TerminarPorSenal(*receptor, estado, actual, almacen);
-    if (recibidos < kTamLote) EsperarSiguiente(*receptor, vaciado);
+    FijarEspera(*receptor, vaciado.pendiente ? kEsperaConSalida : kEsperaEnReposo);
+    int recibidos = AtenderLote(*receptor, estado, actual, almacen, true);
+    if (SenalDeFin() != 0) TerminarPorSenal(*receptor, estado, actual, almacen);
+    if (recibidos == 0) {
+      Vaciar(vaciado, stdout);
+    } else {
+      VaciarSiHaEsperado(vaciado, stdout);
+    }
   }
 }

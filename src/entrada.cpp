@@ -2,7 +2,6 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
 
 #include <cerrno>
@@ -60,10 +59,12 @@ void AbrirReceptor(Receptor &receptor, const char *grupo, uint16_t puerto) {
   PrepararLote(receptor);
 }
 
-int RecibirLote(Receptor &receptor) {
+int RecibirLote(Receptor &receptor, bool esperar) {
   receptor.recibidos = 0;
   receptor.copiados = 0;
-  int recibidos = recvmmsg(receptor.sock, receptor.mensajes, kTamLote, MSG_DONTWAIT, nullptr);
+  // one call per wake-up: it blocks for the first datagram and takes the rest already waiting
+  int recibidos = recvmmsg(receptor.sock, receptor.mensajes, kTamLote,
+                           esperar ? MSG_WAITFORONE : MSG_DONTWAIT, nullptr);
   if (recibidos < 0) {
     if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return 0;
     DieWithError("4Error al crear  el socket()");
@@ -71,6 +72,14 @@ int RecibirLote(Receptor &receptor) {
   for (int i = 0; i < recibidos; ++i) receptor.ranuras[i][receptor.mensajes[i].msg_len] = '\0';
   receptor.recibidos = recibidos;
   return recibidos;
+}
+
+void FijarEspera(Receptor &receptor, long microsegundos) {
+  if (receptor.espera == microsegundos) return;
+  timeval plazo{microsegundos / 1'000'000, microsegundos % 1'000'000};
+  if (setsockopt(receptor.sock, SOL_SOCKET, SO_RCVTIMEO, &plazo, sizeof plazo) < 0)
+    DieWithError("4Error al crear  el socket()");
+  receptor.espera = microsegundos;
 }
 
 // Brings paquete up to date with the batch's datagrams before hasta. Walking backwards, each
@@ -104,13 +113,4 @@ Paquete PaqueteDelLote(Receptor &receptor, int i) {
 
 void TerminarLote(Receptor &receptor) {
   CopiarHasta(receptor, receptor.recibidos);
-}
-
-// A signal that comes just before the wait begins is seen at the latest after this long.
-static constexpr int kEsperaMaxima = 1000;  // milliseconds
-
-bool EsperarDatagrama(const Receptor &receptor, int aviso) {
-  pollfd espera[2] = {{receptor.sock, POLLIN, 0}, {aviso, POLLIN, 0}};
-  if (poll(espera, aviso >= 0 ? 2 : 1, kEsperaMaxima) <= 0) return false;
-  return aviso >= 0 && (espera[1].revents & POLLIN) != 0;
 }

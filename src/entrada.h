@@ -32,6 +32,7 @@ struct Receptor {
   mmsghdr mensajes[kTamLote];                   // the batch handed to recvmmsg
   int recibidos = 0;                            // datagrams in the current batch
   int copiados = 0;                             // first datagram of the batch not yet in paquete
+  long espera = 0;                              // the receive's time-out, microseconds; 0 none
   // What a single receive buffer would hold: every datagram in turn over what earlier ones
   // left. Short datagrams are read from here, so that they see those leftovers.
   unsigned char paquete[kTamRanura] = {};
@@ -42,18 +43,18 @@ struct Receptor {
 /// ends the process through DieWithError when a step fails.
 void AbrirReceptor(Receptor &receptor, const char *grupo, uint16_t puerto);
 
-/// Takes every datagram already waiting, up to a batch, without blocking; returns how many.
+/// Takes every datagram already waiting, up to a batch; returns how many. With esperar, first
+/// waits for one, up to the time set by FijarEspera; a signal or the end of that time returns 0.
 /// Ends the process through DieWithError when the receive fails.
-int RecibirLote(Receptor &receptor);
+int RecibirLote(Receptor &receptor, bool esperar);
+
+/// How long a receive that waits may wait before it returns 0, in microseconds.
+void FijarEspera(Receptor &receptor, long microsegundos);
 
 /// The i-th datagram of the current batch, taken in order.
 Paquete PaqueteDelLote(Receptor &receptor, int i);
 
 /// Ends the batch: its datagrams leave their bytes in paquete, as later short ones expect.
 void TerminarLote(Receptor &receptor);
-
-/// Waits for a datagram, or for aviso (a descriptor, -1 for none) to be readable, or for a
-/// signal, a second at most; returns whether aviso is readable.
-bool EsperarDatagrama(const Receptor &receptor, int aviso);
 
 #endif

@@ -1,5 +1,9 @@
 #include "salida.h"
 
+#include <stdio_ext.h>
+
+#include <ctime>
+
 // Two digits at a time: half the divisions of a digit-by-digit conversion.
 static constexpr char kPares[] =
     "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
@@ -37,4 +41,29 @@ void AnadirNombre(Renglon &renglon, std::string_view nombre, bool a_terminal) {
     unsigned char byte = static_cast<unsigned char>(*c);
     if (byte < 0x20 || byte == 0x7f) *c = '?';
   }
+}
+
+static int64_t AhoraNs() {
+  timespec ahora;
+  clock_gettime(CLOCK_MONOTONIC, &ahora);
+  return static_cast<int64_t>(ahora.tv_sec) * 1'000'000'000 + ahora.tv_nsec;
+}
+
+void VaciarSiHaEsperado(Vaciado &vaciado, FILE *salida) {
+  if (__fpending(salida) == 0) {
+    vaciado.pendiente = false;
+    return;
+  }
+  int64_t ahora = AhoraNs();
+  if (!vaciado.pendiente) {
+    vaciado.pendiente = true;
+    vaciado.desde = ahora;
+  } else if (ahora - vaciado.desde >= kEsperaAntesDeVaciar) {
+    Vaciar(vaciado, salida);
+  }
+}
+
+void Vaciar(Vaciado &vaciado, FILE *salida) {
+  fflush(salida);
+  vaciado.pendiente = false;
 }

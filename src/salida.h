@@ -41,4 +41,21 @@ inline void EscribirTexto(FILE *salida, std::string_view texto) {
   fwrite_unlocked(texto.data(), 1, texto.size(), salida);
 }
 
+/// Printed output that waits in the stream's buffer, so that a busy receiver writes it in large
+/// blocks while a person or a script still sees it soon.
+struct Vaciado {
+  bool pendiente = false;  // output waits in the buffer
+  int64_t desde = 0;       // since when, in CLOCK_MONOTONIC nanoseconds
+};
+
+/// Printed output waits at most about this long while datagrams keep coming.
+inline constexpr int64_t kEsperaAntesDeVaciar = 2'000'000;  // nanoseconds
+
+/// Once per batch: notes when output began to wait, and writes it out once it has waited
+/// kEsperaAntesDeVaciar.
+void VaciarSiHaEsperado(Vaciado &vaciado, FILE *salida);
+
+/// Writes out whatever output waits.
+void Vaciar(Vaciado &vaciado, FILE *salida);
+
 #endif

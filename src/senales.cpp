@@ -1,0 +1,35 @@
+#include "senales.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <initializer_list>
+
+// Set by the handler; the loop acts on it, so that nothing is printed from the handler.
+static volatile sig_atomic_t g_senal_de_fin = 0;
+
+static void AlRecibirSenalDeFin(int senal) {
+  g_senal_de_fin = senal;
+}
+
+void InstalarSenales() {
+  struct sigaction accion = {};
+  accion.sa_handler = AlRecibirSenalDeFin;
+  sigemptyset(&accion.sa_mask);
+  for (int senal : {SIGINT, SIGTERM, SIGHUP}) {
+    struct sigaction anterior;
+    if (sigaction(senal, nullptr, &anterior) == 0 && anterior.sa_handler == SIG_IGN) continue;
+    sigaction(senal, &accion, nullptr);
+  }
+  signal(SIGXFSZ, SIG_IGN);
+}
+
+int SenalDeFin() {
+  return g_senal_de_fin;
+}
+
+void TerminarComoLaSenal(int senal) {
+  signal(senal, SIG_DFL);
+  raise(senal);
+  _exit(128 + senal);
+}

@@ -1,0 +1,16 @@
+// The signals that end the receiver: caught, so that the loop ends it in order.
+#ifndef SENALES_H
+#define SENALES_H
+
+/// Catches SIGINT, SIGTERM and SIGHUP without SA_RESTART, so that a wait in progress returns at
+/// once; a signal ignored by whoever started the receiver stays ignored. Ignores SIGXFSZ, so
+/// that a write past the file size limit fails like any other.
+void InstalarSenales();
+
+/// The signal that asked the receiver to end, 0 while none has.
+int SenalDeFin();
+
+/// Ends the process as the signal ends it, with its default action.
+[[noreturn]] void TerminarComoLaSenal(int senal);
+
+#endif
