@@ -84,12 +84,8 @@ static int AbrirSocket(const Opciones &opciones) {
 }
 
 // The part index, kept inside the largest file so that a stray datagram cannot seek far.
-static uint32_t IndiceDeParte(const unsigned char *datagrama) {
-  const unsigned char *campo = datagrama + offsetof(Cabecera, parte);
-  uint32_t parte = (static_cast<uint32_t>(campo[0]) << 24) |
-                   (static_cast<uint32_t>(campo[1]) << 16) |
-                   (static_cast<uint32_t>(campo[2]) << 8) | campo[3];
-  return (parte - 1u) % MAX_TROZOS;
+static uint32_t ParteAcotada(const unsigned char *datagrama) {
+  return static_cast<uint32_t>(IndiceDeParte(datagrama)) % MAX_TROZOS;
 }
 
 static long long Recibir(int sock, int fd, const Opciones &opciones) {
@@ -103,7 +99,7 @@ static long long Recibir(int sock, int fd, const Opciones &opciones) {
     }
     ++recibidos;
     if (fd < 0 || n <= TamCabecera) continue;
-    off_t posicion = static_cast<off_t>(IndiceDeParte(datagrama)) * kTamMaxParte;
+    off_t posicion = static_cast<off_t>(ParteAcotada(datagrama)) * kTamMaxParte;
     if (pwrite(fd, datagrama + TamCabecera, static_cast<size_t>(n - TamCabecera), posicion) < 0)
       Fallar("pwrite");
   }

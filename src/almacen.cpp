@@ -1,12 +1,14 @@
 #include "almacen.h"
 
 #include <fcntl.h>
+#include <sys/uio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdarg>
+#include <cstddef>
 #include <cstring>
 
 #include "fatal.h"
@@ -339,14 +341,28 @@ static void InformarParte(const AlmacenFicheros &almacen, const FicheroEnCurso &
   Emitir(linea, salida);
 }
 
+// Whether the part was written ahead, and then with which outcome.
+static bool YaEscrita(AlmacenFicheros &almacen, const unsigned char *datos, int &error) {
+  std::vector<Adelantada> &hechas = almacen.adelantadas;
+  while (almacen.siguiente_adelantada < hechas.size()) {
+    const Adelantada &hecha = hechas[almacen.siguiente_adelantada++];
+    if (hecha.datos != datos) continue;
+    error = hecha.error;
+    return true;
+  }
+  return false;
+}
+
 static void GrabarParte(AlmacenFicheros &almacen, std::size_t cual, const DatagramaActual &actual,
                         const Paquete &paquete, int32_t tamparte, FILE *salida) {
   FicheroEnCurso &f = almacen.en_curso[cual];
   const unsigned char *contenido = paquete.datos + TamCabecera;
   std::size_t largo = static_cast<std::size_t>(paquete.tampaquete - TamCabecera);
   int64_t posicion = PosicionDeParte(f, actual, tamparte, contenido, largo);
-  bool grabada = GrabarCompleto(f.pf1, contenido, largo, posicion);
-  int error = grabada ? 0 : errno;
+  int error = 0;
+  bool grabada = YaEscrita(almacen, paquete.datos, error) ? error == 0
+                                                          : GrabarCompleto(f.pf1, contenido, largo, posicion);
+  if (!grabada && error == 0) error = errno;
   // the line is whole once the write has answered; a failure ends it differently
   InformarParte(almacen, f, posicion, largo, grabada, salida);
   std::size_t indice = static_cast<std::size_t>(actual.parteactual);
@@ -434,5 +450,91 @@ void GuardarFicherosEnCurso(AlmacenFicheros &almacen) {
       continue;
     }
     EscribirRegistro(f);
+  }
+}
+
+// A datagram whose part may be written ahead: whole, from its own buffer.
+static bool Adelantable(const Paquete &paquete) {
+  return !paquete.truncado && paquete.tampaquete >= kTamVistaCabecera;
+}
+
+// The length every part of the file has, or that its last part may have.
+static bool LargoDelFichero(const FicheroEnCurso &f, int32_t parte, const Paquete &paquete) {
+  int32_t largo = paquete.tampaquete - TamCabecera;
+  return parte == f.totpartes - 1 ? largo <= f.tamparte_propio : largo == f.tamparte_propio;
+}
+
+// The file in progress whose new parts the datagram starts a run of, or nullptr.
+static FicheroEnCurso *FicheroDelTramo(AlmacenFicheros &almacen, const Paquete &primero,
+                                       std::size_t &fin_nombre) {
+  const void *nul = memchr(primero.datos + offsetof(Cabecera, nombre), '\0', kTamCampoNombre);
+  if (!Adelantable(primero) || nul == nullptr) return nullptr;
+  fin_nombre = static_cast<std::size_t>(static_cast<const unsigned char *>(nul) - primero.datos) + 1;
+  DatagramaActual actual;
+  DecodificarCabecera(primero.datos, static_cast<std::size_t>(primero.legibles), actual);
+  ConstruirIdentidad(actual);
+  int cual = Buscar(almacen, actual.elnombre);
+  if (cual < 0 || YaGrabado(almacen, actual.elnombre)) return nullptr;
+  FicheroEnCurso &f = almacen.en_curso[static_cast<std::size_t>(cual)];
+  bool encaja = f.pf1 >= 0 && f.tamparte_propio > 0 && actual.totpartes == f.totpartes;
+  return encaja ? &f : nullptr;
+}
+
+// Writes the run with one call; what the call leaves unwritten is tried part by part, so that
+// each part's outcome is its own.
+static void EscribirTramo(AlmacenFicheros &almacen, const FicheroEnCurso &f, const Paquete *tramo,
+                          iovec *partes, int cuantas, int64_t posicion) {
+  ssize_t escritos;
+  do {
+    escritos = pwritev(f.pf1, partes, cuantas, posicion);
+  } while (escritos < 0 && errno == EINTR);
+  std::size_t hechos = escritos > 0 ? static_cast<std::size_t>(escritos) : 0;
+  for (int i = 0; i < cuantas; ++i) {
+    int error = 0;
+    if (hechos >= partes[i].iov_len) {
+      hechos -= partes[i].iov_len;
+    } else {
+      hechos = 0;
+      const unsigned char *bytes = static_cast<const unsigned char *>(partes[i].iov_base);
+      if (!GrabarCompleto(f.pf1, bytes, partes[i].iov_len, posicion)) error = errno;
+    }
+    posicion += static_cast<int64_t>(partes[i].iov_len);
+    almacen.adelantadas.push_back({tramo[i].datos, error});
+  }
+}
+
+// One run: the new parts that follow each other in the batch and in the file. Returns where it
+// ends, desde when the batch has none there.
+static int AdelantarTramo(AlmacenFicheros &almacen, const Paquete *lote, int desde, int cuantos) {
+  std::size_t fin_nombre = 0;
+  FicheroEnCurso *f = FicheroDelTramo(almacen, lote[desde], fin_nombre);
+  if (f == nullptr) return desde;
+  int32_t primera = IndiceDeParte(lote[desde].datos), parte = primera;
+  iovec partes[kTamLote];
+  int hasta = desde;
+  for (; hasta < cuantos && hasta - desde < kTamLote; ++hasta, ++parte) {
+    const Paquete &p = lote[hasta];
+    if (parte < 0 || parte >= f->totpartes || !Adelantable(p) || IndiceDeParte(p.datos) != parte ||
+        !MismoFichero(lote[desde].datos, p.datos, fin_nombre) ||
+        f->partesrecibidas[static_cast<std::size_t>(parte)] == kGrabada ||
+        !LargoDelFichero(*f, parte, p))
+      break;
+    partes[hasta - desde] = {const_cast<unsigned char *>(p.datos) + TamCabecera,
+                             static_cast<std::size_t>(p.tampaquete - TamCabecera)};
+  }
+  if (hasta > desde)
+    EscribirTramo(almacen, *f, lote + desde, partes, hasta - desde,
+                  static_cast<int64_t>(primera) * f->tamparte_propio);
+  return hasta;
+}
+
+void AdelantarEscrituras(AlmacenFicheros &almacen, const Paquete *lote, int cuantos) {
+  almacen.adelantadas.clear();
+  almacen.siguiente_adelantada = 0;
+  // only a start of the batch made of such runs: past anything else, files may change
+  for (int i = 0; i < cuantos;) {
+    int hasta = AdelantarTramo(almacen, lote, i, cuantos);
+    if (hasta == i) break;
+    i = hasta;
   }
 }

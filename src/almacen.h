@@ -37,6 +37,12 @@ struct FicheroEnCurso {
   uint64_t ultimo_uso = 0;            // when a datagram of it came last, in datagrams handled
 };
 
+/// A part written before the pass reached its datagram, with the parts next to it in one write.
+struct Adelantada {
+  const unsigned char *datos;  // the datagram, as the pass will see it
+  int error;                   // 0 once its bytes are in the file; the system's error otherwise
+};
+
 /// How the store behaves, fixed for the run.
 struct OpcionesAlmacen {
   int maximo = 1;           // files in progress at once; the least recently touched goes first
@@ -55,10 +61,17 @@ struct AlmacenFicheros {
   // Within a batch, each identity's final name is probed once: its answer is kept here.
   bool en_lote = false;
   std::vector<std::pair<std::string, bool>> sondeos;  // identity, and whether it is stored
+  std::vector<Adelantada> adelantadas;  // parts of this batch already written, in order
+  std::size_t siguiente_adelantada = 0;  // the first of them the pass has not reached
 };
 
 /// Starts a batch of datagrams: final names are probed afresh, once each for the batch.
 void EmpezarLote(AlmacenFicheros &almacen);
+
+/// Before the pass over a batch in mode 2: writes the new parts that lie back to back in a file
+/// in progress with one system call per run, for as long as the batch starts with such runs.
+/// The pass then reports each part as if it wrote it then: same outcome, same lines.
+void AdelantarEscrituras(AlmacenFicheros &almacen, const Paquete *lote, int cuantos);
 
 /// Handles one datagram in mode 2: refuses impossible ones, and those that do not fit their file
 /// in progress, with a report line; answers those of an already stored file, starts a new file

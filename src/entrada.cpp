@@ -97,11 +97,14 @@ static void CopiarHasta(Receptor &receptor, int hasta) {
   if (hasta > receptor.copiados) receptor.copiados = hasta;
 }
 
-Paquete PaqueteDelLote(Receptor &receptor, int i) {
+Paquete RanuraDelLote(const Receptor &receptor, int i) {
   const mmsghdr &mensaje = receptor.mensajes[i];
   int largo = static_cast<int>(mensaje.msg_len);
-  Paquete paquete{receptor.ranuras[i], largo, largo + 1,
-                  (mensaje.msg_hdr.msg_flags & MSG_TRUNC) != 0};
+  return {receptor.ranuras[i], largo, largo + 1, (mensaje.msg_hdr.msg_flags & MSG_TRUNC) != 0};
+}
+
+Paquete PaqueteDelLote(Receptor &receptor, int i) {
+  Paquete paquete = RanuraDelLote(receptor, i);
   if (paquete.tampaquete < kTamVistaCabecera) {
     // a short datagram shows what earlier ones left after it
     CopiarHasta(receptor, i + 1);

@@ -19,6 +19,15 @@ static uint32_t LeerBigEndian(const unsigned char *bytes) {
          (static_cast<uint32_t>(bytes[2]) << 8) | static_cast<uint32_t>(bytes[3]);
 }
 
+int32_t IndiceDeParte(const unsigned char *paquete) {
+  return static_cast<int32_t>(LeerBigEndian(reinterpret_cast<const Cabecera *>(paquete)->parte) - 1u);
+}
+
+bool MismoFichero(const unsigned char *a, const unsigned char *b, std::size_t fin_nombre) {
+  const std::size_t tipos = offsetof(Cabecera, parte), cuenta = offsetof(Cabecera, totpartes);
+  return memcmp(a, b, tipos) == 0 && memcmp(a + cuenta, b + cuenta, fin_nombre - cuenta) == 0;
+}
+
 static void PonerBigEndian(unsigned char *destino, uint32_t valor, int bytes) {
   for (int i = 0; i < bytes; ++i)
     destino[i] = static_cast<unsigned char>(valor >> (8 * (bytes - 1 - i)));

@@ -313,6 +313,40 @@ TEST_F(AlmacenE2E, LasEscriturasFallidasSeInformanYNoCompletanElFichero) {
   EXPECT_EQ(Listar(dir), std::vector<std::string>{"0001-0002-limite.tmp"});
 }
 
+// A burst is written in runs of parts with one call each. Past a file size limit the call
+// stops part way: exactly the parts whose bytes did not reach the file are reported, and a
+// file completed within the burst answers its next datagram as stored.
+TEST_F(AlmacenE2E, UnaRafagaQueTopaConElLimiteInformaDeCadaParteNoGrabada) {
+  Terminar(cliente);
+  cliente = Lanzar({"/bin/bash", "-c", "ulimit -f 8; exec \"$0\" \"$@\"", CLIENT_PATH,
+                    destino.grupo, std::to_string(destino.puerto), "2"},
+                   dir);
+  ASSERT_TRUE(EsperarUnion(destino));
+  std::string contenido = ContenidoAleatorio(11 * 1000 + 500, 5);
+  Enviar(destino, Parte("rafaga", contenido, 1000, 0));
+  ASSERT_TRUE(LeerLineas(cliente, 3));
+  std::string esperado = cliente.salida;
+  for (uint32_t i = 1; i < 12; ++i) {
+    Enviar(destino, Parte("rafaga", contenido, 1000, i));
+    int faltan = std::max(4, 12 - static_cast<int>(i));
+    bool cabe = (i + 1) * 1000 <= 8192;
+    esperado += Linea("rafaga", static_cast<int>(i), 12, 1000, faltan) + "NO LA TENGO,posicion " +
+                std::to_string(i * 1000) + "...." + (i < 11 ? "1000" : "500") +
+                (cabe ? " bytes...\n" : " bytes NO grabados...\n");
+  }
+  for (int vez = 0; vez < 2; ++vez) Enviar(destino, Datagrama(1, 2, 1, 1, "otra", "ok!"));
+  esperado += Linea("otra", 0, 1, 1000, 4) + "TotPart:1|MaxTAMprt:1000|TAMprt:1000\n" +
+              "NO LA TENGO,posicion 0....3 bytes...\nCompletado!\n" + Linea("otra", 0, 1, 1000, 0) +
+              "Ya grabado antes...\n";
+  ASSERT_TRUE(LeerHastaTexto(cliente, "Ya grabado antes...\n")) << cliente.salida;
+  EXPECT_EQ(Terminar(cliente), 128 + SIGTERM);
+  EXPECT_EQ(cliente.salida, esperado);
+  EXPECT_EQ(cliente.error,
+            "Error al grabar la parte en el fichero temporal: File too large\n"
+            "Fichero 0001-0002-rafaga abandonado: 4 partes no grabadas.\n");
+  EXPECT_EQ(LeerFichero(dir + "/0001-0002-otra"), "ok!");
+}
+
 TEST_F(AlmacenE2E, UnRenombradoFallidoNoSeAnunciaComoCompletado) {
   Enviar(destino, Datagrama(1, 2, 1, 2, "pierde", "ab"));
   ASSERT_TRUE(LeerLineas(cliente, 3));
