@@ -1,8 +1,8 @@
 #include "almacen.h"
 
 #include <fcntl.h>
-#include <sys/uio.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -360,8 +360,9 @@ static void GrabarParte(AlmacenFicheros &almacen, std::size_t cual, const Datagr
   std::size_t largo = static_cast<std::size_t>(paquete.tampaquete - TamCabecera);
   int64_t posicion = PosicionDeParte(f, actual, tamparte, contenido, largo);
   int error = 0;
-  bool grabada = YaEscrita(almacen, paquete.datos, error) ? error == 0
-                                                          : GrabarCompleto(f.pf1, contenido, largo, posicion);
+  bool grabada = YaEscrita(almacen, paquete.datos, error)
+                     ? error == 0
+                     : GrabarCompleto(f.pf1, contenido, largo, posicion);
   if (!grabada && error == 0) error = errno;
   // the line is whole once the write has answered; a failure ends it differently
   InformarParte(almacen, f, posicion, largo, grabada, salida);
@@ -469,7 +470,8 @@ static FicheroEnCurso *FicheroDelTramo(AlmacenFicheros &almacen, const Paquete &
                                        std::size_t &fin_nombre) {
   const void *nul = memchr(primero.datos + offsetof(Cabecera, nombre), '\0', kTamCampoNombre);
   if (!Adelantable(primero) || nul == nullptr) return nullptr;
-  fin_nombre = static_cast<std::size_t>(static_cast<const unsigned char *>(nul) - primero.datos) + 1;
+  fin_nombre =
+      static_cast<std::size_t>(static_cast<const unsigned char *>(nul) - primero.datos) + 1;
   DatagramaActual actual;
   DecodificarCabecera(primero.datos, static_cast<std::size_t>(primero.legibles), actual);
   ConstruirIdentidad(actual);

@@ -61,7 +61,7 @@ struct AlmacenFicheros {
   // Within a batch, each identity's final name is probed once: its answer is kept here.
   bool en_lote = false;
   std::vector<std::pair<std::string, bool>> sondeos;  // identity, and whether it is stored
-  std::vector<Adelantada> adelantadas;  // parts of this batch already written, in order
+  std::vector<Adelantada> adelantadas;   // parts of this batch already written, in order
   std::size_t siguiente_adelantada = 0;  // the first of them the pass has not reached
 };
 

@@ -23,15 +23,7 @@ static constexpr int kLotesAlTerminar = 128;
 static int AtenderLote(Receptor &receptor, EstadoBucle &estado, DatagramaActual &actual,
                        AlmacenFicheros &almacen, bool esperar) {
   int recibidos = RecibirLote(receptor, esperar);
-  EmpezarLote(almacen);
-  if (estado.modo == 2) {
-    Paquete lote[kTamLote];
-    for (int i = 0; i < recibidos; ++i) lote[i] = RanuraDelLote(receptor, i);
-    AdelantarEscrituras(almacen, lote, recibidos);
-  }
-  for (int i = 0; i < recibidos; ++i)
-    ProcesarPaquete(PaqueteDelLote(receptor, i), estado, actual, almacen, stdout);
-  TerminarLote(receptor);
+  ProcesarLote(receptor, recibidos, estado, actual, almacen, stdout);
   return recibidos;
 }
 

@@ -20,7 +20,8 @@ static uint32_t LeerBigEndian(const unsigned char *bytes) {
 }
 
 int32_t IndiceDeParte(const unsigned char *paquete) {
-  return static_cast<int32_t>(LeerBigEndian(reinterpret_cast<const Cabecera *>(paquete)->parte) - 1u);
+  return static_cast<int32_t>(LeerBigEndian(reinterpret_cast<const Cabecera *>(paquete)->parte) -
+                              1u);
 }
 
 bool MismoFichero(const unsigned char *a, const unsigned char *b, std::size_t fin_nombre) {

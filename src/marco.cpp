@@ -158,3 +158,16 @@ void ProcesarPaquete(const Paquete &paquete, EstadoBucle &estado, DatagramaActua
     AlmacenarParte(almacen, actual, paquete, estado.tamparte, estado.faltan, salida);
   }
 }
+
+void ProcesarLote(Receptor &receptor, int recibidos, EstadoBucle &estado, DatagramaActual &actual,
+                  AlmacenFicheros &almacen, FILE *salida) {
+  EmpezarLote(almacen);
+  if (estado.modo == 2) {
+    Paquete lote[kTamLote];
+    for (int i = 0; i < recibidos; ++i) lote[i] = RanuraDelLote(receptor, i);
+    AdelantarEscrituras(almacen, lote, recibidos);
+  }
+  for (int i = 0; i < recibidos; ++i)
+    ProcesarPaquete(PaqueteDelLote(receptor, i), estado, actual, almacen, salida);
+  TerminarLote(receptor);
+}

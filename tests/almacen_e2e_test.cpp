@@ -9,6 +9,7 @@
 #include <numeric>
 
 #include "e2e.h"
+#include "formato.h"
 
 namespace {
 
@@ -146,7 +147,7 @@ TEST_F(AlmacenE2E, LosPaquetesImposiblesSeRechazanSinTocarElFicheroEnCurso) {
        Linea("bueno", 0, -5, 1, 1) + "Total de partes -5 no valido, descartado.\n"},
       {Datagrama(1, 2, 1, 2, "bueno", std::string(1500, 'g')),
        Linea("bueno", 0, 2, 1456, 1) + "Paquete de mas de 1500 bytes, descartado.\n"},
-      {std::string("\x00\x01\x00\x02\x00\x00\x00\x02", 8),
+      {Datagrama(1, 2, 2, 0, "", "").substr(0, offsetof(Cabecera, totpartes)),
        Linea("bueno", 1, 2, 1456, 1) +
            "Paquete de 8 bytes, mas corto que la cabecera, descartado.\n"},
       {Datagrama(1, 2, 2, 9, "bueno", "x"),

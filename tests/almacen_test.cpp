@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -140,9 +141,9 @@ TEST_F(AlmacenTest, UnEnlaceConElNombreDelTemporalNoSeSigue) {
 
 TEST_F(AlmacenTest, UnNombreDeLongitudMaximaValeYUnoMasSeRechaza) {
   std::string largo(kMaxIdentidad - 10, 'n');
-  Pasar(Cabecera(1, 1, largo.substr(0, 32)).substr(0, 12) + largo + '\0');
+  Pasar(Cabecera(1, 1, "").substr(0, offsetof(::Cabecera, nombre)) + largo + '\0');
   EXPECT_TRUE(std::filesystem::exists("0001-0002-" + largo));
-  EXPECT_EQ(Pasar(Cabecera(1, 1, "").substr(0, 12) + largo + "m" + '\0'),
+  EXPECT_EQ(Pasar(Cabecera(1, 1, "").substr(0, offsetof(::Cabecera, nombre)) + largo + "m" + '\0'),
             "T:0001|S:0002|Nom:" + largo +
                 "m|0/1|MxPrt:0|Fltn:0|\n"
                 "Nombre demasiado largo (252 caracteres), descartado.\n");

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "e2e.h"
+#include "formato.h"
 
 namespace {
 
@@ -134,7 +135,9 @@ TEST_F(ClientE2E, UnPaqueteCortoNoAplicaElLimiteNiCambiaElTamanoDeParte) {
   Proceso cliente = LanzarCliente(destino, "1");
   Enviar(destino, Datagrama(1, 2, 1, 50000, "a", std::string(100, 'z')));
   // nine bytes: byte 8 is 0x01 and the NUL after them makes the count 0x0100c350
-  Enviar(destino, std::string("\x00\x01\x00\x02\x00\x00\x00\x01\x01", 9));
+  // the header up to the first byte of the part count, 01
+  Enviar(destino,
+         Datagrama(1, 2, 1, 0x01000000u, "", "").substr(0, offsetof(Cabecera, totpartes) + 1));
   Enviar(destino, std::string());
   Enviar(destino, Datagrama(1, 2, 2, 3, "b", "fin"));
   ASSERT_TRUE(LeerLineas(cliente, 4));

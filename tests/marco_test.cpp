@@ -59,7 +59,7 @@ TEST(Paso, LaLineaDeResumenMuestraLosCamposDecodificadosYLaIdentidadQuedaHecha) 
   EXPECT_EQ(actual.elnombre, "0001-0002-datos");
   EXPECT_EQ(Procesar(Datagrama(10, 10, 500, ""), estado),
             "T:0001|S:0002|Nom:|9/10|MxPrt:1456|Fltn:0|\n");
-  EXPECT_EQ(Procesar(Datagrama(0, 0x80000000u, 44), estado),
+  EXPECT_EQ(Procesar(Datagrama(0, 0x80000000u, TamCabecera), estado),
             "T:0001|S:0002|Nom:datos|-1/-2147483648|MxPrt:0|Fltn:0|\n");
 }
 

@@ -14,6 +14,7 @@
 #include <random>
 
 #include "e2e.h"
+#include "formato.h"
 
 namespace {
 
@@ -34,7 +35,7 @@ std::string Hostil(std::mt19937 &azar, const Fichero &en_curso) {
   std::string sin_nul(300, 'q');
   switch (azar() % 11) {
     case 0:
-      return ContenidoAleatorio(azar() % 44, azar());
+      return ContenidoAleatorio(azar() % TamCabecera, azar());
     case 1:
       return std::string();
     case 2:

@@ -20,16 +20,16 @@
 #include "marco.h"
 
 // Input layout: the first byte picks the mode (byte % 3) and the store's options (its higher
-// bits); then datagrams, each after two big-endian bytes whose top bit marks it truncated and
-// whose other 15 bits give its length.
+// bits); then datagrams, each after two big-endian bytes: the top bit marks it truncated, the
+// next one ends the batch after it, and the other 14 bits give its length.
 static constexpr unsigned kBitTruncado = 0x8000;
-static constexpr unsigned kMascaraLargo = 0x7fff;
+static constexpr unsigned kBitFinDeLote = 0x4000;
+static constexpr unsigned kMascaraLargo = 0x3fff;
 
 static char g_directorio[] = "/tmp/fuzz_paquete.XXXXXX";
 static FILE *g_salida = nullptr;
-// One buffer for every datagram of an input, as in the receiver: a short one sees what
-// earlier ones left after it.
-static unsigned char g_buffer[kTamRanura];
+// The receiver's batch buffers, filled from the input as a receive would fill them.
+static Receptor g_receptor;
 
 static void Fallar(const char *motivo, const char *detalle) {
   fprintf(stderr, "fuzz_paquete: %s: %s\n", motivo, detalle);
@@ -93,13 +93,20 @@ static bool TerminariaProceso(const uint8_t *datagrama, size_t largo) {
   return cabecera.totpartes > MAX_TROZOS;
 }
 
-static void PasarDatagrama(const uint8_t *datagrama, size_t largo, bool truncado,
-                           EstadoBucle &estado, DatagramaActual &actual, AlmacenFicheros &almacen) {
-  if (TerminariaProceso(datagrama, largo)) return;
-  memcpy(g_buffer, datagrama, largo);
-  g_buffer[largo] = '\0';
-  Paquete paquete{g_buffer, static_cast<int>(largo), kTamRanura, truncado};
-  ProcesarPaquete(paquete, estado, actual, almacen, g_salida);
+// Adds the datagram to the batch as a receive would; returns whether the batch is full.
+static bool AnadirAlLote(const uint8_t *datagrama, size_t largo, bool truncado) {
+  int i = g_receptor.recibidos++;
+  memcpy(g_receptor.ranuras[i], datagrama, largo);
+  g_receptor.ranuras[i][largo] = '\0';
+  g_receptor.mensajes[i].msg_len = static_cast<unsigned>(largo);
+  g_receptor.mensajes[i].msg_hdr.msg_flags = truncado ? MSG_TRUNC : 0;
+  return g_receptor.recibidos == kTamLote;
+}
+
+static void PasarLote(EstadoBucle &estado, DatagramaActual &actual, AlmacenFicheros &almacen) {
+  g_receptor.copiados = 0;
+  ProcesarLote(g_receptor, g_receptor.recibidos, estado, actual, almacen, g_salida);
+  g_receptor.recibidos = 0;
 }
 
 static std::string Absoluta(const std::string &origen, const std::string &ruta) {
@@ -171,16 +178,21 @@ static void Recorrer(const uint8_t *datos, size_t tam) {
   almacen.opciones = OpcionesDe(datos[0]);
   estado.silencioso = almacen.opciones.silencioso;
   // cleared per run, so that a crash reproduces from its input alone
-  memset(g_buffer, 0, sizeof g_buffer);
+  memset(g_receptor.paquete, 0, sizeof g_receptor.paquete);
+  g_receptor.recibidos = 0;
   size_t pos = 1;
   while (pos + 2 <= tam) {
     unsigned cabeza = (static_cast<unsigned>(datos[pos]) << 8) | datos[pos + 1];
     pos += 2;
     size_t largo = std::min({static_cast<size_t>(cabeza & kMascaraLargo),
                              static_cast<size_t>(kTamMaxPaquete), tam - pos});
-    PasarDatagrama(datos + pos, largo, (cabeza & kBitTruncado) != 0, estado, actual, almacen);
+    // such a datagram ends the receiver on purpose; left out, the run goes on
+    bool lleno = !TerminariaProceso(datos + pos, largo) &&
+                 AnadirAlLote(datos + pos, largo, (cabeza & kBitTruncado) != 0);
+    if (lleno || (cabeza & kBitFinDeLote) != 0) PasarLote(estado, actual, almacen);
     pos += largo;
   }
+  PasarLote(estado, actual, almacen);
   GuardarFicherosEnCurso(almacen);
   for (FicheroEnCurso &f : almacen.en_curso)
     if (f.pf1 >= 0) close(f.pf1);
