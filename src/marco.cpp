@@ -25,9 +25,8 @@ static const option kOpcionesLargas[] = {{"ficheros", required_argument, nullptr
                                          {nullptr, 0, nullptr, 0}};
 
 // One line that names the problem as it was typed, one that says where to look.
-[[noreturn]] static void OpcionErronea(const char *programa, const std::string &problema) {
-  const char *barra = strrchr(programa, '/');
-  fprintf(stderr, "%s: %s\nPruebe 'man client'.\n", barra ? barra + 1 : programa, problema.c_str());
+[[noreturn]] static void OpcionErronea(const std::string &problema) {
+  fprintf(stderr, "%s\nPruebe 'man client'.\n", problema.c_str());
   exit(kSalidaUso);
 }
 
@@ -35,27 +34,26 @@ static bool EsLarga(const char *palabra) {
   return strncmp(palabra, "--", 2) == 0;
 }
 
-// A long option up to its "=", or the short option's letter, as the user wrote it.
+// A short option by its letter; a long one as the whole word the user wrote.
 static std::string ComoSeEscribio(const char *palabra, int letra) {
   if (!EsLarga(palabra)) return std::string("-") + static_cast<char>(letra);
-  std::string texto = palabra;
-  return texto.substr(0, texto.find('='));
+  return palabra;
+}
+
+static std::string NombreLargo(int letra) {
+  for (const option *o = kOpcionesLargas; o->name != nullptr; ++o)
+    if (o->val == letra) return std::string("--") + o->name;
+  return "";
 }
 
 // The problem with the option that getopt_long just refused.
 static std::string ProblemaDeOpcion(int opcion, char **argv) {
   const char *ultima = argv[optind - 1];
-  if (opcion == ':') return "falta el valor de " + ComoSeEscribio(ultima, optopt);
+  if (opcion == ':') return "Falta el valor de la opcion " + ComoSeEscribio(ultima, optopt);
   // a long option that takes no value comes back with its letter; an unknown one with none
   if (optopt != 0 && EsLarga(ultima))
-    return "la opcion " + ComoSeEscribio(ultima, optopt) + " no admite valor";
-  return "opcion desconocida: " + ComoSeEscribio(optopt != 0 ? "-" : ultima, optopt);
-}
-
-// The option whose value optarg is: the word before it, or the word that holds both.
-static std::string OpcionDelValor(char **argv) {
-  const char *palabra = argv[optind - 1] == optarg ? argv[optind - 2] : argv[optind - 1];
-  return ComoSeEscribio(palabra, palabra[1]);
+    return "La opcion " + NombreLargo(optopt) + " no lleva valor: " + ultima;
+  return "Opcion no valida: " + ComoSeEscribio(optopt != 0 ? "-" : ultima, optopt);
 }
 
 // Whole decimal numbers only, within the limits.
@@ -74,11 +72,11 @@ static void LeerOpciones(int argc, char **argv, OpcionesAlmacen &opciones) {
   int opcion;
   while ((opcion = getopt_long(argc, argv, kOpcionesCortas, kOpcionesLargas, nullptr)) != -1) {
     if (opcion == 'f' && !LeerEnteroEstricto(optarg, 1, kMaxFicherosEnCurso, opciones.maximo))
-      OpcionErronea(argv[0], "valor no valido para " + OpcionDelValor(argv) + ": '" + optarg +
-                                 "' (de 1 a " + std::to_string(kMaxFicherosEnCurso) + ")");
+      OpcionErronea(std::string("Numero de ficheros no valido: ") + optarg + " (de 1 a " +
+                    std::to_string(kMaxFicherosEnCurso) + ")");
     if (opcion == 'r') opciones.reanudar = true;
     if (opcion == 'q') opciones.silencioso = true;
-    if (opcion == ':' || opcion == '?') OpcionErronea(argv[0], ProblemaDeOpcion(opcion, argv));
+    if (opcion == ':' || opcion == '?') OpcionErronea(ProblemaDeOpcion(opcion, argv));
   }
 }
 

@@ -193,10 +193,7 @@ TEST_F(AlmacenE2E, EmpezarUnFicheroGrandeNoRellenaElTemporal) {
   Terminar(cliente);
   Destino limitado = DestinoNuevo();
   limitado.puerto = static_cast<uint16_t>(limitado.puerto + 1);
-  cliente = Lanzar({"/bin/bash", "-c", "ulimit -f 4096; exec \"$0\" \"$@\"", CLIENT_PATH,
-                    limitado.grupo, std::to_string(limitado.puerto), "2"},
-                   dir);
-  ASSERT_TRUE(EsperarUnion(limitado));
+  cliente = LanzarClienteLimitado(limitado, 4096, dir);
   Enviar(limitado, Datagrama(1, 2, 7, 50000, "enorme", std::string(1456, 'e')));
   ASSERT_TRUE(LeerLineas(cliente, 3));
   struct stat datos {};
@@ -294,10 +291,7 @@ TEST_F(AlmacenE2E, LosNombresYLasDisposicionesQueChocanNoEstropeanNingunFichero)
 // neither when it is put right on completion nor when it comes again. The file stays incomplete.
 TEST_F(AlmacenE2E, LasEscriturasFallidasSeInformanYNoCompletanElFichero) {
   Terminar(cliente);
-  cliente = Lanzar({"/bin/bash", "-c", "trap '' XFSZ; ulimit -f 4; exec \"$0\" \"$@\"", CLIENT_PATH,
-                    destino.grupo, std::to_string(destino.puerto), "2"},
-                   dir);
-  ASSERT_TRUE(EsperarUnion(destino));
+  cliente = LanzarClienteLimitado(destino, 4, dir);
   std::vector<std::string> datagramas = {Datagrama(1, 2, 1, 2, "antes", std::string(10, 'a')),
                                          Datagrama(1, 2, 5, 5, "limite", std::string(500, 'z'))};
   for (uint32_t parte = 1; parte <= 4; ++parte)
@@ -319,10 +313,7 @@ TEST_F(AlmacenE2E, LasEscriturasFallidasSeInformanYNoCompletanElFichero) {
 // file completed within the burst answers its next datagram as stored.
 TEST_F(AlmacenE2E, UnaRafagaQueTopaConElLimiteInformaDeCadaParteNoGrabada) {
   Terminar(cliente);
-  cliente = Lanzar({"/bin/bash", "-c", "ulimit -f 8; exec \"$0\" \"$@\"", CLIENT_PATH,
-                    destino.grupo, std::to_string(destino.puerto), "2"},
-                   dir);
-  ASSERT_TRUE(EsperarUnion(destino));
+  cliente = LanzarClienteLimitado(destino, 8, dir);
   std::string contenido = ContenidoAleatorio(11 * 1000 + 500, 5);
   Enviar(destino, Parte("rafaga", contenido, 1000, 0));
   ASSERT_TRUE(LeerLineas(cliente, 3));

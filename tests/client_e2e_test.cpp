@@ -266,10 +266,7 @@ TEST_F(ClientE2E, UnaSenalTrasUnaRafagaNoPierdeNingunaLinea) {
 // and says how many parts the file it abandons never got.
 TEST_F(ClientE2E, UnLimiteDeTamanoDeFicheroNoTerminaElReceptor) {
   std::string dir = DirectorioNuevo();
-  Proceso cliente = Lanzar({"/bin/bash", "-c", "ulimit -f 1; exec \"$0\" \"$@\"", CLIENT_PATH,
-                            destino.grupo, std::to_string(destino.puerto), "2"},
-                           dir);
-  ASSERT_TRUE(EsperarUnion(destino));
+  Proceso cliente = LanzarClienteLimitado(destino, 1, dir);
   for (int vez = 0; vez < 2; ++vez)
     Enviar(destino, Datagrama(1, 2, 2, 3, "grande", std::string(1000, 'g')));
   Enviar(destino, Datagrama(1, 2, 1, 1, "sigue", "s"));

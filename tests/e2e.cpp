@@ -142,6 +142,15 @@ Proceso LanzarCliente(const Destino &destino, const std::string &modo,
   return proceso;
 }
 
+Proceso LanzarClienteLimitado(const Destino &destino, int bloques, const std::string &directorio) {
+  std::string limite = "ulimit -f " + std::to_string(bloques) + "; exec \"$0\" \"$@\"";
+  Proceso proceso = Lanzar(
+      {"/bin/bash", "-c", limite, CLIENT_PATH, destino.grupo, std::to_string(destino.puerto), "2"},
+      directorio);
+  EXPECT_TRUE(EsperarUnion(destino)) << "client did not join " << destino.grupo;
+  return proceso;
+}
+
 bool LeerLineas(Proceso &proceso, std::size_t lineas, double segundos) {
   auto inicio = Reloj::now();
   while (static_cast<std::size_t>(std::count(proceso.salida.begin(), proceso.salida.end(), '\n')) <

@@ -39,6 +39,10 @@ bool EsperarUnion(const Destino &destino, double segundos = 5, int miembros = 1)
 Proceso LanzarCliente(const Destino &destino, const std::string &modo,
                       const std::string &directorio = ".");
 
+/// Starts `client` for destino in mode 2 under a file size limit of bloques KiB (ulimit -f), and
+/// waits until it has joined.
+Proceso LanzarClienteLimitado(const Destino &destino, int bloques, const std::string &directorio);
+
 /// Reads standard output until it holds at least lineas lines, or segundos have passed.
 bool LeerLineas(Proceso &proceso, std::size_t lineas, double segundos = 10);
 

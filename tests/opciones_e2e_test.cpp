@@ -57,23 +57,23 @@ TEST_F(OpcionesE2E, UnaOpcionErroneaSeNombraYNoAbreNingunSocket) {
     std::vector<std::string> argumentos;
     std::string error;
   } casos[] = {
-      {{"-x"}, "opcion desconocida: -x"},
-      {{"--otra"}, "opcion desconocida: --otra"},
-      {{"-f", "0"}, "valor no valido para -f: '0' (de 1 a 1024)"},
-      {{"--ficheros=1025"}, "valor no valido para --ficheros: '1025' (de 1 a 1024)"},
-      {{"-f", "0x10"}, "valor no valido para -f: '0x10' (de 1 a 1024)"},
-      {{"--reanudar=si"}, "la opcion --reanudar no admite valor"},
-      {{"-qf"}, "falta el valor de -f"},
+      {{"-x"}, "Opcion no valida: -x"},
+      {{"--otra=1"}, "Opcion no valida: --otra=1"},
+      {{"-f", "0"}, "Numero de ficheros no valido: 0 (de 1 a 1024)"},
+      {{"--ficheros=1025"}, "Numero de ficheros no valido: 1025 (de 1 a 1024)"},
+      {{"-f", "0x10"}, "Numero de ficheros no valido: 0x10 (de 1 a 1024)"},
+      {{"--rean=si"}, "La opcion --reanudar no lleva valor: --rean=si"},
+      {{"-qf"}, "Falta el valor de la opcion -f"},
   };
   for (const Caso &caso : casos) {
     SCOPED_TRACE(caso.error);
     std::vector<std::string> argumentos = {CLIENT_PATH};
     argumentos.insert(argumentos.end(), caso.argumentos.begin(), caso.argumentos.end());
-    if (caso.error != "falta el valor de -f")
+    if (caso.error != "Falta el valor de la opcion -f")
       argumentos.insert(argumentos.end(), {destino.grupo, "1", "2"});
     Proceso cliente = Lanzar(argumentos);
     EXPECT_EQ(EsperarFin(cliente), 1);
-    EXPECT_EQ(cliente.error, "client: " + caso.error + "\nPruebe 'man client'.\n");
+    EXPECT_EQ(cliente.error, caso.error + "\nPruebe 'man client'.\n");
     EXPECT_EQ(cliente.salida, "");
   }
   // options alone leave too few arguments: the usage text, as without them
