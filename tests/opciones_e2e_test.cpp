@@ -120,6 +120,16 @@ TEST_F(OpcionesE2E, ConReanudarUnFicheroSigueTrasUnaParadaOrdenada) {
   EXPECT_EQ(cliente.salida, Resumen("0001", "0002", "muerto", 1, 10, 100, 0) +
                                 "TotPart:10|MaxTAMprt:100|TAMprt:1000\n"
                                 "NO LA TENGO,posicion 100....100 bytes...\n");
+
+  // the end at the part-count limit is orderly too: a service starts the receiver again
+  cliente = Cliente({"-r"});
+  Enviar(destino, Parte("muerto", contenido, 3));
+  Enviar(destino, Datagrama(1, 2, 1, 50001, "enorme", "x"));
+  EXPECT_EQ(EsperarFin(cliente), 2);
+  EXPECT_NE(cliente.salida.find("Reanudado 0001-0002-muerto con 1 de 10 partes.\n"),
+            std::string::npos);
+  EXPECT_EQ(Listar(dir), (std::vector<std::string>{".0001-0002-muerto.partes",
+                                                   "0001-0002-muerto.tmp", "0001-0002-sigue"}));
 }
 
 // Two files interleaved complete with two in progress; a third drops the oldest, with one line.
