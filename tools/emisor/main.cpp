@@ -11,13 +11,13 @@
 #include "opciones.h"
 #include "progreso.h"
 
-// The summary goes to standard output at the end of every run, whatever ended it; a send
-// without carrusel that a signal cut short is an error besides.
+// The summary goes to standard error, where the progress line was, at the end of every run and
+// whatever ended it, terminal or not; a send without carrusel that a signal cut short is an
+// error besides.
 static int Terminar(Envio &envio, const Opciones &opciones, bool completo) {
   BorrarProgreso(envio.progreso);
   std::string resumen = LineaFinal(envio.cuentas, AhoraNs() - envio.inicio, opciones.con_perdida);
-  fputs(resumen.c_str(), stdout);
-  fflush(stdout);
+  fputs(resumen.c_str(), stderr);
   close(envio.sock);
   if (!completo && !opciones.carrusel)
     Rechazar("Envio interrumpido: %llu de %llu datagramas enviados\n",
