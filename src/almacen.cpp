@@ -15,17 +15,21 @@
 #include "registro.h"
 #include "salida.h"
 
-// A line of the store. In silent mode it is one of the few that are printed, so it starts with
-// the identity of the file it speaks of.
+// In silent mode a line of the store is one of the few printed, so it starts with the identity
+// of the file it speaks of.
+static void AnadirPrefijo(Renglon &linea, const AlmacenFicheros &almacen,
+                          const std::string &identidad) {
+  if (!almacen.opciones.silencioso) return;
+  AnadirNombre(linea, identidad, almacen.opciones.a_terminal);
+  Anadir(linea, ": ");
+}
+
 [[gnu::format(printf, 4, 5)]] static void Informar(const AlmacenFicheros &almacen,
                                                    const std::string &identidad, FILE *salida,
                                                    const char *formato, ...) {
-  if (almacen.opciones.silencioso) {
-    Renglon prefijo;
-    AnadirNombre(prefijo, identidad, almacen.opciones.a_terminal);
-    Anadir(prefijo, ": ");
-    Emitir(prefijo, salida);
-  }
+  Renglon prefijo;
+  AnadirPrefijo(prefijo, almacen, identidad);
+  Emitir(prefijo, salida);
   va_list argumentos;
   va_start(argumentos, formato);
   vfprintf(salida, formato, argumentos);
@@ -303,11 +307,7 @@ static void CompletarFichero(AlmacenFicheros &almacen, std::size_t cual, FILE *s
     return;
   }
   AnotarGrabado(almacen, final_);
-  if (almacen.opciones.silencioso) {
-    Informar(almacen, final_, salida, "Completado!\n");
-  } else {
-    EscribirTexto(salida, "Completado!\n");
-  }
+  Informar(almacen, final_, salida, "Completado!\n");
 }
 
 // A last part kept from before the file's part size was known, longer than that size, cannot
@@ -329,10 +329,7 @@ static void InformarParte(const AlmacenFicheros &almacen, const FicheroEnCurso &
                           std::size_t largo, bool grabada, FILE *salida) {
   if (almacen.opciones.silencioso && grabada) return;
   Renglon linea;
-  if (almacen.opciones.silencioso) {
-    AnadirNombre(linea, f.old_nombre, almacen.opciones.a_terminal);
-    Anadir(linea, ": ");
-  }
+  AnadirPrefijo(linea, almacen, f.old_nombre);
   Anadir(linea, "NO LA TENGO,posicion ");
   AnadirEntero(linea, posicion);
   Anadir(linea, "....");

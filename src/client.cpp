@@ -47,12 +47,10 @@ int main(int argc, char **argv) {
   AbrirReceptor(*receptor, argumentos.grupo, argumentos.puerto);
   EstadoBucle estado;
   estado.modo = argumentos.modo;
-  estado.a_terminal = isatty(STDOUT_FILENO) != 0;
-  estado.silencioso = argumentos.almacen.silencioso;
   DatagramaActual actual;
   AlmacenFicheros almacen;
   almacen.opciones = argumentos.almacen;
-  almacen.opciones.a_terminal = estado.a_terminal;
+  almacen.opciones.a_terminal = isatty(STDOUT_FILENO) != 0;
   Vaciado vaciado;
   InstalarSenales();
 

@@ -121,14 +121,14 @@ static void ActualizarTamParte(const DatagramaActual &actual, const Paquete &paq
 
 // "T:%s|S:%s|Nom:%s|%d/%d|MxPrt:%d|Fltn:%d|\n", built by hand: it is printed for every datagram.
 static void ImprimirResumen(const DatagramaActual &actual, const EstadoBucle &estado,
-                            FILE *salida) {
+                            bool a_terminal, FILE *salida) {
   Renglon linea;
   Anadir(linea, "T:");
   Anadir(linea, std::string_view(actual.eltipo, 4));
   Anadir(linea, "|S:");
   Anadir(linea, std::string_view(actual.elsubtipo, 4));
   Anadir(linea, "|Nom:");
-  AnadirNombre(linea, actual.nombre, estado.a_terminal);
+  AnadirNombre(linea, actual.nombre, a_terminal);
   Anadir(linea, "|");
   AnadirEntero(linea, actual.parteactual);
   Anadir(linea, "/");
@@ -149,12 +149,14 @@ void ProcesarPaquete(const Paquete &paquete, EstadoBucle &estado, DatagramaActua
   // the identity says which file's missing count the summary line shows
   ConstruirIdentidad(actual);
   if (estado.modo == 2) estado.faltan = FaltanParaResumen(almacen, actual, estado.faltan);
-  if (!estado.silencioso) ImprimirResumen(actual, estado, salida);
-  if (estado.modo == 0 && !estado.silencioso) {
-    ImprimirVolcado(paquete.datos, paquete.tampaquete, salida, estado.a_terminal);
-  } else if (estado.modo == 2) {
-    AlmacenarParte(almacen, actual, paquete, estado.tamparte, estado.faltan, salida);
+  const OpcionesAlmacen &opciones = almacen.opciones;
+  if (!opciones.silencioso) {
+    ImprimirResumen(actual, estado, opciones.a_terminal, salida);
+    if (estado.modo == 0)
+      ImprimirVolcado(paquete.datos, paquete.tampaquete, salida, opciones.a_terminal);
   }
+  if (estado.modo == 2)
+    AlmacenarParte(almacen, actual, paquete, estado.tamparte, estado.faltan, salida);
 }
 
 void ProcesarLote(Receptor &receptor, int recibidos, EstadoBucle &estado, DatagramaActual &actual,

@@ -18,11 +18,9 @@ struct Argumentos {
 
 /// State of the receive loop, living for the whole run.
 struct EstadoBucle {
-  int modo = 1;             // the mode from the command line
-  int32_t tamparte = 0;     // content length of the latest datagram that was not a last part
-  int32_t faltan = 0;       // parts still missing of the file in progress (mode 2 only)
-  bool a_terminal = false;  // standard output is a terminal: names are shown without controls
-  bool silencioso = false;  // no summary line nor dump: only the store's events
+  int modo = 1;          // the mode from the command line
+  int32_t tamparte = 0;  // content length of the latest datagram that was not a last part
+  int32_t faltan = 0;    // parts still missing of the file in progress (mode 2 only)
 };
 
 /// Reads the options before the three arguments, then converts those as atoi would. With fewer

@@ -176,7 +176,6 @@ static void Recorrer(const uint8_t *datos, size_t tam) {
   DatagramaActual actual;
   AlmacenFicheros almacen;
   almacen.opciones = OpcionesDe(datos[0]);
-  estado.silencioso = almacen.opciones.silencioso;
   // cleared per run, so that a crash reproduces from its input alone
   memset(g_receptor.paquete, 0, sizeof g_receptor.paquete);
   g_receptor.recibidos = 0;
