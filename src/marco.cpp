@@ -2,12 +2,11 @@
 
 #include <getopt.h>
 
-#include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 
 #include "fatal.h"
+#include "palabras.h"
 #include "salida.h"
 #include "volcado.h"
 
@@ -30,53 +29,19 @@ static const option kOpcionesLargas[] = {{"ficheros", required_argument, nullptr
   exit(kSalidaUso);
 }
 
-static bool EsLarga(const char *palabra) {
-  return strncmp(palabra, "--", 2) == 0;
-}
-
-// A short option by its letter; a long one as the whole word the user wrote.
-static std::string ComoSeEscribio(const char *palabra, int letra) {
-  if (!EsLarga(palabra)) return std::string("-") + static_cast<char>(letra);
-  return palabra;
-}
-
-static std::string NombreLargo(int letra) {
-  for (const option *o = kOpcionesLargas; o->name != nullptr; ++o)
-    if (o->val == letra) return std::string("--") + o->name;
-  return "";
-}
-
-// The problem with the option that getopt_long just refused.
-static std::string ProblemaDeOpcion(int opcion, char **argv) {
-  const char *ultima = argv[optind - 1];
-  if (opcion == ':') return "Falta el valor de la opcion " + ComoSeEscribio(ultima, optopt);
-  // a long option that takes no value comes back with its letter; an unknown one with none
-  if (optopt != 0 && EsLarga(ultima))
-    return "La opcion " + NombreLargo(optopt) + " no lleva valor: " + ultima;
-  return "Opcion no valida: " + ComoSeEscribio(optopt != 0 ? "-" : ultima, optopt);
-}
-
-// Whole decimal numbers only, within the limits.
-static bool LeerEnteroEstricto(const char *texto, long minimo, long maximo, int &valor) {
-  if (*texto < '0' || *texto > '9') return false;
-  char *fin = nullptr;
-  errno = 0;
-  long leido = strtol(texto, &fin, 10);
-  if (errno != 0 || *fin != '\0' || leido < minimo || leido > maximo) return false;
-  valor = static_cast<int>(leido);
-  return true;
-}
-
 static void LeerOpciones(int argc, char **argv, OpcionesAlmacen &opciones) {
   opterr = 0;
   int opcion;
   while ((opcion = getopt_long(argc, argv, kOpcionesCortas, kOpcionesLargas, nullptr)) != -1) {
-    if (opcion == 'f' && !LeerEnteroEstricto(optarg, 1, kMaxFicherosEnCurso, opciones.maximo))
+    long long maximo = 0;
+    if (opcion == 'f' && !LeerEntero(optarg, 1, kMaxFicherosEnCurso, maximo))
       OpcionErronea(std::string("Numero de ficheros no valido: ") + optarg + " (de 1 a " +
                     std::to_string(kMaxFicherosEnCurso) + ")");
+    if (opcion == 'f') opciones.maximo = static_cast<int>(maximo);
     if (opcion == 'r') opciones.reanudar = true;
     if (opcion == 'q') opciones.silencioso = true;
-    if (opcion == ':' || opcion == '?') OpcionErronea(ProblemaDeOpcion(opcion, argv));
+    if (opcion == ':' || opcion == '?')
+      OpcionErronea(ProblemaDeOpcion(opcion, argv, kOpcionesLargas));
   }
 }
 

@@ -31,16 +31,6 @@ static bool LeerDecimal(const char *texto, const char *&fin, long double &valor)
   return true;
 }
 
-bool LeerEntero(const char *texto, long long minimo, long long maximo, long long &valor) {
-  if (!EsCifra(texto[0])) return false;
-  errno = 0;
-  char *fin;
-  long long leido = strtoll(texto, &fin, 10);
-  if (errno != 0 || *fin != '\0' || leido < minimo || leido > maximo) return false;
-  valor = leido;
-  return true;
-}
-
 bool LeerSemilla(const char *texto, uint64_t &semilla) {
   if (!EsCifra(texto[0])) return false;
   errno = 0;

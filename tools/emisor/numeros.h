@@ -5,8 +5,7 @@
 
 #include <cstdint>
 
-/// Reads a whole decimal integer within [minimo, maximo].
-bool LeerEntero(const char *texto, long long minimo, long long maximo, long long &valor);
+#include "palabras.h"  // LeerEntero
 
 /// Reads a whole decimal integer of 64 bits without sign.
 bool LeerSemilla(const char *texto, uint64_t &semilla);

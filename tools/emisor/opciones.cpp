@@ -10,6 +10,7 @@
 
 #include "fallo.h"
 #include "numeros.h"
+#include "palabras.h"
 
 static constexpr int kOpcionTtl = 256;
 static constexpr int kOpcionSinLimite = 257;
@@ -133,27 +134,6 @@ static const option kOpcionesLargas[] = {
     {nullptr, 0, nullptr, 0},
 };
 
-// A long option that takes no value, by the code getopt gives for it.
-static const option *OpcionSinValor(int codigo) {
-  for (const option *o = kOpcionesLargas; o->name != nullptr; ++o)
-    if (o->val == codigo && o->has_arg == no_argument) return o;
-  return nullptr;
-}
-
-// The option as it was typed. A long one is the whole word, which getopt has always passed by
-// then; a short one may sit in a cluster such as -cx, so only its letter is named.
-[[noreturn]] static void RechazarOpcion(char **argv, bool falta_valor) {
-  const char *palabra = argv[optind - 1];
-  bool larga = strncmp(palabra, "--", 2) == 0;
-  if (falta_valor && larga) ErrorDeUso("Falta el valor de la opcion %s", palabra);
-  if (falta_valor) ErrorDeUso("Falta el valor de la opcion -%c", optopt);
-  if (optopt == 0) ErrorDeUso("Opcion no valida: %s", palabra);
-  const option *sin_valor = OpcionSinValor(optopt);
-  if (sin_valor != nullptr && larga)
-    ErrorDeUso("La opcion --%s no lleva valor: %s", sin_valor->name, palabra);
-  ErrorDeUso("Opcion no valida: -%c", optopt);
-}
-
 // getopt's own messages would come in English; it stays quiet and the error is ours.
 static void LeerOpcionesSueltas(int argc, char **argv, Opciones &opciones) {
   opterr = 0;
@@ -164,7 +144,8 @@ static void LeerOpcionesSueltas(int argc, char **argv, Opciones &opciones) {
       fputs(kUso, stdout);
       exit(kSalidaBien);
     }
-    if (opcion == ':' || opcion == '?') RechazarOpcion(argv, opcion == ':');
+    if (opcion == ':' || opcion == '?')
+      ErrorDeUso("%s", ProblemaDeOpcion(opcion, argv, kOpcionesLargas).c_str());
     if (!AplicarOpcionDeCabecera(opcion, optarg, opciones) &&
         !AplicarOpcionDeRed(opcion, optarg, opciones))
       AplicarOpcionDePasadas(opcion, optarg, opciones);
