@@ -24,9 +24,8 @@ static void PrepararLote(Receptor &receptor) {
 // Bound to the group itself, the socket takes neither unicast datagrams sent to the port nor
 // those of other groups joined on the host. Anything else is bound to every address, so that
 // the join reports it.
-static in_addr_t DireccionLocal(const char *grupo) {
-  in_addr_t direccion = inet_addr(grupo);
-  return IN_MULTICAST(ntohl(direccion)) ? direccion : htonl(INADDR_ANY);
+static in_addr_t DireccionLocal(in_addr_t grupo) {
+  return IN_MULTICAST(ntohl(grupo)) ? grupo : htonl(INADDR_ANY);
 }
 
 void AbrirReceptor(Receptor &receptor, const char *grupo, uint16_t puerto) {
@@ -45,13 +44,14 @@ void AbrirReceptor(Receptor &receptor, const char *grupo, uint16_t puerto) {
   sockaddr_in local;
   memset(&local, 0, sizeof local);
   local.sin_family = AF_INET;
-  local.sin_addr.s_addr = DireccionLocal(grupo);
+  in_addr_t direccion_grupo = inet_addr(grupo);
+  local.sin_addr.s_addr = DireccionLocal(direccion_grupo);
   local.sin_port = htons(puerto);
   if (bind(receptor.sock, reinterpret_cast<sockaddr *>(&local), sizeof local) < 0)
     DieWithError("2Error al crear  el socket()");
 
   ip_mreq peticion;
-  peticion.imr_multiaddr.s_addr = inet_addr(grupo);
+  peticion.imr_multiaddr.s_addr = direccion_grupo;
   peticion.imr_interface.s_addr = htonl(INADDR_ANY);
   if (setsockopt(receptor.sock, IPPROTO_IP, IP_ADD_MEMBERSHIP, &peticion, sizeof peticion) < 0)
     DieWithError("3Error al crear  el socket()");
