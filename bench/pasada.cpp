@@ -32,12 +32,11 @@ static std::vector<unsigned char> PrepararDatagramas(int n) {
   return ranuras;
 }
 
-// One batch as the receiver takes it: its runs of parts written ahead, then the pass over each
-// datagram. Not inlined, so that the instruction count can name it.
+// One batch as the receiver takes it: the pass over each datagram. Not inlined, so that the
+// instruction count can name it.
 [[gnu::noinline]] void PasarLote(const Paquete *lote, int cuantos, EstadoBucle &estado,
                                  DatagramaActual &actual, AlmacenFicheros &almacen, FILE *salida) {
   EmpezarLote(almacen);
-  AdelantarEscrituras(almacen, lote, cuantos);
   for (int i = 0; i < cuantos; ++i) ProcesarPaquete(lote[i], estado, actual, almacen, salida);
 }
 

@@ -9,14 +9,20 @@
 #include <vector>
 
 #include "entrada.h"
+#include "escritura.h"
 
-/// Longest identity kept: with ".tmp" added it must still be a valid file name.
-inline constexpr std::size_t kMaxIdentidad = 255 - 4;
+/// Longest identity kept: its record's name while it is replaced, a dot, the identity and
+/// ".partes.nuevo", must still be a valid file name.
+inline constexpr std::size_t kMaxIdentidad = 255 - 14;
 /// Most files that may be in progress at once.
 inline constexpr int kMaxFicherosEnCurso = 1024;
 
 /// States of a part of a file in progress.
-enum EstadoParte : unsigned char { kFalta = 0, kGrabada = 1, kFallida = 2 };
+enum EstadoParte : unsigned char {
+  kFalta = 0,    // not received
+  kGrabada = 1,  // received: on disk, or in the file's write buffer on its way there
+  kFallida = 2,  // received, but its write failed: missing again
+};
 
 /// One file in progress: its temporary file and what of it has arrived.
 struct FicheroEnCurso {
@@ -27,26 +33,21 @@ struct FicheroEnCurso {
   int32_t faltan = 0;           // parts still missing
   int32_t tamparte_propio = 0;  // the file's own part size, 0 until a part but the last arrives
   std::vector<unsigned char> partesrecibidas;  // an EstadoParte per part
-  // A last part that came before the file's part size was known: where it went, and its bytes,
-  // to put it right when the file completes.
+  BufferEscritura buffer;                      // new parts on their way to the temporary file
+  // A last part that came before the file's part size was known: where the loop's part size
+  // would put it, and its bytes, kept in memory until the file completes.
   bool ultima_adelantada = false;
   int64_t ultima_posicion = 0;
   std::vector<unsigned char> ultima;
-  int64_t largo_ultima = -1;          // content length of the last part, once written
-  std::vector<int> errores_avisados;  // disk errors of this file already reported on stderr
+  int64_t largo_ultima = -1;          // content length of the last part, once received
+  std::vector<int> errores_avisados;  // disk errors of this file already reported
   uint64_t ultimo_uso = 0;            // when a datagram of it came last, in datagrams handled
-};
-
-/// A part written before the pass reached its datagram, with the parts next to it in one write.
-struct Adelantada {
-  const unsigned char *datos;  // the datagram, as the pass will see it
-  int error;                   // 0 once its bytes are in the file; the system's error otherwise
 };
 
 /// How the store behaves, fixed for the run.
 struct OpcionesAlmacen {
   int maximo = 1;           // files in progress at once; the least recently touched goes first
-  bool reanudar = false;    // files in progress are kept across an orderly end and resumed
+  bool reanudar = false;    // files in progress are kept across any end and resumed
   bool silencioso = false;  // only the store's events are printed, each naming its file
   bool a_terminal = false;  // standard output is a terminal: names are shown without controls
 };
@@ -54,29 +55,28 @@ struct OpcionesAlmacen {
 /// State of the store; one lives for the whole run.
 struct AlmacenFicheros {
   OpcionesAlmacen opciones;
+  FILE *errores = stderr;                // where failures of the disk are told
+  int directorio = -1;                   // the working directory, held locked; -1 when not
   std::vector<FicheroEnCurso> en_curso;  // at most opciones.maximo, in no particular order
   int ultimo = -1;                       // index of the file touched last, -1 when none
   std::string temporal_huerfano;         // temporary file of a failed rename, for the next start
   uint64_t reloj = 0;                    // datagrams handled, to tell which file is the oldest
+  int buffers = 0;                       // files holding a write buffer, at most kMaxBuffers
+  int64_t ultimo_registro = 0;           // when records were last written, monotonic seconds
   // Within a batch, each identity's final name is probed once: its answer is kept here.
   bool en_lote = false;
   std::vector<std::pair<std::string, bool>> sondeos;  // identity, and whether it is stored
-  std::vector<Adelantada> adelantadas;   // parts of this batch already written, in order
-  std::size_t siguiente_adelantada = 0;  // the first of them the pass has not reached
+  std::vector<std::string> limpiados;  // stored identities whose leftovers were removed lately
 };
 
 /// Starts a batch of datagrams: final names are probed afresh, once each for the batch.
 void EmpezarLote(AlmacenFicheros &almacen);
 
-/// Before the pass over a batch in mode 2: writes the new parts that lie back to back in a file
-/// in progress with one system call per run, for as long as the batch starts with such runs.
-/// The pass then reports each part as if it wrote it then: same outcome, same lines.
-void AdelantarEscrituras(AlmacenFicheros &almacen, const Paquete *lote, int cuantos);
-
 /// Handles one datagram in mode 2: refuses impossible ones, and those that do not fit their file
 /// in progress, with a report line; answers those of an already stored file, starts a new file
-/// (dropping the oldest when too many are in progress), writes a new part at its offset and
-/// renames the temporary file once no part is missing, after which that file is no longer in
+/// (dropping the oldest when too many are in progress), takes a new part into its file's write
+/// buffer, starts the file afresh when a part it holds comes again with other bytes, and once
+/// no part is missing writes the file out and renames it, after which that file is no longer in
 /// progress. tamparte is the loop's part size; faltan is left with the missing count of the file
 /// touched last. Ends the process through DieWithError when a temporary file cannot be created.
 void AlmacenarParte(AlmacenFicheros &almacen, const DatagramaActual &actual, const Paquete &paquete,
@@ -87,8 +87,15 @@ void AlmacenarParte(AlmacenFicheros &almacen, const DatagramaActual &actual, con
 int32_t FaltanParaResumen(const AlmacenFicheros &almacen, const DatagramaActual &actual,
                           int32_t faltan);
 
-/// At an orderly end, with reanudar: syncs every file in progress to disk and writes its record,
-/// so that a later run resumes it.
-void GuardarFicherosEnCurso(AlmacenFicheros &almacen);
+/// Writes out the parts that wait in write buffers, as before output is shown while idle.
+void VolcarFicheros(AlmacenFicheros &almacen, FILE *salida);
+
+/// At any end: writes out every file in progress and, with reanudar, syncs it to disk and
+/// writes its record, so that a later run resumes it.
+void GuardarFicherosEnCurso(AlmacenFicheros &almacen, FILE *salida);
+
+/// With reanudar, every few seconds (ahora in monotonic seconds): saves the files in progress as
+/// at an end, so that a process killed without warning loses only those seconds.
+void GuardarSiToca(AlmacenFicheros &almacen, int64_t ahora, FILE *salida);
 
 #endif

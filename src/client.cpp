@@ -2,9 +2,11 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <ctime>
 #include <memory>
 
 #include "almacen.h"
+#include "directorio.h"
 #include "entrada.h"
 #include "marco.h"
 #include "salida.h"
@@ -28,14 +30,20 @@ static int AtenderLote(Receptor &receptor, EstadoBucle &estado, DatagramaActual 
 }
 
 // Ends as the signal would have, once the datagrams already queued are handled, the files in
-// progress saved when asked, and what was printed written out.
+// progress written out (and saved when asked), and what was printed written out.
 [[noreturn]] static void TerminarPorSenal(Receptor &receptor, EstadoBucle &estado,
                                           DatagramaActual &actual, AlmacenFicheros &almacen) {
   for (int lote = 0; lote < kLotesAlTerminar; ++lote)
     if (AtenderLote(receptor, estado, actual, almacen, false) < kTamLote) break;
-  GuardarFicherosEnCurso(almacen);
+  GuardarFicherosEnCurso(almacen, stdout);
   fflush(stdout);
   TerminarComoLaSenal(SenalDeFin());
+}
+
+static int64_t SegundosMonotonos() {
+  timespec ahora;
+  clock_gettime(CLOCK_MONOTONIC, &ahora);
+  return ahora.tv_sec;
 }
 
 int main(int argc, char **argv) {
@@ -43,12 +51,14 @@ int main(int argc, char **argv) {
   static char buffer_salida[1 << 16];
   setvbuf(stdout, buffer_salida, _IOFBF, sizeof buffer_salida);
 
+  AlmacenFicheros almacen;
+  // before the group is joined: a second receiver storing here would replace our files
+  if (argumentos.modo == 2) almacen.directorio = ReservarDirectorio();
   auto receptor = std::make_unique<Receptor>();
   AbrirReceptor(*receptor, argumentos.grupo, argumentos.puerto);
   EstadoBucle estado;
   estado.modo = argumentos.modo;
   DatagramaActual actual;
-  AlmacenFicheros almacen;
   almacen.opciones = argumentos.almacen;
   almacen.opciones.a_terminal = isatty(STDOUT_FILENO) != 0;
   Vaciado vaciado;
@@ -58,7 +68,10 @@ int main(int argc, char **argv) {
     FijarEspera(*receptor, vaciado.pendiente ? kEsperaConSalida : kEsperaEnReposo);
     int recibidos = AtenderLote(*receptor, estado, actual, almacen, true);
     if (SenalDeFin() != 0) TerminarPorSenal(*receptor, estado, actual, almacen);
+    GuardarSiToca(almacen, SegundosMonotonos(), stdout);
     if (recibidos == 0) {
+      // the lines shown say the parts are written: so they are, first
+      VolcarFicheros(almacen, stdout);
       Vaciar(vaciado, stdout);
     } else {
       VaciarSiHaEsperado(vaciado, stdout);

@@ -97,7 +97,8 @@ static void CopiarHasta(Receptor &receptor, int hasta) {
   if (hasta > receptor.copiados) receptor.copiados = hasta;
 }
 
-Paquete RanuraDelLote(const Receptor &receptor, int i) {
+// The datagram as it lies in its own buffer, without what earlier ones left.
+static Paquete RanuraDelLote(const Receptor &receptor, int i) {
   const mmsghdr &mensaje = receptor.mensajes[i];
   int largo = static_cast<int>(mensaje.msg_len);
   return {receptor.ranuras[i], largo, largo + 1, (mensaje.msg_hdr.msg_flags & MSG_TRUNC) != 0};

@@ -54,10 +54,6 @@ void FijarEspera(Receptor &receptor, long microsegundos);
 /// The i-th datagram of the current batch, taken in order.
 Paquete PaqueteDelLote(Receptor &receptor, int i);
 
-/// The i-th datagram of the current batch as it lies in its own buffer, without what earlier
-/// ones left: as PaqueteDelLote only for a datagram of kTamVistaCabecera bytes or more.
-Paquete RanuraDelLote(const Receptor &receptor, int i);
-
 /// Ends the batch: its datagrams leave their bytes in paquete, as later short ones expect.
 void TerminarLote(Receptor &receptor);
 

@@ -66,7 +66,7 @@ static void ComprobarLimite(const DatagramaActual &actual, const Paquete &paquet
                             AlmacenFicheros &almacen, FILE *salida) {
   if (paquete.tampaquete < TamCabecera || actual.totpartes <= MAX_TROZOS) return;
   // a service restarts the receiver after this end: what is in progress is kept for it
-  GuardarFicherosEnCurso(almacen);
+  GuardarFicherosEnCurso(almacen, salida);
   fprintf(salida,
           "El total de partes (%d) EXCEDE al MAX_TROZOS (%d), amplialo en MAX_TROZOS en el "
           "DEFINE y recompila, prometo hacerlo en la proxima versi\xf3n yo mismo si tengo "
@@ -127,11 +127,6 @@ void ProcesarPaquete(const Paquete &paquete, EstadoBucle &estado, DatagramaActua
 void ProcesarLote(Receptor &receptor, int recibidos, EstadoBucle &estado, DatagramaActual &actual,
                   AlmacenFicheros &almacen, FILE *salida) {
   EmpezarLote(almacen);
-  if (estado.modo == 2) {
-    Paquete lote[kTamLote];
-    for (int i = 0; i < recibidos; ++i) lote[i] = RanuraDelLote(receptor, i);
-    AdelantarEscrituras(almacen, lote, recibidos);
-  }
   for (int i = 0; i < recibidos; ++i)
     ProcesarPaquete(PaqueteDelLote(receptor, i), estado, actual, almacen, salida);
   TerminarLote(receptor);

@@ -34,8 +34,8 @@ Argumentos LeerArgumentos(int argc, char **argv);
 void ProcesarPaquete(const Paquete &paquete, EstadoBucle &estado, DatagramaActual &actual,
                      AlmacenFicheros &almacen, FILE *salida);
 
-/// The pass over the recibidos datagrams of the receptor's current batch, in order: in mode 2
-/// the runs of parts at its start are written first, one call each. Ends the batch.
+/// The pass over the recibidos datagrams of the receptor's current batch, one after another,
+/// each exactly as if it had come alone. Ends the batch.
 void ProcesarLote(Receptor &receptor, int recibidos, EstadoBucle &estado, DatagramaActual &actual,
                   AlmacenFicheros &almacen, FILE *salida);
 

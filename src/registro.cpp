@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -10,29 +11,72 @@
 
 // Layout: a first line that names the format, the identity after its length (a name may hold a
 // newline), the numbers, one character per part, and a last line that proves the record whole.
-static constexpr std::string_view kCabeceraRegistro = "partes-recibidas 1\n";
+static constexpr std::string_view kCabeceraRegistro = "partes-recibidas 2\n";
 static constexpr std::string_view kFinRegistro = "fin\n";
+// Written under this name and then renamed, so that a record is never seen half written.
+static constexpr std::string_view kSufijoNuevo = ".nuevo";
 
 std::string NombreRegistro(const std::string &identidad) {
   return "." + identidad + ".partes";
 }
 
-// The last part counts only where it belongs; one placed with another file's part size is
-// kept in memory alone, and that does not survive the run.
-static bool UltimaEnSuSitio(const FicheroEnCurso &f) {
-  if (!f.ultima_adelantada) return true;
-  return f.ultima_posicion == static_cast<int64_t>(f.totpartes - 1) * f.tamparte_propio &&
-         (f.tamparte_propio > 0 || f.totpartes == 1);
+void BorrarRegistro(const std::string &identidad) {
+  unlink(NombreRegistro(identidad).c_str());
 }
 
-static std::string TextoRegistro(const FicheroEnCurso &f, int64_t largo_temporal) {
+/// What tells one temporary file from another made later under the same name. Without a birth
+/// time, its length and modification time stand in, which only the same state matches.
+struct Identificacion {
+  int64_t dispositivo = 0, inodo = 0, nacido_s = -1, nacido_ns = 0, largo = 0, cambio_s = 0,
+          cambio_ns = 0;
+};
+
+static bool Identificar(int fd, Identificacion &id) {
+  struct statx datos;
+  if (statx(fd, "", AT_EMPTY_PATH, STATX_BASIC_STATS | STATX_BTIME, &datos) != 0) return false;
+  id.dispositivo = static_cast<int64_t>(makedev(datos.stx_dev_major, datos.stx_dev_minor));
+  id.inodo = static_cast<int64_t>(datos.stx_ino);
+  if (datos.stx_mask & STATX_BTIME) {
+    id.nacido_s = datos.stx_btime.tv_sec;
+    id.nacido_ns = datos.stx_btime.tv_nsec;
+  }
+  id.largo = static_cast<int64_t>(datos.stx_size);
+  id.cambio_s = datos.stx_mtime.tv_sec;
+  id.cambio_ns = datos.stx_mtime.tv_nsec;
+  return true;
+}
+
+// Parts written after the record only make the file longer; a file created again since, by
+// any run, is another file.
+static bool MismoTemporal(const Identificacion &registrado, const Identificacion &actual) {
+  if (registrado.dispositivo != actual.dispositivo || registrado.inodo != actual.inodo)
+    return false;
+  if (registrado.nacido_s >= 0)
+    return registrado.nacido_s == actual.nacido_s && registrado.nacido_ns == actual.nacido_ns &&
+           actual.largo >= registrado.largo;
+  return actual.nacido_s < 0 && actual.largo == registrado.largo &&
+         actual.cambio_s == registrado.cambio_s && actual.cambio_ns == registrado.cambio_ns;
+}
+
+static std::string TextoIdentificacion(const Identificacion &id) {
+  std::string texto = "temporal";
+  for (int64_t n : {id.dispositivo, id.inodo, id.nacido_s, id.nacido_ns, id.largo, id.cambio_s,
+                    id.cambio_ns})
+    texto += " " + std::to_string(n);
+  return texto + "\n";
+}
+
+// The last part counts only once it is on disk where it belongs; one that came before the
+// file's part size was known is kept in memory alone, and that does not survive the run.
+static std::string TextoRegistro(const FicheroEnCurso &f, const Identificacion &id) {
   std::string texto(kCabeceraRegistro);
   texto += std::to_string(f.old_nombre.size()) + " " + f.old_nombre + "\n";
+  texto += TextoIdentificacion(id);
   texto += std::to_string(f.totpartes) + " " + std::to_string(f.tamparte_propio) + " " +
-           std::to_string(f.largo_ultima) + " " + std::to_string(largo_temporal) + "\n";
+           std::to_string(f.largo_ultima) + "\n";
   for (int32_t i = 0; i < f.totpartes; ++i)
     texto += f.partesrecibidas[static_cast<std::size_t>(i)] == kGrabada ? '1' : '0';
-  if (!UltimaEnSuSitio(f)) texto.back() = '0';
+  if (f.ultima_adelantada) texto.back() = '0';
   texto += "\n";
   texto += kFinRegistro;
   return texto;
@@ -49,20 +93,28 @@ static bool EscribirTodo(int fd, const std::string &texto) {
   return true;
 }
 
-void EscribirRegistro(const FicheroEnCurso &f) {
-  struct stat datos;
-  std::string nombre = NombreRegistro(f.old_nombre);
+// A leftover of the new record's name, even a link planted there, is replaced, never followed.
+static bool EscribirNuevo(const std::string &nombre, const std::string &texto) {
   unlink(nombre.c_str());
-  if (fstat(f.pf1, &datos) == 0) {
-    int fd = open(nombre.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-    bool hecho = fd >= 0 && EscribirTodo(fd, TextoRegistro(f, datos.st_size)) && fdatasync(fd) == 0;
-    int error = errno;
-    if (fd >= 0) close(fd);
-    if (hecho) return;
-    errno = error;
-  }
-  fprintf(stderr, "Error al guardar el registro de partes de %s: %s\n", f.old_nombre.c_str(),
-          strerror(errno));
+  int fd = open(nombre.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+  bool hecho = fd >= 0 && EscribirTodo(fd, texto) && fdatasync(fd) == 0;
+  int error = errno;
+  if (fd >= 0) close(fd);
+  errno = error;
+  return hecho;
+}
+
+void EscribirRegistro(const AlmacenFicheros &almacen, const FicheroEnCurso &f) {
+  std::string nombre = NombreRegistro(f.old_nombre);
+  std::string nuevo = nombre + std::string(kSufijoNuevo);
+  Identificacion id;
+  if (Identificar(f.pf1, id) && EscribirNuevo(nuevo, TextoRegistro(f, id)) &&
+      rename(nuevo.c_str(), nombre.c_str()) == 0)
+    return;
+  int error = errno;
+  fprintf(almacen.errores, "Error al guardar el registro de partes de %s: %s\n",
+          f.old_nombre.c_str(), strerror(error));
+  unlink(nuevo.c_str());
   unlink(nombre.c_str());
 }
 
@@ -93,9 +145,20 @@ static bool LeerNumero(const std::string &texto, std::size_t &pos, char separado
 }
 
 struct Registro {
-  int64_t totpartes = 0, tamparte = 0, largo_ultima = 0, largo_temporal = 0;
-  std::string partes;  // '1' for a part written
+  int64_t totpartes = 0, tamparte = 0, largo_ultima = 0;
+  Identificacion temporal;  // the temporary file it describes
+  std::string partes;       // '1' for a part on disk
 };
+
+static bool LeerIdentificacion(const std::string &texto, std::size_t &pos, Identificacion &id) {
+  static constexpr std::string_view kEtiqueta = "temporal ";
+  if (texto.compare(pos, kEtiqueta.size(), kEtiqueta) != 0) return false;
+  pos += kEtiqueta.size();
+  return LeerNumero(texto, pos, ' ', id.dispositivo) && LeerNumero(texto, pos, ' ', id.inodo) &&
+         LeerNumero(texto, pos, ' ', id.nacido_s) && LeerNumero(texto, pos, ' ', id.nacido_ns) &&
+         LeerNumero(texto, pos, ' ', id.largo) && LeerNumero(texto, pos, ' ', id.cambio_s) &&
+         LeerNumero(texto, pos, '\n', id.cambio_ns);
+}
 
 static bool Interpretar(const std::string &texto, const std::string &identidad, Registro &r) {
   std::size_t pos = kCabeceraRegistro.size();
@@ -105,9 +168,9 @@ static bool Interpretar(const std::string &texto, const std::string &identidad, 
       largo != static_cast<int64_t>(identidad.size()))
     return false;
   pos += identidad.size();
-  if (pos >= texto.size() || texto[pos++] != '\n' || !LeerNumero(texto, pos, ' ', r.totpartes) ||
-      !LeerNumero(texto, pos, ' ', r.tamparte) || !LeerNumero(texto, pos, ' ', r.largo_ultima) ||
-      !LeerNumero(texto, pos, '\n', r.largo_temporal) || r.totpartes <= 0 ||
+  if (pos >= texto.size() || texto[pos++] != '\n' || !LeerIdentificacion(texto, pos, r.temporal) ||
+      !LeerNumero(texto, pos, ' ', r.totpartes) || !LeerNumero(texto, pos, ' ', r.tamparte) ||
+      !LeerNumero(texto, pos, '\n', r.largo_ultima) || r.totpartes <= 0 ||
       r.totpartes > MAX_TROZOS)
     return false;
   std::size_t partes = static_cast<std::size_t>(r.totpartes);
@@ -129,10 +192,10 @@ static bool Coherente(const Registro &r) {
 
 bool LeerRegistro(FicheroEnCurso &f, int temporal) {
   Registro r;
-  struct stat datos;
+  Identificacion actual;
   if (!Interpretar(LeerTodo(NombreRegistro(f.old_nombre)), f.old_nombre, r) ||
-      r.totpartes != f.totpartes || fstat(temporal, &datos) != 0 ||
-      datos.st_size != r.largo_temporal || !Coherente(r))
+      r.totpartes != f.totpartes || !Identificar(temporal, actual) ||
+      !MismoTemporal(r.temporal, actual) || !Coherente(r))
     return false;
   f.tamparte_propio = static_cast<int32_t>(r.tamparte);
   f.largo_ultima = r.partes.back() == '1' ? r.largo_ultima : -1;

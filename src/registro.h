@@ -1,4 +1,5 @@
-// Records of files in progress, written at an orderly end so that a later run resumes them.
+// Records of files in progress, so that a later run resumes them: written at every end and every
+// few seconds, each tied to the one temporary file it describes.
 #ifndef REGISTRO_H
 #define REGISTRO_H
 
@@ -10,13 +11,17 @@
 /// every identity, temporary name and other record.
 std::string NombreRegistro(const std::string &identidad);
 
-/// Writes the record of a file whose temporary file is already synced to disk: the parts written,
-/// the part size and the temporary file's length. A part placed where it does not belong yet is
-/// left out. A failure is reported on standard error and leaves no record.
-void EscribirRegistro(const FicheroEnCurso &fichero);
+/// Removes the record of that identity, if there is one.
+void BorrarRegistro(const std::string &identidad);
 
-/// Reads the record of fichero.old_nombre and, when it matches the temporary file open at
-/// temporal (same count, same length), takes its parts into fichero; returns whether it did.
+/// Replaces the record of a file whose temporary file is already synced to disk, atomically: the
+/// parts on disk, the part size, and what tells its temporary file from any other (device,
+/// inode, birth time, length). A failure is reported and leaves no record.
+void EscribirRegistro(const AlmacenFicheros &almacen, const FicheroEnCurso &fichero);
+
+/// Reads the record of fichero.old_nombre and, when it describes the temporary file open at
+/// temporal (the same file, not one created again since, with the same count), takes its parts
+/// into fichero; returns whether it did.
 bool LeerRegistro(FicheroEnCurso &fichero, int temporal);
 
 #endif

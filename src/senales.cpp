@@ -15,8 +15,11 @@ static void AlRecibirSenalDeFin(int senal) {
 void InstalarSenales() {
   struct sigaction accion = {};
   accion.sa_handler = AlRecibirSenalDeFin;
+  // a write to a slow pipe goes on after the signal instead of failing and losing its lines;
+  // the receive still returns at once, since the socket has a time-out
+  accion.sa_flags = SA_RESTART;
   sigemptyset(&accion.sa_mask);
-  for (int senal : {SIGINT, SIGTERM, SIGHUP}) {
+  for (int senal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
     struct sigaction anterior;
     if (sigaction(senal, nullptr, &anterior) == 0 && anterior.sa_handler == SIG_IGN) continue;
     sigaction(senal, &accion, nullptr);

@@ -2,9 +2,10 @@
 #ifndef SENALES_H
 #define SENALES_H
 
-/// Catches SIGINT, SIGTERM and SIGHUP without SA_RESTART, so that a wait in progress returns at
-/// once; a signal ignored by whoever started the receiver stays ignored. Ignores SIGXFSZ, so
-/// that a write past the file size limit fails like any other.
+/// Catches SIGINT, SIGTERM, SIGHUP and SIGPIPE (standard output closed), so that the loop ends
+/// the receiver in order; writes in progress go on, a receive in progress returns at once. A
+/// signal ignored by whoever started the receiver stays ignored. Ignores SIGXFSZ, so that a write
+/// past the file size limit fails like any other.
 void InstalarSenales();
 
 /// The signal that asked the receiver to end, 0 while none has.

@@ -1,0 +1,13 @@
+// The working directory of mode 2, which one receiver owns while it runs.
+#ifndef DIRECTORIO_H
+#define DIRECTORIO_H
+
+/// Takes the working directory for this receiver alone, with a lock that the kernel drops when
+/// the process ends, however it ends. When another receiver holds it, says so in one line on
+/// standard error and ends the process with kSalidaFatal. Returns the directory, held open.
+int ReservarDirectorio();
+
+/// Syncs the directory, so that a rename in it survives a loss of power; -1 does nothing.
+void SincronizarDirectorio(int directorio);
+
+#endif

@@ -1,0 +1,189 @@
+#include "en_curso.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "directorio.h"
+#include "escritura.h"
+#include "fatal.h"
+#include "informes.h"
+#include "registro.h"
+
+static constexpr std::string_view kSufijoTemporal = ".tmp";
+
+int Buscar(const AlmacenFicheros &almacen, const std::string &identidad) {
+  // most datagrams belong to the file of the one before
+  if (almacen.ultimo >= 0 && almacen.en_curso[almacen.ultimo].old_nombre == identidad)
+    return almacen.ultimo;
+  for (std::size_t i = 0; i < almacen.en_curso.size(); ++i)
+    if (almacen.en_curso[i].old_nombre == identidad) return static_cast<int>(i);
+  return -1;
+}
+
+static void CerrarTemporal(FicheroEnCurso &f) {
+  if (f.pf1 >= 0) close(f.pf1);
+  f.pf1 = -1;
+}
+
+static void Quitar(AlmacenFicheros &almacen, std::size_t cual) {
+  SoltarBuffer(almacen, almacen.en_curso[cual]);
+  CerrarTemporal(almacen.en_curso[cual]);
+  almacen.en_curso.erase(almacen.en_curso.begin() + static_cast<std::ptrdiff_t>(cual));
+  almacen.ultimo = -1;
+}
+
+void DescartarFichero(AlmacenFicheros &almacen, std::size_t cual) {
+  FicheroEnCurso &f = almacen.en_curso[cual];
+  BorrarRegistro(f.old_nombre);
+  unlink(f.old_nombre_temp.c_str());
+  Quitar(almacen, cual);
+}
+
+// The file goes, its progress with it; what its writes failed to store is told first.
+static void Abandonar(AlmacenFicheros &almacen, std::size_t cual, FILE *salida) {
+  FicheroEnCurso &f = almacen.en_curso[cual];
+  VolcarBuffer(almacen, f, salida);
+  AvisarPartesNoGrabadas(almacen, f, salida);
+  if (almacen.opciones.maximo > 1 || almacen.opciones.silencioso)
+    InformarDeFichero(almacen, "Abandonado", f, salida);
+  DescartarFichero(almacen, cual);
+}
+
+// Room for one more file: the one touched least recently goes.
+static void HacerSitio(AlmacenFicheros &almacen, FILE *salida) {
+  if (static_cast<int>(almacen.en_curso.size()) < almacen.opciones.maximo) return;
+  auto masViejo = std::min_element(
+      almacen.en_curso.begin(), almacen.en_curso.end(),
+      [](const FicheroEnCurso &a, const FicheroEnCurso &b) { return a.ultimo_uso < b.ultimo_uso; });
+  Abandonar(almacen, static_cast<std::size_t>(masViejo - almacen.en_curso.begin()), salida);
+}
+
+// Picks up a file that an earlier run left with its record; a record that does not describe
+// the temporary file in place is removed.
+static bool Reanudar(AlmacenFicheros &almacen, FicheroEnCurso &f, FILE *salida) {
+  if (access(NombreRegistro(f.old_nombre).c_str(), F_OK) != 0) return false;
+  int fd = open(f.old_nombre_temp.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  struct stat datos;
+  // only a plain file that is nowhere else: a hard link would write outside the directory
+  bool valido = fd >= 0 && fstat(fd, &datos) == 0 && S_ISREG(datos.st_mode) &&
+                datos.st_nlink == 1 && LeerRegistro(f, fd);
+  if (!valido) {
+    if (fd >= 0) close(fd);
+    BorrarRegistro(f.old_nombre);
+    return false;
+  }
+  f.pf1 = fd;
+  InformarDeFichero(almacen, "Reanudado", f, salida);
+  return true;
+}
+
+// A leftover of that name, even a link planted there, is replaced, never followed; whatever is
+// planted between the two calls makes the create fail rather than block or be followed. Read
+// too: a part that comes again is compared with what is stored.
+static void CrearTemporal(FicheroEnCurso &f) {
+  unlink(f.old_nombre_temp.c_str());
+  f.pf1 =
+      open(f.old_nombre_temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  if (f.pf1 < 0) DieWithError("Error al crear el fichero temporal.");
+}
+
+int EmpezarFichero(AlmacenFicheros &almacen, const DatagramaActual &actual, int32_t tamparte,
+                   FILE *salida) {
+  HacerSitio(almacen, salida);
+  // the previous file, complete or not, leaves no temporary file behind
+  if (!almacen.temporal_huerfano.empty()) unlink(almacen.temporal_huerfano.c_str());
+  almacen.temporal_huerfano.clear();
+  FicheroEnCurso &f = almacen.en_curso.emplace_back();
+  f.old_nombre = actual.elnombre;
+  f.old_nombre_temp = f.old_nombre + std::string(kSufijoTemporal);
+  f.totpartes = f.faltan = actual.totpartes;
+  f.partesrecibidas.assign(static_cast<std::size_t>(actual.totpartes), kFalta);
+  if (!almacen.opciones.reanudar || !Reanudar(almacen, f, salida)) {
+    // gone before the file is made again: no record may describe another file
+    BorrarRegistro(f.old_nombre);
+    CrearTemporal(f);
+    Informar(almacen, f.old_nombre, salida, "TotPart:%d|MaxTAMprt:%d|TAMprt:%d\n", actual.totpartes,
+             tamparte, actual.totpartes * tamparte);
+  }
+  return static_cast<int>(almacen.en_curso.size()) - 1;
+}
+
+// The last part goes missing again, to be taken when it comes next.
+static void EsperarUltimaOtraVez(FicheroEnCurso &f) {
+  f.partesrecibidas[static_cast<std::size_t>(f.totpartes - 1)] = kFalta;
+  f.largo_ultima = -1;
+  f.ultima_adelantada = false;
+  ++f.faltan;
+}
+
+// Writes a last part kept in memory at its place, now that the file's part size is known.
+static bool EscribirUltima(AlmacenFicheros &almacen, FicheroEnCurso &f, FILE *salida) {
+  if (!f.ultima_adelantada) return true;
+  int64_t correcta = static_cast<int64_t>(f.totpartes - 1) * f.tamparte_propio;
+  if (!GrabarCompleto(f.pf1, f.ultima.data(), f.ultima.size(), correcta)) {
+    ReportarFallo(almacen, "Error al recolocar la ultima parte en el fichero temporal", errno,
+                  salida);
+    EsperarUltimaOtraVez(f);
+    return false;
+  }
+  if (f.ultima_posicion != correcta)
+    Informar(almacen, f.old_nombre, salida,
+             "Ultima parte recolocada,posicion %lld....%zu bytes...\n",
+             static_cast<long long>(correcta), f.ultima.size());
+  f.ultima_adelantada = false;
+  return true;
+}
+
+// Bytes past the last part, left by an earlier run, go; with resume asked, the file is on
+// disk before it takes its final name.
+static bool DejarEnDisco(AlmacenFicheros &almacen, FicheroEnCurso &f, FILE *salida) {
+  int64_t largo = static_cast<int64_t>(f.totpartes - 1) * f.tamparte_propio + f.largo_ultima;
+  if (ftruncate(f.pf1, largo) != 0) {
+    ReportarFallo(almacen, "Error al recortar el fichero temporal", errno, salida);
+    EsperarUltimaOtraVez(f);
+    return false;
+  }
+  if (!almacen.opciones.reanudar || fdatasync(f.pf1) == 0) return true;
+  ReportarFallo(almacen, "Error al sincronizar el fichero temporal", errno, salida);
+  std::fill(f.partesrecibidas.begin(), f.partesrecibidas.end(), kFallida);
+  f.faltan = f.totpartes;
+  return false;
+}
+
+bool CompletarFichero(AlmacenFicheros &almacen, std::size_t cual, FILE *salida) {
+  FicheroEnCurso &f = almacen.en_curso[cual];
+  VolcarBuffer(almacen, f, salida);
+  if (f.faltan != 0 || !EscribirUltima(almacen, f, salida) || !DejarEnDisco(almacen, f, salida))
+    return false;
+  std::string temporal = f.old_nombre_temp, final_ = f.old_nombre;
+  Quitar(almacen, cual);
+  // complete or not, the file is no longer in progress: its next datagram is probed afresh
+  bool renombrado = rename(temporal.c_str(), final_.c_str()) == 0;
+  int error = errno;
+  BorrarRegistro(final_);
+  if (!renombrado) {
+    // the data stays in the temporary file, which the next file's start deletes
+    ReportarFallo(almacen, "Error al renombrar el fichero temporal", error, salida);
+    almacen.temporal_huerfano = temporal;
+    return false;
+  }
+  if (almacen.opciones.reanudar) SincronizarDirectorio(almacen.directorio);
+  Informar(almacen, final_, salida, "Completado!\n");
+  return true;
+}
+
+void GuardarFichero(AlmacenFicheros &almacen, FicheroEnCurso &f, FILE *salida) {
+  VolcarBuffer(almacen, f, salida);
+  if (fdatasync(f.pf1) != 0) {
+    fprintf(almacen.errores, "Error al sincronizar %s: %s\n", f.old_nombre_temp.c_str(),
+            strerror(errno));
+    BorrarRegistro(f.old_nombre);
+    return;
+  }
+  EscribirRegistro(almacen, f);
+}

@@ -1,0 +1,33 @@
+// The table of files in progress: starting, resuming, dropping and completing a file.
+#ifndef EN_CURSO_H
+#define EN_CURSO_H
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "almacen.h"
+
+/// The file of this identity in progress, or -1.
+int Buscar(const AlmacenFicheros &almacen, const std::string &identidad);
+
+/// Starts the file of the datagram, after making room for it: resumed from its record when asked
+/// and possible, otherwise in a new temporary file, with its record removed. Returns its index.
+/// Ends the process through DieWithError when the temporary file cannot be created.
+int EmpezarFichero(AlmacenFicheros &almacen, const DatagramaActual &actual, int32_t tamparte,
+                   FILE *salida);
+
+/// Drops a file whose sender changed it: its temporary file and record go, unwritten parts
+/// with them, and nothing more is said about it.
+void DescartarFichero(AlmacenFicheros &almacen, std::size_t cual);
+
+/// Once no part is missing: writes the file out, puts a last part that came early in its place,
+/// cuts the file to its length, syncs it when resuming is asked, and renames it. A failure on
+/// the way leaves it in progress with the parts concerned missing again; a failed rename
+/// leaves it out of progress. Returns whether it took its final name, announced only then.
+bool CompletarFichero(AlmacenFicheros &almacen, std::size_t cual, FILE *salida);
+
+/// Writes out the file's buffer, syncs the file and writes its record.
+void GuardarFichero(AlmacenFicheros &almacen, FicheroEnCurso &fichero, FILE *salida);
+
+#endif

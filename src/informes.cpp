@@ -1,0 +1,81 @@
+#include "informes.h"
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstring>
+
+#include "almacen.h"
+#include "salida.h"
+
+static void AnadirPrefijo(Renglon &linea, const AlmacenFicheros &almacen,
+                          const std::string &identidad) {
+  if (!almacen.opciones.silencioso) return;
+  AnadirNombre(linea, identidad, almacen.opciones.a_terminal);
+  Anadir(linea, ": ");
+}
+
+void Informar(const AlmacenFicheros &almacen, const std::string &identidad, FILE *salida,
+              const char *formato, ...) {
+  Renglon prefijo;
+  AnadirPrefijo(prefijo, almacen, identidad);
+  Emitir(prefijo, salida);
+  va_list argumentos;
+  va_start(argumentos, formato);
+  vfprintf(salida, formato, argumentos);
+  va_end(argumentos);
+}
+
+int32_t PartesGrabadas(const FicheroEnCurso &f) {
+  return static_cast<int32_t>(
+      std::count(f.partesrecibidas.begin(), f.partesrecibidas.end(), kGrabada));
+}
+
+void InformarDeFichero(const AlmacenFicheros &almacen, std::string_view suceso,
+                       const FicheroEnCurso &f, FILE *salida) {
+  Renglon linea;
+  Anadir(linea, suceso);
+  Anadir(linea, " ");
+  AnadirNombre(linea, f.old_nombre, almacen.opciones.a_terminal);
+  Anadir(linea, " con ");
+  AnadirEntero(linea, PartesGrabadas(f));
+  Anadir(linea, " de ");
+  AnadirEntero(linea, f.totpartes);
+  Anadir(linea, " partes.\n");
+  Emitir(linea, salida);
+}
+
+// Built by hand: it is printed for every new part.
+void InformarParte(const AlmacenFicheros &almacen, int64_t posicion, std::size_t largo,
+                   FILE *salida) {
+  if (almacen.opciones.silencioso) return;
+  Renglon linea;
+  Anadir(linea, "NO LA TENGO,posicion ");
+  AnadirEntero(linea, posicion);
+  Anadir(linea, "....");
+  AnadirEntero(linea, static_cast<int64_t>(largo));
+  Anadir(linea, " bytes...\n");
+  Emitir(linea, salida);
+}
+
+// Standard output keeps whole lines; failures of the disk go to the error stream after it.
+void ReportarFallo(const AlmacenFicheros &almacen, const char *mensaje, int error, FILE *salida) {
+  fflush(salida);
+  fprintf(almacen.errores, "%s: %s\n", mensaje, strerror(error));
+}
+
+void ReportarFalloUnaVez(const AlmacenFicheros &almacen, FicheroEnCurso &f, const char *mensaje,
+                         int error, FILE *salida) {
+  std::vector<int> &avisados = f.errores_avisados;
+  if (std::find(avisados.begin(), avisados.end(), error) != avisados.end()) return;
+  avisados.push_back(error);
+  ReportarFallo(almacen, mensaje, error, salida);
+}
+
+void AvisarPartesNoGrabadas(const AlmacenFicheros &almacen, const FicheroEnCurso &f,
+                            FILE *salida) {
+  auto fallidas = std::count(f.partesrecibidas.begin(), f.partesrecibidas.end(), kFallida);
+  if (fallidas == 0) return;
+  fflush(salida);
+  fprintf(almacen.errores, "Fichero %s abandonado: %ld partes no grabadas.\n",
+          f.old_nombre.c_str(), static_cast<long>(fallidas));
+}

@@ -1,0 +1,42 @@
+// The store's reports: the lines it prints beside the summary lines, and the failures of the disk
+// that it tells on its error stream.
+#ifndef INFORMES_H
+#define INFORMES_H
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+struct AlmacenFicheros;
+struct FicheroEnCurso;
+
+/// Prints a line of the store about the file of that identity; in quiet mode it starts with the
+/// identity and a colon, since the summary lines that would name the file are not printed.
+[[gnu::format(printf, 4, 5)]] void Informar(const AlmacenFicheros &almacen,
+                                            const std::string &identidad, FILE *salida,
+                                            const char *formato, ...);
+
+/// "<suceso> <identidad> con N de M partes.": a file dropped or resumed, named in any mode.
+void InformarDeFichero(const AlmacenFicheros &almacen, std::string_view suceso,
+                       const FicheroEnCurso &fichero, FILE *salida);
+
+/// "NO LA TENGO,posicion P....N bytes...": a new part taken into its file (not in quiet mode).
+void InformarParte(const AlmacenFicheros &almacen, int64_t posicion, std::size_t largo,
+                   FILE *salida);
+
+/// "mensaje: <system error>" on the error stream, after what was printed before it.
+void ReportarFallo(const AlmacenFicheros &almacen, const char *mensaje, int error, FILE *salida);
+
+/// The same, told once per file and error: a full disk fails every part alike.
+void ReportarFalloUnaVez(const AlmacenFicheros &almacen, FicheroEnCurso &fichero,
+                         const char *mensaje, int error, FILE *salida);
+
+/// A file left unfinished whose writes failed says how many of its parts never reached the disk.
+void AvisarPartesNoGrabadas(const AlmacenFicheros &almacen, const FicheroEnCurso &fichero,
+                            FILE *salida);
+
+/// Parts of the file that are on disk or on their way to it.
+int32_t PartesGrabadas(const FicheroEnCurso &fichero);
+
+#endif
