@@ -289,6 +289,23 @@ TEST_F(ClientE2E, UnLimiteDeTamanoDeFicheroNoTerminaElReceptor) {
   BorrarDirectorio(dir);
 }
 
+// A signal while standard output is a full pipe loses no line: the write goes on once it is read.
+TEST_F(ClientE2E, UnaSenalConLaSalidaLlenaNoPierdeNingunaLinea) {
+  Proceso cliente = LanzarCliente(destino, "1");
+  // more lines than the pipe and the stream's buffer hold together
+  for (int i = 1; i <= 3000; ++i) {
+    Enviar(destino, Datagrama(1, 2, 1, 2, "lleno", "x"));
+    if (i % 50 == 0) usleep(2000);
+  }
+  // the first signal cuts a write short; the next one finds the pipe full
+  for (int senal = 0; senal < 2; ++senal) {
+    usleep(100000);
+    kill(cliente.pid, SIGTERM);
+  }
+  EXPECT_EQ(EsperarFin(cliente), 128 + SIGTERM);
+  EXPECT_EQ(ContarResumenes(cliente.salida), 3000u);
+}
+
 // On a terminal, a name cannot carry control sequences to it, nor can the dump's character row.
 TEST_F(ClientE2E, EnUnTerminalLosBytesDeControlSeMuestranComoInterrogacion) {
   std::string nombre =

@@ -132,6 +132,54 @@ TEST_F(OpcionesE2E, ConReanudarUnFicheroSigueTrasUnaParadaOrdenada) {
                                                    "0001-0002-muerto.tmp", "0001-0002-sigue"}));
 }
 
+// A resumed file refuses a first datagram of another layout; a part that comes again with other
+// bytes than those on disk starts the file afresh; a stored file's leftovers go.
+TEST_F(OpcionesE2E, LoReanudadoYLoRepetidoSeComparanConLoGuardado) {
+  std::string contenido = ContenidoAleatorio(300, 3);
+  Proceso cliente = Cliente({"-r"});
+  Enviar(destino, Parte("capa", contenido, 1));
+  ASSERT_TRUE(LeerLineas(cliente, 3));
+  EXPECT_EQ(Terminar(cliente), 128 + SIGTERM);
+  cliente = Cliente({"-r", "-q"});
+  Enviar(destino, Datagrama(1, 2, 2, 3, "capa", std::string(50, 'x')));
+  Enviar(destino, Datagrama(1, 2, 1, 3, "capa", std::string(100, 'v')));
+  for (uint32_t i : {2, 3}) Enviar(destino, Parte("capa", contenido, i));
+  ASSERT_TRUE(LeerHastaTexto(cliente, "Completado!\n"));
+  for (std::string resto : {"/0001-0002-capa.tmp", "/.0001-0002-capa.partes"})
+    fclose(fopen((dir + resto).c_str(), "w"));
+  Enviar(destino, Parte("capa", contenido, 1));
+  usleep(100000);
+  EXPECT_EQ(Terminar(cliente), 128 + SIGTERM);
+  EXPECT_EQ(cliente.salida,
+            "Reanudado 0001-0002-capa con 1 de 3 partes.\n"
+            "0001-0002-capa: Parte de 50 bytes distinta de las del fichero en curso (100), "
+            "descartada.\n"
+            "0001-0002-capa: Parte 0 distinta de la ya recibida: el fichero ha cambiado, se empieza "
+            "de nuevo.\n"
+            "0001-0002-capa: TotPart:3|MaxTAMprt:100|TAMprt:300\n"
+            "0001-0002-capa: Completado!\n");
+  EXPECT_EQ(LeerFichero(dir + "/0001-0002-capa"), std::string(100, 'v') + contenido.substr(100));
+  EXPECT_EQ(Listar(dir), std::vector<std::string>{"0001-0002-capa"});
+}
+
+// One receiver stores in a directory. A closed standard output ends it in order: its records
+// are saved as at any other end.
+TEST_F(OpcionesE2E, UnReceptorPorDirectorioYUnaSalidaCerradaGuardaLosRegistros) {
+  Proceso cliente = Cliente({"-r"});
+  Proceso segundo = Lanzar({CLIENT_PATH, destino.grupo, std::to_string(destino.puerto), "2"}, dir);
+  EXPECT_EQ(EsperarFin(segundo), 1);
+  EXPECT_EQ(segundo.error, "Otro receptor ya almacena ficheros en este directorio.\n");
+  EXPECT_EQ(segundo.salida, "");
+  std::string contenido = ContenidoAleatorio(300, 4);
+  Enviar(destino, Parte("tubo", contenido, 1));
+  ASSERT_TRUE(LeerLineas(cliente, 3));
+  close(cliente.fd_salida);
+  cliente.fd_salida = -1;
+  Enviar(destino, Parte("tubo", contenido, 2));
+  EXPECT_EQ(EsperarFin(cliente), 128 + SIGPIPE);
+  EXPECT_EQ(Listar(dir), (std::vector<std::string>{".0001-0002-tubo.partes", "0001-0002-tubo.tmp"}));
+}
+
 // Two files interleaved complete with two in progress; a third drops the oldest, with one line.
 // Quiet, the receiver prints one line per event of the store, each naming its file.
 TEST_F(OpcionesE2E, VariosFicherosEnCursoYUnRegistroSilencioso) {
