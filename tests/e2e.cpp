@@ -187,6 +187,11 @@ bool LeerHastaTexto(Proceso &proceso, const std::string &texto, double segundos)
   return true;
 }
 
+void Escuchar(Proceso &proceso, double segundos) {
+  auto inicio = Reloj::now();
+  while (SegundosDesde(inicio) < segundos && proceso.fd_salida >= 0) Drenar(proceso, 10);
+}
+
 int EsperarFin(Proceso &proceso, double segundos) {
   auto inicio = Reloj::now();
   int estado = 0;

@@ -55,6 +55,9 @@ bool LeerResumenes(Proceso &proceso, std::size_t cuantos, double segundos = 10);
 /// Reads standard output until it contains texto, or segundos have passed.
 bool LeerHastaTexto(Proceso &proceso, const std::string &texto, double segundos = 10);
 
+/// Collects what the process prints for segundos, or until its output ends.
+void Escuchar(Proceso &proceso, double segundos);
+
 /// Waits up to segundos for the process to end by itself; ends it with SIGKILL otherwise.
 /// Collects all its output and returns its status.
 int EsperarFin(Proceso &proceso, double segundos = 10);
