@@ -50,6 +50,8 @@ int main(int argc, char **argv) {
   Argumentos argumentos = LeerArgumentos(argc, argv);
   static char buffer_salida[1 << 16];
   setvbuf(stdout, buffer_salida, _IOFBF, sizeof buffer_salida);
+  // before the join: a signal that comes once the group is joined ends the receiver in order
+  InstalarSenales();
 
   AlmacenFicheros almacen;
   // before the group is joined: a second receiver storing here would replace our files
@@ -62,11 +64,10 @@ int main(int argc, char **argv) {
   almacen.opciones = argumentos.almacen;
   almacen.opciones.a_terminal = isatty(STDOUT_FILENO) != 0;
   Vaciado vaciado;
-  InstalarSenales();
 
   for (;;) {
     FijarEspera(*receptor, vaciado.pendiente ? kEsperaConSalida : kEsperaEnReposo);
-    int recibidos = AtenderLote(*receptor, estado, actual, almacen, true);
+    int recibidos = AtenderLote(*receptor, estado, actual, almacen, SenalDeFin() == 0);
     if (SenalDeFin() != 0) TerminarPorSenal(*receptor, estado, actual, almacen);
     GuardarSiToca(almacen, SegundosMonotonos(), stdout);
     if (recibidos == 0) {
