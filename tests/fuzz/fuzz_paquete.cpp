@@ -1,10 +1,12 @@
-// libFuzzer target over the per-datagram pass: the datagrams of each input go through
-// ProcesarPaquete inside a private temporary directory, which must hold only stored files.
+// libFuzzer target over the per-datagram pass: each input goes through ProcesarLote in its own
+// batches and one datagram per batch, each in a private directory; both must print and store alike.
 #include <dirent.h>
+#include <sanitizer/common_interface_defs.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstddef>
@@ -12,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -26,8 +29,10 @@ static constexpr unsigned kBitTruncado = 0x8000;
 static constexpr unsigned kBitFinDeLote = 0x4000;
 static constexpr unsigned kMascaraLargo = 0x3fff;
 
-static char g_directorio[] = "/tmp/fuzz_paquete.XXXXXX";
-static FILE *g_salida = nullptr;
+// One directory per way of running: in the input's batches, then one datagram per batch.
+static char g_directorios[2][sizeof "/tmp/fuzz_paquete.XXXXXX"] = {"/tmp/fuzz_paquete.XXXXXX",
+                                                                   "/tmp/fuzz_paquete.XXXXXX"};
+static FILE *g_salida = nullptr;  // the standard output of the run under way
 // The receiver's batch buffers, filled from the input as a receive would fill them.
 static Receptor g_receptor;
 
@@ -60,29 +65,62 @@ static std::vector<std::string> ListarDirectorio() {
     nombres.emplace_back(entrada->d_name);
   }
   closedir(dir);
+  std::sort(nombres.begin(), nombres.end());
   return nombres;
 }
 
+// What one way of running left behind, besides its files.
+struct Resultado {
+  std::string salida;   // what the pass printed
+  std::string errores;  // what reached standard error
+  std::string listado;  // the names of the files left, one a line, in order
+};
+
+// The whole of a stream, which is closed.
+static std::string LeerYCerrar(FILE *flujo) {
+  struct stat info;
+  if (fstat(fileno(flujo), &info) != 0) Fallar("fstat", strerror(errno));
+  std::string texto(static_cast<size_t>(info.st_size), '\0');
+  rewind(flujo);
+  texto.resize(fread(texto.data(), 1, texto.size(), flujo));
+  fclose(flujo);
+  return texto;
+}
+
+// The bytes of a file left by one way. A record may tie itself to its own temporary file on a
+// line that begins "temporal ", which differs between directories: that line is left out.
+static std::string Contenido(bool uno_a_uno, const std::string &nombre) {
+  FILE *fichero = fopen((g_directorios[uno_a_uno] + ("/" + nombre)).c_str(), "rb");
+  if (fichero == nullptr) Fallar("fopen", nombre.c_str());
+  std::string bytes = LeerYCerrar(fichero), resto, linea;
+  if (nombre[0] != '.') return bytes;
+  for (std::istringstream lineas(bytes); std::getline(lineas, linea);)
+    if (!linea.starts_with("temporal ")) resto += linea + "\n";
+  return resto;
+}
+
 // Anything but plain files with identity names means the store wrote where it must not.
-static void RevisarYVaciar() {
+static std::string Revisar(const char *directorio) {
   char actual[PATH_MAX];
-  if (getcwd(actual, sizeof actual) == nullptr || strcmp(actual, g_directorio) != 0)
+  if (getcwd(actual, sizeof actual) == nullptr || strcmp(actual, directorio) != 0)
     Fallar("directorio de trabajo cambiado", actual);
+  std::string listado;
   for (const std::string &nombre : ListarDirectorio()) {
     struct stat info;
     if (lstat(nombre.c_str(), &info) != 0) Fallar("lstat", nombre.c_str());
     if (!S_ISREG(info.st_mode)) Fallar("entrada que no es un fichero", nombre.c_str());
     if (!NombreValido(nombre.c_str())) Fallar("nombre no valido", nombre.c_str());
-    // left for the next input, the files would change what it does and fill the disk
-    unlink(nombre.c_str());
+    listado += nombre + "\n";
   }
+  return listado;
 }
 
 static void Limpiar() {
-  if (chdir(g_directorio) == 0) {
-    for (const std::string &nombre : ListarDirectorio()) unlink(nombre.c_str());
+  for (const char *directorio : g_directorios) {
+    if (chdir(directorio) == 0)
+      for (const std::string &nombre : ListarDirectorio()) unlink(nombre.c_str());
+    if (chdir("/") == 0) rmdir(directorio);
   }
-  if (chdir("/") == 0) rmdir(g_directorio);
 }
 
 // Such a datagram ends the receiver on purpose; it is left out so the run goes on.
@@ -153,10 +191,10 @@ static void FijarRutas(int *argc, char ***argv) {
 
 extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv) {
   FijarRutas(argc, argv);
-  if (mkdtemp(g_directorio) == nullptr) Fallar("mkdtemp", strerror(errno));
-  if (chdir(g_directorio) != 0) Fallar("chdir", strerror(errno));
-  g_salida = fopen("/dev/null", "w");
-  if (g_salida == nullptr) Fallar("fopen /dev/null", strerror(errno));
+  if (mkdtemp(g_directorios[0]) == nullptr || mkdtemp(g_directorios[1]) == nullptr)
+    Fallar("mkdtemp", strerror(errno));
+  // standard error is caught during each run: a sanitizer's report must still be seen
+  __sanitizer_set_report_fd(reinterpret_cast<void *>(static_cast<intptr_t>(dup(2))));
   atexit(Limpiar);
   return 0;
 }
@@ -170,7 +208,7 @@ static OpcionesAlmacen OpcionesDe(uint8_t byte) {
 }
 
 // One run of the receiver over the input's datagrams, ended in order.
-static void Recorrer(const uint8_t *datos, size_t tam) {
+static void Recorrer(const uint8_t *datos, size_t tam, bool uno_a_uno) {
   EstadoBucle estado;
   estado.modo = datos[0] % 3;
   DatagramaActual actual;
@@ -186,22 +224,60 @@ static void Recorrer(const uint8_t *datos, size_t tam) {
     size_t largo = std::min({static_cast<size_t>(cabeza & kMascaraLargo),
                              static_cast<size_t>(kTamMaxPaquete), tam - pos});
     // such a datagram ends the receiver on purpose; left out, the run goes on
-    bool lleno = !TerminariaProceso(datos + pos, largo) &&
-                 AnadirAlLote(datos + pos, largo, (cabeza & kBitTruncado) != 0);
-    if (lleno || (cabeza & kBitFinDeLote) != 0) PasarLote(estado, actual, almacen);
+    bool entra = !TerminariaProceso(datos + pos, largo);
+    bool lleno = entra && AnadirAlLote(datos + pos, largo, (cabeza & kBitTruncado) != 0);
+    if (uno_a_uno ? entra : lleno || (cabeza & kBitFinDeLote) != 0)
+      PasarLote(estado, actual, almacen);
     pos += largo;
   }
   PasarLote(estado, actual, almacen);
-  GuardarFicherosEnCurso(almacen);
+  GuardarFicherosEnCurso(almacen, g_salida);
   for (FicheroEnCurso &f : almacen.en_curso)
     if (f.pf1 >= 0) close(f.pf1);
 }
 
+// The input run one way in its own directory; the store writes disk failures straight to
+// standard error, so the descriptor itself is caught.
+static Resultado Ejecutar(const uint8_t *datos, size_t tam, bool uno_a_uno) {
+  FILE *errores = tmpfile();
+  g_salida = tmpfile();
+  int stderr_real = dup(2);
+  fflush(stderr);
+  if (chdir(g_directorios[uno_a_uno]) != 0 || errores == nullptr || g_salida == nullptr ||
+      stderr_real < 0 || dup2(fileno(errores), 2) < 0)
+    Fallar("preparar la ejecucion", strerror(errno));
+  Recorrer(datos, tam, uno_a_uno);
+  // a second run resumes what the first left
+  if (OpcionesDe(datos[0]).reanudar) Recorrer(datos, tam, uno_a_uno);
+  fflush(stderr);
+  dup2(stderr_real, 2);
+  close(stderr_real);
+  return {LeerYCerrar(g_salida), LeerYCerrar(errores), Revisar(g_directorios[uno_a_uno])};
+}
+
+// Ends the run when the two ways differ, with some bytes from where they part.
+static void Comparar(const std::string &que, const std::string &lotes, const std::string &uno) {
+  if (lotes == uno) return;
+  size_t i =
+      std::mismatch(lotes.begin(), lotes.end(), uno.begin(), uno.end()).first - lotes.begin();
+  size_t desde = i < 80 ? 0 : i - 80;
+  std::string detalle =
+      "en lotes \"" + lotes.substr(desde, 160) + "\", uno a uno \"" + uno.substr(desde, 160) + "\"";
+  for (char &c : detalle) c = isprint(static_cast<unsigned char>(c)) ? c : '.';
+  Fallar((que + " distinto en lotes y uno a uno").c_str(), detalle.c_str());
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *datos, size_t tam) {
   if (tam == 0) return 0;
-  Recorrer(datos, tam);
-  // a second run resumes what the first left
-  if (OpcionesDe(datos[0]).reanudar) Recorrer(datos, tam);
-  RevisarYVaciar();
+  Resultado lotes = Ejecutar(datos, tam, false), uno = Ejecutar(datos, tam, true);
+  Comparar("salida", lotes.salida, uno.salida);
+  Comparar("error", lotes.errores, uno.errores);
+  Comparar("listado", lotes.listado, uno.listado);
+  // a pair at a time: a part far into a file makes it large
+  for (const std::string &nombre : ListarDirectorio()) {
+    Comparar("fichero " + nombre, Contenido(false, nombre), Contenido(true, nombre));
+    // left for the next input, the files would change what it does and fill the disk
+    for (const char *directorio : g_directorios) unlink((directorio + ("/" + nombre)).c_str());
+  }
   return 0;
 }
