@@ -12,20 +12,18 @@
 #include "salida.h"
 #include "senales.h"
 
-// How long a receive waits: briefly while printed output waits to be shown; otherwise long,
-// but not without end, so that a signal that came just before the wait is seen.
-static constexpr long kEsperaConSalida = kEsperaAntesDeVaciar / 1000;  // microseconds
-static constexpr long kEsperaEnReposo = 1'000'000;                     // microseconds
-
 // Datagrams that had arrived when a signal came are still handled, a bounded number of
 // batches, so that a sender that keeps on cannot hold the receiver.
 static constexpr int kLotesAlTerminar = 128;
 
-// Takes the datagrams of one receive through the pass; returns how many.
+// Takes the datagrams of one receive through the pass; returns how many. While printed output
+// waits, the receive waits only until it is due to be shown.
 static int AtenderLote(Receptor &receptor, EstadoBucle &estado, DatagramaActual &actual,
-                       AlmacenFicheros &almacen, bool esperar) {
-  int recibidos = RecibirLote(receptor, esperar);
-  ProcesarLote(receptor, recibidos, estado, actual, almacen, stdout);
+                       AlmacenFicheros &almacen, const Vaciado &vaciado, bool esperar) {
+  int recibidos = esperar && vaciado.pendiente
+                      ? RecibirAntesDe(receptor, EsperaHastaVaciar(vaciado))
+                      : RecibirLote(receptor, esperar);
+  ProcesarLote(receptor, estado, actual, almacen, stdout);
   return recibidos;
 }
 
@@ -33,8 +31,10 @@ static int AtenderLote(Receptor &receptor, EstadoBucle &estado, DatagramaActual 
 // progress written out (and saved when asked), and what was printed written out.
 [[noreturn]] static void TerminarPorSenal(Receptor &receptor, EstadoBucle &estado,
                                           DatagramaActual &actual, AlmacenFicheros &almacen) {
-  for (int lote = 0; lote < kLotesAlTerminar; ++lote)
-    if (AtenderLote(receptor, estado, actual, almacen, false) < kTamLote) break;
+  for (int lote = 0; lote < kLotesAlTerminar; ++lote) {
+    AtenderLote(receptor, estado, actual, almacen, Vaciado{}, false);
+    if (!receptor.lleno) break;
+  }
   GuardarFicherosEnCurso(almacen, stdout);
   fflush(stdout);
   TerminarComoLaSenal(SenalDeFin());
@@ -66,8 +66,7 @@ int main(int argc, char **argv) {
   Vaciado vaciado;
 
   for (;;) {
-    FijarEspera(*receptor, vaciado.pendiente ? kEsperaConSalida : kEsperaEnReposo);
-    int recibidos = AtenderLote(*receptor, estado, actual, almacen, SenalDeFin() == 0);
+    int recibidos = AtenderLote(*receptor, estado, actual, almacen, vaciado, SenalDeFin() == 0);
     if (SenalDeFin() != 0) TerminarPorSenal(*receptor, estado, actual, almacen);
     GuardarSiToca(almacen, SegundosMonotonos(), stdout);
     if (recibidos == 0) {

@@ -1,4 +1,5 @@
-// Multicast input: the receiver socket and the batched receive.
+// Multicast input: the receiver socket and the batched receive, where the kernel may hand over
+// runs of datagrams merged in one buffer.
 #ifndef ENTRADA_H
 #define ENTRADA_H
 
@@ -6,50 +7,68 @@
 #include <sys/uio.h>
 
 #include <cstdint>
+#include <vector>
 
 #include "formato.h"
 
-/// Room for the largest datagram, the NUL stored after it, and padding.
+/// Room for the largest datagram, the NUL stored after it, and padding: what a datagram shorter
+/// than kTamVistaCabecera is read from, with what earlier ones left after it.
 inline constexpr int kTamRanura = 1504;
 /// Bytes of the buffer that the header and the dump read.
 inline constexpr int kTamVistaCabecera = 50;
+/// Room for one received message: a datagram, or a run of them that the kernel merged.
+inline constexpr int kTamMensaje = 65536;
+/// Messages taken by one receive.
+inline constexpr int kTamLote = 64;
 
 /// One received datagram, as the per-datagram pass sees it.
 struct Paquete {
-  const unsigned char *datos;  // the datagram; datos[tampaquete] is NUL, 50 bytes at least readable
+  const unsigned char *datos;  // the datagram; at least kTamVistaCabecera bytes readable
   int tampaquete;              // bytes received (at most kTamMaxPaquete)
-  int legibles;                // bytes of datos that may be read, the NUL and leftovers included
+  int legibles;                // bytes of datos that may be read
   bool truncado;               // the datagram was longer than kTamMaxPaquete and was cut
 };
 
-inline constexpr int kTamLote = 64;
+/// A datagram of the batch where it lies: alone in its message, or one of a merged run.
+struct Vista {
+  const unsigned char *datos;  // its first byte
+  int largo;                   // its bytes, at most kTamMaxPaquete
+  bool truncado;               // it was longer, and is cut to kTamMaxPaquete
+};
 
 /// The receiver socket and the buffers of one batch of datagrams.
 struct Receptor {
-  int sock = -1;                                // UDP socket bound to the port, joined to the group
-  unsigned char ranuras[kTamLote][kTamRanura];  // one buffer per datagram of the batch
-  iovec vectores[kTamLote];                     // each slot's receive area
-  mmsghdr mensajes[kTamLote];                   // the batch handed to recvmmsg
-  int recibidos = 0;                            // datagrams in the current batch
-  int copiados = 0;                             // first datagram of the batch not yet in paquete
-  long espera = 0;                              // the receive's time-out, microseconds; 0 none
+  int sock = -1;                                 // UDP socket bound to the port, joined to the group
+  unsigned char mensajes_datos[kTamLote][kTamMensaje];  // one buffer per message of the batch
+  iovec vectores[kTamLote];                      // each buffer's receive area
+  mmsghdr mensajes[kTamLote];                    // the batch handed to recvmmsg
+  // each message's control data, where the kernel says a run's datagram size
+  alignas(cmsghdr) unsigned char controles[kTamLote][64];
+  int segmento[kTamLote] = {};  // size of each message's datagrams when merged; 0: one datagram
+  bool lleno = false;           // the last receive filled the batch: more may be waiting
+  std::vector<Vista> vistas;    // the batch's datagrams, in order
+  int copiados = 0;             // first datagram of the batch not yet in paquete
   // What a single receive buffer would hold: every datagram in turn over what earlier ones
   // left. Short datagrams are read from here, so that they see those leftovers.
   unsigned char paquete[kTamRanura] = {};
 };
 
 /// Creates the UDP socket, shared with other receivers of the port, binds it to the group (to
-/// every local address when the group is not a multicast address) and joins the group;
-/// ends the process through DieWithError when a step fails.
+/// every local address when the group is not a multicast address), joins the group and asks
+/// the kernel for merged runs of datagrams; ends the process through DieWithError when a step
+/// fails.
 void AbrirReceptor(Receptor &receptor, const char *grupo, uint16_t puerto);
 
-/// Takes every datagram already waiting, up to a batch; returns how many. With esperar, first
-/// waits for one, up to the time set by FijarEspera; a signal or the end of that time returns 0.
-/// Ends the process through DieWithError when the receive fails.
+/// Takes every datagram already waiting, up to a batch of messages; returns how many datagrams.
+/// With esperar, first waits for one, up to a second; a signal or the end of that time returns
+/// 0. Ends the process through DieWithError when the receive fails.
 int RecibirLote(Receptor &receptor, bool esperar);
 
-/// How long a receive that waits may wait before it returns 0, in microseconds.
-void FijarEspera(Receptor &receptor, long microsegundos);
+/// The same, waiting at most nanosegundos, measured precisely.
+int RecibirAntesDe(Receptor &receptor, int64_t nanosegundos);
+
+/// Splits the mensajes received into datagrams, each as if it had come alone; returns how many.
+int SepararDatagramas(Receptor &receptor, int mensajes);
 
 /// The i-th datagram of the current batch, taken in order.
 Paquete PaqueteDelLote(Receptor &receptor, int i);

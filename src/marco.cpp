@@ -124,9 +124,10 @@ void ProcesarPaquete(const Paquete &paquete, EstadoBucle &estado, DatagramaActua
     AlmacenarParte(almacen, actual, paquete, estado.tamparte, estado.faltan, salida);
 }
 
-void ProcesarLote(Receptor &receptor, int recibidos, EstadoBucle &estado, DatagramaActual &actual,
+void ProcesarLote(Receptor &receptor, EstadoBucle &estado, DatagramaActual &actual,
                   AlmacenFicheros &almacen, FILE *salida) {
   EmpezarLote(almacen);
+  int recibidos = static_cast<int>(receptor.vistas.size());
   for (int i = 0; i < recibidos; ++i)
     ProcesarPaquete(PaqueteDelLote(receptor, i), estado, actual, almacen, salida);
   TerminarLote(receptor);

@@ -34,9 +34,9 @@ Argumentos LeerArgumentos(int argc, char **argv);
 void ProcesarPaquete(const Paquete &paquete, EstadoBucle &estado, DatagramaActual &actual,
                      AlmacenFicheros &almacen, FILE *salida);
 
-/// The pass over the recibidos datagrams of the receptor's current batch, one after another,
-/// each exactly as if it had come alone. Ends the batch.
-void ProcesarLote(Receptor &receptor, int recibidos, EstadoBucle &estado, DatagramaActual &actual,
+/// The pass over the datagrams of the receptor's current batch, one after another, each exactly
+/// as if it had come alone. Ends the batch.
+void ProcesarLote(Receptor &receptor, EstadoBucle &estado, DatagramaActual &actual,
                   AlmacenFicheros &almacen, FILE *salida);
 
 #endif

@@ -63,6 +63,11 @@ void VaciarSiHaEsperado(Vaciado &vaciado, FILE *salida) {
   }
 }
 
+int64_t EsperaHastaVaciar(const Vaciado &vaciado) {
+  int64_t resta = vaciado.desde + kEsperaAntesDeVaciar - AhoraNs();
+  return resta > 0 ? resta : 0;
+}
+
 void Vaciar(Vaciado &vaciado, FILE *salida) {
   fflush(salida);
   vaciado.pendiente = false;

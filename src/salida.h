@@ -55,6 +55,9 @@ inline constexpr int64_t kEsperaAntesDeVaciar = 2'000'000;  // nanoseconds
 /// kEsperaAntesDeVaciar.
 void VaciarSiHaEsperado(Vaciado &vaciado, FILE *salida);
 
+/// Nanoseconds until waiting output is due to be shown, 0 when it is due now.
+int64_t EsperaHastaVaciar(const Vaciado &vaciado);
+
 /// Writes out whatever output waits.
 void Vaciar(Vaciado &vaciado, FILE *salida);
 

@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -130,6 +132,53 @@ TEST(Paso, SoloElModoCeroAnadeElVolcadoTrasLaLinea) {
     EstadoBucle estado;
     estado.modo = modo;
     EXPECT_EQ(Procesar(datagrama, estado), modo == 0 ? linea + volcado : linea);
+  }
+}
+
+// Messages as a receive leaves them: each a run of datagrams of the size given (0: one alone).
+std::string PasarMensajes(const std::vector<std::string> &mensajes, const std::vector<int> &segmentos,
+                          int modo) {
+  auto receptor = std::make_unique<Receptor>();
+  for (std::size_t i = 0; i < mensajes.size(); ++i) {
+    memcpy(receptor->mensajes_datos[i], mensajes[i].data(), mensajes[i].size());
+    receptor->mensajes[i].msg_len = static_cast<unsigned>(mensajes[i].size());
+    receptor->segmento[i] = segmentos[i];
+  }
+  SepararDatagramas(*receptor, static_cast<int>(mensajes.size()));
+  EstadoBucle estado;
+  estado.modo = modo;
+  DatagramaActual actual;
+  AlmacenFicheros almacen;
+  char plantilla[] = "/tmp/marco-test-XXXXXX";
+  auto anterior = std::filesystem::current_path();
+  std::filesystem::current_path(mkdtemp(plantilla));  // mode 2 stores there
+  std::string salida =
+      Capturar([&](FILE *f) { ProcesarLote(*receptor, estado, actual, almacen, f); });
+  std::filesystem::current_path(anterior);
+  std::filesystem::remove_all(plantilla);
+  return salida;
+}
+
+// A run the kernel merged is taken as its datagrams one by one: a shorter last one, a short one
+// that reads what the one before left, and ones over the limit inside the run.
+TEST(Paso, UnaTandaFundidaDaLoMismoQueSusDatagramasUnoAUno) {
+  auto bytes = [](uint32_t parte, int largo) {
+    Datagrama d(parte, 9, largo);
+    return std::string(reinterpret_cast<const char *>(d.bytes), static_cast<std::size_t>(largo));
+  };
+  const std::vector<std::vector<std::string>> tandas = {
+      {bytes(1, 1500), bytes(2, 1500), bytes(3, 700)},
+      {bytes(4, 300), bytes(5, 300), bytes(6, 30)},
+      {bytes(7, 1500) + "xyz", bytes(8, 1500) + "xyz", bytes(9, 1000)},
+  };
+  for (const auto &tanda : tandas) {
+    std::string fundido;
+    for (const std::string &d : tanda) fundido += d;
+    for (int modo : {0, 1, 2}) {
+      SCOPED_TRACE(tanda[0].size());
+      EXPECT_EQ(PasarMensajes({fundido}, {static_cast<int>(tanda[0].size())}, modo),
+                PasarMensajes(tanda, std::vector<int>(tanda.size(), 0), modo));
+    }
   }
 }
 

@@ -24,10 +24,12 @@
 
 // Input layout: the first byte picks the mode (byte % 3) and the store's options (its higher
 // bits); then datagrams, each after two big-endian bytes: the top bit marks it truncated, the
-// next one ends the batch after it, and the other 14 bits give its length.
+// next one ends the batch after it, the next one merges it into the message before it as the
+// kernel merges a run (when the run allows it), and the other 13 bits give its length.
 static constexpr unsigned kBitTruncado = 0x8000;
 static constexpr unsigned kBitFinDeLote = 0x4000;
-static constexpr unsigned kMascaraLargo = 0x3fff;
+static constexpr unsigned kBitFundir = 0x2000;
+static constexpr unsigned kMascaraLargo = 0x1fff;
 
 // One directory per way of running: in the input's batches, then one datagram per batch.
 static char g_directorios[2][sizeof "/tmp/fuzz_paquete.XXXXXX"] = {"/tmp/fuzz_paquete.XXXXXX",
@@ -131,20 +133,39 @@ static bool TerminariaProceso(const uint8_t *datagrama, size_t largo) {
   return cabecera.totpartes > MAX_TROZOS;
 }
 
+static int g_mensajes = 0;  // messages in the batch being filled
+
+// A run merged by the kernel: datagrams of one size, the last one maybe shorter, within a
+// message. Returns whether the datagram joined the last message of the batch.
+static bool Fundir(const uint8_t *datagrama, size_t largo) {
+  if (g_mensajes == 0 || largo == 0) return false;
+  int i = g_mensajes - 1;
+  size_t hecho = g_receptor.mensajes[i].msg_len;
+  size_t segmento = g_receptor.segmento[i] > 0 ? g_receptor.segmento[i] : hecho;
+  if (segmento == 0 || segmento > static_cast<size_t>(kTamMaxPaquete) || hecho % segmento != 0 ||
+      largo > segmento || hecho + largo > static_cast<size_t>(kTamMensaje))
+    return false;
+  memcpy(g_receptor.mensajes_datos[i] + hecho, datagrama, largo);
+  g_receptor.mensajes[i].msg_len = static_cast<unsigned>(hecho + largo);
+  g_receptor.segmento[i] = static_cast<int>(segmento);
+  return true;
+}
+
 // Adds the datagram to the batch as a receive would; returns whether the batch is full.
-static bool AnadirAlLote(const uint8_t *datagrama, size_t largo, bool truncado) {
-  int i = g_receptor.recibidos++;
-  memcpy(g_receptor.ranuras[i], datagrama, largo);
-  g_receptor.ranuras[i][largo] = '\0';
+static bool AnadirAlLote(const uint8_t *datagrama, size_t largo, bool fundir) {
+  if (fundir && largo <= static_cast<size_t>(kTamMaxPaquete) && Fundir(datagrama, largo))
+    return false;
+  int i = g_mensajes++;
+  memcpy(g_receptor.mensajes_datos[i], datagrama, largo);
   g_receptor.mensajes[i].msg_len = static_cast<unsigned>(largo);
-  g_receptor.mensajes[i].msg_hdr.msg_flags = truncado ? MSG_TRUNC : 0;
-  return g_receptor.recibidos == kTamLote;
+  g_receptor.segmento[i] = 0;
+  return g_mensajes == kTamLote;
 }
 
 static void PasarLote(EstadoBucle &estado, DatagramaActual &actual, AlmacenFicheros &almacen) {
-  g_receptor.copiados = 0;
-  ProcesarLote(g_receptor, g_receptor.recibidos, estado, actual, almacen, g_salida);
-  g_receptor.recibidos = 0;
+  SepararDatagramas(g_receptor, g_mensajes);
+  ProcesarLote(g_receptor, estado, actual, almacen, g_salida);
+  g_mensajes = 0;
 }
 
 static std::string Absoluta(const std::string &origen, const std::string &ruta) {
@@ -216,16 +237,23 @@ static void Recorrer(const uint8_t *datos, size_t tam, bool uno_a_uno) {
   almacen.opciones = OpcionesDe(datos[0]);
   // cleared per run, so that a crash reproduces from its input alone
   memset(g_receptor.paquete, 0, sizeof g_receptor.paquete);
-  g_receptor.recibidos = 0;
+  g_mensajes = 0;
   size_t pos = 1;
   while (pos + 2 <= tam) {
     unsigned cabeza = (static_cast<unsigned>(datos[pos]) << 8) | datos[pos + 1];
     pos += 2;
     size_t largo = std::min({static_cast<size_t>(cabeza & kMascaraLargo),
                              static_cast<size_t>(kTamMaxPaquete), tam - pos});
+    // a datagram cut by the receive was longer than the limit: zeros make it so
+    uint8_t datagrama[kTamMaxPaquete + 1] = {};
+    memcpy(datagrama, datos + pos, largo);
+    size_t recibido = (cabeza & kBitTruncado) != 0 ? sizeof datagrama : largo;
     // such a datagram ends the receiver on purpose; left out, the run goes on
-    bool entra = !TerminariaProceso(datos + pos, largo);
-    bool lleno = entra && AnadirAlLote(datos + pos, largo, (cabeza & kBitTruncado) != 0);
+    bool entra =
+        !TerminariaProceso(datagrama, std::min(recibido, static_cast<size_t>(kTamMaxPaquete)));
+    // one datagram per batch is one per message too
+    bool lleno =
+        entra && AnadirAlLote(datagrama, recibido, !uno_a_uno && (cabeza & kBitFundir) != 0);
     if (uno_a_uno ? entra : lleno || (cabeza & kBitFinDeLote) != 0)
       PasarLote(estado, actual, almacen);
     pos += largo;
