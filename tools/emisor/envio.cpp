@@ -1,6 +1,7 @@
 #include "envio.h"
 
 #include <arpa/inet.h>
+#include <netinet/udp.h>
 #include <sys/socket.h>
 #include <time.h>
 #include <unistd.h>
@@ -51,6 +52,10 @@ int AbrirEmisor(const Opciones &opciones) {
     inet_ntop(AF_INET, &opciones.interfaz, texto, sizeof texto);
     Rechazar("Error al elegir la interfaz %s: %s\n", texto, strerror(errno));
   }
+  // the kernel cuts each run it is handed into datagrams of this size, the last one shorter
+  int segmento = TamCabecera + opciones.tamparte;
+  if (opciones.gso && setsockopt(sock, SOL_UDP, UDP_SEGMENT, &segmento, sizeof segmento) < 0)
+    Rechazar("El nucleo no admite el envio en tandas (--gso): %s\n", strerror(errno));
   return sock;
 }
 
@@ -111,27 +116,33 @@ static bool EsperarTurno(Envio &envio) {
   return false;
 }
 
-[[noreturn]] static void FallarEnvio(const Fichero &fichero, uint32_t parte, int error) {
+// A run that the interface cannot take in segments (an MTU below them, no checksum offload)
+// is refused as a whole: said in the option's words.
+[[noreturn]] static void FallarEnvio(const Opciones &opciones, const Fichero &fichero,
+                                     uint32_t parte, int error) {
+  if (opciones.gso && (error == EINVAL || error == EIO || error == EMSGSIZE))
+    Rechazar("La interfaz no admite el envio en tandas (--gso) de datagramas de %d bytes: %s\n",
+             TamCabecera + opciones.tamparte, strerror(error));
   Rechazar("Error al enviar la parte %u/%u de %s: %s\n", parte, fichero.totpartes, fichero.ruta,
            strerror(error));
 }
 
-// ENOBUFS: a queue on the way out was full and dropped the datagram, so the same one goes again
-// after a pause. A signal during the pauses leaves it uncounted: the send is stopping anyway.
-static void Mandar(Envio &envio, const Opciones &opciones, std::size_t total,
+// ENOBUFS: a queue on the way out was full and dropped the datagrams, so the same ones go again
+// after a pause. A signal during the pauses leaves them uncounted: the send is stopping anyway.
+static void Mandar(Envio &envio, const Opciones &opciones, std::size_t total, uint64_t cuantos,
                    const Fichero &fichero, uint32_t parte) {
   const sockaddr *destino = reinterpret_cast<const sockaddr *>(&opciones.destino);
   int64_t pausa = kPrimeraPausaNs;
   for (int intento = 0; g_parar == 0; ++intento) {
     if (sendto(envio.sock, envio.datagrama, total, 0, destino, sizeof opciones.destino) >= 0) {
-      envio.cuentas.enviados += 1;
+      envio.cuentas.enviados += cuantos;
       envio.cuentas.bytes += total;
       return;
     }
     if (errno == EINTR) continue;
-    if (errno != ENOBUFS) FallarEnvio(fichero, parte, errno);
+    if (errno != ENOBUFS) FallarEnvio(opciones, fichero, parte, errno);
     if (intento == kReintentos) {
-      envio.cuentas.sin_enviar += 1;
+      envio.cuentas.sin_enviar += cuantos;
       return;
     }
     Dormir(pausa);
@@ -161,8 +172,44 @@ static bool EnviarParte(Envio &envio, const Opciones &opciones, const Fichero &f
                         fichero.nombre};
   CodificarCabecera(campos, envio.datagrama);
   LeerParte(fichero, opciones.tamparte, indice, envio.datagrama + TamCabecera);
-  Mandar(envio, opciones, total, fichero, indice + 1);
+  Mandar(envio, opciones, total, 1, fichero, indice + 1);
   return true;
+}
+
+// Datagrams that one call may carry: all of one size, within the limit of a UDP datagram.
+static std::size_t PartesPorTanda(const Opciones &opciones) {
+  return std::min<std::size_t>(kMaxPartesTanda, kTamMaxTanda / (TamCabecera + opciones.tamparte));
+}
+
+// A run of the parts from desde on, in the order of the send: a burst when the first one is
+// due, each counted against the schedule. A part shorter than the others (the file's last)
+// ends it. Returns where the run ended, or 0 when a signal stopped the send first.
+static std::size_t EnviarTanda(Envio &envio, const Opciones &opciones, const Fichero &fichero,
+                               std::size_t desde) {
+  if (!EsperarTurno(envio)) return 0;
+  std::size_t hasta = desde, total = 0, limite = std::min(envio.orden.size(),
+                                                          desde + PartesPorTanda(opciones));
+  uint64_t cuantos = 0;
+  bool corta = false;
+  for (; hasta < limite && !corta; ++hasta) {
+    uint32_t indice = envio.orden[hasta];
+    std::size_t largo = LargoDeParte(fichero, opciones.tamparte, indice);
+    corta = largo < static_cast<std::size_t>(opciones.tamparte);
+    ContarDatagrama(envio.ritmo, TamCabecera + largo);
+    if (Omitir(envio, opciones.perdida)) {
+      envio.cuentas.omitidos += 1;
+      continue;
+    }
+    unsigned char *datagrama = envio.datagrama + total;
+    CodificarCabecera({opciones.tipo, opciones.subtipo, indice + 1, fichero.totpartes,
+                       fichero.nombre},
+                      datagrama);
+    LeerParte(fichero, opciones.tamparte, indice, datagrama + TamCabecera);
+    total += TamCabecera + largo;
+    ++cuantos;
+  }
+  if (cuantos > 0) Mandar(envio, opciones, total, cuantos, fichero, envio.orden[desde] + 1);
+  return hasta;
 }
 
 // Unbiased draw in [0, n): draws at or past the last whole multiple of n are thrown away.
@@ -188,6 +235,11 @@ static void OrdenarPartes(Envio &envio, Orden orden, uint32_t totpartes) {
 
 static bool EnviarFichero(Envio &envio, const Opciones &opciones, const Fichero &fichero) {
   OrdenarPartes(envio, opciones.orden, fichero.totpartes);
+  if (opciones.gso) {
+    for (std::size_t desde = 0; desde < envio.orden.size();)
+      if ((desde = EnviarTanda(envio, opciones, fichero, desde)) == 0) return false;
+    return true;
+  }
   for (uint32_t indice : envio.orden)
     if (!EnviarParte(envio, opciones, fichero, indice)) return false;
   return true;

@@ -13,10 +13,15 @@
 #include "progreso.h"
 #include "ritmo.h"
 
+/// Most bytes of a run handed to the kernel in one call: a UDP datagram's limit.
+inline constexpr int kTamMaxTanda = 65507;
+/// Most datagrams of a run: what every kernel that segments takes.
+inline constexpr int kMaxPartesTanda = 64;
+
 /// State of the send, living for the whole run.
 struct Envio {
-  int sock = -1;                            // the sending socket
-  unsigned char datagrama[kTamMaxPaquete];  // rebuilt for every part
+  int sock = -1;                          // the sending socket
+  unsigned char datagrama[kTamMaxTanda];  // rebuilt for every part, or run of parts
   int64_t inicio = 0;                       // ns on the monotonic clock when sending began
   Ritmo ritmo;                              // schedule of the datagrams
   Cuentas cuentas;                          // what was sent, not sent and left out
@@ -30,8 +35,8 @@ struct Envio {
 /// Nanoseconds on the monotonic clock.
 int64_t AhoraNs();
 
-/// Opens the socket that sends to the group, with its TTL and interface. Ends the sender on
-/// failure.
+/// Opens the socket that sends to the group, with its TTL and interface, and with --gso the
+/// size of each datagram of a run. Ends the sender on failure.
 int AbrirEmisor(const Opciones &opciones);
 
 /// SIGINT and SIGTERM stop the send after the datagram in progress; a second one ends the

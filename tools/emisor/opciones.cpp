@@ -17,6 +17,7 @@ static constexpr int kOpcionSinLimite = 257;
 static constexpr int kOpcionSemilla = 258;
 static constexpr int kOpcionRepetir = 259;
 static constexpr int kOpcionPerdida = 260;
+static constexpr int kOpcionGso = 261;
 static constexpr long long kMaxVeces = 1000000000;
 
 static const char kUso[] =
@@ -36,6 +37,9 @@ static const char kUso[] =
     "                          con sufijo k, m o g, contando los bytes de cada\n"
     "                          datagrama (por defecto 100m; 0: sin limite)\n"
     "      --sin-limite        enviar tan rapido como se pueda, igual que -r 0\n"
+    "      --gso               entregar al nucleo tandas de hasta 43 partes en una\n"
+    "                          llamada (receptores en esta maquina, o redes cuya\n"
+    "                          tarjeta receptora las junta)\n"
     "  -v, --vueltas N         pasadas sobre el conjunto de ficheros (por defecto 1)\n"
     "      --repetir N         enviar cada fichero N veces seguidas en cada pasada\n"
     "  -c, --carrusel          repetir las pasadas hasta recibir SIGINT o SIGTERM\n"
@@ -93,12 +97,13 @@ static bool AplicarOpcionDeRed(int opcion, const char *valor, Opciones &opciones
   if (opcion == 'r' && !LeerRitmo(valor, opciones.ritmo, opciones.ritmo_en_bits))
     ErrorDeUso("Ritmo no valido: %s", valor);
   if (opcion == kOpcionSinLimite) opciones.ritmo = 0;
+  if (opcion == kOpcionGso) opciones.gso = true;
   if (opcion == kOpcionPerdida) {
     if (!LeerProporcion(valor, opciones.perdida)) ErrorDeUso("Perdida no valida: %s", valor);
     opciones.con_perdida = true;
   }
   return opcion == kOpcionTtl || opcion == 'i' || opcion == 'r' || opcion == kOpcionSinLimite ||
-         opcion == kOpcionPerdida;
+         opcion == kOpcionPerdida || opcion == kOpcionGso;
 }
 
 // How many sends, and the order of the parts in each.
@@ -130,6 +135,7 @@ static const option kOpcionesLargas[] = {
     {"orden", required_argument, nullptr, 'o'},
     {"semilla", required_argument, nullptr, kOpcionSemilla},
     {"perdida", required_argument, nullptr, kOpcionPerdida},
+    {"gso", no_argument, nullptr, kOpcionGso},
     {"help", no_argument, nullptr, 'h'},
     {nullptr, 0, nullptr, 0},
 };

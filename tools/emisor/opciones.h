@@ -35,6 +35,7 @@ struct Opciones {
   uint64_t semilla = 0;                   // seed of the shuffles and of the loss draws
   double perdida = 0;                     // share of datagrams left out on purpose
   bool con_perdida = false;               // perdida was given, so the summary counts them
+  bool gso = false;                       // runs of parts go to the kernel in one call each
   sockaddr_in destino = {};               // group and port
   std::vector<const char *> rutas;        // files, in the order given
 };
