@@ -174,6 +174,18 @@ TEST_F(IdaYVuelta, LosOrdenesInversoYAleatorioReconstruyenExacto) {
 }
 
 // Files of one command go one after another, never interleaved, so that each completes.
+// Runs of parts that the kernel cuts into datagrams, and that the receiver takes merged: each
+// part shown and stored once, whatever the order and the part size.
+TEST_F(IdaYVuelta, LasTandasDelNucleoReconstruyenExacto) {
+  const std::vector<Caso> casos = {
+      {"tandas", 2000 * kParte - 77, {"--gso"}, kParte},
+      {"tandas-justas", 86 * kParte, {"--gso", "-o", "inverso"}, kParte},
+      {"tandas-al-azar", 500 * kParte + 5, {"--gso", "-o", "aleatorio", "--semilla", "9"}, kParte},
+      {"tandas-de-7", 1000, {"--gso", "-p", "7"}, 7},
+  };
+  CadaCasoPorSeparado(casos);
+}
+
 TEST_F(IdaYVuelta, VariosFicherosDeUnaOrdenLleganUnoTrasOtro) {
   struct Fichero {
     std::string nombre;
