@@ -56,7 +56,8 @@ int main(int argc, char **argv) {
   AlmacenFicheros almacen;
   // before the group is joined: a second receiver storing here would replace our files
   if (argumentos.modo == 2) almacen.directorio = ReservarDirectorio();
-  auto receptor = std::make_unique<Receptor>();
+  // not value-initialized: its buffers are touched only as datagrams fill them
+  std::unique_ptr<Receptor> receptor(new Receptor);
   AbrirReceptor(*receptor, argumentos.grupo, argumentos.puerto);
   EstadoBucle estado;
   estado.modo = argumentos.modo;
