@@ -17,16 +17,6 @@ static constexpr int64_t kSegundosEntreRegistros = 5;
 /// Stored identities whose leftovers were removed, remembered so that each is removed once.
 static constexpr std::size_t kMaxLimpiados = 64;
 
-static constexpr std::string_view kSufijoTemporal = ".tmp";
-
-// Such a final name is another file's temporary name: storing it, or starting that file, would
-// delete or hide the other.
-static bool TerminaEnTmp(const std::string &identidad) {
-  return identidad.size() >= kSufijoTemporal.size() &&
-         identidad.compare(identidad.size() - kSufijoTemporal.size(), kSufijoTemporal.size(),
-                           kSufijoTemporal) == 0;
-}
-
 static bool PaqueteImposible(const AlmacenFicheros &almacen, const DatagramaActual &actual,
                              const Paquete &paquete, FILE *salida) {
   const std::string &id = actual.elnombre;
@@ -40,9 +30,10 @@ static bool PaqueteImposible(const AlmacenFicheros &almacen, const DatagramaActu
   } else if (actual.parteactual < 0 || actual.parteactual >= actual.totpartes) {
     Informar(almacen, id, salida, "Parte %d/%d fuera del fichero, descartada.\n",
              actual.parteactual, actual.totpartes);
-  } else if (actual.nombre.find('/') != std::string_view::npos) {
+  } else if (NombreConBarra(actual.nombre)) {
     Informar(almacen, id, salida, "Nombre con '/' no permitido, descartado.\n");
-  } else if (TerminaEnTmp(id)) {
+  } else if (TerminaEnTemporal(id)) {
+    // another file's temporary name: storing it, or starting that file, would delete the other
     Informar(almacen, id, salida, "Nombre terminado en '.tmp' no permitido, descartado.\n");
   } else if (id.size() > kMaxIdentidad) {
     Informar(almacen, id, salida, "Nombre demasiado largo (%zu caracteres), descartado.\n",

@@ -11,9 +11,6 @@
 #include "entrada.h"
 #include "escritura.h"
 
-/// Longest identity kept: its record's name while it is replaced, a dot, the identity and
-/// ".partes.nuevo", must still be a valid file name.
-inline constexpr std::size_t kMaxIdentidad = 255 - 14;
 /// Most files that may be in progress at once.
 inline constexpr int kMaxFicherosEnCurso = 1024;
 

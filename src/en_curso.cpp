@@ -14,8 +14,6 @@
 #include "informes.h"
 #include "registro.h"
 
-static constexpr std::string_view kSufijoTemporal = ".tmp";
-
 int Buscar(const AlmacenFicheros &almacen, const std::string &identidad) {
   // most datagrams belong to the file of the one before
   if (almacen.ultimo >= 0 && almacen.en_curso[almacen.ultimo].old_nombre == identidad)

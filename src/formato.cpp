@@ -61,6 +61,14 @@ void DecodificarCabecera(const unsigned char *paquete, std::size_t legibles,
       nombre, nul ? static_cast<std::size_t>(static_cast<const char *>(nul) - nombre) : hasta);
 }
 
+bool NombreConBarra(std::string_view nombre) {
+  return nombre.find('/') != std::string_view::npos;
+}
+
+bool TerminaEnTemporal(std::string_view nombre) {
+  return nombre.ends_with(kSufijoTemporal);
+}
+
 void ConstruirIdentidad(DatagramaActual &actual) {
   std::string &identidad = actual.elnombre;
   identidad.assign(actual.eltipo, 4);

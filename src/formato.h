@@ -68,6 +68,18 @@ int32_t IndiceDeParte(const unsigned char *paquete);
 /// and name, whose NUL lies before fin_nombre, all alike; the part number may differ.
 bool MismoFichero(const unsigned char *a, const unsigned char *b, std::size_t fin_nombre);
 
+/// Longest identity a receiver keeps: its record's name while it is replaced, a dot, the
+/// identity and ".partes.nuevo", must still be a valid file name.
+inline constexpr std::size_t kMaxIdentidad = 255 - 14;
+/// What ends a temporary file's name: a file whose name ends so would be another's temporary.
+inline constexpr std::string_view kSufijoTemporal = ".tmp";
+
+/// Whether a name holds '/', which would place the file outside the receiving directory.
+bool NombreConBarra(std::string_view nombre);
+
+/// Whether a name, or an identity, ends in kSufijoTemporal: receivers refuse such files.
+bool TerminaEnTemporal(std::string_view nombre);
+
 /// Builds actual.elnombre from the decoded type, subtype and name.
 void ConstruirIdentidad(DatagramaActual &actual);
 

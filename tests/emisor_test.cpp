@@ -125,6 +125,8 @@ TEST_F(Emisor, RechazaLoQueElReceptorNoPodriaReconstruir) {
       {{"-n", largo, kGrupo, kPuertoTexto, normal},
        "El nombre \"" + largo + "\" tiene 32 bytes; el maximo es 31\n"},
       {{"-n", "a/b", kGrupo, kPuertoTexto, normal}, "El nombre \"a/b\" contiene '/'\n"},
+      {{"-n", "x.tmp", kGrupo, kPuertoTexto, normal},
+       "El nombre \"x.tmp\" termina en '.tmp', que los receptores rechazan\n"},
       {{"-p", "1", kGrupo, kPuertoTexto, grande},
        "El fichero " + grande + " no cabe en 50000 partes de 1 bytes\n"},
       {{kGrupo, kPuertoTexto, dir_ + "/falta"},

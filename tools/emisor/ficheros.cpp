@@ -19,8 +19,11 @@ static std::string NombreBase(const char *ruta) {
 static void ComprobarNombre(const Fichero &fichero) {
   const std::string &nombre = fichero.nombre;
   if (nombre.empty()) Rechazar("El nombre de %s esta vacio\n", fichero.ruta);
-  if (nombre.find('/') != std::string::npos)
-    Rechazar("El nombre \"%s\" contiene '/'\n", nombre.c_str());
+  // the receivers' own rule: a file they would refuse is never sent
+  if (NombreConBarra(nombre)) Rechazar("El nombre \"%s\" contiene '/'\n", nombre.c_str());
+  if (TerminaEnTemporal(nombre))
+    Rechazar("El nombre \"%s\" termina en '%s', que los receptores rechazan\n", nombre.c_str(),
+             std::string(kSufijoTemporal).c_str());
   if (nombre.size() > kMaxNombre)
     Rechazar("El nombre \"%s\" tiene %zu bytes; el maximo es %zu\n", nombre.c_str(), nombre.size(),
              kMaxNombre);
