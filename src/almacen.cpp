@@ -185,12 +185,12 @@ static bool IgualQueLaGuardada(const FicheroEnCurso &f, int32_t indice, const Pa
 // The sender changed the file since the part was taken: what is stored cannot be completed
 // with what comes now, so the file starts afresh from this datagram.
 static int EmpezarDeNuevo(AlmacenFicheros &almacen, int cual, const DatagramaActual &actual,
-                          int32_t tamparte, FILE *salida) {
+                          int32_t tamparte, int32_t largo, FILE *salida) {
   Informar(almacen, actual.elnombre, salida,
            "Parte %d distinta de la ya recibida: el fichero ha cambiado, se empieza de nuevo.\n",
            actual.parteactual);
   DescartarFichero(almacen, static_cast<std::size_t>(cual));
-  return EmpezarFichero(almacen, actual, tamparte, salida);
+  return EmpezarFichero(almacen, actual, tamparte, largo, salida);
 }
 
 // The file touched last gives faltan its value; with none in progress it is left as it was.
@@ -209,8 +209,9 @@ void AlmacenarParte(AlmacenFicheros &almacen, const DatagramaActual &actual, con
     if (!almacen.opciones.silencioso) EscribirTexto(salida, "Ya grabado antes...\n");
     return;
   }
+  int32_t largo = paquete.tampaquete - TamCabecera;
   int cual = Buscar(almacen, actual.elnombre);
-  if (cual < 0) cual = EmpezarFichero(almacen, actual, tamparte, salida);
+  if (cual < 0) cual = EmpezarFichero(almacen, actual, tamparte, largo, salida);
   if (NoEncajaEnElFichero(almacen, almacen.en_curso[static_cast<std::size_t>(cual)], actual,
                           paquete, salida))
     return;
@@ -221,7 +222,7 @@ void AlmacenarParte(AlmacenFicheros &almacen, const DatagramaActual &actual, con
       Tocar(almacen, cual, faltan);
       return;
     }
-    cual = EmpezarDeNuevo(almacen, cual, actual, tamparte, salida);
+    cual = EmpezarDeNuevo(almacen, cual, actual, tamparte, largo, salida);
   }
   Tocar(almacen, cual, faltan);
   TomarParte(almacen, static_cast<std::size_t>(cual), actual, paquete, tamparte, salida);

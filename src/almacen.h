@@ -60,6 +60,9 @@ struct AlmacenFicheros {
   uint64_t reloj = 0;                    // datagrams handled, to tell which file is the oldest
   int buffers = 0;                       // files holding a write buffer, at most kMaxBuffers
   int64_t ultimo_registro = 0;           // when records were last written, monotonic seconds
+  uint64_t completados = 0;              // files completed since the start
+  std::vector<std::string> recien_completados;  // final names of files completed lately, for
+                                                // whoever acts on them to take
   // Within a batch, each identity's final name is probed once: its answer is kept here.
   bool en_lote = false;
   std::vector<std::pair<std::string, bool>> sondeos;  // identity, and whether it is stored

@@ -6,8 +6,11 @@
 #include <memory>
 
 #include "almacen.h"
+#include "argumentos.h"
 #include "directorio.h"
 #include "entrada.h"
+#include "estado.h"
+#include "hijos.h"
 #include "marco.h"
 #include "salida.h"
 #include "senales.h"
@@ -15,67 +18,120 @@
 // Datagrams that had arrived when a signal came are still handled, a bounded number of
 // batches, so that a sender that keeps on cannot hold the receiver.
 static constexpr int kLotesAlTerminar = 128;
+// Drops of the kernel are told at most this often.
+static constexpr int64_t kMsEntreAvisosDeDescartes = 1000;
+
+/// Everything the receiver keeps for its run.
+struct Receptor_ {
+  Argumentos argumentos;
+  std::unique_ptr<Receptor> receptor;  // large: its buffers are touched only as datagrams fill them
+  EstadoBucle estado;
+  DatagramaActual actual;
+  AlmacenFicheros almacen;
+  Vaciado vaciado;
+  FicheroEstado informe;            // the status file, when asked for
+  AlCompletar hijos;                // the program run on completed files, when asked for
+  uint32_t descartes_avisados = 0;  // kernel drops already told on the quiet log
+  int64_t ultimo_aviso_ms = -1;     // when they were told last
+};
+
+static int64_t AhoraMs() {
+  timespec ahora;
+  clock_gettime(CLOCK_MONOTONIC, &ahora);
+  return static_cast<int64_t>(ahora.tv_sec) * 1000 + ahora.tv_nsec / 1'000'000;
+}
 
 // Takes the datagrams of one receive through the pass; returns how many. While printed output
 // waits, the receive waits only until it is due to be shown.
-static int AtenderLote(Receptor &receptor, EstadoBucle &estado, DatagramaActual &actual,
-                       AlmacenFicheros &almacen, const Vaciado &vaciado, bool esperar) {
-  int recibidos = esperar && vaciado.pendiente
-                      ? RecibirAntesDe(receptor, EsperaHastaVaciar(vaciado))
-                      : RecibirLote(receptor, esperar);
-  ProcesarLote(receptor, estado, actual, almacen, stdout);
+static int AtenderLote(Receptor_ &r, bool esperar) {
+  int recibidos = esperar && r.vaciado.pendiente
+                      ? RecibirAntesDe(*r.receptor, EsperaHastaVaciar(r.vaciado))
+                      : RecibirLote(*r.receptor, esperar);
+  ProcesarLote(*r.receptor, r.estado, r.actual, r.almacen, stdout);
   return recibidos;
+}
+
+// A user must know when the receiver was too slow: the kernel's drops, on the quiet log.
+static void AvisarDescartes(Receptor_ &r, int64_t ahora_ms) {
+  uint32_t total = r.estado.descartados;
+  if (!r.almacen.opciones.silencioso || total == r.descartes_avisados ||
+      (r.ultimo_aviso_ms >= 0 && ahora_ms - r.ultimo_aviso_ms < kMsEntreAvisosDeDescartes))
+    return;
+  printf(
+      "El nucleo descarto %u datagramas sin sitio en la cola (%u desde el inicio): el "
+      "receptor no da abasto.\n",
+      total - r.descartes_avisados, total);
+  r.descartes_avisados = total;
+  r.ultimo_aviso_ms = ahora_ms;
+}
+
+// What follows each receive besides its datagrams: programs on completed files, records, the
+// status file, the kernel's drops.
+static void Atender(Receptor_ &r) {
+  if (r.argumentos.al_completar != nullptr) {
+    LanzarAlCompletar(r.hijos, r.almacen.recien_completados, stdout);
+    RecogerHijos(r.hijos, stdout);
+  }
+  r.almacen.recien_completados.clear();
+  int64_t ahora_ms = AhoraMs();
+  GuardarSiToca(r.almacen, ahora_ms / 1000, stdout);
+  if (r.estado.informe != nullptr)
+    EscribirEstadoSiToca(*r.estado.informe, r.estado, r.almacen, ahora_ms);
+  AvisarDescartes(r, ahora_ms);
 }
 
 // Ends as the signal would have, once the datagrams already queued are handled, the files in
 // progress written out (and saved when asked), and what was printed written out.
-[[noreturn]] static void TerminarPorSenal(Receptor &receptor, EstadoBucle &estado,
-                                          DatagramaActual &actual, AlmacenFicheros &almacen) {
+[[noreturn]] static void TerminarPorSenal(Receptor_ &r) {
+  r.vaciado = Vaciado{};
   for (int lote = 0; lote < kLotesAlTerminar; ++lote) {
-    AtenderLote(receptor, estado, actual, almacen, Vaciado{}, false);
-    if (!receptor.lleno) break;
+    AtenderLote(r, false);
+    if (!r.receptor->lleno) break;
   }
-  GuardarFicherosEnCurso(almacen, stdout);
+  GuardarFicherosEnCurso(r.almacen, stdout);
+  if (r.estado.informe != nullptr)
+    EscribirEstado(*r.estado.informe, r.estado, r.almacen, AhoraMs());
   fflush(stdout);
   TerminarComoLaSenal(SenalDeFin());
 }
 
-static int64_t SegundosMonotonos() {
-  timespec ahora;
-  clock_gettime(CLOCK_MONOTONIC, &ahora);
-  return ahora.tv_sec;
+// Everything that can be refused is refused before the socket opens; the directory is taken
+// before the group is joined.
+static void Preparar(Receptor_ &r) {
+  const Argumentos &a = r.argumentos;
+  r.almacen.opciones = a.almacen;
+  r.almacen.opciones.a_terminal = isatty(STDOUT_FILENO) != 0;
+  if (a.estado != nullptr) PrepararFicheroEstado(r.informe, a.estado);
+  if (a.estado != nullptr) r.estado.informe = &r.informe;
+  if (a.al_completar != nullptr) PrepararAlCompletar(r.hijos, a.al_completar, r.almacen.opciones);
+  if (a.directorio != nullptr) EntrarEnDirectorio(a.directorio);
+  // a second receiver storing here would replace our files
+  if (a.modo == 2) r.almacen.directorio = ReservarDirectorio();
+  if (a.al_completar != nullptr) FijarDirectorioAlCompletar(r.hijos);
+  r.receptor.reset(new Receptor);
+  AbrirReceptor(*r.receptor, a.grupo, a.puerto, a.entrada);
+  r.estado.modo = a.modo;
 }
 
 int main(int argc, char **argv) {
-  Argumentos argumentos = LeerArgumentos(argc, argv);
+  static Receptor_ r;
+  r.argumentos = LeerArgumentos(argc, argv);
   static char buffer_salida[1 << 16];
   setvbuf(stdout, buffer_salida, _IOFBF, sizeof buffer_salida);
   // before the join: a signal that comes once the group is joined ends the receiver in order
   InstalarSenales();
-
-  AlmacenFicheros almacen;
-  // before the group is joined: a second receiver storing here would replace our files
-  if (argumentos.modo == 2) almacen.directorio = ReservarDirectorio();
-  // not value-initialized: its buffers are touched only as datagrams fill them
-  std::unique_ptr<Receptor> receptor(new Receptor);
-  AbrirReceptor(*receptor, argumentos.grupo, argumentos.puerto);
-  EstadoBucle estado;
-  estado.modo = argumentos.modo;
-  DatagramaActual actual;
-  almacen.opciones = argumentos.almacen;
-  almacen.opciones.a_terminal = isatty(STDOUT_FILENO) != 0;
-  Vaciado vaciado;
+  Preparar(r);
 
   for (;;) {
-    int recibidos = AtenderLote(*receptor, estado, actual, almacen, vaciado, SenalDeFin() == 0);
-    if (SenalDeFin() != 0) TerminarPorSenal(*receptor, estado, actual, almacen);
-    GuardarSiToca(almacen, SegundosMonotonos(), stdout);
+    int recibidos = AtenderLote(r, SenalDeFin() == 0);
+    if (SenalDeFin() != 0) TerminarPorSenal(r);
+    Atender(r);
     if (recibidos == 0) {
       // the lines shown say the parts are written: so they are, first
-      VolcarFicheros(almacen, stdout);
-      Vaciar(vaciado, stdout);
+      VolcarFicheros(r.almacen, stdout);
+      Vaciar(r.vaciado, stdout);
     } else {
-      VaciarSiHaEsperado(vaciado, stdout);
+      VaciarSiHaEsperado(r.vaciado, stdout);
     }
   }
 }

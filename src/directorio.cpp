@@ -2,13 +2,26 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "fatal.h"
+
+void EntrarEnDirectorio(const char *directorio) {
+  struct stat datos;
+  int error = stat(directorio, &datos) != 0 ? errno : !S_ISDIR(datos.st_mode) ? ENOTDIR : 0;
+  if (error == 0 && access(directorio, W_OK | X_OK) != 0) error = errno;
+  if (error == 0 && chdir(directorio) != 0) error = errno;
+  if (error == 0) return;
+  fprintf(stderr, "No se pueden guardar ficheros en el directorio %s: %s\n", directorio,
+          strerror(error));
+  exit(kSalidaFatal);
+}
 
 int ReservarDirectorio() {
   // the directory itself is locked: no file of the lock to leave behind

@@ -2,6 +2,11 @@
 #ifndef DIRECTORIO_H
 #define DIRECTORIO_H
 
+/// Makes the directory given the working directory, where files are rebuilt. One that does not
+/// exist, is not a directory or cannot be written is named on standard error in one line, and
+/// ends the process with kSalidaFatal.
+void EntrarEnDirectorio(const char *directorio);
+
 /// Takes the working directory for this receiver alone, with a lock that the kernel drops when
 /// the process ends, however it ends. When another receiver holds it, says so in one line on
 /// standard error and ends the process with kSalidaFatal. Returns the directory, held open.

@@ -90,8 +90,23 @@ static void CrearTemporal(FicheroEnCurso &f) {
   if (f.pf1 < 0) DieWithError("Error al crear el fichero temporal.");
 }
 
+// Quiet, a start says what the file is: its parts and, when this datagram tells it, their size.
+static void InformarInicio(const AlmacenFicheros &almacen, const DatagramaActual &actual,
+                           int32_t tamparte, int32_t largo, FILE *salida) {
+  const std::string &id = actual.elnombre;
+  if (!almacen.opciones.silencioso) {
+    Informar(almacen, id, salida, "TotPart:%d|MaxTAMprt:%d|TAMprt:%d\n", actual.totpartes,
+             tamparte, actual.totpartes * tamparte);
+  } else if (actual.parteactual < actual.totpartes - 1 || actual.totpartes == 1) {
+    Informar(almacen, id, salida, "Empezado con %d partes de %d bytes.\n", actual.totpartes,
+             largo);
+  } else {
+    Informar(almacen, id, salida, "Empezado con %d partes.\n", actual.totpartes);
+  }
+}
+
 int EmpezarFichero(AlmacenFicheros &almacen, const DatagramaActual &actual, int32_t tamparte,
-                   FILE *salida) {
+                   int32_t largo, FILE *salida) {
   HacerSitio(almacen, salida);
   // the previous file, complete or not, leaves no temporary file behind
   if (!almacen.temporal_huerfano.empty()) unlink(almacen.temporal_huerfano.c_str());
@@ -105,8 +120,7 @@ int EmpezarFichero(AlmacenFicheros &almacen, const DatagramaActual &actual, int3
     // gone before the file is made again: no record may describe another file
     BorrarRegistro(f.old_nombre);
     CrearTemporal(f);
-    Informar(almacen, f.old_nombre, salida, "TotPart:%d|MaxTAMprt:%d|TAMprt:%d\n", actual.totpartes,
-             tamparte, actual.totpartes * tamparte);
+    InformarInicio(almacen, actual, tamparte, largo, salida);
   }
   return static_cast<int>(almacen.en_curso.size()) - 1;
 }
@@ -172,6 +186,8 @@ bool CompletarFichero(AlmacenFicheros &almacen, std::size_t cual, FILE *salida) 
   }
   if (almacen.opciones.reanudar) SincronizarDirectorio(almacen.directorio);
   Informar(almacen, final_, salida, "Completado!\n");
+  ++almacen.completados;
+  almacen.recien_completados.push_back(final_);
   return true;
 }
 

@@ -11,11 +11,12 @@
 /// The file of this identity in progress, or -1.
 int Buscar(const AlmacenFicheros &almacen, const std::string &identidad);
 
-/// Starts the file of the datagram, after making room for it: resumed from its record when asked
-/// and possible, otherwise in a new temporary file, with its record removed. Returns its index.
-/// Ends the process through DieWithError when the temporary file cannot be created.
+/// Starts the file of the datagram, whose content is largo bytes, after making room for it:
+/// resumed from its record when asked and possible, otherwise in a new temporary file, with its
+/// record removed. Returns its index. Ends the process through DieWithError when the temporary
+/// file cannot be created.
 int EmpezarFichero(AlmacenFicheros &almacen, const DatagramaActual &actual, int32_t tamparte,
-                   FILE *salida);
+                   int32_t largo, FILE *salida);
 
 /// Drops a file whose sender changed it: its temporary file and record go, unwritten parts
 /// with them, and nothing more is said about it.

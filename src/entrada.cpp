@@ -1,6 +1,8 @@
 #include "entrada.h"
 
 #include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <net/if.h>
 #include <netinet/in.h>
 #include <netinet/udp.h>
 #include <poll.h>
@@ -8,6 +10,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "fatal.h"
@@ -32,6 +36,8 @@ static void PrepararControles(Receptor &receptor) {
     cabecera.msg_iovlen = 1;
     cabecera.msg_control = receptor.controles[i];
     cabecera.msg_controllen = sizeof receptor.controles[i];
+    cabecera.msg_name = &receptor.origenes[i];
+    cabecera.msg_namelen = sizeof receptor.origenes[i];
   }
 }
 
@@ -42,8 +48,70 @@ static in_addr_t DireccionLocal(in_addr_t grupo) {
   return IN_MULTICAST(ntohl(grupo)) ? grupo : htonl(INADDR_ANY);
 }
 
-void AbrirReceptor(Receptor &receptor, const char *grupo, uint16_t puerto) {
-  receptor.sock = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+// The interface with that name, or that has that IPv4 address; 0 when there is none.
+static unsigned IndiceDeInterfaz(const char *interfaz) {
+  in_addr direccion;
+  if (inet_pton(AF_INET, interfaz, &direccion) != 1) return if_nametoindex(interfaz);
+  ifaddrs *lista = nullptr;
+  if (getifaddrs(&lista) != 0) return 0;
+  unsigned indice = 0;
+  for (const ifaddrs *i = lista; i != nullptr && indice == 0; i = i->ifa_next)
+    if (i->ifa_addr != nullptr && i->ifa_addr->sa_family == AF_INET &&
+        reinterpret_cast<const sockaddr_in *>(i->ifa_addr)->sin_addr.s_addr == direccion.s_addr)
+      indice = if_nametoindex(i->ifa_name);
+  freeifaddrs(lista);
+  return indice;
+}
+
+static void LlenarDireccion(sockaddr_storage &destino, in_addr_t direccion) {
+  sockaddr_in ipv4{};
+  ipv4.sin_family = AF_INET;
+  ipv4.sin_addr.s_addr = direccion;
+  memcpy(&destino, &ipv4, sizeof ipv4);
+}
+
+// On the interface asked for; with senders asked for, once for each of them alone, so that
+// the network does not even bring the others.
+static void UnirseConFiltro(int sock, in_addr_t grupo, unsigned indice,
+                            const std::vector<in_addr> &fuentes) {
+  if (fuentes.empty()) {
+    group_req peticion{};
+    peticion.gr_interface = indice;
+    LlenarDireccion(peticion.gr_group, grupo);
+    if (setsockopt(sock, IPPROTO_IP, MCAST_JOIN_GROUP, &peticion, sizeof peticion) < 0)
+      DieWithError("3Error al crear  el socket()");
+    return;
+  }
+  for (const in_addr &fuente : fuentes) {
+    group_source_req peticion{};
+    peticion.gsr_interface = indice;
+    LlenarDireccion(peticion.gsr_group, grupo);
+    LlenarDireccion(peticion.gsr_source, fuente.s_addr);
+    if (setsockopt(sock, IPPROTO_IP, MCAST_JOIN_SOURCE_GROUP, &peticion, sizeof peticion) < 0)
+      DieWithError("3Error al crear  el socket()");
+  }
+}
+
+static void Unirse(int sock, in_addr_t grupo, unsigned indice, const OpcionesEntrada &opciones) {
+  if (opciones.interfaz != nullptr || !opciones.fuentes.empty())
+    return UnirseConFiltro(sock, grupo, indice, opciones.fuentes);
+  ip_mreq peticion;
+  peticion.imr_multiaddr.s_addr = grupo;
+  peticion.imr_interface.s_addr = htonl(INADDR_ANY);
+  if (setsockopt(sock, IPPROTO_IP, IP_ADD_MEMBERSHIP, &peticion, sizeof peticion) < 0)
+    DieWithError("3Error al crear  el socket()");
+}
+
+void AbrirReceptor(Receptor &receptor, const char *grupo, uint16_t puerto,
+                   const OpcionesEntrada &opciones) {
+  unsigned indice = opciones.interfaz != nullptr ? IndiceDeInterfaz(opciones.interfaz) : 0;
+  if (opciones.interfaz != nullptr && indice == 0) {
+    fprintf(stderr, "Interfaz desconocida: %s\n", opciones.interfaz);
+    exit(kSalidaFatal);
+  }
+  receptor.fuentes = opciones.fuentes;
+  // a program run on a completed file must not inherit it
+  receptor.sock = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
   if (receptor.sock < 0) DieWithError("1Error al crear  el socket()");
   // The default queue holds about a hundred datagrams, a millisecond at line rate; ask for
   // more. The kernel caps it at net.core.rmem_max, and a refusal leaves the default.
@@ -53,6 +121,8 @@ void AbrirReceptor(Receptor &receptor, const char *grupo, uint16_t puerto) {
   // merged, come as one message each; a kernel without it hands them over one by one.
   int si = 1;
   setsockopt(receptor.sock, SOL_UDP, UDP_GRO, &si, sizeof si);
+  // each receive then says how many datagrams the kernel dropped for lack of room
+  setsockopt(receptor.sock, SOL_SOCKET, SO_RXQ_OVFL, &si, sizeof si);
 
   // Receivers of one group on one host share the port; a holder that does not share it
   // still makes the bind fail.
@@ -67,11 +137,7 @@ void AbrirReceptor(Receptor &receptor, const char *grupo, uint16_t puerto) {
   if (bind(receptor.sock, reinterpret_cast<sockaddr *>(&local), sizeof local) < 0)
     DieWithError("2Error al crear  el socket()");
 
-  ip_mreq peticion;
-  peticion.imr_multiaddr.s_addr = direccion_grupo;
-  peticion.imr_interface.s_addr = htonl(INADDR_ANY);
-  if (setsockopt(receptor.sock, IPPROTO_IP, IP_ADD_MEMBERSHIP, &peticion, sizeof peticion) < 0)
-    DieWithError("3Error al crear  el socket()");
+  Unirse(receptor.sock, direccion_grupo, indice, opciones);
 
   timeval plazo{kEsperaEnReposo / 1'000'000, kEsperaEnReposo % 1'000'000};
   if (setsockopt(receptor.sock, SOL_SOCKET, SO_RCVTIMEO, &plazo, sizeof plazo) < 0)
@@ -79,17 +145,20 @@ void AbrirReceptor(Receptor &receptor, const char *grupo, uint16_t puerto) {
   PrepararLote(receptor);
 }
 
-// The size of the datagrams of a merged run, from the message's control data; 0 when the
-// message is a single datagram.
-static int SegmentoDe(const msghdr &mensaje) {
-  for (const cmsghdr *c = CMSG_FIRSTHDR(&mensaje); c != nullptr;
-       c = CMSG_NXTHDR(const_cast<msghdr *>(&mensaje), const_cast<cmsghdr *>(c)))
-    if (c->cmsg_level == SOL_UDP && c->cmsg_type == UDP_GRO) {
-      int tamano;
-      memcpy(&tamano, CMSG_DATA(c), sizeof tamano);
-      return tamano;
+// From a message's control data: the size of the datagrams of a merged run (0 when the message
+// is a single datagram), and the kernel's count of drops, which only grows.
+static int LeerControl(Receptor &receptor, msghdr &mensaje) {
+  int segmento = 0;
+  for (cmsghdr *c = CMSG_FIRSTHDR(&mensaje); c != nullptr; c = CMSG_NXTHDR(&mensaje, c)) {
+    if (c->cmsg_level == SOL_UDP && c->cmsg_type == UDP_GRO)
+      memcpy(&segmento, CMSG_DATA(c), sizeof segmento);
+    uint32_t descartados;
+    if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SO_RXQ_OVFL) {
+      memcpy(&descartados, CMSG_DATA(c), sizeof descartados);
+      receptor.descartados = std::max(receptor.descartados, descartados);
     }
-  return 0;
+  }
+  return segmento;
 }
 
 // One call per wake-up: it takes the first datagram and every other one already waiting.
@@ -102,7 +171,8 @@ static int Recibir(Receptor &receptor, int banderas) {
     if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return 0;
     DieWithError("4Error al crear  el socket()");
   }
-  for (int i = 0; i < mensajes; ++i) receptor.segmento[i] = SegmentoDe(receptor.mensajes[i].msg_hdr);
+  for (int i = 0; i < mensajes; ++i)
+    receptor.segmento[i] = LeerControl(receptor, receptor.mensajes[i].msg_hdr);
   return SepararDatagramas(receptor, mensajes);
 }
 
@@ -132,10 +202,20 @@ static void AnadirVista(Receptor &receptor, const unsigned char *datos, int larg
   receptor.vistas.push_back({datos, std::min(largo, kTamMaxPaquete), largo > kTamMaxPaquete});
 }
 
+// A sender not asked for is left out as if it had sent nothing; the join already keeps most
+// of them away.
+static bool FuenteAceptada(const Receptor &receptor, int i) {
+  if (receptor.fuentes.empty()) return true;
+  const sockaddr_in &origen = receptor.origenes[i];
+  return std::any_of(receptor.fuentes.begin(), receptor.fuentes.end(),
+                     [&](const in_addr &f) { return f.s_addr == origen.sin_addr.s_addr; });
+}
+
 int SepararDatagramas(Receptor &receptor, int mensajes) {
   receptor.vistas.clear();
   receptor.copiados = 0;
   for (int i = 0; i < mensajes; ++i) {
+    if (!FuenteAceptada(receptor, i)) continue;
     const unsigned char *datos = receptor.mensajes_datos[i];
     int largo = static_cast<int>(receptor.mensajes[i].msg_len);
     int segmento = receptor.segmento[i];
@@ -169,7 +249,8 @@ static void CopiarHasta(Receptor &receptor, int hasta) {
 Paquete PaqueteDelLote(Receptor &receptor, int i) {
   const Vista &vista = receptor.vistas[static_cast<std::size_t>(i)];
   // a long datagram's name ends at its last byte at the latest, as at the NUL after it
-  if (vista.largo >= kTamVistaCabecera) return {vista.datos, vista.largo, vista.largo, vista.truncado};
+  if (vista.largo >= kTamVistaCabecera)
+    return {vista.datos, vista.largo, vista.largo, vista.truncado};
   // a short datagram shows what earlier ones left after it
   CopiarHasta(receptor, i + 1);
   return {receptor.paquete, vista.largo, kTamRanura, vista.truncado};

@@ -3,6 +3,7 @@
 #ifndef ENTRADA_H
 #define ENTRADA_H
 
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
 
@@ -36,6 +37,12 @@ struct Vista {
   bool truncado;               // it was longer, and is cut to kTamMaxPaquete
 };
 
+/// Where the group is joined and whose datagrams count, fixed for the run.
+struct OpcionesEntrada {
+  const char *interfaz = nullptr;  // a name or one of its IPv4 addresses; nullptr: as routed
+  std::vector<in_addr> fuentes;    // the only senders accepted; empty: any
+};
+
 /// The receiver socket and the buffers of one batch of datagrams.
 struct Receptor {
   int sock = -1;                                 // UDP socket bound to the port, joined to the group
@@ -45,6 +52,9 @@ struct Receptor {
   // each message's control data, where the kernel says a run's datagram size
   alignas(cmsghdr) unsigned char controles[kTamLote][64];
   int segmento[kTamLote] = {};  // size of each message's datagrams when merged; 0: one datagram
+  sockaddr_in origenes[kTamLote];  // each message's sender
+  std::vector<in_addr> fuentes;    // the only senders accepted; empty: any
+  uint32_t descartados = 0;        // datagrams the kernel dropped for lack of room, so far
   bool lleno = false;           // the last receive filled the batch: more may be waiting
   std::vector<Vista> vistas;    // the batch's datagrams, in order
   int copiados = 0;             // first datagram of the batch not yet in paquete
@@ -54,10 +64,13 @@ struct Receptor {
 };
 
 /// Creates the UDP socket, shared with other receivers of the port, binds it to the group (to
-/// every local address when the group is not a multicast address), joins the group and asks
-/// the kernel for merged runs of datagrams; ends the process through DieWithError when a step
-/// fails.
-void AbrirReceptor(Receptor &receptor, const char *grupo, uint16_t puerto);
+/// every local address when the group is not a multicast address), joins the group (on the
+/// interface asked for, and only for the senders asked for) and asks the kernel for merged runs
+/// of datagrams and for its count of drops. An unknown interface is named on standard error and
+/// ends the process with kSalidaFatal before the socket exists; a failed step ends it through
+/// DieWithError.
+void AbrirReceptor(Receptor &receptor, const char *grupo, uint16_t puerto,
+                   const OpcionesEntrada &opciones);
 
 /// Takes every datagram already waiting, up to a batch of messages; returns how many datagrams.
 /// With esperar, first waits for one, up to a second; a signal or the end of that time returns
@@ -67,7 +80,8 @@ int RecibirLote(Receptor &receptor, bool esperar);
 /// The same, waiting at most nanosegundos, measured precisely.
 int RecibirAntesDe(Receptor &receptor, int64_t nanosegundos);
 
-/// Splits the mensajes received into datagrams, each as if it had come alone; returns how many.
+/// Splits the mensajes received into datagrams, each as if it had come alone, leaving out those
+/// of senders not accepted; returns how many.
 int SepararDatagramas(Receptor &receptor, int mensajes);
 
 /// The i-th datagram of the current batch, taken in order.

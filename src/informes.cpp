@@ -30,12 +30,16 @@ int32_t PartesGrabadas(const FicheroEnCurso &f) {
       std::count(f.partesrecibidas.begin(), f.partesrecibidas.end(), kGrabada));
 }
 
+// Quiet, it reads as every other line of the log: the identity first.
 void InformarDeFichero(const AlmacenFicheros &almacen, std::string_view suceso,
                        const FicheroEnCurso &f, FILE *salida) {
   Renglon linea;
+  AnadirPrefijo(linea, almacen, f.old_nombre);
   Anadir(linea, suceso);
-  Anadir(linea, " ");
-  AnadirNombre(linea, f.old_nombre, almacen.opciones.a_terminal);
+  if (!almacen.opciones.silencioso) {
+    Anadir(linea, " ");
+    AnadirNombre(linea, f.old_nombre, almacen.opciones.a_terminal);
+  }
   Anadir(linea, " con ");
   AnadirEntero(linea, PartesGrabadas(f));
   Anadir(linea, " de ");

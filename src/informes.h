@@ -17,7 +17,8 @@ struct FicheroEnCurso;
                                             const std::string &identidad, FILE *salida,
                                             const char *formato, ...);
 
-/// "<suceso> <identidad> con N de M partes.": a file dropped or resumed, named in any mode.
+/// "<suceso> <identidad> con N de M partes.": a file dropped or resumed, named in any mode;
+/// quiet, "<identidad>: <suceso> con N de M partes.".
 void InformarDeFichero(const AlmacenFicheros &almacen, std::string_view suceso,
                        const FicheroEnCurso &fichero, FILE *salida);
 

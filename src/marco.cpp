@@ -1,72 +1,22 @@
 #include "marco.h"
 
-#include <getopt.h>
-
 #include <cstdlib>
 #include <string>
 
+#include "estado.h"
 #include "fatal.h"
-#include "palabras.h"
 #include "salida.h"
 #include "volcado.h"
-
-static void MostrarUso(const char *programa) {
-  fprintf(stderr, "Version 1.0\nUso: %s <IP Multicast> <Puerto Multicast> <Modo>\n", programa);
-  fprintf(stderr, "Modos:\n0 - Solo obtener las  cabeceras e imprimirlas en pantalla\n");
-  fprintf(stderr, "2 - Almacenar ficheros\n");
-  fprintf(stderr, "Otro - Ver una linea por paquete\n");
-}
-
-static const char kOpcionesCortas[] = "+:f:rq";
-static const option kOpcionesLargas[] = {{"ficheros", required_argument, nullptr, 'f'},
-                                         {"reanudar", no_argument, nullptr, 'r'},
-                                         {"silencioso", no_argument, nullptr, 'q'},
-                                         {nullptr, 0, nullptr, 0}};
-
-// One line that names the problem as it was typed, one that says where to look.
-[[noreturn]] static void OpcionErronea(const std::string &problema) {
-  fprintf(stderr, "%s\nPruebe 'man client'.\n", problema.c_str());
-  exit(kSalidaUso);
-}
-
-static void LeerOpciones(int argc, char **argv, OpcionesAlmacen &opciones) {
-  opterr = 0;
-  int opcion;
-  while ((opcion = getopt_long(argc, argv, kOpcionesCortas, kOpcionesLargas, nullptr)) != -1) {
-    long long maximo = 0;
-    if (opcion == 'f' && !LeerEntero(optarg, 1, kMaxFicherosEnCurso, maximo))
-      OpcionErronea(std::string("Numero de ficheros no valido: ") + optarg + " (de 1 a " +
-                    std::to_string(kMaxFicherosEnCurso) + ")");
-    if (opcion == 'f') opciones.maximo = static_cast<int>(maximo);
-    if (opcion == 'r') opciones.reanudar = true;
-    if (opcion == 'q') opciones.silencioso = true;
-    if (opcion == ':' || opcion == '?')
-      OpcionErronea(ProblemaDeOpcion(opcion, argv, kOpcionesLargas));
-  }
-}
-
-Argumentos LeerArgumentos(int argc, char **argv) {
-  const char *programa = argc > 0 && argv[0] != nullptr ? argv[0] : "client";
-  Argumentos argumentos{};
-  if (argc >= 1) LeerOpciones(argc, argv, argumentos.almacen);
-  if (argc - optind < 3) {
-    MostrarUso(programa);
-    exit(kSalidaUso);
-  }
-  char **resto = argv + optind;
-  argumentos.grupo = resto[0];
-  argumentos.puerto = static_cast<uint16_t>(atoi(resto[1]));
-  argumentos.modo = atoi(resto[2]);
-  return argumentos;
-}
 
 // Only a datagram that carries a whole header carries a count: a short one would be judged
 // by bytes that were never received.
 static void ComprobarLimite(const DatagramaActual &actual, const Paquete &paquete,
-                            AlmacenFicheros &almacen, FILE *salida) {
+                            const EstadoBucle &estado, AlmacenFicheros &almacen, FILE *salida) {
   if (paquete.tampaquete < TamCabecera || actual.totpartes <= MAX_TROZOS) return;
   // a service restarts the receiver after this end: what is in progress is kept for it
   GuardarFicherosEnCurso(almacen, salida);
+  if (estado.informe != nullptr)
+    EscribirEstado(*estado.informe, estado, almacen, estado.informe->ultimo_ms);
   fprintf(salida,
           "El total de partes (%d) EXCEDE al MAX_TROZOS (%d), amplialo en MAX_TROZOS en el "
           "DEFINE y recompila, prometo hacerlo en la proxima versi\xf3n yo mismo si tengo "
@@ -109,7 +59,8 @@ static void ImprimirResumen(const DatagramaActual &actual, const EstadoBucle &es
 void ProcesarPaquete(const Paquete &paquete, EstadoBucle &estado, DatagramaActual &actual,
                      AlmacenFicheros &almacen, FILE *salida) {
   DecodificarCabecera(paquete.datos, static_cast<std::size_t>(paquete.legibles), actual);
-  ComprobarLimite(actual, paquete, almacen, salida);
+  ++estado.datagramas;
+  ComprobarLimite(actual, paquete, estado, almacen, salida);
   ActualizarTamParte(actual, paquete, estado);
   // the identity says which file's missing count the summary line shows
   ConstruirIdentidad(actual);
@@ -127,6 +78,7 @@ void ProcesarPaquete(const Paquete &paquete, EstadoBucle &estado, DatagramaActua
 void ProcesarLote(Receptor &receptor, EstadoBucle &estado, DatagramaActual &actual,
                   AlmacenFicheros &almacen, FILE *salida) {
   EmpezarLote(almacen);
+  estado.descartados = receptor.descartados;
   int recibidos = static_cast<int>(receptor.vistas.size());
   for (int i = 0; i < recibidos; ++i)
     ProcesarPaquete(PaqueteDelLote(receptor, i), estado, actual, almacen, salida);

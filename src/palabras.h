@@ -12,8 +12,9 @@
 bool LeerEntero(const char *texto, long long minimo, long long maximo, long long &valor);
 
 /// The problem with the option that getopt_long (run quietly, its short options starting with
-/// ':') just refused with resultado, ':' or '?': "Falta el valor de la opcion X", "La opcion
-/// --x no lleva valor: W" or "Opcion no valida: X". largas is the table it was given.
+/// ':') just refused with resultado, ':' or '?': "Falta el valor de la opcion X", "Opcion
+/// ambigua: --x (--xa, --xb)", "La opcion --x no lleva valor: W" or "Opcion no valida: X".
+/// largas is the table it was given.
 std::string ProblemaDeOpcion(int resultado, char **argv, const option *largas);
 
 #endif

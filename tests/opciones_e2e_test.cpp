@@ -53,29 +53,75 @@ class OpcionesE2E : public testing::Test {
 };
 
 TEST_F(OpcionesE2E, UnaOpcionErroneaSeNombraYNoAbreNingunSocket) {
+  const std::string kPruebe = "\nPruebe 'client --help' para mas informacion.\n";
+  const std::string g = destino.grupo;
   struct Caso {
     std::vector<std::string> argumentos;
     std::string error;
   } casos[] = {
-      {{"-x"}, "Opcion no valida: -x"},
-      {{"--otra=1"}, "Opcion no valida: --otra=1"},
-      {{"-f", "0"}, "Numero de ficheros no valido: 0 (de 1 a 1024)"},
-      {{"--ficheros=1025"}, "Numero de ficheros no valido: 1025 (de 1 a 1024)"},
-      {{"-f", "0x10"}, "Numero de ficheros no valido: 0x10 (de 1 a 1024)"},
-      {{"--rean=si"}, "La opcion --reanudar no lleva valor: --rean=si"},
-      {{"-qf"}, "Falta el valor de la opcion -f"},
+      {{"-z", g, "1", "2"}, "Opcion no valida: -z" + kPruebe},
+      {{"--otra=1", g, "1", "2"}, "Opcion no valida: --otra=1" + kPruebe},
+      {{"--f", "1", g, "1", "2"}, "Opcion ambigua: --f (--fuente, --ficheros)" + kPruebe},
+      {{"-f", "0", g, "1", "2"}, "Numero de ficheros no valido: 0 (de 1 a 1024)" + kPruebe},
+      {{"--ficheros=1025", g, "1", "2"},
+       "Numero de ficheros no valido: 1025 (de 1 a 1024)" + kPruebe},
+      {{"-f", "0x10", g, "1", "2"}, "Numero de ficheros no valido: 0x10 (de 1 a 1024)" + kPruebe},
+      {{"--rean=si", g, "1", "2"}, "La opcion --reanudar no lleva valor: --rean=si" + kPruebe},
+      {{"-qf"}, "Falta el valor de la opcion -f" + kPruebe},
+      {{"-s", "emisor", g, "1", "2"}, "Direccion de fuente no valida: emisor" + kPruebe},
+      {{g, "abc", "2"}, "Puerto no valido: 'abc'" + kPruebe},
+      {{g, "", "2"}, "Puerto no valido: ''" + kPruebe},
+      {{g, "65536", "2"}, "Puerto no valido: '65536'" + kPruebe},
+      {{"-d", dir + "/falta", g, "1", "2"},
+       "No se pueden guardar ficheros en el directorio " + dir + "/falta: No such file or "
+       "directory\n"},
+      {{"-i", "eth9", g, "1", "2"}, "Interfaz desconocida: eth9\n"},
+      {{"-i", "10.9.9.9", g, "1", "2"}, "Interfaz desconocida: 10.9.9.9\n"},
+      {{"-e", dir + "/falta/estado.json", g, "1", "2"},
+       "No se puede escribir el fichero de estado " + dir +
+           "/falta/estado.json: No such file or directory\n"},
   };
   for (const Caso &caso : casos) {
     SCOPED_TRACE(caso.error);
     std::vector<std::string> argumentos = {CLIENT_PATH};
     argumentos.insert(argumentos.end(), caso.argumentos.begin(), caso.argumentos.end());
-    if (caso.error != "Falta el valor de la opcion -f")
-      argumentos.insert(argumentos.end(), {destino.grupo, "1", "2"});
     Proceso cliente = Lanzar(argumentos);
     EXPECT_EQ(EsperarFin(cliente), 1);
-    EXPECT_EQ(cliente.error, caso.error + "\nPruebe 'man client'.\n");
+    EXPECT_EQ(cliente.error, caso.error);
     EXPECT_EQ(cliente.salida, "");
   }
+  for (const char *version : {"-V", "--version"}) {
+    Proceso cliente = Lanzar({CLIENT_PATH, version});
+    EXPECT_EQ(EsperarFin(cliente), 0);
+    EXPECT_EQ(cliente.salida, "client " RECEPTOR_VERSION "\n");
+  }
+  Proceso ayuda = Lanzar({CLIENT_PATH, "--help"});
+  EXPECT_EQ(EsperarFin(ayuda), 0);
+  EXPECT_EQ(ayuda.salida,
+            "Uso: client [opciones] <IP Multicast> <Puerto Multicast> <Modo>\n"
+            "Recibe ficheros enviados a un grupo multicast UDP en partes numeradas, una por\n"
+            "datagrama, y muestra lo que llega o reconstruye los ficheros.\n"
+            "\n"
+            "Modos:\n"
+            "  0      una linea por datagrama y el volcado de sus primeros 50 bytes\n"
+            "  2      una linea por datagrama, y reconstruir los ficheros\n"
+            "  otro   solo una linea por datagrama\n"
+            "\n"
+            "Opciones, delante de los tres argumentos:\n"
+            "  -d, --directorio DIR     reconstruir los ficheros en DIR (por defecto, en el\n"
+            "                           directorio de trabajo)\n"
+            "  -i, --interfaz INTERFAZ  unirse al grupo en esa interfaz, por su nombre (eth1)\n"
+            "                           o por una de sus direcciones IPv4\n"
+            "  -s, --fuente DIRECCION   aceptar solo los datagramas de ese emisor; puede\n"
+            "                           repetirse\n"
+            "  -f, --ficheros N         hasta N ficheros en curso a la vez (de 1 a 1024; por\n"
+            "                           defecto 1)\n"
+            "  -r, --reanudar           los ficheros en curso sobreviven a un reinicio\n"
+            "  -q, --silencioso         una linea por suceso de un fichero, no por datagrama\n"
+            "  -x, --al-completar PROG  ejecutar PROG con la ruta de cada fichero completado\n"
+            "  -e, --estado FICHERO     mantener en FICHERO el estado del receptor, en JSON\n"
+            "  -h, --help               mostrar esta ayuda y salir\n"
+            "  -V, --version            mostrar la version y salir\n");
   // options alone leave too few arguments: the usage text, as without them
   Proceso cliente = Lanzar({CLIENT_PATH, "-f", "2", "-r", "-q", destino.grupo, "5000"});
   EXPECT_EQ(EsperarFin(cliente), 1);
@@ -151,12 +197,12 @@ TEST_F(OpcionesE2E, LoReanudadoYLoRepetidoSeComparanConLoGuardado) {
   usleep(100000);
   EXPECT_EQ(Terminar(cliente), 128 + SIGTERM);
   EXPECT_EQ(cliente.salida,
-            "Reanudado 0001-0002-capa con 1 de 3 partes.\n"
+            "0001-0002-capa: Reanudado con 1 de 3 partes.\n"
             "0001-0002-capa: Parte de 50 bytes distinta de las del fichero en curso (100), "
             "descartada.\n"
             "0001-0002-capa: Parte 0 distinta de la ya recibida: el fichero ha cambiado, se empieza "
             "de nuevo.\n"
-            "0001-0002-capa: TotPart:3|MaxTAMprt:100|TAMprt:300\n"
+            "0001-0002-capa: Empezado con 3 partes de 100 bytes.\n"
             "0001-0002-capa: Completado!\n");
   EXPECT_EQ(LeerFichero(dir + "/0001-0002-capa"), std::string(100, 'v') + contenido.substr(100));
   EXPECT_EQ(Listar(dir), std::vector<std::string>{"0001-0002-capa"});
@@ -197,14 +243,14 @@ TEST_F(OpcionesE2E, VariosFicherosEnCursoYUnRegistroSilencioso) {
   ASSERT_TRUE(LeerLineas(cliente, 9)) << cliente.salida;
   EXPECT_EQ(Terminar(cliente), 128 + SIGTERM);
   EXPECT_EQ(cliente.salida,
-            "0001-0002-a: TotPart:3|MaxTAMprt:100|TAMprt:300\n"
-            "0001-0002-b: TotPart:3|MaxTAMprt:100|TAMprt:300\n"
+            "0001-0002-a: Empezado con 3 partes de 100 bytes.\n"
+            "0001-0002-b: Empezado con 3 partes de 100 bytes.\n"
             "0001-0002-a: Completado!\n"
             "0001-0002-b: Completado!\n"
-            "0001-0002-c: TotPart:3|MaxTAMprt:100|TAMprt:300\n"
-            "0001-0002-d: TotPart:3|MaxTAMprt:100|TAMprt:300\n"
-            "Abandonado 0001-0002-c con 1 de 3 partes.\n"
-            "0001-0002-g: TotPart:3|MaxTAMprt:100|TAMprt:300\n"
+            "0001-0002-c: Empezado con 3 partes de 100 bytes.\n"
+            "0001-0002-d: Empezado con 3 partes de 100 bytes.\n"
+            "0001-0002-c: Abandonado con 1 de 3 partes.\n"
+            "0001-0002-g: Empezado con 3 partes de 100 bytes.\n"
             "0001-0002-e/f: Nombre con '/' no permitido, descartado.\n");
   EXPECT_EQ(LeerFichero(dir + "/0001-0002-a"), a);
   EXPECT_EQ(LeerFichero(dir + "/0001-0002-b"), b);

@@ -1,0 +1,154 @@
+#include "argumentos.h"
+
+#include <arpa/inet.h>
+#include <getopt.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "fatal.h"
+#include "palabras.h"
+
+static void MostrarUso(const char *programa) {
+  fprintf(stderr, "Version 1.0\nUso: %s <IP Multicast> <Puerto Multicast> <Modo>\n", programa);
+  fprintf(stderr, "Modos:\n0 - Solo obtener las  cabeceras e imprimirlas en pantalla\n");
+  fprintf(stderr, "2 - Almacenar ficheros\n");
+  fprintf(stderr, "Otro - Ver una linea por paquete\n");
+}
+
+static const char kAyuda[] =
+    "Uso: client [opciones] <IP Multicast> <Puerto Multicast> <Modo>\n"
+    "Recibe ficheros enviados a un grupo multicast UDP en partes numeradas, una por\n"
+    "datagrama, y muestra lo que llega o reconstruye los ficheros.\n"
+    "\n"
+    "Modos:\n"
+    "  0      una linea por datagrama y el volcado de sus primeros 50 bytes\n"
+    "  2      una linea por datagrama, y reconstruir los ficheros\n"
+    "  otro   solo una linea por datagrama\n"
+    "\n"
+    "Opciones, delante de los tres argumentos:\n"
+    "  -d, --directorio DIR     reconstruir los ficheros en DIR (por defecto, en el\n"
+    "                           directorio de trabajo)\n"
+    "  -i, --interfaz INTERFAZ  unirse al grupo en esa interfaz, por su nombre (eth1)\n"
+    "                           o por una de sus direcciones IPv4\n"
+    "  -s, --fuente DIRECCION   aceptar solo los datagramas de ese emisor; puede\n"
+    "                           repetirse\n"
+    "  -f, --ficheros N         hasta N ficheros en curso a la vez (de 1 a 1024; por\n"
+    "                           defecto 1)\n"
+    "  -r, --reanudar           los ficheros en curso sobreviven a un reinicio\n"
+    "  -q, --silencioso         una linea por suceso de un fichero, no por datagrama\n"
+    "  -x, --al-completar PROG  ejecutar PROG con la ruta de cada fichero completado\n"
+    "  -e, --estado FICHERO     mantener en FICHERO el estado del receptor, en JSON\n"
+    "  -h, --help               mostrar esta ayuda y salir\n"
+    "  -V, --version            mostrar la version y salir\n";
+
+static const char kOpcionesCortas[] = "+:d:i:s:f:rqx:e:hV";
+static const option kOpcionesLargas[] = {{"directorio", required_argument, nullptr, 'd'},
+                                         {"interfaz", required_argument, nullptr, 'i'},
+                                         {"fuente", required_argument, nullptr, 's'},
+                                         {"ficheros", required_argument, nullptr, 'f'},
+                                         {"reanudar", no_argument, nullptr, 'r'},
+                                         {"silencioso", no_argument, nullptr, 'q'},
+                                         {"al-completar", required_argument, nullptr, 'x'},
+                                         {"estado", required_argument, nullptr, 'e'},
+                                         {"help", no_argument, nullptr, 'h'},
+                                         {"version", no_argument, nullptr, 'V'},
+                                         {nullptr, 0, nullptr, 0}};
+
+// One line that names the problem as it was typed, one that says where to look.
+[[noreturn]] static void OpcionErronea(const std::string &problema) {
+  fprintf(stderr, "%s\nPruebe 'client --help' para mas informacion.\n", problema.c_str());
+  exit(kSalidaUso);
+}
+
+[[noreturn]] static void Mostrar(const char *texto) {
+  fputs(texto, stdout);
+  exit(0);
+}
+
+static void LeerFuente(const char *valor, OpcionesEntrada &entrada) {
+  in_addr fuente;
+  if (inet_pton(AF_INET, valor, &fuente) != 1)
+    OpcionErronea(std::string("Direccion de fuente no valida: ") + valor);
+  entrada.fuentes.push_back(fuente);
+}
+
+static void LeerFicheros(const char *valor, OpcionesAlmacen &almacen) {
+  long long maximo = 0;
+  if (!LeerEntero(valor, 1, kMaxFicherosEnCurso, maximo))
+    OpcionErronea(std::string("Numero de ficheros no valido: ") + valor + " (de 1 a " +
+                  std::to_string(kMaxFicherosEnCurso) + ")");
+  almacen.maximo = static_cast<int>(maximo);
+}
+
+// An empty value would name nothing: a directory or program of that name cannot be meant.
+static const char *NoVacio(const char *valor, const char *que) {
+  if (*valor == '\0') OpcionErronea(std::string(que) + " vacio");
+  return valor;
+}
+
+static void AplicarOpcion(int opcion, const char *valor, Argumentos &argumentos) {
+  switch (opcion) {
+    case 'd':
+      argumentos.directorio = NoVacio(valor, "Directorio");
+      break;
+    case 'i':
+      argumentos.entrada.interfaz = NoVacio(valor, "Nombre de interfaz");
+      break;
+    case 's':
+      LeerFuente(valor, argumentos.entrada);
+      break;
+    case 'f':
+      LeerFicheros(valor, argumentos.almacen);
+      break;
+    case 'r':
+      argumentos.almacen.reanudar = true;
+      break;
+    case 'q':
+      argumentos.almacen.silencioso = true;
+      break;
+    case 'x':
+      argumentos.al_completar = NoVacio(valor, "Programa");
+      break;
+    case 'e':
+      argumentos.estado = NoVacio(valor, "Fichero de estado");
+      break;
+    case 'h':
+      Mostrar(kAyuda);
+    case 'V':
+      Mostrar("client " RECEPTOR_VERSION "\n");
+  }
+}
+
+static void LeerOpciones(int argc, char **argv, Argumentos &argumentos) {
+  opterr = 0;
+  int opcion;
+  while ((opcion = getopt_long(argc, argv, kOpcionesCortas, kOpcionesLargas, nullptr)) != -1) {
+    if (opcion == ':' || opcion == '?')
+      OpcionErronea(ProblemaDeOpcion(opcion, argv, kOpcionesLargas));
+    AplicarOpcion(opcion, optarg, argumentos);
+  }
+}
+
+// A port that reads as 0 would be bound to one the kernel picks, where nothing ever comes.
+static uint16_t LeerPuerto(const char *texto) {
+  uint16_t puerto = static_cast<uint16_t>(atoi(texto));
+  if (puerto == 0) OpcionErronea(std::string("Puerto no valido: '") + texto + "'");
+  return puerto;
+}
+
+Argumentos LeerArgumentos(int argc, char **argv) {
+  const char *programa = argc > 0 && argv[0] != nullptr ? argv[0] : "client";
+  Argumentos argumentos{};
+  if (argc >= 1) LeerOpciones(argc, argv, argumentos);
+  if (argc - optind < 3) {
+    MostrarUso(programa);
+    exit(kSalidaUso);
+  }
+  char **resto = argv + optind;
+  argumentos.grupo = resto[0];
+  argumentos.puerto = LeerPuerto(resto[1]);
+  argumentos.modo = atoi(resto[2]);
+  return argumentos;
+}

@@ -1,0 +1,28 @@
+// The receiver's command line: the options before the three arguments, and the arguments.
+#ifndef ARGUMENTOS_H
+#define ARGUMENTOS_H
+
+#include <cstdint>
+
+#include "almacen.h"
+#include "entrada.h"
+
+/// What the command line asks for, fixed for the run.
+struct Argumentos {
+  const char *grupo;                     // multicast group address, as given
+  uint16_t puerto;                       // UDP port, cut to 16 bits
+  int modo;                              // 0 dump, 2 store files, any other the summary line
+  OpcionesAlmacen almacen;               // how files are kept
+  OpcionesEntrada entrada;               // where the group is joined, and whose datagrams count
+  const char *directorio = nullptr;      // where files are rebuilt; nullptr: the working one
+  const char *al_completar = nullptr;    // program run on each completed file; nullptr: none
+  const char *estado = nullptr;          // status file kept up to date; nullptr: none
+};
+
+/// Reads the options before the three arguments, then converts those as atoi would. With fewer
+/// than three arguments, writes the usage text to standard error and ends the process with
+/// kSalidaUso. --help and --version print on standard output and end it with 0. A wrong option
+/// or value, or a port that reads as 0, is named on standard error and ends it with kSalidaUso.
+Argumentos LeerArgumentos(int argc, char **argv);
+
+#endif

@@ -1,0 +1,111 @@
+#include "estado.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include "fatal.h"
+#include "informes.h"
+#include "marco.h"
+
+static constexpr int64_t kMsEntreEstados = 1000;
+// Written under this name and then renamed over the status file.
+static constexpr char kSufijoNuevo[] = ".nuevo";
+
+void PrepararFicheroEstado(FicheroEstado &informe, const char *ruta) {
+  informe.ruta = ruta;
+  if (ruta[0] != '/') {
+    char *actual = getcwd(nullptr, 0);
+    if (actual == nullptr) DieWithError("Error al leer el directorio de trabajo");
+    informe.ruta = std::string(actual) + "/" + ruta;
+    free(actual);
+  }
+  std::string prueba = informe.ruta + kSufijoNuevo;
+  int fd = open(prueba.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    fprintf(stderr, "No se puede escribir el fichero de estado %s: %s\n", ruta, strerror(errno));
+    exit(kSalidaFatal);
+  }
+  close(fd);
+  unlink(prueba.c_str());
+  informe.inicio = time(nullptr);
+}
+
+// A JSON string of bytes that came from the network: quotes, backslashes and control bytes
+// escaped, and every byte over 0x7f taken as the character of that number, so that the
+// document is valid UTF-8 whatever the name holds.
+static void AnadirCadena(std::string &json, const std::string &texto) {
+  json += '"';
+  for (unsigned char c : texto) {
+    if (c == '"' || c == '\\') {
+      json += '\\';
+      json += static_cast<char>(c);
+    } else if (c < 0x20 || c >= 0x7f) {
+      char escape[8];
+      snprintf(escape, sizeof escape, "\\u%04x", c);
+      json += escape;
+    } else {
+      json += static_cast<char>(c);
+    }
+  }
+  json += '"';
+}
+
+static std::string FechaUtc(int64_t segundos) {
+  time_t t = static_cast<time_t>(segundos);
+  tm partes;
+  gmtime_r(&t, &partes);
+  char texto[32];
+  strftime(texto, sizeof texto, "%Y-%m-%dT%H:%M:%SZ", &partes);
+  return texto;
+}
+
+static std::string Documento(const FicheroEstado &informe, const EstadoBucle &estado,
+                             const AlmacenFicheros &almacen) {
+  std::string json = "{\n  \"inicio\": \"" + FechaUtc(informe.inicio) + "\",\n";
+  json += "  \"datagramas\": " + std::to_string(estado.datagramas) + ",\n";
+  json += "  \"descartados_por_el_nucleo\": " + std::to_string(estado.descartados) + ",\n";
+  json += "  \"completados\": " + std::to_string(almacen.completados) + ",\n";
+  json += "  \"en_curso\": [";
+  for (std::size_t i = 0; i < almacen.en_curso.size(); ++i) {
+    const FicheroEnCurso &f = almacen.en_curso[i];
+    json += i == 0 ? "\n    {\"fichero\": " : ",\n    {\"fichero\": ";
+    AnadirCadena(json, f.old_nombre);
+    json += ", \"partes\": " + std::to_string(PartesGrabadas(f)) +
+            ", \"total\": " + std::to_string(f.totpartes) + "}";
+  }
+  json += almacen.en_curso.empty() ? "]\n}\n" : "\n  ]\n}\n";
+  return json;
+}
+
+void EscribirEstado(FicheroEstado &informe, const EstadoBucle &estado,
+                    const AlmacenFicheros &almacen, int64_t ahora_ms) {
+  informe.ultimo_ms = ahora_ms;
+  std::string json = Documento(informe, estado, almacen), nuevo = informe.ruta + kSufijoNuevo;
+  int fd = open(nuevo.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+  bool hecho = fd >= 0 && write(fd, json.data(), json.size()) == static_cast<ssize_t>(json.size());
+  int error = errno;
+  if (fd >= 0) close(fd);
+  if (hecho && rename(nuevo.c_str(), informe.ruta.c_str()) == 0) {
+    informe.error_avisado = 0;
+    return;
+  }
+  if (hecho) error = errno;
+  unlink(nuevo.c_str());
+  // written every second: a full disk is told once, not every second
+  if (error == informe.error_avisado) return;
+  informe.error_avisado = error;
+  fprintf(stderr, "Error al escribir el fichero de estado %s: %s\n", informe.ruta.c_str(),
+          strerror(error));
+}
+
+void EscribirEstadoSiToca(FicheroEstado &informe, const EstadoBucle &estado,
+                          const AlmacenFicheros &almacen, int64_t ahora_ms) {
+  if (informe.ultimo_ms >= 0 && ahora_ms - informe.ultimo_ms < kMsEntreEstados) return;
+  EscribirEstado(informe, estado, almacen, ahora_ms);
+}

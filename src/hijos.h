@@ -1,0 +1,45 @@
+// The program run on each completed file: started without a shell and without waiting for it,
+// a few at a time, and reaped as it ends.
+#ifndef HIJOS_H
+#define HIJOS_H
+
+#include <sys/types.h>
+
+#include <cstdio>
+#include <deque>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "almacen.h"
+
+/// Most programs running at once; further completed files wait their turn.
+inline constexpr std::size_t kMaxEnMarcha = 4;
+/// Most completed files waiting for a program; past that, a file is told and left out.
+inline constexpr std::size_t kMaxEnEspera = 1024;
+
+struct AlCompletar {
+  std::string programa;                                 // as given, or absolute
+  std::string directorio;                               // where the files are, absolute
+  bool silencioso = false;                              // ends are told on the quiet log
+  bool a_terminal = false;                              // which is a terminal
+  std::vector<std::pair<pid_t, std::string>> en_marcha;  // each program running, and its file
+  std::deque<std::string> en_espera;                     // identities waiting for a program
+};
+
+/// Takes the program and the directory where files are completed. A program given by a
+/// relative path is taken from the working directory now. Ends the process through
+/// DieWithError when the working directory cannot be read.
+void PrepararAlCompletar(AlCompletar &hijos, const char *programa, const OpcionesAlmacen &opciones);
+
+/// Sets the directory, absolute, once the receiver is in it.
+void FijarDirectorioAlCompletar(AlCompletar &hijos);
+
+/// Runs the program on each file named (identities of completed files), or queues them while
+/// kMaxEnMarcha run; empties the list.
+void LanzarAlCompletar(AlCompletar &hijos, std::vector<std::string> &identidades, FILE *salida);
+
+/// Reaps the programs that ended, telling each end on the quiet log, and starts those waiting.
+void RecogerHijos(AlCompletar &hijos, FILE *salida);
+
+#endif
