@@ -23,7 +23,7 @@ static std::string DirectorioActual() {
 
 void PrepararAlCompletar(AlCompletar &hijos, const char *programa,
                          const OpcionesAlmacen &opciones) {
-  hijos.programa = programa;
+  hijos.programa = hijos.nombre = programa;
   hijos.silencioso = opciones.silencioso;
   hijos.a_terminal = opciones.a_terminal;
   // a bare name is looked up in PATH; a relative path means from where the receiver started
@@ -50,7 +50,7 @@ static void Lanzar(AlCompletar &hijos, const std::string &identidad, FILE *salid
     hijos.en_marcha.emplace_back(pid, identidad);
     return;
   }
-  fprintf(stderr, "No se pudo ejecutar %s para %s: %s\n", hijos.programa.c_str(), identidad.c_str(),
+  fprintf(stderr, "No se pudo ejecutar %s para %s: %s\n", hijos.nombre.c_str(), identidad.c_str(),
           strerror(error));
 }
 
@@ -62,8 +62,8 @@ void LanzarAlCompletar(AlCompletar &hijos, std::vector<std::string> &identidades
       hijos.en_espera.push_back(std::move(identidad));
     } else {
       fflush(salida);
-      fprintf(stderr, "Demasiados ficheros esperan a %s: %s no se le pasa\n",
-              hijos.programa.c_str(), identidad.c_str());
+      fprintf(stderr, "Demasiados ficheros esperan a %s: %s no se le pasa\n", hijos.nombre.c_str(),
+              identidad.c_str());
     }
   }
   identidades.clear();
@@ -76,7 +76,7 @@ static void InformarFin(const AlCompletar &hijos, const std::string &identidad, 
   Renglon linea;
   AnadirNombre(linea, identidad, hijos.a_terminal);
   Anadir(linea, ": ");
-  Anadir(linea, hijos.programa);
+  Anadir(linea, hijos.nombre);
   Anadir(linea, WIFSIGNALED(estado) ? " termino por la senal " : " termino con estado ");
   AnadirEntero(linea, WIFSIGNALED(estado) ? WTERMSIG(estado) : WEXITSTATUS(estado));
   Anadir(linea, ".\n");

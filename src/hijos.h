@@ -20,6 +20,7 @@ inline constexpr std::size_t kMaxEnEspera = 1024;
 
 struct AlCompletar {
   std::string programa;                                 // as given, or absolute
+  std::string nombre;                                   // as given, to name it in reports
   std::string directorio;                               // where the files are, absolute
   bool silencioso = false;                              // ends are told on the quiet log
   bool a_terminal = false;                              // which is a terminal

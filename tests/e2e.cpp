@@ -21,6 +21,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <random>
 #include <sstream>
 
@@ -218,14 +219,24 @@ int Terminar(Proceso &proceso) {
   return proceso.estado;
 }
 
-void Enviar(const Destino &destino, const std::string &datagrama) {
-  static int sock = -1;
-  if (sock < 0) {
-    sock = socket(AF_INET, SOCK_DGRAM, 0);
-    in_addr lo{};
-    lo.s_addr = htonl(INADDR_LOOPBACK);
-    setsockopt(sock, IPPROTO_IP, IP_MULTICAST_IF, &lo, sizeof lo);
-  }
+// One socket per source address, bound to it, leaving by the loopback.
+static int SocketDesde(const std::string &origen) {
+  static std::map<std::string, int> sockets;
+  int &sock = sockets[origen];
+  if (sock > 0) return sock;
+  sock = socket(AF_INET, SOCK_DGRAM, 0);
+  in_addr lo{};
+  lo.s_addr = htonl(INADDR_LOOPBACK);
+  setsockopt(sock, IPPROTO_IP, IP_MULTICAST_IF, &lo, sizeof lo);
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  inet_aton(origen.c_str(), &local.sin_addr);
+  EXPECT_EQ(bind(sock, reinterpret_cast<sockaddr *>(&local), sizeof local), 0) << strerror(errno);
+  return sock;
+}
+
+void Enviar(const Destino &destino, const std::string &datagrama, const std::string &origen) {
+  int sock = SocketDesde(origen);
   sockaddr_in a{};
   a.sin_family = AF_INET;
   a.sin_port = htons(destino.puerto);

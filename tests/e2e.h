@@ -65,8 +65,9 @@ int EsperarFin(Proceso &proceso, double segundos = 10);
 /// Ends the process with SIGTERM, collects all its output and returns its status.
 int Terminar(Proceso &proceso);
 
-/// Sends the bytes as one datagram to the group on loopback.
-void Enviar(const Destino &destino, const std::string &datagrama);
+/// Sends the bytes as one datagram to the group on loopback, from the source address given.
+void Enviar(const Destino &destino, const std::string &datagrama,
+            const std::string &origen = "127.0.0.1");
 
 /// Builds a datagram: header (type, subtype, part counted from 1, total, name) and content.
 std::string Datagrama(uint16_t tipo, uint16_t subtipo, uint32_t parte, uint32_t totpartes,
