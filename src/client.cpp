@@ -1,12 +1,15 @@
 // Receives files sent as numbered parts on a UDP multicast group, and shows or rebuilds them.
+#include <stdio_ext.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <memory>
 
 #include "almacen.h"
 #include "argumentos.h"
+#include "avance.h"
 #include "directorio.h"
 #include "entrada.h"
 #include "estado.h"
@@ -31,6 +34,7 @@ struct Receptor_ {
   Vaciado vaciado;
   FicheroEstado informe;            // the status file, when asked for
   AlCompletar hijos;                // the program run on completed files, when asked for
+  Avance avance;                    // the progress line of the quiet log on a terminal
   uint32_t descartes_avisados = 0;  // kernel drops already told on the quiet log
   int64_t ultimo_aviso_ms = -1;     // when they were told last
 };
@@ -89,6 +93,7 @@ static void Atender(Receptor_ &r) {
     if (!r.receptor->lleno) break;
   }
   GuardarFicherosEnCurso(r.almacen, stdout);
+  BorrarAvance(r.avance);
   if (r.estado.informe != nullptr)
     EscribirEstado(*r.estado.informe, r.estado, r.almacen, AhoraMs());
   fflush(stdout);
@@ -111,6 +116,32 @@ static void Preparar(Receptor_ &r) {
   r.receptor.reset(new Receptor);
   AbrirReceptor(*r.receptor, a.grupo, a.puerto, a.entrada);
   r.estado.modo = a.modo;
+  r.avance.activo = a.modo == 2 && a.almacen.silencioso && isatty(STDERR_FILENO) != 0;
+}
+
+// Quiet, the log starts by saying what the receiver listens to and where it stores.
+static void AnunciarInicio(const Argumentos &a) {
+  if (!a.almacen.silencioso) return;
+  char *directorio = getcwd(nullptr, 0);
+  printf("Recibiendo %s, puerto %u, modo %d, en %s\n", a.grupo, a.puerto, a.modo,
+         directorio != nullptr ? directorio : "?");
+  free(directorio);
+  fflush(stdout);
+}
+
+// Output is shown once it has waited long enough, or when no datagram came; the progress line
+// leaves the terminal's line to it first.
+static void Mostrar(Receptor_ &r, int recibidos) {
+  bool toca = recibidos == 0 || (r.vaciado.pendiente && EsperaHastaVaciar(r.vaciado) == 0);
+  if (toca && __fpending(stdout) > 0) BorrarAvance(r.avance);
+  if (recibidos == 0) {
+    // the lines shown say the parts are written: so they are, first
+    VolcarFicheros(r.almacen, stdout);
+    Vaciar(r.vaciado, stdout);
+  } else {
+    VaciarSiHaEsperado(r.vaciado, stdout);
+  }
+  DibujarAvance(r.avance, r.almacen, AhoraMs());
 }
 
 int main(int argc, char **argv) {
@@ -121,17 +152,12 @@ int main(int argc, char **argv) {
   // before the join: a signal that comes once the group is joined ends the receiver in order
   InstalarSenales();
   Preparar(r);
+  AnunciarInicio(r.argumentos);
 
   for (;;) {
     int recibidos = AtenderLote(r, SenalDeFin() == 0);
     if (SenalDeFin() != 0) TerminarPorSenal(r);
     Atender(r);
-    if (recibidos == 0) {
-      // the lines shown say the parts are written: so they are, first
-      VolcarFicheros(r.almacen, stdout);
-      Vaciar(r.vaciado, stdout);
-    } else {
-      VaciarSiHaEsperado(r.vaciado, stdout);
-    }
+    Mostrar(r, recibidos);
   }
 }

@@ -48,6 +48,11 @@ class OpcionesE2E : public testing::Test {
     uint32_t total = static_cast<uint32_t>((contenido.size() + 99) / 100);
     return Datagrama(1, 2, i, total, nombre, contenido.substr((i - 1) * 100, 100));
   }
+  // The first line of the quiet log.
+  std::string Inicio() {
+    return "Recibiendo " + destino.grupo + ", puerto " + std::to_string(destino.puerto) +
+           ", modo 2, en " + dir + "\n";
+  }
   Destino destino = DestinoNuevo();
   std::string dir;
 };
@@ -197,7 +202,7 @@ TEST_F(OpcionesE2E, LoReanudadoYLoRepetidoSeComparanConLoGuardado) {
   usleep(100000);
   EXPECT_EQ(Terminar(cliente), 128 + SIGTERM);
   EXPECT_EQ(cliente.salida,
-            "0001-0002-capa: Reanudado con 1 de 3 partes.\n"
+            Inicio() + "0001-0002-capa: Reanudado con 1 de 3 partes.\n"
             "0001-0002-capa: Parte de 50 bytes distinta de las del fichero en curso (100), "
             "descartada.\n"
             "0001-0002-capa: Parte 0 distinta de la ya recibida: el fichero ha cambiado, se empieza "
@@ -243,7 +248,7 @@ TEST_F(OpcionesE2E, VariosFicherosEnCursoYUnRegistroSilencioso) {
   ASSERT_TRUE(LeerLineas(cliente, 9)) << cliente.salida;
   EXPECT_EQ(Terminar(cliente), 128 + SIGTERM);
   EXPECT_EQ(cliente.salida,
-            "0001-0002-a: Empezado con 3 partes de 100 bytes.\n"
+            Inicio() + "0001-0002-a: Empezado con 3 partes de 100 bytes.\n"
             "0001-0002-b: Empezado con 3 partes de 100 bytes.\n"
             "0001-0002-a: Completado!\n"
             "0001-0002-b: Completado!\n"
