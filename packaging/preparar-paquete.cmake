@@ -1,6 +1,6 @@
 # Run by CPack on the staged tree before it builds the package, to leave it as Debian keeps it:
-# man pages and the changelog compressed, without a name or a time stamp in the gzip header, and
-# programs without the compiler's notes.
+# man pages and the changelog compressed, without a name or a time stamp in the gzip header;
+# /etc/client; and programs without the compiler's notes.
 set(raiz "${CPACK_TEMPORARY_INSTALL_DIRECTORY}")
 set(usr "${raiz}${CPACK_PACKAGING_INSTALL_PREFIX}")
 
@@ -15,6 +15,9 @@ file(GLOB comprimir "${usr}/share/man/man*/*.[1-9]" "${usr}/share/doc/client/cha
 foreach(fichero IN LISTS comprimir)
   ejecutar(gzip -9nf "${fichero}")
 endforeach()
+
+# the directory of the configurations, which the administrator writes, is the package's
+file(MAKE_DIRECTORY "${raiz}/etc/client")
 
 # CPACK_STRIP_FILES took the symbols; these sections are left, and dh_strip takes them too
 file(GLOB programas "${usr}/bin/*")
