@@ -1,6 +1,7 @@
 # Run by CPack on the staged tree before it builds the package, to leave it as Debian keeps it:
 # man pages and the changelog compressed, without a name or a time stamp in the gzip header;
-# /etc/client; and programs without the compiler's notes.
+# /etc/client; and programs without the compiler's notes. CPack then dates every entry of the
+# archive at SOURCE_DATE_EPOCH, which fecha.cmake sets.
 set(raiz "${CPACK_TEMPORARY_INSTALL_DIRECTORY}")
 set(usr "${raiz}${CPACK_PACKAGING_INSTALL_PREFIX}")
 
