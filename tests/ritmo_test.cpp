@@ -7,7 +7,7 @@ namespace {
 
 constexpr int64_t kMs = 1000000;
 
-TEST(Ritmo, CadaDatagramaEsperaSuTurnoYUnRetrasoLargoSeOlvida) {
+TEST(Ritmo, CadaDatagramaEsperaSuTurnoYSoloSeOlvidaLoQuePasaDeUnSegundo) {
   struct Caso {
     const char *que;
     double por_segundo;
@@ -21,7 +21,8 @@ TEST(Ritmo, CadaDatagramaEsperaSuTurnoYUnRetrasoLargoSeOlvida) {
       {"a 100/s el cuarto sale a los 30 ms", 100, false, 3, 10 * kMs, 20 * kMs, 0},
       {"en su turno sale ya", 100, false, 3, 30 * kMs, 0, 0},
       {"un retraso corto se recupera", 100, false, 3, 34 * kMs, 0, 0},
-      {"un retraso largo se olvida", 100, false, 3, 100 * kMs, 0, 70 * kMs},
+      {"un retraso de 100 ms tambien", 100, false, 3, 130 * kMs, 0, 0},
+      {"de un retraso de 1,5 s se olvida medio", 100, false, 3, 1530 * kMs, 0, 500 * kMs},
       {"en bits cuenta los bytes", 400e3, true, 3, 0, 60 * kMs, 0},
       {"en bits, retrasado", 400e3, true, 3, 61 * kMs, 0, 0},
   };
@@ -31,6 +32,28 @@ TEST(Ritmo, CadaDatagramaEsperaSuTurnoYUnRetrasoLargoSeOlvida) {
     for (int i = 0; i < caso.datagramas; ++i) ContarDatagrama(ritmo, 1000);
     EXPECT_EQ(EsperaHastaTurno(ritmo, caso.ahora), caso.espera);
     EXPECT_EQ(ritmo.origen, caso.origen);
+  }
+}
+
+// A sender stalled at the start, then sending the instant it may, on a clock moved only by the
+// waits it is told: it catches up at twice the rate, in bursts of 1 ms worth at most.
+TEST(Ritmo, TrasUnParonRecuperaLaMediaEnRafagasDeUnMilisegundo) {
+  struct Caso {
+    double por_segundo;    // datagrams
+    int64_t paron, hasta;  // ms of the stall, and by when all that is owed has left
+    int rafaga;            // most datagrams in a row without a wait
+    int enviados;          // by hasta: of a stall longer than a second, a second is owed
+  } casos[] = {{100000, 500, 1000, 101, 100000}, {1000, 2000, 3000, 2, 2000}};
+  for (const Caso &caso : casos) {
+    Ritmo ritmo{caso.por_segundo, false, 0, 0};
+    int seguidos = 0, rafaga = 0, enviados = 0;
+    for (int64_t ahora = caso.paron * kMs, espera; ahora < caso.hasta * kMs && enviados < 1e6;) {
+      ahora += espera = EsperaHastaTurno(ritmo, ahora);
+      rafaga = std::max(rafaga, seguidos = espera == 0 ? seguidos + 1 : 0);
+      if (espera == 0) ContarDatagrama(ritmo, 1000), ++enviados;
+    }
+    EXPECT_EQ(rafaga, caso.rafaga);
+    EXPECT_NEAR(enviados, caso.enviados, 1);
   }
 }
 

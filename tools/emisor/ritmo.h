@@ -6,9 +6,14 @@
 #include <cstddef>
 #include <cstdint>
 
-/// Behind schedule by more than this (a stall, a slow disk, a full queue), the schedule starts
-/// afresh instead of catching up in one long burst that the receivers would drop.
-inline constexpr int64_t kMaxRetrasoNs = 5000000;
+/// Behind schedule (a stall, a slow disk, a full queue), the sender catches up what it owes for
+/// the last second at most, so that the rate asked for holds as an average over each second;
+/// a lag older than that is forgotten.
+inline constexpr int64_t kMaxRetrasoNs = 1000000000;
+/// Catching up goes in bursts of at most this much of the rate's worth of datagrams...
+inline constexpr int64_t kRafagaNs = 1000000;
+/// ...and at most at this many times the rate asked for.
+inline constexpr int kVecesAlRecuperar = 2;
 
 /// The schedule of one run.
 struct Ritmo {
@@ -16,11 +21,13 @@ struct Ritmo {
   bool en_bits = true;     // units are bits of datagram, otherwise datagrams
   int64_t origen = 0;      // ns when the schedule counted 0 units
   uint64_t unidades = 0;   // units counted so far
+  long double pico = 0;    // ns before which the catch-up pace lets no datagram go
 };
 
 /// Nanoseconds to wait, at the time ahora, before the next datagram may leave; 0 when it may
-/// leave now. Whatever is due by now leaves at once, so at high rates datagrams go in small
-/// bursts between sleeps. When far behind, moves the origin so that the lag is forgotten.
+/// leave now. What is due by now leaves at once, at most kRafagaNs worth in a row; when further
+/// behind, the rest follows in such bursts at kVecesAlRecuperar times the rate. When more than
+/// kMaxRetrasoNs behind, moves the origin so that only that lag is owed.
 int64_t EsperaHastaTurno(Ritmo &ritmo, int64_t ahora);
 
 /// Counts a datagram of bytes bytes against the schedule.
