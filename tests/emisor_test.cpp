@@ -6,6 +6,7 @@
 #include <sched.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -118,6 +119,8 @@ TEST_F(Emisor, RechazaLoQueElReceptorNoPodriaReconstruir) {
                             "de los datagramas (de 0 a 1, o un porcentaje: 1%)\n"})
     EXPECT_NE(uso.find(linea), std::string::npos) << linea;
   std::string largo(32, 'n');
+  // sysfs states a page, whatever the attribute holds
+  const std::string kSys = "/sys/devices/system/cpu/online";
   struct Caso {
     std::vector<std::string> argumentos;
     std::string mensaje;
@@ -134,6 +137,15 @@ TEST_F(Emisor, RechazaLoQueElReceptorNoPodriaReconstruir) {
       {{kGrupo, kPuertoTexto, dir_ + "/carpeta"},
        "Error al leer el fichero " + dir_ + "/carpeta: Is a directory\n"},
       {{kGrupo, kPuertoTexto, fifo}, "El fichero " + fifo + " no es un fichero regular\n"},
+      {{kGrupo, kPuertoTexto, normal, Crear("informe.pdf.tmp", "")},
+       "El nombre \"informe.pdf.tmp\" termina en '.tmp', que los receptores rechazan\n"},
+      {{kGrupo, kPuertoTexto, normal, dir_ + "/carpeta/../normal"},
+       "El nombre \"normal\" se repite en " + normal + " y " + dir_ + "/carpeta/../normal\n"},
+      {{kGrupo, kPuertoTexto, "/proc/self/stat"},
+       "El fichero /proc/self/stat dice tener 0 bytes, pero tiene mas\n"},
+      {{kGrupo, kPuertoTexto, kSys},
+       "El fichero " + kSys + " dice tener " + std::to_string(std::filesystem::file_size(kSys)) +
+           " bytes, pero tiene menos\n"},
       {{kGrupo, kPuertoTexto}, "Faltan argumentos\n" + kPruebe},
   };
   for (const Caso &caso : casos) {
@@ -308,18 +320,19 @@ TEST_F(Emisor, RepiteCadaFicheroYCuentaLoQueDejaSinEnviar) {
 }
 
 // A carrusel ends by a signal with its summary and status 0; a send that a signal cuts short
-// says so after its summary, with status 1. A file that shrinks under the sender ends it.
+// says so after its summary, and one that a shrinking file ends says so before it, status 1.
 TEST_F(Emisor, UnaSenalOUnFicheroQueEncogeTerminanElEnvioConSuResumen) {
   std::string ruta = Crear("f", std::string(100, 'x'));
+  std::string resumen = "Datagramas enviados: 1 (54 bytes) en T s, R datagramas/s; sin enviar: 0\n";
   struct Caso {
     std::vector<std::string> opciones;
     bool encoger;  // truncate the file instead of sending a signal
     int estado;
     std::string error;
   } casos[] = {
-      {{"-c"}, false, 0, ""},
-      {{}, false, 1, "Envio interrumpido: 1 de 10 datagramas enviados\n"},
-      {{}, true, 1, "El fichero " + ruta + " ha encogido durante el envio\n"},
+      {{"-c"}, false, 0, resumen},
+      {{}, false, 1, resumen + "Envio interrumpido: 1 de 10 datagramas enviados\n"},
+      {{}, true, 1, "El fichero " + ruta + " ha encogido durante el envio\n" + resumen},
   };
   for (const Caso &caso : casos) {
     SCOPED_TRACE(caso.error);
@@ -332,13 +345,22 @@ TEST_F(Emisor, UnaSenalOUnFicheroQueEncogeTerminanElEnvioConSuResumen) {
     if (caso.encoger) std::filesystem::resize_file(ruta, 5);
     if (!caso.encoger) kill(emisor.pid, SIGTERM);
     EXPECT_EQ(EsperarFin(emisor), caso.estado);
-    std::string resumen =
-        caso.encoger ? ""
-                     : "Datagramas enviados: 1 (54 bytes) en T s, R datagramas/s; sin enviar: 0\n";
-    EXPECT_EQ(SinTiempos(emisor.error), resumen + caso.error);
+    EXPECT_EQ(SinTiempos(emisor.error), caso.error);
     EXPECT_EQ(emisor.salida, "");
     EXPECT_EQ(Recibidos().size(), 1u);
   }
+}
+
+// Each file is open only while it is sent: a thousand go under a limit of 16 descriptors.
+TEST_F(Emisor, MilFicherosCabenEnDieciseisDescriptores) {
+  for (int i = 0; i < 1000; ++i) Crear(std::to_string(i), "");
+  Proceso emisor = Lanzar({"/bin/bash", "-c",
+                           "ulimit -n 16 && exec " EMISOR_PATH " -i 127.0.0.1 " + kGrupo + " " +
+                               kPuertoTexto + " " + dir_ + "/*"});
+  EXPECT_EQ(EsperarFin(emisor), 0);
+  EXPECT_EQ(SinTiempos(emisor.error),
+            "Datagramas enviados: 1000 (44000 bytes) en T s, R datagramas/s; sin enviar: 0\n");
+  EXPECT_EQ(Recibidos().size(), 1000u);
 }
 
 // On a terminal the line names the file and the pass, stays within the terminal's width, and
@@ -404,4 +426,83 @@ TEST_F(EmisorTrasUnaColaPequena, EsperaAQueLaColaSeVacieYCuentaLoQueNoCabe) {
     EXPECT_EQ(SinTiempos(resultado.error), "Datagramas enviados: " + caso.resumen);
     EXPECT_EQ(PartesRecibidas(), caso.partes);
   }
+}
+
+// A carrusel as its operator meets it, in a network namespace of this test alone whose route
+// to the groups it takes away; without -i, the sender takes the route as any program does.
+class EmisorEnCarrusel : public Emisor {
+ protected:
+  void SetUp() override {
+    ASSERT_NO_FATAL_FAILURE(ExigirRedPrivada());
+    ASSERT_EQ(unshare(CLONE_NEWNET), 0) << strerror(errno);
+    ASSERT_EQ(system("ip link set lo up && ip route add 224.0.0.0/4 dev lo"), 0);
+    Emisor::SetUp();
+  }
+  void TearDown() override {
+    // only a child not yet waited for: a pid already reaped may be another process's now
+    if (emisor_.pid > 0 && waitpid(emisor_.pid, nullptr, WNOHANG) == 0) kill(emisor_.pid, SIGKILL);
+    Emisor::TearDown();
+  }
+  // Reads the group, 10 s at most, until part 1 of that file comes; the rest is thrown away.
+  bool Esperar(const std::string &nombre, uint32_t partes, const std::string &contenido) {
+    std::string datagrama = Datagrama(1, 2, 1, partes, nombre, contenido);
+    char b[2048];
+    auto hasta = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    for (pollfd fd{sock_, POLLIN, 0}; std::chrono::steady_clock::now() < hasta;)
+      if (poll(&fd, 1, 100) > 0 &&
+          std::string(b, std::max<ssize_t>(recv(sock_, b, sizeof b, 0), 0)) == datagrama)
+        return true;
+    return false;
+  }
+  // Waits for the end, asked by a signal or not, and its summary, with dir_ as D and numbers
+  // as #: returns what was said before.
+  std::string Fin(bool senal, int estado) {
+    if (senal) kill(emisor_.pid, SIGTERM);
+    EXPECT_EQ(EsperarFin(emisor_), estado);
+    std::string error = std::regex_replace(emisor_.error, std::regex(dir_), "D");
+    error = std::regex_replace(error, std::regex("[0-9]+"), "#");
+    std::size_t resumen = std::min(error.rfind("Datagramas enviados: "), error.size());
+    EXPECT_EQ(error.substr(resumen),
+              "Datagramas enviados: # (# bytes) en #.# s, # datagramas/s; sin enviar: #\n");
+    return error.substr(0, resumen);
+  }
+  Proceso emisor_;
+};
+
+// Gone for a while, the route is said once and waited for; a single send ends instead.
+TEST_F(EmisorEnCarrusel, UnaRutaQueSeVaSeEsperaYSeDiceUnaVez) {
+  std::string f = Crear("f", std::string(30, 'f'));
+  emisor_ = Lanzar({EMISOR_PATH, "-c", "-r", "200", "-p", "10", kGrupo, kPuertoTexto, f});
+  ASSERT_TRUE(Esperar("f", 3, std::string(10, 'f')));
+  ASSERT_EQ(system("ip route del 224.0.0.0/4 dev lo"), 0);
+  Recibidos();  // until nothing came for 200 ms: what comes next left with the route back
+  ASSERT_EQ(system("ip route add 224.0.0.0/4 dev lo"), 0);
+  ASSERT_TRUE(Esperar("f", 3, std::string(10, 'f')));
+  EXPECT_EQ(Fin(true, 0),
+            "Error al enviar la parte #/# de D/f: Network is unreachable\n"
+            "Envio reanudado en la parte #/# de D/f\n");
+  ASSERT_EQ(system("ip route del 224.0.0.0/4 dev lo"), 0);
+  emisor_ = Lanzar({EMISOR_PATH, "-p", "10", kGrupo, kPuertoTexto, f});
+  EXPECT_EQ(Fin(false, 1), "Error al enviar la parte #/# de D/f: Network is unreachable\n");
+}
+
+// Each send opens the file by its name, as it is then: shrunk during a send, replaced, gone
+// and back. What lasts is said once.
+TEST_F(EmisorEnCarrusel, CadaEnvioTomaElFicheroComoEsta) {
+  std::string a = Crear("a", "primero"), b = Crear("b", std::string(1000, 'b'));
+  emisor_ = Lanzar({EMISOR_PATH, "-c", "-r", "400", "-p", "10", kGrupo, kPuertoTexto, a, b});
+  ASSERT_TRUE(Esperar("b", 100, std::string(10, 'b')));
+  std::filesystem::resize_file(b, 15);
+  ASSERT_TRUE(Esperar("b", 2, std::string(10, 'b')));
+  std::rename(Crear("nuevo", "segundo").c_str(), a.c_str());
+  ASSERT_TRUE(Esperar("a", 1, "segundo"));
+  std::filesystem::remove(a);
+  // what waited to be read is a pass at most: of four more, two at least look for a in vain
+  for (int pasada = 0; pasada < 4; ++pasada) ASSERT_TRUE(Esperar("b", 2, std::string(10, 'b')));
+  Crear("a", "tercero");
+  ASSERT_TRUE(Esperar("a", 1, "tercero"));
+  EXPECT_EQ(Fin(true, 0),
+            "El fichero D/b ha encogido durante el envio\n"
+            "Error al abrir el fichero D/a: No such file or directory\n"
+            "El fichero D/a vuelve a enviarse\n");
 }

@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <csignal>
 #include <cstring>
 
 #include "fallo.h"
@@ -18,11 +17,18 @@
 static constexpr int64_t kPrimeraPausaNs = 100000;
 static constexpr int kReintentos = 10;
 
+// A network that a carrusel waits out (a route or an address gone for a while) is tried again
+// after pauses that double from the first one up to the last, until the datagram leaves.
+static constexpr int64_t kPrimeraPausaRedNs = 10000000;
+static constexpr int64_t kMaxPausaRedNs = 1000000000;
+
+// A carrusel pass in which no file could be opened waits this long before the next one, so
+// that a set of missing files does not spin.
+static constexpr int64_t kPausaSinFicherosNs = 1000000000;
+
 // Sets the loss draws apart from the shuffles, so that --perdida leaves the order of a seed
 // as it was.
 static constexpr uint64_t kSalPerdidas = 0x9e3779b97f4a7c15;
-
-static volatile sig_atomic_t g_parar = 0;
 
 int64_t AhoraNs() {
   timespec ahora;
@@ -59,21 +65,6 @@ int AbrirEmisor(const Opciones &opciones) {
   return sock;
 }
 
-static void AlRecibirSenal(int) {
-  g_parar = 1;
-}
-
-// No SA_RESTART, so that a sleep ends at once; SA_RESETHAND, so that a second signal ends the
-// process if the first one is not heard.
-void InstalarSenales() {
-  struct sigaction accion = {};
-  accion.sa_handler = AlRecibirSenal;
-  accion.sa_flags = SA_RESETHAND;
-  sigemptyset(&accion.sa_mask);
-  sigaction(SIGINT, &accion, nullptr);
-  sigaction(SIGTERM, &accion, nullptr);
-}
-
 // a*b, or the largest count when it would not fit: a carrusel-like run has no end to show.
 static uint64_t Multiplicar(uint64_t a, uint64_t b) {
   uint64_t producto;
@@ -101,10 +92,21 @@ void PrepararEnvio(Envio &envio, const Opciones &opciones, const std::vector<Fic
   IniciarProgreso(envio.progreso, envio.inicio);
 }
 
+// Sleeps ns, redrawing the line meanwhile. A signal ends it early.
+static void Pausar(Envio &envio, int64_t ns) {
+  int64_t fin = AhoraNs() + ns;
+  for (int64_t ahora = AhoraNs(); ahora < fin && !ParadaPedida(); ahora = AhoraNs()) {
+    MostrarProgreso(envio.progreso, envio.cuentas, envio.posicion, ahora);
+    int64_t espera = fin - ahora;
+    if (envio.progreso.en_terminal) espera = std::min(espera, envio.progreso.proximo - ahora);
+    Dormir(std::max<int64_t>(espera, 1));
+  }
+}
+
 // Waits until the next datagram is due, waking for the redraws of the line meanwhile. Returns
 // false when a signal asks to stop.
 static bool EsperarTurno(Envio &envio) {
-  while (g_parar == 0) {
+  while (!ParadaPedida()) {
     if (envio.ritmo.por_segundo <= 0 && !envio.progreso.en_terminal) return true;
     int64_t ahora = AhoraNs();
     MostrarProgreso(envio.progreso, envio.cuentas, envio.posicion, ahora);
@@ -116,39 +118,76 @@ static bool EsperarTurno(Envio &envio) {
   return false;
 }
 
+// What the network may fix by itself: a route, an interface or an address that comes back, a
+// firewall rule that is replaced.
+static bool Pasajero(int error) {
+  for (int pasajero : {ENETUNREACH, EHOSTUNREACH, ENETDOWN, EHOSTDOWN, ENODEV, ENXIO, EADDRNOTAVAIL,
+                       EPERM, ECONNREFUSED})
+    if (error == pasajero) return true;
+  return false;
+}
+
 // A run that the interface cannot take in segments (an MTU below them, no checksum offload)
 // is refused as a whole: said in the option's words.
-[[noreturn]] static void FallarEnvio(const Opciones &opciones, const Fichero &fichero,
-                                     uint32_t parte, int error) {
+static Fin FallarEnvio(Envio &envio, const Opciones &opciones, const Fichero &fichero,
+                       uint32_t parte, int error) {
   if (opciones.gso && (error == EINVAL || error == EIO || error == EMSGSIZE))
-    Rechazar("La interfaz no admite el envio en tandas (--gso) de datagramas de %d bytes: %s\n",
-             TamCabecera + opciones.tamparte, strerror(error));
-  Rechazar("Error al enviar la parte %u/%u de %s: %s\n", parte, fichero.totpartes, fichero.ruta,
-           strerror(error));
+    Avisar(envio.progreso,
+           "La interfaz no admite el envio en tandas (--gso) de datagramas de %d bytes: %s\n",
+           TamCabecera + opciones.tamparte, strerror(error));
+  else
+    Avisar(envio.progreso, "Error al enviar la parte %u/%u de %s: %s\n", parte, fichero.totpartes,
+           fichero.ruta, strerror(error));
+  return Fin::kError;
+}
+
+// Each kind of error is said once while the network is out, and its end once.
+static void AnotarFalloDeRed(Envio &envio, const Fichero &fichero, uint32_t parte, int error) {
+  std::vector<int> &dichos = envio.fallos_de_red;
+  if (std::find(dichos.begin(), dichos.end(), error) != dichos.end()) return;
+  dichos.push_back(error);
+  Avisar(envio.progreso, "Error al enviar la parte %u/%u de %s: %s\n", parte, fichero.totpartes,
+         fichero.ruta, strerror(error));
+}
+
+static void AnotarSalida(Envio &envio, std::size_t total, uint64_t cuantos, const Fichero &fichero,
+                         uint32_t parte) {
+  envio.cuentas.enviados += cuantos;
+  envio.cuentas.bytes += total;
+  if (envio.fallos_de_red.empty()) return;
+  envio.fallos_de_red.clear();
+  Avisar(envio.progreso, "Envio reanudado en la parte %u/%u de %s\n", parte, fichero.totpartes,
+         fichero.ruta);
 }
 
 // ENOBUFS: a queue on the way out was full and dropped the datagrams, so the same ones go again
 // after a pause. A signal during the pauses leaves them uncounted: the send is stopping anyway.
-static void Mandar(Envio &envio, const Opciones &opciones, std::size_t total, uint64_t cuantos,
-                   const Fichero &fichero, uint32_t parte) {
+static Fin Mandar(Envio &envio, const Opciones &opciones, std::size_t total, uint64_t cuantos,
+                  const Fichero &fichero, uint32_t parte) {
   const sockaddr *destino = reinterpret_cast<const sockaddr *>(&opciones.destino);
-  int64_t pausa = kPrimeraPausaNs;
-  for (int intento = 0; g_parar == 0; ++intento) {
+  int64_t pausa = kPrimeraPausaNs, pausa_red = kPrimeraPausaRedNs;
+  for (int intento = 0; !ParadaPedida();) {
     if (sendto(envio.sock, envio.datagrama, total, 0, destino, sizeof opciones.destino) >= 0) {
-      envio.cuentas.enviados += cuantos;
-      envio.cuentas.bytes += total;
-      return;
+      AnotarSalida(envio, total, cuantos, fichero, parte);
+      return Fin::kCompleto;
     }
-    if (errno == EINTR) continue;
-    if (errno != ENOBUFS) FallarEnvio(opciones, fichero, parte, errno);
-    if (intento == kReintentos) {
-      envio.cuentas.sin_enviar += cuantos;
-      return;
+    int error = errno;
+    if (error == EINTR) continue;
+    if (error == ENOBUFS) {
+      if (intento++ == kReintentos) break;
+      Pausar(envio, pausa);
+      pausa *= 2;
+    } else if (opciones.carrusel && Pasajero(error)) {
+      AnotarFalloDeRed(envio, fichero, parte, error);
+      Pausar(envio, pausa_red);
+      pausa_red = std::min(pausa_red * 2, kMaxPausaRedNs);
+    } else {
+      return FallarEnvio(envio, opciones, fichero, parte, error);
     }
-    Dormir(pausa);
-    pausa *= 2;
-    MostrarProgreso(envio.progreso, envio.cuentas, envio.posicion, AhoraNs());
   }
+  if (ParadaPedida()) return Fin::kSenal;
+  envio.cuentas.sin_enviar += cuantos;
+  return Fin::kCompleto;
 }
 
 // One independent draw per datagram, from 53 random bits, as a share of 1.
@@ -157,23 +196,38 @@ static bool Omitir(Envio &envio, double perdida) {
   return static_cast<double>(envio.perdidas() >> 11) * 0x1.0p-53 < perdida;
 }
 
-// Returns false when a signal stopped the send before this part's turn.
-static bool EnviarParte(Envio &envio, const Opciones &opciones, const Fichero &fichero,
-                        uint32_t indice) {
-  if (!EsperarTurno(envio)) return false;
+// A file that cannot be sent as it is now: outside a carrusel the run ends; in one, the file
+// is left for this send, and a problem that lasts is said once, until the file comes back.
+static Fin Dejar(Envio &envio, const Opciones &opciones, Fichero &fichero, Problema problema) {
+  CerrarFichero(fichero);
+  bool dicho =
+      opciones.carrusel && problema == fichero.aviso && problema.que != Problema::kEncogido;
+  if (!dicho)
+    Avisar(envio.progreso, "%s", DecirProblema(fichero, problema, opciones.tamparte).c_str());
+  fichero.aviso = problema;
+  return opciones.carrusel ? Fin::kDejado : Fin::kError;
+}
+
+// The header and the content of the part indice, at destino.
+static Problema Componer(const Opciones &opciones, const Fichero &fichero, uint32_t indice,
+                         unsigned char *destino) {
+  CodificarCabecera(
+      {opciones.tipo, opciones.subtipo, indice + 1, fichero.totpartes, fichero.nombre}, destino);
+  return LeerParte(fichero, opciones.tamparte, indice, destino + TamCabecera);
+}
+
+static Fin EnviarParte(Envio &envio, const Opciones &opciones, Fichero &fichero, uint32_t indice) {
+  if (!EsperarTurno(envio)) return Fin::kSenal;
   std::size_t total = TamCabecera + LargoDeParte(fichero, opciones.tamparte, indice);
   // a datagram left out takes its turn, as one lost on the way would have
   ContarDatagrama(envio.ritmo, total);
   if (Omitir(envio, opciones.perdida)) {
     envio.cuentas.omitidos += 1;
-    return true;
+    return Fin::kCompleto;
   }
-  CamposCabecera campos{opciones.tipo, opciones.subtipo, indice + 1, fichero.totpartes,
-                        fichero.nombre};
-  CodificarCabecera(campos, envio.datagrama);
-  LeerParte(fichero, opciones.tamparte, indice, envio.datagrama + TamCabecera);
-  Mandar(envio, opciones, total, 1, fichero, indice + 1);
-  return true;
+  Problema problema = Componer(opciones, fichero, indice, envio.datagrama);
+  if (problema.que != Problema::kNinguno) return Dejar(envio, opciones, fichero, problema);
+  return Mandar(envio, opciones, total, 1, fichero, indice + 1);
 }
 
 // Datagrams that one call may carry: all of one size, within the limit of a UDP datagram.
@@ -183,16 +237,16 @@ static std::size_t PartesPorTanda(const Opciones &opciones) {
 
 // A run of the parts from desde on, in the order of the send: a burst when the first one is
 // due, each counted against the schedule. A part shorter than the others (the file's last)
-// ends it. Returns where the run ended, or 0 when a signal stopped the send first.
-static std::size_t EnviarTanda(Envio &envio, const Opciones &opciones, const Fichero &fichero,
-                               std::size_t desde) {
-  if (!EsperarTurno(envio)) return 0;
-  std::size_t hasta = desde, total = 0, limite = std::min(envio.orden.size(),
-                                                          desde + PartesPorTanda(opciones));
+// ends it. Leaves desde where the run ended.
+static Fin EnviarTanda(Envio &envio, const Opciones &opciones, Fichero &fichero,
+                       std::size_t &desde) {
+  if (!EsperarTurno(envio)) return Fin::kSenal;
+  std::size_t primera = desde, total = 0;
+  std::size_t limite = std::min(envio.orden.size(), desde + PartesPorTanda(opciones));
   uint64_t cuantos = 0;
   bool corta = false;
-  for (; hasta < limite && !corta; ++hasta) {
-    uint32_t indice = envio.orden[hasta];
+  for (; desde < limite && !corta; ++desde) {
+    uint32_t indice = envio.orden[desde];
     std::size_t largo = LargoDeParte(fichero, opciones.tamparte, indice);
     corta = largo < static_cast<std::size_t>(opciones.tamparte);
     ContarDatagrama(envio.ritmo, TamCabecera + largo);
@@ -200,16 +254,13 @@ static std::size_t EnviarTanda(Envio &envio, const Opciones &opciones, const Fic
       envio.cuentas.omitidos += 1;
       continue;
     }
-    unsigned char *datagrama = envio.datagrama + total;
-    CodificarCabecera({opciones.tipo, opciones.subtipo, indice + 1, fichero.totpartes,
-                       fichero.nombre},
-                      datagrama);
-    LeerParte(fichero, opciones.tamparte, indice, datagrama + TamCabecera);
+    Problema problema = Componer(opciones, fichero, indice, envio.datagrama + total);
+    if (problema.que != Problema::kNinguno) return Dejar(envio, opciones, fichero, problema);
     total += TamCabecera + largo;
     ++cuantos;
   }
-  if (cuantos > 0) Mandar(envio, opciones, total, cuantos, fichero, envio.orden[desde] + 1);
-  return hasta;
+  if (cuantos == 0) return Fin::kCompleto;
+  return Mandar(envio, opciones, total, cuantos, fichero, envio.orden[primera] + 1);
 }
 
 // Unbiased draw in [0, n): draws at or past the last whole multiple of n are thrown away.
@@ -233,27 +284,56 @@ static void OrdenarPartes(Envio &envio, Orden orden, uint32_t totpartes) {
     std::swap(partes[i - 1], partes[AlAzar(envio.barajas, i)]);
 }
 
-static bool EnviarFichero(Envio &envio, const Opciones &opciones, const Fichero &fichero) {
+static Fin EnviarPartes(Envio &envio, const Opciones &opciones, Fichero &fichero) {
   OrdenarPartes(envio, opciones.orden, fichero.totpartes);
+  Fin fin = Fin::kCompleto;
   if (opciones.gso) {
-    for (std::size_t desde = 0; desde < envio.orden.size();)
-      if ((desde = EnviarTanda(envio, opciones, fichero, desde)) == 0) return false;
-    return true;
+    for (std::size_t desde = 0; desde < envio.orden.size() && fin == Fin::kCompleto;)
+      fin = EnviarTanda(envio, opciones, fichero, desde);
+    return fin;
   }
-  for (uint32_t indice : envio.orden)
-    if (!EnviarParte(envio, opciones, fichero, indice)) return false;
-  return true;
+  for (std::size_t i = 0; i < envio.orden.size() && fin == Fin::kCompleto; ++i)
+    fin = EnviarParte(envio, opciones, fichero, envio.orden[i]);
+  return fin;
 }
 
-bool EnviarTodo(Envio &envio, const Opciones &opciones, const std::vector<Fichero> &ficheros) {
+// One send of a file, opened by its name for it alone: a file replaced or rewritten goes as it
+// is now, and thousands of files never hold more than one descriptor.
+static Fin EnviarFichero(Envio &envio, const Opciones &opciones, Fichero &fichero) {
+  Problema problema = AbrirFichero(fichero, opciones.tamparte);
+  if (problema.que != Problema::kNinguno) return Dejar(envio, opciones, fichero, problema);
+  if (fichero.aviso.que != Problema::kNinguno && fichero.aviso.que != Problema::kEncogido)
+    Avisar(envio.progreso, "El fichero %s vuelve a enviarse\n", fichero.ruta);
+  fichero.aviso = {};
+  Fin fin = EnviarPartes(envio, opciones, fichero);
+  CerrarFichero(fichero);
+  return fin;
+}
+
+// Each file opciones.repeticiones times in a row; one that a carrusel cannot send now is left
+// for its next send.
+static Fin EnviarPasada(Envio &envio, const Opciones &opciones, std::vector<Fichero> &ficheros) {
+  Posicion &posicion = envio.posicion;
+  for (Fichero &fichero : ficheros) {
+    posicion.nombre = fichero.nombre.c_str();
+    for (posicion.repeticion = 1; posicion.repeticion <= opciones.repeticiones;
+         ++posicion.repeticion) {
+      if (ParadaPedida()) return Fin::kSenal;
+      Fin fin = EnviarFichero(envio, opciones, fichero);
+      if (fin == Fin::kSenal || fin == Fin::kError) return fin;
+    }
+  }
+  return Fin::kCompleto;
+}
+
+Fin EnviarTodo(Envio &envio, const Opciones &opciones, std::vector<Fichero> &ficheros) {
   Posicion &posicion = envio.posicion;
   for (posicion.pasada = 1; opciones.carrusel || posicion.pasada <= opciones.vueltas;
-       ++posicion.pasada)
-    for (const Fichero &fichero : ficheros) {
-      posicion.nombre = fichero.nombre.c_str();
-      for (posicion.repeticion = 1; posicion.repeticion <= opciones.repeticiones;
-           ++posicion.repeticion)
-        if (!EnviarFichero(envio, opciones, fichero)) return false;
-    }
-  return true;
+       ++posicion.pasada) {
+    uint64_t antes = Hechos(envio.cuentas);
+    Fin fin = EnviarPasada(envio, opciones, ficheros);
+    if (fin != Fin::kCompleto) return fin;
+    if (Hechos(envio.cuentas) == antes) Pausar(envio, kPausaSinFicherosNs);
+  }
+  return Fin::kCompleto;
 }

@@ -22,14 +22,23 @@ inline constexpr int kMaxPartesTanda = 64;
 struct Envio {
   int sock = -1;                          // the sending socket
   unsigned char datagrama[kTamMaxTanda];  // rebuilt for every part, or run of parts
-  int64_t inicio = 0;                       // ns on the monotonic clock when sending began
-  Ritmo ritmo;                              // schedule of the datagrams
-  Cuentas cuentas;                          // what was sent, not sent and left out
-  Posicion posicion;                        // file, pass and repeat being sent
-  Progreso progreso;                        // the line on the terminal
-  std::mt19937_64 barajas;                  // draws of the shuffles
-  std::mt19937_64 perdidas;                 // draws of --perdida, apart from the shuffles
-  std::vector<uint32_t> orden;              // part indices of the file being sent
+  int64_t inicio = 0;                     // ns on the monotonic clock when sending began
+  Ritmo ritmo;                            // schedule of the datagrams
+  Cuentas cuentas;                        // what was sent, not sent and left out
+  Posicion posicion;                      // file, pass and repeat being sent
+  Progreso progreso;                      // the line on the terminal
+  std::mt19937_64 barajas;                // draws of the shuffles
+  std::mt19937_64 perdidas;               // draws of --perdida, apart from the shuffles
+  std::vector<uint32_t> orden;            // part indices of the file being sent
+  std::vector<int> fallos_de_red;         // errors said since the last datagram that left
+};
+
+/// How a run, or one step of it, ends.
+enum class Fin {
+  kCompleto,  // it went whole
+  kDejado,    // within a carrusel: the file was left, said why, for its next send
+  kSenal,     // a signal stopped it
+  kError,     // an error ended it, said on standard error
 };
 
 /// Nanoseconds on the monotonic clock.
@@ -39,16 +48,14 @@ int64_t AhoraNs();
 /// size of each datagram of a run. Ends the sender on failure.
 int AbrirEmisor(const Opciones &opciones);
 
-/// SIGINT and SIGTERM stop the send after the datagram in progress; a second one ends the
-/// process.
-void InstalarSenales();
-
 /// Seeds the draws, counts the datagrams of the run, and starts the schedule and the line.
 void PrepararEnvio(Envio &envio, const Opciones &opciones, const std::vector<Fichero> &ficheros);
 
-/// Sends every pass over the files, each file opciones.repeticiones times in a row. Returns
-/// false when a signal stopped it. Ends the sender when a datagram fails for a reason other
-/// than a full queue.
-bool EnviarTodo(Envio &envio, const Opciones &opciones, const std::vector<Fichero> &ficheros);
+/// Sends every pass over the files, each file opciones.repeticiones times in a row and opened
+/// afresh for each send. Returns kCompleto, kSenal, or kError once it has said the error: a
+/// file that cannot be sent as it is now, or a datagram that fails for a reason other than a
+/// full queue. A carrusel leaves such a file for its next send instead, says each problem once
+/// while it lasts, and tries a datagram again while the network is out, until it leaves.
+Fin EnviarTodo(Envio &envio, const Opciones &opciones, std::vector<Fichero> &ficheros);
 
 #endif

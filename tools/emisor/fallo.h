@@ -1,4 +1,4 @@
-// The sender's one way of ending on an error.
+// The sender's ways of ending: at once on an error, or in order when a signal asks.
 #ifndef EMISOR_FALLO_H
 #define EMISOR_FALLO_H
 
@@ -6,10 +6,14 @@
 inline constexpr int kSalidaBien = 0;
 inline constexpr int kSalidaError = 1;
 
-/// Writes the message on standard error, on a line of its own, and ends with kSalidaError.
+/// Writes the message on standard error and ends with kSalidaError: before the send starts, or
+/// after its summary line. While it goes on, messages give way to the progress line instead.
 [[noreturn]] void Rechazar(const char *formato, ...) __attribute__((format(printf, 1, 2)));
 
-/// Tells Rechazar whether a progress line is drawn and not yet ended.
-void AnotarLineaAbierta(bool abierta);
+/// SIGINT and SIGTERM ask the send to stop after the datagram in progress, however many come.
+void InstalarSenales();
+
+/// Whether a signal has asked the send to stop.
+bool ParadaPedida();
 
 #endif

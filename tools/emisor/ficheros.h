@@ -1,5 +1,6 @@
-// The files to send: named and sized before the first datagram, read one part at a time as
-// each part is sent, so that memory does not grow with their size or their number.
+// The files to send: named and checked before the first datagram, then opened by name afresh
+// for each send and read one part at a time as each part is sent, so that memory and open
+// descriptors do not grow with their size or their number.
 #ifndef EMISOR_FICHEROS_H
 #define EMISOR_FICHEROS_H
 
@@ -10,25 +11,53 @@
 
 #include "opciones.h"
 
-/// One file, open for the whole run.
+/// Why a file cannot be sent as it is now.
+struct Problema {
+  enum Que : uint8_t {
+    kNinguno,     // it can
+    kAbrir,       // open failed, with error
+    kLeer,        // fstat or a read failed, with error
+    kNoRegular,   // no offsets nor a size known in advance
+    kDemasiado,   // more parts than a receiver takes
+    kTieneMas,    // says it is empty and has content, as those of /proc
+    kTieneMenos,  // has less than its size, as those of /sys
+    kEncogido,    // ended before the part that was read
+  } que = kNinguno;
+  int error = 0;  // errno of kAbrir and kLeer
+  bool operator==(const Problema &) const = default;
+};
+
+/// One file of the set.
 struct Fichero {
   const char *ruta = nullptr;  // path as given
   std::string nombre;          // name carried in the header
-  int fd = -1;                 // read with pread, one part at a time
-  uint64_t tamano = 0;         // bytes sent: the size when it was opened
-  uint32_t totpartes = 0;      // parts it goes in, 1 at least
+  int fd = -1;                 // while it is sent: read with pread, one part at a time
+  uint64_t tamano = 0;         // bytes of this send: the size when it was opened
+  uint32_t totpartes = 0;      // parts of this send, 1 at least
+  Problema aviso;              // the problem said last, so that it is said once while it lasts
 };
 
-/// Names, opens and sizes every file. All of it happens before anything is sent, so that a
-/// refusal never follows a partial send. Ends the sender on a name the receivers could not
-/// take, a file that cannot be read or is not a regular file, or one of too many parts.
-std::vector<Fichero> AbrirFicheros(const Opciones &opciones);
+/// Names and checks every file, opening them one at a time and closing each. All of it happens
+/// before anything is sent, so that a refusal never follows a partial send. Ends the sender on
+/// two files of one name, on a name the receivers would refuse, or on a file that could not be
+/// sent as it is now.
+std::vector<Fichero> ComprobarFicheros(const Opciones &opciones);
+
+/// Opens the file by its path, as it is now, and sizes it for one send. On a problem, leaves
+/// it closed and returns the problem.
+Problema AbrirFichero(Fichero &fichero, int tamparte);
+
+/// Closes the file opened for a send.
+void CerrarFichero(Fichero &fichero);
+
+/// The line that says the problem, with its newline.
+std::string DecirProblema(const Fichero &fichero, const Problema &problema, int tamparte);
 
 /// Content bytes of the part indice, counted from 0.
 std::size_t LargoDeParte(const Fichero &fichero, int tamparte, uint32_t indice);
 
-/// Reads the part indice into destino. Ends the sender when the file can no longer be read or
-/// has shrunk since it was opened.
-void LeerParte(const Fichero &fichero, int tamparte, uint32_t indice, unsigned char *destino);
+/// Reads the part indice into destino. Returns kLeer when the file can no longer be read,
+/// kEncogido when it has shrunk since it was opened.
+Problema LeerParte(const Fichero &fichero, int tamparte, uint32_t indice, unsigned char *destino);
 
 #endif

@@ -12,14 +12,15 @@
 #include "progreso.h"
 
 // The summary goes to standard error, where the progress line was, at the end of every run and
-// whatever ended it, terminal or not; a send without carrusel that a signal cut short is an
-// error besides.
-static int Terminar(Envio &envio, const Opciones &opciones, bool completo) {
+// whatever ended it, terminal or not; an error, said already, and a send without carrusel that
+// a signal cut short end with an error besides.
+static int Terminar(Envio &envio, const Opciones &opciones, Fin fin) {
   BorrarProgreso(envio.progreso);
   std::string resumen = LineaFinal(envio.cuentas, AhoraNs() - envio.inicio, opciones.con_perdida);
   fputs(resumen.c_str(), stderr);
   close(envio.sock);
-  if (!completo && !opciones.carrusel)
+  if (fin == Fin::kError) return kSalidaError;
+  if (fin == Fin::kSenal && !opciones.carrusel)
     Rechazar("Envio interrumpido: %llu de %llu datagramas enviados\n",
              static_cast<unsigned long long>(envio.cuentas.enviados),
              static_cast<unsigned long long>(envio.cuentas.previstos));
@@ -29,11 +30,12 @@ static int Terminar(Envio &envio, const Opciones &opciones, bool completo) {
 int main(int argc, char **argv) {
   Opciones opciones;
   LeerOpciones(argc, argv, opciones);
-  std::vector<Fichero> ficheros = AbrirFicheros(opciones);
+  // before the checks, which take a while with many files: a signal then stops the send at once
+  InstalarSenales();
+  std::vector<Fichero> ficheros = ComprobarFicheros(opciones);
   Envio envio;
   envio.sock = AbrirEmisor(opciones);
-  InstalarSenales();
   PrepararEnvio(envio, opciones, ficheros);
-  bool completo = EnviarTodo(envio, opciones, ficheros);
-  return Terminar(envio, opciones, completo);
+  Fin fin = EnviarTodo(envio, opciones, ficheros);
+  return Terminar(envio, opciones, fin);
 }

@@ -5,9 +5,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdarg>
 #include <cstdio>
-
-#include "fallo.h"
 
 static constexpr int64_t kSegundoNs = 1000000000;
 static constexpr int kColumnasSinTerminal = 80;
@@ -49,8 +48,10 @@ Cifras CifrasDelUltimoSegundo(const Progreso &progreso, const Muestra &ahora, ui
   cifras.datagramas_s = static_cast<double>(ahora.enviados - antes.enviados) / segundos;
   cifras.mbit_s = static_cast<double>(ahora.bytes - antes.bytes) * 8 / segundos / 1e6;
   double hechos_s = static_cast<double>(ahora.hechos - antes.hechos) / segundos;
+  // a file that grew since it was checked may take a send past what was foreseen
+  uint64_t quedan = previstos > ahora.hechos ? previstos - ahora.hechos : 0;
   if (previstos > 0 && hechos_s > 0)
-    cifras.quedan_s = std::llround(static_cast<double>(previstos - ahora.hechos) / hechos_s);
+    cifras.quedan_s = std::llround(static_cast<double>(quedan) / hechos_s);
   return cifras;
 }
 
@@ -113,7 +114,6 @@ void MostrarProgreso(Progreso &progreso, const Cuentas &cuentas, const Posicion 
   std::string linea = LineaDeProgreso(cuentas, posicion, cifras, ColumnasDelTerminal());
   fprintf(stderr, "\r%s", linea.c_str());
   progreso.dibujada = true;
-  AnotarLineaAbierta(true);
 }
 
 void BorrarProgreso(Progreso &progreso) {
@@ -121,7 +121,14 @@ void BorrarProgreso(Progreso &progreso) {
   std::string blanco(static_cast<std::size_t>(ColumnasDelTerminal() - 1), ' ');
   fprintf(stderr, "\r%s\r", blanco.c_str());
   progreso.dibujada = false;
-  AnotarLineaAbierta(false);
+}
+
+void Avisar(Progreso &progreso, const char *formato, ...) {
+  BorrarProgreso(progreso);
+  va_list argumentos;
+  va_start(argumentos, formato);
+  vfprintf(stderr, formato, argumentos);
+  va_end(argumentos);
 }
 
 std::string LineaFinal(const Cuentas &cuentas, int64_t ns, bool con_perdida) {

@@ -78,6 +78,9 @@ void MostrarProgreso(Progreso &progreso, const Cuentas &cuentas, const Posicion 
 /// Erases the line, so that what follows starts on a clean line.
 void BorrarProgreso(Progreso &progreso);
 
+/// Writes a message on standard error in place of the line, which the next redraw brings back.
+void Avisar(Progreso &progreso, const char *formato, ...) __attribute__((format(printf, 2, 3)));
+
 /// The summary at the end of a run of ns nanoseconds, with the datagrams left out when
 /// --perdida was given.
 std::string LineaFinal(const Cuentas &cuentas, int64_t ns, bool con_perdida);
