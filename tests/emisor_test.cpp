@@ -245,6 +245,7 @@ TEST_F(Emisor, UnaOpcionMalEscritaSeNombraEnUnaLinea) {
       {{"--nada=1"}, "Opcion no valida: --nada=1"},
       {{"--sin-limite=5"}, "La opcion --sin-limite no lleva valor: --sin-limite=5"},
       {{"--carr=1"}, "La opcion --carrusel no lleva valor: --carr=1"},
+      {{"--s"}, "Opcion ambigua: --s (--subtipo, --sin-limite, --semilla)"},
       {{"-r"}, "Falta el valor de la opcion -r"},
       {{"--perdida"}, "Falta el valor de la opcion --perdida"},
       {{"-r", "0x10"}, "Ritmo no valido: 0x10"},

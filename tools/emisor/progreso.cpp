@@ -8,6 +8,8 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "fallo.h"
+
 static constexpr int64_t kSegundoNs = 1000000000;
 static constexpr int kColumnasSinTerminal = 80;
 
@@ -102,6 +104,8 @@ static int ColumnasDelTerminal() {
   return tam.ws_col;
 }
 
+// The cursor waits at the start of the line, so that neither a ^C echoed there nor a terminal
+// that narrows and wraps what was drawn can push the line onto a row left behind.
 void MostrarProgreso(Progreso &progreso, const Cuentas &cuentas, const Posicion &posicion,
                      int64_t ahora) {
   if (!progreso.en_terminal || ahora < progreso.proximo) return;
@@ -111,15 +115,25 @@ void MostrarProgreso(Progreso &progreso, const Cuentas &cuentas, const Posicion 
   Muestra muestra{ahora, Hechos(cuentas), cuentas.enviados, cuentas.bytes};
   Cifras cifras = CifrasDelUltimoSegundo(progreso, muestra, cuentas.previstos);
   AnotarMuestra(progreso, muestra);
-  std::string linea = LineaDeProgreso(cuentas, posicion, cifras, ColumnasDelTerminal());
-  fprintf(stderr, "\r%s", linea.c_str());
+  int columnas = ColumnasDelTerminal();
+  std::string linea = LineaDeProgreso(cuentas, posicion, cifras, columnas);
+  // narrower now, the old line may have been wrapped onto the rows below: they go too
+  const char *antes = !progreso.dibujada ? "\r" : columnas < progreso.columnas ? "\r\033[J" : "";
+  fprintf(stderr, "%s%s\r", antes, linea.c_str());
   progreso.dibujada = true;
+  progreso.columnas = columnas;
 }
 
 void BorrarProgreso(Progreso &progreso) {
   if (!progreso.dibujada) return;
-  std::string blanco(static_cast<std::size_t>(ColumnasDelTerminal() - 1), ' ');
-  fprintf(stderr, "\r%s\r", blanco.c_str());
+  int columnas = ColumnasDelTerminal();
+  if (columnas < progreso.columnas) {
+    fputs("\r\033[J", stderr);
+  } else {
+    // a ^C from the terminal is echoed where the cursor waits, and moves it
+    std::string blanco(static_cast<std::size_t>(columnas - 1), ' ');
+    fprintf(stderr, "%s%s\r", ParadaPedida() ? "\r" : "", blanco.c_str());
+  }
   progreso.dibujada = false;
 }
 

@@ -49,6 +49,7 @@ inline constexpr int kMuestras = 8;  // two seconds of redraws
 struct Progreso {
   bool en_terminal = false;     // standard error is a terminal: draw the line
   bool dibujada = false;        // the line is drawn and not yet erased
+  int columnas = 0;             // width of the terminal it was drawn for
   int64_t proximo = 0;          // ns when the line is redrawn next
   Muestra muestras[kMuestras];  // one per redraw, the oldest overwritten first
   unsigned cuantas = 0;         // samples taken so far
@@ -71,7 +72,8 @@ Cifras CifrasDelUltimoSegundo(const Progreso &progreso, const Muestra &ahora, ui
 std::string LineaDeProgreso(const Cuentas &cuentas, const Posicion &posicion, const Cifras &cifras,
                             int columnas);
 
-/// Redraws the line on standard error when it is due and it is a terminal.
+/// Redraws the line on standard error when it is due and it is a terminal, leaving the cursor
+/// at its start.
 void MostrarProgreso(Progreso &progreso, const Cuentas &cuentas, const Posicion &posicion,
                      int64_t ahora);
 
