@@ -21,13 +21,14 @@ struct Ritmo {
   bool en_bits = true;     // units are bits of datagram, otherwise datagrams
   int64_t origen = 0;      // ns when the schedule counted 0 units
   uint64_t unidades = 0;   // units counted so far
-  long double pico = 0;    // ns before which the catch-up pace lets no datagram go
+  long double pico = 0;    // ns from which a new burst may start, at the catch-up pace
+  double rafaga = 0;       // units the burst in progress may still send; none left at 0
 };
 
 /// Nanoseconds to wait, at the time ahora, before the next datagram may leave; 0 when it may
-/// leave now. What is due by now leaves at once, at most kRafagaNs worth in a row; when further
-/// behind, the rest follows in such bursts at kVecesAlRecuperar times the rate. When more than
-/// kMaxRetrasoNs behind, moves the origin so that only that lag is owed.
+/// leave now. What is due by now leaves at once, in a burst of at most kRafagaNs worth; when
+/// further behind, the rest follows in such bursts at kVecesAlRecuperar times the rate. When
+/// more than kMaxRetrasoNs behind, moves the origin so that only that lag is owed.
 int64_t EsperaHastaTurno(Ritmo &ritmo, int64_t ahora);
 
 /// Counts a datagram of bytes bytes against the schedule.
