@@ -1,7 +1,5 @@
 #include "envio.h"
 
-#include <arpa/inet.h>
-#include <netinet/udp.h>
 #include <sys/socket.h>
 #include <time.h>
 #include <unistd.h>
@@ -40,29 +38,6 @@ int64_t AhoraNs() {
 static void Dormir(int64_t ns) {
   timespec pausa = {static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
   clock_nanosleep(CLOCK_MONOTONIC, 0, &pausa, nullptr);
-}
-
-// IP_RECVERR makes the kernel tell this socket when a queue below it drops a datagram; without
-// it the drop is silent and sendto reports success.
-int AbrirEmisor(const Opciones &opciones) {
-  int sock = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
-  if (sock < 0) Rechazar("Error al crear el socket: %s\n", strerror(errno));
-  int ttl = opciones.ttl, si = 1;
-  if (setsockopt(sock, IPPROTO_IP, IP_MULTICAST_TTL, &ttl, sizeof ttl) < 0)
-    Rechazar("Error al fijar el TTL: %s\n", strerror(errno));
-  if (setsockopt(sock, IPPROTO_IP, IP_RECVERR, &si, sizeof si) < 0)
-    Rechazar("Error al crear el socket: %s\n", strerror(errno));
-  if (opciones.con_interfaz && setsockopt(sock, IPPROTO_IP, IP_MULTICAST_IF, &opciones.interfaz,
-                                          sizeof opciones.interfaz) < 0) {
-    char texto[INET_ADDRSTRLEN];
-    inet_ntop(AF_INET, &opciones.interfaz, texto, sizeof texto);
-    Rechazar("Error al elegir la interfaz %s: %s\n", texto, strerror(errno));
-  }
-  // the kernel cuts each run it is handed into datagrams of this size, the last one shorter
-  int segmento = TamCabecera + opciones.tamparte;
-  if (opciones.gso && setsockopt(sock, SOL_UDP, UDP_SEGMENT, &segmento, sizeof segmento) < 0)
-    Rechazar("El nucleo no admite el envio en tandas (--gso): %s\n", strerror(errno));
-  return sock;
 }
 
 // a*b, or the largest count when it would not fit: a carrusel-like run has no end to show.

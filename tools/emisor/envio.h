@@ -1,4 +1,4 @@
-// The send: the socket, the passes over the files, and each datagram paced, built, and handed
+// The send: the passes over the files, and each datagram paced, built, and handed
 // to the kernel until it takes it.
 #ifndef EMISOR_ENVIO_H
 #define EMISOR_ENVIO_H
@@ -43,10 +43,6 @@ enum class Fin {
 
 /// Nanoseconds on the monotonic clock.
 int64_t AhoraNs();
-
-/// Opens the socket that sends to the group, with its TTL and interface, and with --gso the
-/// size of each datagram of a run. Ends the sender on failure.
-int AbrirEmisor(const Opciones &opciones);
 
 /// Seeds the draws, counts the datagrams of the run, and starts the schedule and the line.
 void PrepararEnvio(Envio &envio, const Opciones &opciones, const std::vector<Fichero> &ficheros);

@@ -10,6 +10,7 @@
 #include "ficheros.h"
 #include "opciones.h"
 #include "progreso.h"
+#include "red.h"
 
 // The summary goes to standard error, where the progress line was, at the end of every run and
 // whatever ended it, terminal or not; an error, said already, and a send without carrusel that

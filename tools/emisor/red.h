@@ -1,0 +1,11 @@
+// The sending socket: where the datagrams leave, how far they go, and how runs are cut.
+#ifndef EMISOR_RED_H
+#define EMISOR_RED_H
+
+#include "opciones.h"
+
+/// Opens the socket that sends to the group, with its TTL and interface, and with --gso the
+/// size of each datagram of a run. Ends the sender on failure.
+int AbrirEmisor(const Opciones &opciones);
+
+#endif
