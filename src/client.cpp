@@ -49,7 +49,7 @@ static int64_t AhoraMs() {
 // waits, the receive waits only until it is due to be shown.
 static int AtenderLote(Receptor_ &r, bool esperar) {
   int recibidos = esperar && r.vaciado.pendiente
-                      ? RecibirAntesDe(*r.receptor, EsperaHastaVaciar(r.vaciado))
+                      ? RecibirAntesDe(*r.receptor, MomentoDeVaciar(r.vaciado))
                       : RecibirLote(*r.receptor, esperar);
   ProcesarLote(*r.receptor, r.estado, r.actual, r.almacen, stdout);
   return recibidos;

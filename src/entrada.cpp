@@ -7,6 +7,8 @@
 #include <netinet/udp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/timerfd.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -139,6 +141,8 @@ void AbrirReceptor(Receptor &receptor, const char *grupo, uint16_t puerto,
 
   Unirse(receptor.sock, direccion_grupo, indice, opciones);
 
+  receptor.reloj = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+  if (receptor.reloj < 0) DieWithError("4Error al crear  el socket()");
   timeval plazo{kEsperaEnReposo / 1'000'000, kEsperaEnReposo % 1'000'000};
   if (setsockopt(receptor.sock, SOL_SOCKET, SO_RCVTIMEO, &plazo, sizeof plazo) < 0)
     DieWithError("4Error al crear  el socket()");
@@ -180,21 +184,46 @@ int RecibirLote(Receptor &receptor, bool esperar) {
   return Recibir(receptor, esperar ? MSG_WAITFORONE : MSG_DONTWAIT);
 }
 
+static int64_t AhoraNs() {
+  timespec ahora;
+  clock_gettime(CLOCK_MONOTONIC, &ahora);
+  return static_cast<int64_t>(ahora.tv_sec) * 1'000'000'000 + ahora.tv_nsec;
+}
+
+// The timer is set once for each time output begins to wait, not for every wait: a short
+// time-out given to each poll costs more than the receive itself on some machines.
+static void ArmarReloj(Receptor &receptor, int64_t momento) {
+  if (receptor.armado == momento) return;
+  itimerspec plazo = {};
+  plazo.it_value = {static_cast<time_t>(momento / 1'000'000'000),
+                    static_cast<long>(momento % 1'000'000'000)};
+  if (timerfd_settime(receptor.reloj, TFD_TIMER_ABSTIME, &plazo, nullptr) < 0)
+    DieWithError("4Error al crear  el socket()");
+  receptor.armado = momento;
+}
+
 // A full batch leaves more waiting: asked for at once. Otherwise the queue is likely empty, and
-// the wait is a poll, whose time-out is not rounded to the kernel's tick.
-int RecibirAntesDe(Receptor &receptor, int64_t nanosegundos) {
+// the wait is a poll on the socket and the timer, which is not rounded to the kernel's tick.
+int RecibirAntesDe(Receptor &receptor, int64_t momento) {
   if (receptor.lleno) {
     int recibidos = Recibir(receptor, MSG_DONTWAIT);
     if (recibidos > 0) return recibidos;
   }
-  pollfd entrada = {receptor.sock, POLLIN, 0};
-  timespec plazo = {static_cast<time_t>(nanosegundos / 1'000'000'000),
-                    static_cast<long>(nanosegundos % 1'000'000'000)};
-  int listos = ppoll(&entrada, 1, &plazo, nullptr);
-  if (listos < 0 && errno != EINTR) DieWithError("4Error al crear  el socket()");
+  ArmarReloj(receptor, momento);
   receptor.vistas.clear();
   receptor.lleno = false;
-  return listos > 0 ? Recibir(receptor, MSG_DONTWAIT) : 0;
+  pollfd esperas[2] = {{receptor.sock, POLLIN, 0}, {receptor.reloj, POLLIN, 0}};
+  // an expiry left from an earlier wait, whose output was shown meanwhile, is not this one
+  while (AhoraNs() < momento) {
+    int listos = ppoll(esperas, 2, nullptr, nullptr);
+    if (listos < 0 && errno != EINTR) DieWithError("4Error al crear  el socket()");
+    if (listos <= 0) return 0;
+    if (esperas[0].revents != 0) return Recibir(receptor, MSG_DONTWAIT);
+    uint64_t vencidos;
+    if (read(receptor.reloj, &vencidos, sizeof vencidos) < 0 && errno != EAGAIN)
+      DieWithError("4Error al crear  el socket()");
+  }
+  return 0;
 }
 
 // Each datagram of a message, cut as a receive of kTamMaxPaquete bytes would cut it alone.

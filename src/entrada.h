@@ -46,6 +46,8 @@ struct OpcionesEntrada {
 /// The receiver socket and the buffers of one batch of datagrams.
 struct Receptor {
   int sock = -1;                                 // UDP socket bound to the port, joined to the group
+  int reloj = -1;       // timer of the wait while output waits to be shown
+  int64_t armado = -1;  // when it is set to expire, monotonic ns; -1 not set
   unsigned char mensajes_datos[kTamLote][kTamMensaje];  // one buffer per message of the batch
   iovec vectores[kTamLote];                      // each buffer's receive area
   mmsghdr mensajes[kTamLote];                    // the batch handed to recvmmsg
@@ -77,8 +79,8 @@ void AbrirReceptor(Receptor &receptor, const char *grupo, uint16_t puerto,
 /// 0. Ends the process through DieWithError when the receive fails.
 int RecibirLote(Receptor &receptor, bool esperar);
 
-/// The same, waiting at most nanosegundos, measured precisely.
-int RecibirAntesDe(Receptor &receptor, int64_t nanosegundos);
+/// The same, waiting at most until momento (monotonic nanoseconds), measured precisely.
+int RecibirAntesDe(Receptor &receptor, int64_t momento);
 
 /// Splits the mensajes received into datagrams, each as if it had come alone, leaving out those
 /// of senders not accepted; returns how many.

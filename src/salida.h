@@ -58,6 +58,11 @@ void VaciarSiHaEsperado(Vaciado &vaciado, FILE *salida);
 /// Nanoseconds until waiting output is due to be shown, 0 when it is due now.
 int64_t EsperaHastaVaciar(const Vaciado &vaciado);
 
+/// When waiting output is due to be shown, in CLOCK_MONOTONIC nanoseconds.
+inline int64_t MomentoDeVaciar(const Vaciado &vaciado) {
+  return vaciado.desde + kEsperaAntesDeVaciar;
+}
+
 /// Writes out whatever output waits.
 void Vaciar(Vaciado &vaciado, FILE *salida);
 
