@@ -45,21 +45,21 @@ struct OpcionesEntrada {
 
 /// The receiver socket and the buffers of one batch of datagrams.
 struct Receptor {
-  int sock = -1;                                 // UDP socket bound to the port, joined to the group
+  int sock = -1;        // UDP socket bound to the port, joined to the group
   int reloj = -1;       // timer of the wait while output waits to be shown
   int64_t armado = -1;  // when it is set to expire, monotonic ns; -1 not set
   unsigned char mensajes_datos[kTamLote][kTamMensaje];  // one buffer per message of the batch
-  iovec vectores[kTamLote];                      // each buffer's receive area
-  mmsghdr mensajes[kTamLote];                    // the batch handed to recvmmsg
+  iovec vectores[kTamLote];                             // each buffer's receive area
+  mmsghdr mensajes[kTamLote];                           // the batch handed to recvmmsg
   // each message's control data, where the kernel says a run's datagram size
   alignas(cmsghdr) unsigned char controles[kTamLote][64];
-  int segmento[kTamLote] = {};  // size of each message's datagrams when merged; 0: one datagram
+  int segmento[kTamLote] = {};     // size of each message's datagrams when merged; 0: one datagram
   sockaddr_in origenes[kTamLote];  // each message's sender
   std::vector<in_addr> fuentes;    // the only senders accepted; empty: any
   uint32_t descartados = 0;        // datagrams the kernel dropped for lack of room, so far
-  bool lleno = false;           // the last receive filled the batch: more may be waiting
-  std::vector<Vista> vistas;    // the batch's datagrams, in order
-  int copiados = 0;             // first datagram of the batch not yet in paquete
+  bool lleno = false;              // the last receive filled the batch: more may be waiting
+  std::vector<Vista> vistas;       // the batch's datagrams, in order
+  int copiados = 0;                // first datagram of the batch not yet in paquete
   // What a single receive buffer would hold: every datagram in turn over what earlier ones
   // left. Short datagrams are read from here, so that they see those leftovers.
   unsigned char paquete[kTamRanura] = {};
