@@ -40,9 +40,7 @@ struct Receptor_ {
 };
 
 static int64_t AhoraMs() {
-  timespec ahora;
-  clock_gettime(CLOCK_MONOTONIC, &ahora);
-  return static_cast<int64_t>(ahora.tv_sec) * 1000 + ahora.tv_nsec / 1'000'000;
+  return AhoraNs() / 1'000'000;
 }
 
 // Takes the datagrams of one receive through the pass; returns how many. While printed output
@@ -122,10 +120,8 @@ static void Preparar(Receptor_ &r) {
 // Quiet, the log starts by saying what the receiver listens to and where it stores.
 static void AnunciarInicio(const Argumentos &a) {
   if (!a.almacen.silencioso) return;
-  char *directorio = getcwd(nullptr, 0);
   printf("Recibiendo %s, puerto %u, modo %d, en %s\n", a.grupo, a.puerto, a.modo,
-         directorio != nullptr ? directorio : "?");
-  free(directorio);
+         DirectorioDeTrabajo().c_str());
   fflush(stdout);
 }
 

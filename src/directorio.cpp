@@ -33,6 +33,14 @@ int ReservarDirectorio() {
   exit(kSalidaFatal);
 }
 
+std::string DirectorioDeTrabajo() {
+  char *actual = getcwd(nullptr, 0);
+  if (actual == nullptr) DieWithError("Error al leer el directorio de trabajo");
+  std::string texto = actual;
+  free(actual);
+  return texto;
+}
+
 void SincronizarDirectorio(int directorio) {
   if (directorio >= 0) fsync(directorio);
 }

@@ -17,6 +17,7 @@
 #include <cstring>
 
 #include "fatal.h"
+#include "salida.h"
 
 static constexpr int kTamColaSocket = 8 << 20;
 // A wait for the first datagram ends after this, so that a signal that came just before it
@@ -167,7 +168,6 @@ static int LeerControl(Receptor &receptor, msghdr &mensaje) {
 
 // One call per wake-up: it takes the first datagram and every other one already waiting.
 static int Recibir(Receptor &receptor, int banderas) {
-  receptor.vistas.clear();
   PrepararControles(receptor);
   int mensajes = recvmmsg(receptor.sock, receptor.mensajes, kTamLote, banderas, nullptr);
   receptor.lleno = mensajes == kTamLote;
@@ -182,12 +182,6 @@ static int Recibir(Receptor &receptor, int banderas) {
 
 int RecibirLote(Receptor &receptor, bool esperar) {
   return Recibir(receptor, esperar ? MSG_WAITFORONE : MSG_DONTWAIT);
-}
-
-static int64_t AhoraNs() {
-  timespec ahora;
-  clock_gettime(CLOCK_MONOTONIC, &ahora);
-  return static_cast<int64_t>(ahora.tv_sec) * 1'000'000'000 + ahora.tv_nsec;
 }
 
 // The timer is set once for each time output begins to wait, not for every wait: a short

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "directorio.h"
 #include "fatal.h"
 #include "informes.h"
 #include "marco.h"
@@ -19,12 +20,7 @@ static constexpr char kSufijoNuevo[] = ".nuevo";
 
 void PrepararFicheroEstado(FicheroEstado &informe, const char *ruta) {
   informe.ruta = ruta;
-  if (ruta[0] != '/') {
-    char *actual = getcwd(nullptr, 0);
-    if (actual == nullptr) DieWithError("Error al leer el directorio de trabajo");
-    informe.ruta = std::string(actual) + "/" + ruta;
-    free(actual);
-  }
+  if (ruta[0] != '/') informe.ruta = DirectorioDeTrabajo() + "/" + ruta;
   std::string prueba = informe.ruta + kSufijoNuevo;
   int fd = open(prueba.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
   if (fd < 0) {

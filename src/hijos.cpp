@@ -8,18 +8,10 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "fatal.h"
+#include "directorio.h"
 #include "salida.h"
 
 extern char **environ;
-
-static std::string DirectorioActual() {
-  char *actual = getcwd(nullptr, 0);
-  if (actual == nullptr) DieWithError("Error al leer el directorio de trabajo");
-  std::string texto = actual;
-  free(actual);
-  return texto;
-}
 
 void PrepararAlCompletar(AlCompletar &hijos, const char *programa,
                          const OpcionesAlmacen &opciones) {
@@ -28,11 +20,11 @@ void PrepararAlCompletar(AlCompletar &hijos, const char *programa,
   hijos.a_terminal = opciones.a_terminal;
   // a bare name is looked up in PATH; a relative path means from where the receiver started
   if (strchr(programa, '/') != nullptr && programa[0] != '/')
-    hijos.programa = DirectorioActual() + "/" + programa;
+    hijos.programa = DirectorioDeTrabajo() + "/" + programa;
 }
 
 void FijarDirectorioAlCompletar(AlCompletar &hijos) {
-  hijos.directorio = DirectorioActual();
+  hijos.directorio = DirectorioDeTrabajo();
 }
 
 // Standard input reads nothing: the program runs beside the receiver, not for a person.

@@ -43,7 +43,7 @@ void AnadirNombre(Renglon &renglon, std::string_view nombre, bool a_terminal) {
   }
 }
 
-static int64_t AhoraNs() {
+int64_t AhoraNs() {
   timespec ahora;
   clock_gettime(CLOCK_MONOTONIC, &ahora);
   return static_cast<int64_t>(ahora.tv_sec) * 1'000'000'000 + ahora.tv_nsec;

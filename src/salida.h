@@ -41,6 +41,9 @@ inline void EscribirTexto(FILE *salida, std::string_view texto) {
   fwrite_unlocked(texto.data(), 1, texto.size(), salida);
 }
 
+/// Nanoseconds on the monotonic clock.
+int64_t AhoraNs();
+
 /// Printed output that waits in the stream's buffer, so that a busy receiver writes it in large
 /// blocks while a person or a script still sees it soon.
 struct Vaciado {
