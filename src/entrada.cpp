@@ -168,6 +168,8 @@ static int LeerControl(Receptor &receptor, msghdr &mensaje) {
 
 // One call per wake-up: it takes the first datagram and every other one already waiting.
 static int Recibir(Receptor &receptor, int banderas) {
+  // a receive that takes nothing leaves an empty batch, not the last one
+  receptor.vistas.clear();
   PrepararControles(receptor);
   int mensajes = recvmmsg(receptor.sock, receptor.mensajes, kTamLote, banderas, nullptr);
   receptor.lleno = mensajes == kTamLote;
