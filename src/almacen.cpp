@@ -30,6 +30,11 @@ static bool PaqueteImposible(const AlmacenFicheros &almacen, const DatagramaActu
   } else if (actual.parteactual < 0 || actual.parteactual >= actual.totpartes) {
     Informar(almacen, id, salida, "Parte %d/%d fuera del fichero, descartada.\n",
              actual.parteactual, actual.totpartes);
+  } else if (paquete.tampaquete == TamCabecera && actual.parteactual < actual.totpartes - 1) {
+    // every part but the last carries the file's part size: an empty one places the others
+    // nowhere
+    Informar(almacen, id, salida, "Parte %d/%d vacia sin ser la ultima, descartada.\n",
+             actual.parteactual, actual.totpartes);
   } else if (NombreConBarra(actual.nombre)) {
     Informar(almacen, id, salida, "Nombre con '/' no permitido, descartado.\n");
   } else if (TerminaEnTemporal(id)) {
@@ -91,7 +96,8 @@ static bool OtraDisposicion(const AlmacenFicheros &almacen, const FicheroEnCurso
                             const DatagramaActual &actual, const Paquete &paquete, FILE *salida) {
   int32_t largo = paquete.tampaquete - TamCabecera, propio = f.tamparte_propio;
   bool es_ultima = actual.parteactual == f.totpartes - 1;
-  if (propio == 0 || (es_ultima ? largo <= propio : largo == propio)) return false;
+  if (propio == kTamParteDesconocido || (es_ultima ? largo <= propio : largo == propio))
+    return false;
   Informar(almacen, f.old_nombre, salida,
            "Parte de %d bytes distinta de las del fichero en curso (%d), descartada.\n", largo,
            propio);
@@ -119,10 +125,11 @@ static int64_t PosicionDeParte(FicheroEnCurso &f, const DatagramaActual &actual,
                                const unsigned char *contenido, std::size_t largo) {
   bool es_ultima = actual.parteactual == f.totpartes - 1;
   if (!es_ultima) {
-    if (f.tamparte_propio == 0) f.tamparte_propio = tamparte;
+    if (f.tamparte_propio == kTamParteDesconocido) f.tamparte_propio = tamparte;
     return static_cast<int64_t>(actual.parteactual) * tamparte;
   }
-  if (f.tamparte_propio > 0 || f.totpartes == 1)
+  if (f.totpartes == 1) return 0;
+  if (f.tamparte_propio != kTamParteDesconocido)
     return static_cast<int64_t>(actual.parteactual) * f.tamparte_propio;
   f.ultima_adelantada = true;
   f.ultima_posicion = static_cast<int64_t>(actual.parteactual) * tamparte;
@@ -134,7 +141,7 @@ static int64_t PosicionDeParte(FicheroEnCurso &f, const DatagramaActual &actual,
 // be this file's: it goes, and the last part is awaited again.
 static void DescartarUltimaMasLarga(const AlmacenFicheros &almacen, FicheroEnCurso &f,
                                     FILE *salida) {
-  if (!f.ultima_adelantada || f.tamparte_propio == 0 ||
+  if (!f.ultima_adelantada || f.tamparte_propio == kTamParteDesconocido ||
       f.ultima.size() <= static_cast<std::size_t>(f.tamparte_propio))
     return;
   Informar(almacen, f.old_nombre, salida,
@@ -177,7 +184,7 @@ static bool IgualQueLaGuardada(const FicheroEnCurso &f, int32_t indice, const Pa
   if (const unsigned char *retenida = ParteRetenida(f, indice))
     return memcmp(retenida, contenido, largo) == 0;
   unsigned char leido[kTamMaxParte];
-  int64_t posicion = static_cast<int64_t>(indice) * f.tamparte_propio;
+  int64_t posicion = f.totpartes == 1 ? 0 : static_cast<int64_t>(indice) * f.tamparte_propio;
   return pread(f.pf1, leido, largo, posicion) == static_cast<ssize_t>(largo) &&
          memcmp(leido, contenido, largo) == 0;
 }
@@ -216,7 +223,7 @@ void AlmacenarParte(AlmacenFicheros &almacen, const DatagramaActual &actual, con
                           paquete, salida))
     return;
   std::size_t indice = static_cast<std::size_t>(actual.parteactual);
-  if (almacen.en_curso[static_cast<std::size_t>(cual)].partesrecibidas[indice] == kGrabada) {
+  if (Recibida(almacen.en_curso[static_cast<std::size_t>(cual)].partesrecibidas[indice])) {
     if (IgualQueLaGuardada(almacen.en_curso[static_cast<std::size_t>(cual)], actual.parteactual,
                            paquete)) {
       Tocar(almacen, cual, faltan);
@@ -249,7 +256,8 @@ void GuardarFicherosEnCurso(AlmacenFicheros &almacen, FILE *salida) {
   }
   for (FicheroEnCurso &f : almacen.en_curso) GuardarFichero(almacen, f, salida);
   // the records' new names too
-  if (!almacen.en_curso.empty()) SincronizarDirectorio(almacen.directorio);
+  if (!almacen.en_curso.empty() && !SincronizarDirectorio(almacen.directorio))
+    ReportarFallo(almacen, "Error al sincronizar el directorio de trabajo", errno, salida);
 }
 
 void GuardarSiToca(AlmacenFicheros &almacen, int64_t ahora, FILE *salida) {

@@ -16,10 +16,20 @@ inline constexpr int kMaxFicherosEnCurso = 1024;
 
 /// States of a part of a file in progress.
 enum EstadoParte : unsigned char {
-  kFalta = 0,    // not received
-  kGrabada = 1,  // received: on disk, or in the file's write buffer on its way there
-  kFallida = 2,  // received, but its write failed: missing again
+  kFalta = 0,        // not received
+  kGrabada = 1,      // received: written, or in the file's write buffer on its way there
+  kFallida = 2,      // received, but its write or its sync failed: missing again
+  kSincronizada = 3, // received and on disk, as a sync that succeeded since its write says
 };
+
+/// Whether the part has been received and is not missing again.
+inline bool Recibida(unsigned char estado) {
+  return estado == kGrabada || estado == kSincronizada;
+}
+
+/// A file's own part size before a part but the last has told it. Apart from 0: only a file of
+/// one part may have a part without bytes.
+inline constexpr int32_t kTamParteDesconocido = -1;
 
 /// One file in progress: its temporary file and what of it has arrived.
 struct FicheroEnCurso {
@@ -28,7 +38,8 @@ struct FicheroEnCurso {
   int pf1 = -1;                 // the temporary file, open while the file is in progress
   int32_t totpartes = 0;        // part count announced by the datagram that started the file
   int32_t faltan = 0;           // parts still missing
-  int32_t tamparte_propio = 0;  // the file's own part size, 0 until a part but the last arrives
+  int32_t tamparte_propio = kTamParteDesconocido;  // the file's own part size, once a part but
+                                                   // the last has arrived
   std::vector<unsigned char> partesrecibidas;  // an EstadoParte per part
   BufferEscritura buffer;                      // new parts on their way to the temporary file
   // A last part that came before the file's part size was known: where the loop's part size
@@ -47,6 +58,7 @@ struct OpcionesAlmacen {
   bool reanudar = false;    // files in progress are kept across any end and resumed
   bool silencioso = false;  // only the store's events are printed, each naming its file
   bool a_terminal = false;  // standard output is a terminal: names are shown without controls
+  bool entregar = false;    // completed files go to a program: each hand-off is marked on disk
 };
 
 /// State of the store; one lives for the whole run.

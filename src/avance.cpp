@@ -3,6 +3,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "informes.h"
@@ -34,7 +35,7 @@ static void AnadirFichero(Renglon &linea, const FicheroEnCurso &f, int32_t antes
   Anadir(linea, " ");
   AnadirEntero(linea, static_cast<int64_t>(partes) * 100 / f.totpartes);
   Anadir(linea, "% ");
-  int64_t bytes = static_cast<int64_t>(partes - antes) * f.tamparte_propio;
+  int64_t bytes = static_cast<int64_t>(partes - antes) * std::max(f.tamparte_propio, 0);
   AnadirEntero(linea, transcurrido_ms > 0 ? bytes * 1000 / transcurrido_ms / 1024 : 0);
   Anadir(linea, " KB/s");
 }

@@ -91,6 +91,7 @@ static void Atender(Receptor_ &r) {
     if (!r.receptor->lleno) break;
   }
   GuardarFicherosEnCurso(r.almacen, stdout);
+  if (r.almacen.opciones.entregar) TerminarEntregas(r.hijos, r.almacen.recien_completados, stdout);
   BorrarAvance(r.avance);
   if (r.estado.informe != nullptr)
     EscribirEstado(*r.estado.informe, r.estado, r.almacen, AhoraMs());
@@ -104,6 +105,7 @@ static void Preparar(Receptor_ &r) {
   const Argumentos &a = r.argumentos;
   r.almacen.opciones = a.almacen;
   r.almacen.opciones.a_terminal = isatty(STDOUT_FILENO) != 0;
+  r.almacen.opciones.entregar = a.al_completar != nullptr && a.modo == 2;
   if (a.estado != nullptr) PrepararFicheroEstado(r.informe, a.estado);
   if (a.estado != nullptr) r.estado.informe = &r.informe;
   if (a.al_completar != nullptr) PrepararAlCompletar(r.hijos, a.al_completar, r.almacen.opciones);
@@ -114,6 +116,7 @@ static void Preparar(Receptor_ &r) {
   r.receptor.reset(new Receptor);
   AbrirReceptor(*r.receptor, a.grupo, a.puerto, a.entrada);
   r.estado.modo = a.modo;
+  if (r.almacen.opciones.entregar) r.estado.hijos = &r.hijos;
   r.avance.activo = a.modo == 2 && a.almacen.silencioso && isatty(STDERR_FILENO) != 0;
 }
 
@@ -149,6 +152,7 @@ int main(int argc, char **argv) {
   InstalarSenales();
   Preparar(r);
   AnunciarInicio(r.argumentos);
+  if (r.almacen.opciones.entregar) RetomarEntregas(r.hijos, stdout);
 
   for (;;) {
     int recibidos = AtenderLote(r, SenalDeFin() == 0);

@@ -41,6 +41,6 @@ std::string DirectorioDeTrabajo() {
   return texto;
 }
 
-void SincronizarDirectorio(int directorio) {
-  if (directorio >= 0) fsync(directorio);
+bool SincronizarDirectorio(int directorio) {
+  return directorio < 0 || fsync(directorio) == 0;
 }

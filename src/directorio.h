@@ -19,6 +19,7 @@ int ReservarDirectorio();
 std::string DirectorioDeTrabajo();
 
 /// Syncs the directory, so that a rename in it survives a loss of power; -1 does nothing.
-void SincronizarDirectorio(int directorio);
+/// Returns false, with errno, when the sync fails.
+bool SincronizarDirectorio(int directorio);
 
 #endif

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "directorio.h"
+#include "entregas.h"
 #include "escritura.h"
 #include "fatal.h"
 #include "informes.h"
@@ -125,6 +126,27 @@ int EmpezarFichero(AlmacenFicheros &almacen, const DatagramaActual &actual, int3
   return static_cast<int>(almacen.en_curso.size()) - 1;
 }
 
+// A sync that succeeded: every part written so far is on disk. A last part kept in memory is
+// not written yet.
+static void MarcarSincronizadas(FicheroEnCurso &f) {
+  for (unsigned char &estado : f.partesrecibidas)
+    if (estado == kGrabada) estado = kSincronizada;
+  if (f.ultima_adelantada) f.partesrecibidas[static_cast<std::size_t>(f.totpartes - 1)] = kGrabada;
+}
+
+// A sync that failed: the kernel tells a failed write-back only once, so no later sync vouches
+// for what was written before; every part not known to be on disk is missing again, to be
+// written anew when it comes. A last part kept in memory stays.
+static void DevolverNoSincronizadas(FicheroEnCurso &f) {
+  for (int32_t i = 0; i < f.totpartes; ++i) {
+    unsigned char &estado = f.partesrecibidas[static_cast<std::size_t>(i)];
+    if (estado != kGrabada || (i == f.totpartes - 1 && f.ultima_adelantada)) continue;
+    estado = kFallida;
+    ++f.faltan;
+    if (i == f.totpartes - 1) f.largo_ultima = -1;
+  }
+}
+
 // The last part goes missing again, to be taken when it comes next.
 static void EsperarUltimaOtraVez(FicheroEnCurso &f) {
   f.partesrecibidas[static_cast<std::size_t>(f.totpartes - 1)] = kFalta;
@@ -154,37 +176,69 @@ static bool EscribirUltima(AlmacenFicheros &almacen, FicheroEnCurso &f, FILE *sa
 // Bytes past the last part, left by an earlier run, go; with resume asked, the file is on
 // disk before it takes its final name.
 static bool DejarEnDisco(AlmacenFicheros &almacen, FicheroEnCurso &f, FILE *salida) {
-  int64_t largo = static_cast<int64_t>(f.totpartes - 1) * f.tamparte_propio + f.largo_ultima;
+  int64_t largo = f.totpartes == 1
+                      ? f.largo_ultima
+                      : static_cast<int64_t>(f.totpartes - 1) * f.tamparte_propio + f.largo_ultima;
   if (ftruncate(f.pf1, largo) != 0) {
     ReportarFallo(almacen, "Error al recortar el fichero temporal", errno, salida);
     EsperarUltimaOtraVez(f);
     return false;
   }
-  if (!almacen.opciones.reanudar || fdatasync(f.pf1) == 0) return true;
+  if (!almacen.opciones.reanudar) return true;
+  if (fdatasync(f.pf1) == 0) {
+    MarcarSincronizadas(f);
+    return true;
+  }
   ReportarFallo(almacen, "Error al sincronizar el fichero temporal", errno, salida);
-  std::fill(f.partesrecibidas.begin(), f.partesrecibidas.end(), kFallida);
-  f.faltan = f.totpartes;
+  DevolverNoSincronizadas(f);
+  return false;
+}
+
+// With resume asked, the new name is on disk before the file is announced. When the directory
+// cannot be synced, the file goes back to its temporary name (which dirties the directory
+// again, for the next sync to cover) and waits for its last part once more; false then.
+static bool NombreEnDisco(AlmacenFicheros &almacen, FicheroEnCurso &f, FILE *salida) {
+  if (!almacen.opciones.reanudar || SincronizarDirectorio(almacen.directorio)) return true;
+  ReportarFallo(almacen, "Error al sincronizar el directorio de trabajo", errno, salida);
+  if (rename(f.old_nombre.c_str(), f.old_nombre_temp.c_str()) == 0) {
+    if (almacen.opciones.entregar) BorrarEntrega(f.old_nombre);
+  } else {
+    // its data is on disk, whole, under the final name; its mark hands it over at a next start
+    ReportarFallo(almacen, "Error al devolver el fichero a su nombre temporal", errno, salida);
+  }
+  EsperarUltimaOtraVez(f);
+  return false;
+}
+
+// With a program to run on completed files, the hand-off is marked on disk before the file
+// takes its name: whatever ends the receiver afterwards, the next start hands it over.
+static bool AnotarSiSeEntrega(AlmacenFicheros &almacen, FicheroEnCurso &f, FILE *salida) {
+  if (!almacen.opciones.entregar || AnotarEntrega(f.old_nombre)) return true;
+  ReportarFallo(almacen, "Error al anotar la entrega pendiente", errno, salida);
+  EsperarUltimaOtraVez(f);
   return false;
 }
 
 bool CompletarFichero(AlmacenFicheros &almacen, std::size_t cual, FILE *salida) {
   FicheroEnCurso &f = almacen.en_curso[cual];
   VolcarBuffer(almacen, f, salida);
-  if (f.faltan != 0 || !EscribirUltima(almacen, f, salida) || !DejarEnDisco(almacen, f, salida))
+  if (f.faltan != 0 || !EscribirUltima(almacen, f, salida) || !DejarEnDisco(almacen, f, salida) ||
+      !AnotarSiSeEntrega(almacen, f, salida))
     return false;
   std::string temporal = f.old_nombre_temp, final_ = f.old_nombre;
-  Quitar(almacen, cual);
-  // complete or not, the file is no longer in progress: its next datagram is probed afresh
   bool renombrado = rename(temporal.c_str(), final_.c_str()) == 0;
   int error = errno;
+  if (renombrado && !NombreEnDisco(almacen, f, salida)) return false;
+  // complete or not, the file is no longer in progress: its next datagram is probed afresh
+  Quitar(almacen, cual);
   BorrarRegistro(final_);
   if (!renombrado) {
     // the data stays in the temporary file, which the next file's start deletes
+    if (almacen.opciones.entregar) BorrarEntrega(final_);
     ReportarFallo(almacen, "Error al renombrar el fichero temporal", error, salida);
     almacen.temporal_huerfano = temporal;
     return false;
   }
-  if (almacen.opciones.reanudar) SincronizarDirectorio(almacen.directorio);
   Informar(almacen, final_, salida, "Completado!\n");
   ++almacen.completados;
   almacen.recien_completados.push_back(final_);
@@ -194,10 +248,14 @@ bool CompletarFichero(AlmacenFicheros &almacen, std::size_t cual, FILE *salida) 
 void GuardarFichero(AlmacenFicheros &almacen, FicheroEnCurso &f, FILE *salida) {
   VolcarBuffer(almacen, f, salida);
   if (fdatasync(f.pf1) != 0) {
+    int error = errno;
+    fflush(salida);
     fprintf(almacen.errores, "Error al sincronizar %s: %s\n", f.old_nombre_temp.c_str(),
-            strerror(errno));
+            strerror(error));
     BorrarRegistro(f.old_nombre);
+    DevolverNoSincronizadas(f);
     return;
   }
+  MarcarSincronizadas(f);
   EscribirRegistro(almacen, f);
 }

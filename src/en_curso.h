@@ -23,12 +23,15 @@ int EmpezarFichero(AlmacenFicheros &almacen, const DatagramaActual &actual, int3
 void DescartarFichero(AlmacenFicheros &almacen, std::size_t cual);
 
 /// Once no part is missing: writes the file out, puts a last part that came early in its place,
-/// cuts the file to its length, syncs it when resuming is asked, and renames it. A failure on
-/// the way leaves it in progress with the parts concerned missing again; a failed rename
-/// leaves it out of progress. Returns whether it took its final name, announced only then.
+/// cuts the file to its length, syncs it when resuming is asked, marks its hand-off when a
+/// program takes completed files, and renames it (then syncs the directory when resuming is
+/// asked). A failure on the way leaves it in progress with the parts concerned missing again; a
+/// failed rename leaves it out of progress. Returns whether it took its final name for good,
+/// announced only then.
 bool CompletarFichero(AlmacenFicheros &almacen, std::size_t cual, FILE *salida);
 
-/// Writes out the file's buffer, syncs the file and writes its record.
+/// Writes out the file's buffer, syncs the file and writes its record. A failed sync makes every
+/// part not known to be on disk missing again, and leaves no record.
 void GuardarFichero(AlmacenFicheros &almacen, FicheroEnCurso &fichero, FILE *salida);
 
 #endif

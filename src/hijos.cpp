@@ -5,10 +5,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
 #include "directorio.h"
+#include "entregas.h"
 #include "salida.h"
 
 extern char **environ;
@@ -54,28 +58,53 @@ void LanzarAlCompletar(AlCompletar &hijos, std::vector<std::string> &identidades
       hijos.en_espera.push_back(std::move(identidad));
     } else {
       fflush(salida);
-      fprintf(stderr, "Demasiados ficheros esperan a %s: %s no se le pasa\n", hijos.nombre.c_str(),
-              identidad.c_str());
+      fprintf(stderr, "Demasiados ficheros esperan a %s: %s se le pasara al arrancar de nuevo\n",
+              hijos.nombre.c_str(), identidad.c_str());
     }
   }
   identidades.clear();
+}
+
+// "<identidad>: <texto>", the identity without controls on a terminal. The text, which names
+// the program, may be as long as a path.
+static void LineaDelFichero(const AlCompletar &hijos, const std::string &identidad,
+                            const std::string &texto, FILE *salida) {
+  Renglon prefijo;
+  AnadirNombre(prefijo, identidad, hijos.a_terminal);
+  Anadir(prefijo, ": ");
+  Emitir(prefijo, salida);
+  EscribirTexto(salida, texto);
 }
 
 // "<identidad>: <programa> termino con estado N." or "... por la senal N."
 static void InformarFin(const AlCompletar &hijos, const std::string &identidad, int estado,
                         FILE *salida) {
   if (!hijos.silencioso) return;
-  Renglon linea;
-  AnadirNombre(linea, identidad, hijos.a_terminal);
-  Anadir(linea, ": ");
-  Anadir(linea, hijos.nombre);
-  Anadir(linea, WIFSIGNALED(estado) ? " termino por la senal " : " termino con estado ");
-  AnadirEntero(linea, WIFSIGNALED(estado) ? WTERMSIG(estado) : WEXITSTATUS(estado));
-  Anadir(linea, ".\n");
-  Emitir(linea, salida);
+  bool senal = WIFSIGNALED(estado);
+  LineaDelFichero(hijos, identidad,
+                  hijos.nombre + (senal ? " termino por la senal " : " termino con estado ") +
+                      std::to_string(senal ? WTERMSIG(estado) : WEXITSTATUS(estado)) + ".\n",
+                  salida);
 }
 
-void RecogerHijos(AlCompletar &hijos, FILE *salida) {
+static bool Pendiente(const AlCompletar &hijos, const std::string &identidad) {
+  return std::any_of(hijos.en_marcha.begin(), hijos.en_marcha.end(),
+                     [&](const auto &hijo) { return hijo.second == identidad; }) ||
+         std::find(hijos.en_espera.begin(), hijos.en_espera.end(), identidad) !=
+             hijos.en_espera.end();
+}
+
+// A program that ended by itself has had the file: its hand-off is no longer pending, unless
+// the same file completed again meanwhile. One killed may not have done its work.
+static void Terminado(AlCompletar &hijos, std::size_t cual, int estado, FILE *salida) {
+  std::string identidad = std::move(hijos.en_marcha[cual].second);
+  hijos.en_marcha.erase(hijos.en_marcha.begin() + static_cast<std::ptrdiff_t>(cual));
+  InformarFin(hijos, identidad, estado, salida);
+  if (WIFEXITED(estado) && !Pendiente(hijos, identidad)) BorrarEntrega(identidad);
+}
+
+// Reaps the programs that ended.
+static void Recoger(AlCompletar &hijos, FILE *salida) {
   for (std::size_t i = 0; i < hijos.en_marcha.size();) {
     int estado;
     pid_t pid = waitpid(hijos.en_marcha[i].first, &estado, WNOHANG);
@@ -83,12 +112,50 @@ void RecogerHijos(AlCompletar &hijos, FILE *salida) {
       ++i;
       continue;
     }
-    if (pid > 0) InformarFin(hijos, hijos.en_marcha[i].second, estado, salida);
-    hijos.en_marcha.erase(hijos.en_marcha.begin() + static_cast<std::ptrdiff_t>(i));
+    if (pid > 0) {
+      Terminado(hijos, i, estado, salida);
+    } else {
+      hijos.en_marcha.erase(hijos.en_marcha.begin() + static_cast<std::ptrdiff_t>(i));
+    }
   }
+}
+
+void RecogerHijos(AlCompletar &hijos, FILE *salida) {
+  Recoger(hijos, salida);
   while (hijos.en_marcha.size() < kMaxEnMarcha && !hijos.en_espera.empty()) {
     std::string identidad = std::move(hijos.en_espera.front());
     hijos.en_espera.pop_front();
     Lanzar(hijos, identidad, salida);
   }
+}
+
+void RetomarEntregas(AlCompletar &hijos, FILE *salida) {
+  std::vector<std::string> pendientes;
+  for (std::string &identidad : EntregasPendientes()) {
+    struct stat datos;
+    if (lstat(identidad.c_str(), &datos) == 0 && S_ISREG(datos.st_mode)) {
+      pendientes.push_back(std::move(identidad));
+      continue;
+    }
+    fflush(salida);
+    LineaDelFichero(hijos, identidad, "ya no existe; no se le pasa a " + hijos.nombre + ".\n",
+                    hijos.silencioso ? salida : stderr);
+    BorrarEntrega(identidad);
+  }
+  LanzarAlCompletar(hijos, pendientes, salida);
+}
+
+void TerminarEntregas(AlCompletar &hijos, const std::vector<std::string> &completados,
+                      FILE *salida) {
+  Recoger(hijos, salida);
+  if (!hijos.silencioso) return;
+  for (const auto &[pid, identidad] : hijos.en_marcha)
+    LineaDelFichero(hijos, identidad,
+                    hijos.nombre + " sigue en marcha; se le pasara de nuevo al arrancar.\n",
+                    salida);
+  std::vector<std::string> esperan(hijos.en_espera.begin(), hijos.en_espera.end());
+  esperan.insert(esperan.end(), completados.begin(), completados.end());
+  for (const std::string &identidad : esperan)
+    LineaDelFichero(hijos, identidad, "pendiente de " + hijos.nombre + "; se le pasara al arrancar.\n",
+                    salida);
 }

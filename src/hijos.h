@@ -1,5 +1,6 @@
 // The program run on each completed file: started without a shell and without waiting for it,
-// a few at a time, and reaped as it ends.
+// a few at a time, and reaped as it ends; the hand-offs that an earlier run left pending are
+// taken up at the start.
 #ifndef HIJOS_H
 #define HIJOS_H
 
@@ -41,6 +42,18 @@ void FijarDirectorioAlCompletar(AlCompletar &hijos);
 void LanzarAlCompletar(AlCompletar &hijos, std::vector<std::string> &identidades, FILE *salida);
 
 /// Reaps the programs that ended, telling each end on the quiet log, and starts those waiting.
+/// A program that ended by itself clears its file's pending hand-off.
 void RecogerHijos(AlCompletar &hijos, FILE *salida);
+
+/// At the start, in the working directory: runs the program on each file whose hand-off an
+/// earlier run left pending; one whose file is gone is told (on the quiet log, or on standard
+/// error) and cleared.
+void RetomarEntregas(AlCompletar &hijos, FILE *salida);
+
+/// At the end: reaps the programs that ended, then tells on the quiet log each file whose
+/// program still runs or has not started, those completed (identities) and not handed over
+/// yet among them. Their hand-offs stay pending for the next start.
+void TerminarEntregas(AlCompletar &hijos, const std::vector<std::string> &completados,
+                      FILE *salida);
 
 #endif

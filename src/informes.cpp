@@ -27,7 +27,7 @@ void Informar(const AlmacenFicheros &almacen, const std::string &identidad, FILE
 
 int32_t PartesGrabadas(const FicheroEnCurso &f) {
   return static_cast<int32_t>(
-      std::count(f.partesrecibidas.begin(), f.partesrecibidas.end(), kGrabada));
+      std::count_if(f.partesrecibidas.begin(), f.partesrecibidas.end(), Recibida));
 }
 
 // Quiet, it reads as every other line of the log: the identity first.

@@ -5,6 +5,7 @@
 
 #include "estado.h"
 #include "fatal.h"
+#include "hijos.h"
 #include "salida.h"
 #include "volcado.h"
 
@@ -15,6 +16,7 @@ static void ComprobarLimite(const DatagramaActual &actual, const Paquete &paquet
   if (paquete.tampaquete < TamCabecera || actual.totpartes <= MAX_TROZOS) return;
   // a service restarts the receiver after this end: what is in progress is kept for it
   GuardarFicherosEnCurso(almacen, salida);
+  if (estado.hijos != nullptr) TerminarEntregas(*estado.hijos, almacen.recien_completados, salida);
   if (estado.informe != nullptr)
     EscribirEstado(*estado.informe, estado, almacen, estado.informe->ultimo_ms);
   fprintf(salida,

@@ -16,6 +16,7 @@ struct EstadoBucle {
   uint64_t datagramas = 0;             // datagrams taken since the start
   uint32_t descartados = 0;            // datagrams the kernel dropped for lack of room, so far
   struct FicheroEstado *informe = nullptr;  // the status file kept up to date, if asked for
+  struct AlCompletar *hijos = nullptr;      // the program run on completed files, if asked for
 };
 
 /// The whole pass of one datagram: decoding, the part-count limit, the part size, the summary

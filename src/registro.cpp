@@ -75,7 +75,7 @@ static std::string TextoRegistro(const FicheroEnCurso &f, const Identificacion &
   texto += std::to_string(f.totpartes) + " " + std::to_string(f.tamparte_propio) + " " +
            std::to_string(f.largo_ultima) + "\n";
   for (int32_t i = 0; i < f.totpartes; ++i)
-    texto += f.partesrecibidas[static_cast<std::size_t>(i)] == kGrabada ? '1' : '0';
+    texto += Recibida(f.partesrecibidas[static_cast<std::size_t>(i)]) ? '1' : '0';
   if (f.ultima_adelantada) texto.back() = '0';
   texto += "\n";
   texto += kFinRegistro;
@@ -185,7 +185,8 @@ static bool Interpretar(const std::string &texto, const std::string &identidad, 
 static bool Coherente(const Registro &r) {
   bool con_ultima = r.partes.back() == '1';
   bool con_otras = r.partes.find('1') < r.partes.size() - 1;
-  return r.tamparte >= 0 && r.tamparte <= kTamMaxParte && (!con_otras || r.tamparte > 0) &&
+  return r.tamparte >= kTamParteDesconocido && r.tamparte <= kTamMaxParte &&
+         (!con_otras || r.tamparte > 0) &&
          (!con_ultima || (r.largo_ultima >= 0 && r.largo_ultima <= kTamMaxParte &&
                           (r.totpartes == 1 || r.largo_ultima <= r.tamparte)));
 }
@@ -197,11 +198,12 @@ bool LeerRegistro(FicheroEnCurso &f, int temporal) {
       r.totpartes != f.totpartes || !Identificar(temporal, actual) ||
       !MismoTemporal(r.temporal, actual) || !Coherente(r))
     return false;
-  f.tamparte_propio = static_cast<int32_t>(r.tamparte);
+  // an earlier receiver wrote 0 for a size not known yet
+  f.tamparte_propio = r.tamparte > 0 ? static_cast<int32_t>(r.tamparte) : kTamParteDesconocido;
   f.largo_ultima = r.partes.back() == '1' ? r.largo_ultima : -1;
   for (std::size_t i = 0; i < r.partes.size(); ++i) {
     bool grabada = r.partes[i] == '1';
-    f.partesrecibidas[i] = grabada ? kGrabada : kFalta;
+    f.partesrecibidas[i] = grabada ? kSincronizada : kFalta;
     f.faltan -= grabada;
   }
   return true;

@@ -34,9 +34,9 @@ std::size_t FormatearEntero(char *destino, int64_t numero) {
 }
 
 void AnadirNombre(Renglon &renglon, std::string_view nombre, bool a_terminal) {
+  char *inicio = renglon.texto + renglon.largo;
   Anadir(renglon, nombre);
   if (!a_terminal) return;
-  char *inicio = renglon.texto + renglon.largo - nombre.size();
   for (char *c = inicio; c != renglon.texto + renglon.largo; ++c) {
     unsigned char byte = static_cast<unsigned char>(*c);
     if (byte < 0x20 || byte == 0x7f) *c = '?';

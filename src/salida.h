@@ -12,24 +12,34 @@
 /// destino needs room for 20 characters.
 std::size_t FormatearEntero(char *destino, int64_t numero);
 
-/// Text built in memory and handed to the stream with one call.
+/// Text built in memory and handed to the stream with one call. Whatever does not fit is left
+/// out: no append writes past texto, whatever it is given.
 struct Renglon {
   // Room for a summary line with the longest name a datagram can carry, or for the dump.
   char texto[2048];
   std::size_t largo = 0;  // bytes used
 };
 
+/// Appends as much of parte as fits.
 inline void Anadir(Renglon &renglon, std::string_view parte) {
-  memcpy(renglon.texto + renglon.largo, parte.data(), parte.size());
-  renglon.largo += parte.size();
+  std::size_t cabe = sizeof renglon.texto - renglon.largo;
+  std::size_t largo = parte.size() < cabe ? parte.size() : cabe;
+  memcpy(renglon.texto + renglon.largo, parte.data(), largo);
+  renglon.largo += largo;
 }
 
 /// Appends a name that came from the network. For a terminal, its control bytes (below 0x20,
 /// and 0x7f) show as '?', so that a sender cannot move the cursor or retitle the window.
 void AnadirNombre(Renglon &renglon, std::string_view nombre, bool a_terminal);
 
+/// Appends the decimal form of the number, as much of it as fits.
 inline void AnadirEntero(Renglon &renglon, int64_t numero) {
-  renglon.largo += FormatearEntero(renglon.texto + renglon.largo, numero);
+  if (sizeof renglon.texto - renglon.largo >= 20) {
+    renglon.largo += FormatearEntero(renglon.texto + renglon.largo, numero);
+    return;
+  }
+  char cifras[20];
+  Anadir(renglon, std::string_view(cifras, FormatearEntero(cifras, numero)));
 }
 
 inline void Emitir(const Renglon &renglon, FILE *salida) {
