@@ -49,6 +49,8 @@ struct FicheroEnCurso {
   std::vector<unsigned char> ultima;
   int64_t largo_ultima = -1;          // content length of the last part, once received
   std::vector<int> errores_avisados;  // disk errors of this file already reported
+  bool mudar = false;  // a write-back of its temporary file failed: no sync counts until the
+                       // file goes on in a new one
   uint64_t ultimo_uso = 0;            // when a datagram of it came last, in datagrams handled
 };
 

@@ -14,6 +14,7 @@
 #include "fatal.h"
 #include "informes.h"
 #include "registro.h"
+#include "sincronia.h"
 
 int Buscar(const AlmacenFicheros &almacen, const std::string &identidad) {
   // most datagrams belong to the file of the one before
@@ -126,27 +127,6 @@ int EmpezarFichero(AlmacenFicheros &almacen, const DatagramaActual &actual, int3
   return static_cast<int>(almacen.en_curso.size()) - 1;
 }
 
-// A sync that succeeded: every part written so far is on disk. A last part kept in memory is
-// not written yet.
-static void MarcarSincronizadas(FicheroEnCurso &f) {
-  for (unsigned char &estado : f.partesrecibidas)
-    if (estado == kGrabada) estado = kSincronizada;
-  if (f.ultima_adelantada) f.partesrecibidas[static_cast<std::size_t>(f.totpartes - 1)] = kGrabada;
-}
-
-// A sync that failed: the kernel tells a failed write-back only once, so no later sync vouches
-// for what was written before; every part not known to be on disk is missing again, to be
-// written anew when it comes. A last part kept in memory stays.
-static void DevolverNoSincronizadas(FicheroEnCurso &f) {
-  for (int32_t i = 0; i < f.totpartes; ++i) {
-    unsigned char &estado = f.partesrecibidas[static_cast<std::size_t>(i)];
-    if (estado != kGrabada || (i == f.totpartes - 1 && f.ultima_adelantada)) continue;
-    estado = kFallida;
-    ++f.faltan;
-    if (i == f.totpartes - 1) f.largo_ultima = -1;
-  }
-}
-
 // The last part goes missing again, to be taken when it comes next.
 static void EsperarUltimaOtraVez(FicheroEnCurso &f) {
   f.partesrecibidas[static_cast<std::size_t>(f.totpartes - 1)] = kFalta;
@@ -184,14 +164,7 @@ static bool DejarEnDisco(AlmacenFicheros &almacen, FicheroEnCurso &f, FILE *sali
     EsperarUltimaOtraVez(f);
     return false;
   }
-  if (!almacen.opciones.reanudar) return true;
-  if (fdatasync(f.pf1) == 0) {
-    MarcarSincronizadas(f);
-    return true;
-  }
-  ReportarFallo(almacen, "Error al sincronizar el fichero temporal", errno, salida);
-  DevolverNoSincronizadas(f);
-  return false;
+  return !almacen.opciones.reanudar || SincronizarTemporal(almacen, f, salida);
 }
 
 // With resume asked, the new name is on disk before the file is announced. When the directory
@@ -247,15 +220,5 @@ bool CompletarFichero(AlmacenFicheros &almacen, std::size_t cual, FILE *salida) 
 
 void GuardarFichero(AlmacenFicheros &almacen, FicheroEnCurso &f, FILE *salida) {
   VolcarBuffer(almacen, f, salida);
-  if (fdatasync(f.pf1) != 0) {
-    int error = errno;
-    fflush(salida);
-    fprintf(almacen.errores, "Error al sincronizar %s: %s\n", f.old_nombre_temp.c_str(),
-            strerror(error));
-    BorrarRegistro(f.old_nombre);
-    DevolverNoSincronizadas(f);
-    return;
-  }
-  MarcarSincronizadas(f);
-  EscribirRegistro(almacen, f);
+  if (SincronizarTemporal(almacen, f, salida)) EscribirRegistro(almacen, f);
 }

@@ -150,6 +150,8 @@ TEST_F(AlmacenE2E, LosPaquetesImposiblesSeRechazanSinTocarElFicheroEnCurso) {
       {Datagrama(1, 2, 2, 0, "", "").substr(0, offsetof(Cabecera, totpartes)),
        Linea("bueno", 1, 2, 1456, 1) +
            "Paquete de 8 bytes, mas corto que la cabecera, descartado.\n"},
+      {Datagrama(1, 2, 1, 3, "bueno", ""),
+       Linea("bueno", 0, 3, 0, 1) + "Parte 0/3 vacia sin ser la ultima, descartada.\n"},
       {Datagrama(1, 2, 2, 9, "bueno", "x"),
        Linea("bueno", 1, 9, 1, 1) +
            "Total de partes 9 distinto del fichero en curso (2), descartado.\n"},

@@ -132,6 +132,24 @@ TEST_F(AlmacenTest, LaUltimaParteUsaElTamanoDeSuFichero) {
   EXPECT_EQ(LeerFichero("0001-0002-propio"), "1234567");
 }
 
+// A part without bytes that is not the last cannot belong to a file of more parts: refused, it
+// places nothing, and the file completes exact once its true first part comes. A file of one
+// empty part is still a file.
+TEST_F(AlmacenTest, UnaParteVaciaQueNoEsLaUltimaNoColocaLasDemas) {
+  EXPECT_EQ(Pasar(Cabecera(1, 3, "vacia")),
+            "T:0001|S:0002|Nom:vacia|0/3|MxPrt:0|Fltn:0|\n"
+            "Parte 0/3 vacia sin ser la ultima, descartada.\n");
+  Pasar(Cabecera(2, 3, "vacia") + std::string(100, 'b'));
+  Pasar(Cabecera(3, 3, "vacia") + std::string(50, 'c'));
+  EXPECT_FALSE(std::filesystem::exists("0001-0002-vacia"));
+  Pasar(Cabecera(1, 3, "vacia") + std::string(100, 'a'));
+  EXPECT_EQ(LeerFichero("0001-0002-vacia"),
+            std::string(100, 'a') + std::string(100, 'b') + std::string(50, 'c'));
+  Pasar(Cabecera(1, 1, "nada"));
+  EXPECT_TRUE(std::filesystem::exists("0001-0002-nada"));
+  EXPECT_EQ(std::filesystem::file_size("0001-0002-nada"), 0u);
+}
+
 TEST_F(AlmacenTest, UnEnlaceConElNombreDelTemporalNoSeSigue) {
   std::string fuera = dir + "-fuera";
   { std::ofstream(fuera) << "intacto"; }
