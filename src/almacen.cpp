@@ -159,7 +159,8 @@ static void TomarParte(AlmacenFicheros &almacen, std::size_t cual, const Datagra
   FicheroEnCurso &f = almacen.en_curso[cual];
   const unsigned char *contenido = paquete.datos + TamCabecera;
   int32_t largo = paquete.tampaquete - TamCabecera;
-  int64_t posicion = PosicionDeParte(f, actual, tamparte, contenido, static_cast<std::size_t>(largo));
+  int64_t posicion =
+      PosicionDeParte(f, actual, tamparte, contenido, static_cast<std::size_t>(largo));
   InformarParte(almacen, posicion, static_cast<std::size_t>(largo), salida);
   bool es_ultima = actual.parteactual == f.totpartes - 1;
   if (!(es_ultima && f.ultima_adelantada))
@@ -168,7 +169,8 @@ static void TomarParte(AlmacenFicheros &almacen, std::size_t cual, const Datagra
   if (es_ultima) f.largo_ultima = largo;
   --f.faltan;
   DescartarUltimaMasLarga(almacen, f, salida);
-  if (f.faltan == 0 && CompletarFichero(almacen, cual, salida)) AnotarGrabado(almacen, actual.elnombre);
+  if (f.faltan == 0 && CompletarFichero(almacen, cual, salida))
+    AnotarGrabado(almacen, actual.elnombre);
 }
 
 // Whether a part already taken came again with the same bytes: compared with the buffer, the

@@ -16,10 +16,10 @@ inline constexpr int kMaxFicherosEnCurso = 1024;
 
 /// States of a part of a file in progress.
 enum EstadoParte : unsigned char {
-  kFalta = 0,        // not received
-  kGrabada = 1,      // received: written, or in the file's write buffer on its way there
-  kFallida = 2,      // received, but its write or its sync failed: missing again
-  kSincronizada = 3, // received and on disk, as a sync that succeeded since its write says
+  kFalta = 0,         // not received
+  kGrabada = 1,       // received: written, or in the file's write buffer on its way there
+  kFallida = 2,       // received, but its write or its sync failed: missing again
+  kSincronizada = 3,  // received and on disk, as a sync that succeeded since its write says
 };
 
 /// Whether the part has been received and is not missing again.
@@ -40,8 +40,8 @@ struct FicheroEnCurso {
   int32_t faltan = 0;           // parts still missing
   int32_t tamparte_propio = kTamParteDesconocido;  // the file's own part size, once a part but
                                                    // the last has arrived
-  std::vector<unsigned char> partesrecibidas;  // an EstadoParte per part
-  BufferEscritura buffer;                      // new parts on their way to the temporary file
+  std::vector<unsigned char> partesrecibidas;      // an EstadoParte per part
+  BufferEscritura buffer;                          // new parts on their way to the temporary file
   // A last part that came before the file's part size was known: where the loop's part size
   // would put it, and its bytes, kept in memory until the file completes.
   bool ultima_adelantada = false;
@@ -49,9 +49,9 @@ struct FicheroEnCurso {
   std::vector<unsigned char> ultima;
   int64_t largo_ultima = -1;          // content length of the last part, once received
   std::vector<int> errores_avisados;  // disk errors of this file already reported
-  bool mudar = false;  // a write-back of its temporary file failed: no sync counts until the
-                       // file goes on in a new one
-  uint64_t ultimo_uso = 0;            // when a datagram of it came last, in datagrams handled
+  bool mudar = false;       // a write-back of its temporary file failed: no sync counts until the
+                            // file goes on in a new one
+  uint64_t ultimo_uso = 0;  // when a datagram of it came last, in datagrams handled
 };
 
 /// How the store behaves, fixed for the run.

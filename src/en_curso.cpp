@@ -87,8 +87,7 @@ static bool Reanudar(AlmacenFicheros &almacen, FicheroEnCurso &f, FILE *salida) 
 // too: a part that comes again is compared with what is stored.
 static void CrearTemporal(FicheroEnCurso &f) {
   unlink(f.old_nombre_temp.c_str());
-  f.pf1 =
-      open(f.old_nombre_temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  f.pf1 = open(f.old_nombre_temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
   if (f.pf1 < 0) DieWithError("Error al crear el fichero temporal.");
 }
 
@@ -97,11 +96,10 @@ static void InformarInicio(const AlmacenFicheros &almacen, const DatagramaActual
                            int32_t tamparte, int32_t largo, FILE *salida) {
   const std::string &id = actual.elnombre;
   if (!almacen.opciones.silencioso) {
-    Informar(almacen, id, salida, "TotPart:%d|MaxTAMprt:%d|TAMprt:%d\n", actual.totpartes,
-             tamparte, actual.totpartes * tamparte);
+    Informar(almacen, id, salida, "TotPart:%d|MaxTAMprt:%d|TAMprt:%d\n", actual.totpartes, tamparte,
+             actual.totpartes * tamparte);
   } else if (actual.parteactual < actual.totpartes - 1 || actual.totpartes == 1) {
-    Informar(almacen, id, salida, "Empezado con %d partes de %d bytes.\n", actual.totpartes,
-             largo);
+    Informar(almacen, id, salida, "Empezado con %d partes de %d bytes.\n", actual.totpartes, largo);
   } else {
     Informar(almacen, id, salida, "Empezado con %d partes.\n", actual.totpartes);
   }

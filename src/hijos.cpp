@@ -156,6 +156,6 @@ void TerminarEntregas(AlCompletar &hijos, const std::vector<std::string> &comple
   std::vector<std::string> esperan(hijos.en_espera.begin(), hijos.en_espera.end());
   esperan.insert(esperan.end(), completados.begin(), completados.end());
   for (const std::string &identidad : esperan)
-    LineaDelFichero(hijos, identidad, "pendiente de " + hijos.nombre + "; se le pasara al arrancar.\n",
-                    salida);
+    LineaDelFichero(hijos, identidad,
+                    "pendiente de " + hijos.nombre + "; se le pasara al arrancar.\n", salida);
 }

@@ -20,11 +20,11 @@ inline constexpr std::size_t kMaxEnMarcha = 4;
 inline constexpr std::size_t kMaxEnEspera = 1024;
 
 struct AlCompletar {
-  std::string programa;                                 // as given, or absolute
-  std::string nombre;                                   // as given, to name it in reports
-  std::string directorio;                               // where the files are, absolute
-  bool silencioso = false;                              // ends are told on the quiet log
-  bool a_terminal = false;                              // which is a terminal
+  std::string programa;                                  // as given, or absolute
+  std::string nombre;                                    // as given, to name it in reports
+  std::string directorio;                                // where the files are, absolute
+  bool silencioso = false;                               // ends are told on the quiet log
+  bool a_terminal = false;                               // which is a terminal
   std::vector<std::pair<pid_t, std::string>> en_marcha;  // each program running, and its file
   std::deque<std::string> en_espera;                     // identities waiting for a program
 };

@@ -75,11 +75,10 @@ void ReportarFalloUnaVez(const AlmacenFicheros &almacen, FicheroEnCurso &f, cons
   ReportarFallo(almacen, mensaje, error, salida);
 }
 
-void AvisarPartesNoGrabadas(const AlmacenFicheros &almacen, const FicheroEnCurso &f,
-                            FILE *salida) {
+void AvisarPartesNoGrabadas(const AlmacenFicheros &almacen, const FicheroEnCurso &f, FILE *salida) {
   auto fallidas = std::count(f.partesrecibidas.begin(), f.partesrecibidas.end(), kFallida);
   if (fallidas == 0) return;
   fflush(salida);
-  fprintf(almacen.errores, "Fichero %s abandonado: %ld partes no grabadas.\n",
-          f.old_nombre.c_str(), static_cast<long>(fallidas));
+  fprintf(almacen.errores, "Fichero %s abandonado: %ld partes no grabadas.\n", f.old_nombre.c_str(),
+          static_cast<long>(fallidas));
 }

@@ -60,8 +60,8 @@ static bool MismoTemporal(const Identificacion &registrado, const Identificacion
 
 static std::string TextoIdentificacion(const Identificacion &id) {
   std::string texto = "temporal";
-  for (int64_t n : {id.dispositivo, id.inodo, id.nacido_s, id.nacido_ns, id.largo, id.cambio_s,
-                    id.cambio_ns})
+  for (int64_t n :
+       {id.dispositivo, id.inodo, id.nacido_s, id.nacido_ns, id.largo, id.cambio_s, id.cambio_ns})
     texto += " " + std::to_string(n);
   return texto + "\n";
 }
@@ -170,8 +170,7 @@ static bool Interpretar(const std::string &texto, const std::string &identidad, 
   pos += identidad.size();
   if (pos >= texto.size() || texto[pos++] != '\n' || !LeerIdentificacion(texto, pos, r.temporal) ||
       !LeerNumero(texto, pos, ' ', r.totpartes) || !LeerNumero(texto, pos, ' ', r.tamparte) ||
-      !LeerNumero(texto, pos, '\n', r.largo_ultima) || r.totpartes <= 0 ||
-      r.totpartes > MAX_TROZOS)
+      !LeerNumero(texto, pos, '\n', r.largo_ultima) || r.totpartes <= 0 || r.totpartes > MAX_TROZOS)
     return false;
   std::size_t partes = static_cast<std::size_t>(r.totpartes);
   if (texto.size() != pos + partes + 1 + kFinRegistro.size() || texto[pos + partes] != '\n' ||

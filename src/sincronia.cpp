@@ -85,7 +85,8 @@ static bool Mudar(AlmacenFicheros &almacen, FicheroEnCurso &f, FILE *salida) {
   std::string nuevo = "." + f.old_nombre_temp + ".nuevo";
   unlink(nuevo.c_str());
   int fd = open(nuevo.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-  if (fd >= 0 && CopiarSincronizadas(f, fd) && rename(nuevo.c_str(), f.old_nombre_temp.c_str()) == 0) {
+  if (fd >= 0 && CopiarSincronizadas(f, fd) &&
+      rename(nuevo.c_str(), f.old_nombre_temp.c_str()) == 0) {
     close(f.pf1);
     f.pf1 = fd;
     f.mudar = false;

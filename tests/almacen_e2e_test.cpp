@@ -302,8 +302,7 @@ TEST_F(AlmacenE2E, LasEscriturasFallidasSeInformanYNoCompletanElFichero) {
   std::string salida = Recibir(datagramas, 3 + 3 + 8 + 2);
   EXPECT_EQ(salida.substr(salida.find(Linea("limite", 3, 5, 1000, 1))),
             Linea("limite", 3, 5, 1000, 1) + "NO LA TENGO,posicion 3000....1000 bytes...\n" +
-                Linea("limite", 4, 5, 1000, 1) +
-                "NO LA TENGO,posicion 4000....500 bytes...\n");
+                Linea("limite", 4, 5, 1000, 1) + "NO LA TENGO,posicion 4000....500 bytes...\n");
   EXPECT_EQ(cliente.error,
             "Error al recolocar la ultima parte en el fichero temporal: File too large\n"
             "Error al grabar la parte en el fichero temporal: File too large\n");

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
@@ -136,8 +137,8 @@ TEST(Paso, SoloElModoCeroAnadeElVolcadoTrasLaLinea) {
 }
 
 // Messages as a receive leaves them: each a run of datagrams of the size given (0: one alone).
-std::string PasarMensajes(const std::vector<std::string> &mensajes, const std::vector<int> &segmentos,
-                          int modo) {
+std::string PasarMensajes(const std::vector<std::string> &mensajes,
+                          const std::vector<int> &segmentos, int modo) {
   auto receptor = std::make_unique<Receptor>();
   for (std::size_t i = 0; i < mensajes.size(); ++i) {
     memcpy(receptor->mensajes_datos[i], mensajes[i].data(), mensajes[i].size());
@@ -200,3 +201,21 @@ TEST(Salida, FormatearEnteroEscribeLoMismoQuePrintf) {
 }
 
 }  // namespace
+
+// A line keeps what fits, whatever it is given, and writes nothing past its buffer: every
+// length around the room left, for text, names and numbers.
+TEST(Salida, UnRenglonLlenoNoSeDesborda) {
+  for (std::size_t antes = sizeof(Renglon::texto) - 25; antes <= sizeof(Renglon::texto); ++antes) {
+    SCOPED_TRACE(antes);
+    Renglon linea;
+    Anadir(linea, std::string(antes, 'a'));
+    AnadirEntero(linea, INT64_MIN);
+    AnadirNombre(linea, std::string(3000, '\n'), true);
+    Anadir(linea, std::string(3000, 'b'));
+    EXPECT_EQ(linea.largo, sizeof linea.texto);
+    std::string texto(linea.texto, linea.largo);
+    EXPECT_EQ(texto.substr(antes),
+              std::string("-9223372036854775808").substr(0, linea.largo - antes) +
+                  std::string(linea.largo - std::min(linea.largo, antes + 20), '?'));
+  }
+}

@@ -259,18 +259,19 @@ TEST_F(OpcionesE2E, OtraFuenteNoCuentaYCadaFicheroCompletoPasaAlPrograma) {
 // completed while it ends, at the part-count limit, or killed while the program runs. The next
 // start hands over what is pending. A program's path may be as long as a path can be.
 TEST_F(OpcionesE2E, CadaFicheroCompletadoLlegaAlProgramaTermineComoTermineElReceptor) {
-  std::ofstream(dir + "/entregar") << "#!/bin/sh\ntouch empezado\n"
-                                      "for i in $(seq 200); do [ -e cerrado ] || break; sleep 0.05; "
-                                      "done\necho \"$1\" >> hechos\n";
+  std::ofstream(dir + "/entregar")
+      << "#!/bin/sh\ntouch empezado\n"
+         "for i in $(seq 200); do [ -e cerrado ] || break; sleep 0.05; "
+         "done\necho \"$1\" >> hechos\n";
   chmod((dir + "/entregar").c_str(), 0755);
   std::string programa;
   while (programa.size() < 3000) programa += "./";
   programa += "entregar";
   struct Caso {
     std::string nombre;
-    int senal;                // sent while the receiver is stopped; 0: none
-    bool limite;              // a datagram over the part-count limit follows the file
-    int estado;               // how the receiver ends
+    int senal;    // sent while the receiver is stopped; 0: none
+    bool limite;  // a datagram over the part-count limit follows the file
+    int estado;   // how the receiver ends
   } casos[] = {{"senal", SIGTERM, false, 128 + SIGTERM},
                {"limite", 0, true, 2},
                {"muerto", SIGKILL, false, 128 + SIGKILL}};
@@ -284,14 +285,13 @@ TEST_F(OpcionesE2E, CadaFicheroCompletadoLlegaAlProgramaTermineComoTermineElRece
     if (caso.senal == SIGKILL) {
       std::ofstream(dir + "/cerrado");
       for (uint32_t i = 1; i <= 3; ++i) Enviar(destino, Parte(caso.nombre, contenido, i));
-      for (int i = 0; i < 200 && access((dir + "/empezado").c_str(), F_OK) != 0; ++i)
-        usleep(20000);
+      for (int i = 0; i < 200 && access((dir + "/empezado").c_str(), F_OK) != 0; ++i) usleep(20000);
       kill(cliente.pid, SIGKILL);
       // the program, left running, holds the receiver's output open until it ends
       unlink((dir + "/cerrado").c_str());
       EXPECT_EQ(EsperarFin(cliente), caso.estado);
-      EXPECT_EQ(cliente.salida, Inicio() + id + ": Empezado con 3 partes de 100 bytes.\n" + id +
-                                    ": Completado!\n");
+      EXPECT_EQ(cliente.salida,
+                Inicio() + id + ": Empezado con 3 partes de 100 bytes.\n" + id + ": Completado!\n");
     } else {
       kill(cliente.pid, SIGSTOP);
       for (uint32_t i = 1; i <= 3; ++i) Enviar(destino, Parte(caso.nombre, contenido, i));
@@ -301,8 +301,8 @@ TEST_F(OpcionesE2E, CadaFicheroCompletadoLlegaAlProgramaTermineComoTermineElRece
       EXPECT_EQ(EsperarFin(cliente), caso.estado);
       std::string pendiente = id + ": pendiente de " + programa + "; se le pasara al arrancar.\n";
       EXPECT_EQ(cliente.salida.substr(0, cliente.salida.find(pendiente) + pendiente.size()),
-                Inicio() + id + ": Empezado con 3 partes de 100 bytes.\n" + id +
-                    ": Completado!\n" + pendiente);
+                Inicio() + id + ": Empezado con 3 partes de 100 bytes.\n" + id + ": Completado!\n" +
+                    pendiente);
       EXPECT_EQ(LeerFichero(dir + "/hechos"), "");
     }
     EXPECT_EQ(access((dir + "/." + id + ".pendiente").c_str(), F_OK), 0);
