@@ -13,6 +13,7 @@
 #include "almacen.h"
 #include "entrada.h"
 #include "marco.h"
+#include "versiones.h"
 
 static constexpr char kNombre[] = "datos";
 static constexpr char kIdentidad[] = "0001-0002-datos";

@@ -11,37 +11,36 @@
 #include "informes.h"
 #include "registro.h"
 #include "salida.h"
+#include "versiones.h"
 
 /// How often, with resume asked, the files in progress are saved while the receiver runs.
 static constexpr int64_t kSegundosEntreRegistros = 5;
-/// Stored identities whose leftovers were removed, remembered so that each is removed once.
-static constexpr std::size_t kMaxLimpiados = 64;
 
-static bool PaqueteImposible(const AlmacenFicheros &almacen, const DatagramaActual &actual,
+static bool PaqueteImposible(AlmacenFicheros &almacen, const DatagramaActual &actual,
                              const Paquete &paquete, FILE *salida) {
   const std::string &id = actual.elnombre;
   if (paquete.tampaquete < TamCabecera) {
-    Informar(almacen, id, salida, "Paquete de %d bytes, mas corto que la cabecera, descartado.\n",
+    Rechazar(almacen, id, salida, "Paquete de %d bytes, mas corto que la cabecera, descartado.\n",
              paquete.tampaquete);
   } else if (paquete.truncado) {
-    Informar(almacen, id, salida, "Paquete de mas de %d bytes, descartado.\n", kTamMaxPaquete);
+    Rechazar(almacen, id, salida, "Paquete de mas de %d bytes, descartado.\n", kTamMaxPaquete);
   } else if (actual.totpartes <= 0) {
-    Informar(almacen, id, salida, "Total de partes %d no valido, descartado.\n", actual.totpartes);
+    Rechazar(almacen, id, salida, "Total de partes %d no valido, descartado.\n", actual.totpartes);
   } else if (actual.parteactual < 0 || actual.parteactual >= actual.totpartes) {
-    Informar(almacen, id, salida, "Parte %d/%d fuera del fichero, descartada.\n",
+    Rechazar(almacen, id, salida, "Parte %d/%d fuera del fichero, descartada.\n",
              actual.parteactual, actual.totpartes);
   } else if (paquete.tampaquete == TamCabecera && actual.parteactual < actual.totpartes - 1) {
     // every part but the last carries the file's part size: an empty one places the others
     // nowhere
-    Informar(almacen, id, salida, "Parte %d/%d vacia sin ser la ultima, descartada.\n",
+    Rechazar(almacen, id, salida, "Parte %d/%d vacia sin ser la ultima, descartada.\n",
              actual.parteactual, actual.totpartes);
   } else if (NombreConBarra(actual.nombre)) {
-    Informar(almacen, id, salida, "Nombre con '/' no permitido, descartado.\n");
+    Rechazar(almacen, id, salida, "Nombre con '/' no permitido, descartado.\n");
   } else if (TerminaEnTemporal(id)) {
     // another file's temporary name: storing it, or starting that file, would delete the other
-    Informar(almacen, id, salida, "Nombre terminado en '.tmp' no permitido, descartado.\n");
+    Rechazar(almacen, id, salida, "Nombre terminado en '.tmp' no permitido, descartado.\n");
   } else if (id.size() > kMaxIdentidad) {
-    Informar(almacen, id, salida, "Nombre demasiado largo (%zu caracteres), descartado.\n",
+    Rechazar(almacen, id, salida, "Nombre demasiado largo (%zu caracteres), descartado.\n",
              id.size());
   } else {
     return false;
@@ -49,74 +48,104 @@ static bool PaqueteImposible(const AlmacenFicheros &almacen, const DatagramaActu
   return true;
 }
 
-void EmpezarLote(AlmacenFicheros &almacen) {
-  almacen.en_lote = true;
-  almacen.sondeos.clear();
-}
-
-static std::pair<std::string, bool> *SondeoDelLote(AlmacenFicheros &almacen,
-                                                   const std::string &nombre) {
-  for (auto it = almacen.sondeos.rbegin(); it != almacen.sondeos.rend(); ++it)
-    if (it->first == nombre) return &*it;
-  return nullptr;
-}
-
-// A stored file needs no temporary file nor record: an earlier run that ended between the
-// rename and the record's removal, or a file that came by other means, leaves them.
-static void LimpiarRestos(AlmacenFicheros &almacen, const std::string &identidad) {
-  std::vector<std::string> &limpiados = almacen.limpiados;
-  if (Buscar(almacen, identidad) >= 0 ||
-      std::find(limpiados.begin(), limpiados.end(), identidad) != limpiados.end())
-    return;
-  unlink((identidad + std::string(kSufijoTemporal)).c_str());
-  BorrarRegistro(identidad);
-  if (limpiados.size() == kMaxLimpiados) limpiados.erase(limpiados.begin());
-  limpiados.push_back(identidad);
-}
-
-// The final name counts as stored when it can be read; asked without opening it, so that a
-// FIFO of that name cannot block the receiver. Asked once per batch: the datagrams of a file
-// mostly come together.
-static bool YaGrabado(AlmacenFicheros &almacen, const std::string &nombre) {
-  if (almacen.en_lote)
-    if (auto *sondeo = SondeoDelLote(almacen, nombre)) return sondeo->second;
-  bool grabado = access(nombre.c_str(), R_OK) == 0;
-  if (almacen.en_lote) almacen.sondeos.emplace_back(nombre, grabado);
-  if (grabado) LimpiarRestos(almacen, nombre);
-  return grabado;
-}
-
-// A file completed within the batch is stored for the rest of it, without asking again.
-static void AnotarGrabado(AlmacenFicheros &almacen, const std::string &nombre) {
-  if (auto *sondeo = SondeoDelLote(almacen, nombre)) sondeo->second = true;
-}
-
-// Parts of the same file sent with another part size would complete it with wrong content.
-static bool OtraDisposicion(const AlmacenFicheros &almacen, const FicheroEnCurso &f,
-                            const DatagramaActual &actual, const Paquete &paquete, FILE *salida) {
-  int32_t largo = paquete.tampaquete - TamCabecera, propio = f.tamparte_propio;
+// Another layout than the file in progress: another part count, or a part that cannot be of
+// its part size.
+static bool OtraDisposicion(const FicheroEnCurso &f, const DatagramaActual &actual,
+                            int32_t largo) {
+  if (actual.totpartes != f.totpartes) return true;
+  int32_t propio = f.tamparte_propio;
   bool es_ultima = actual.parteactual == f.totpartes - 1;
-  if (propio == kTamParteDesconocido || (es_ultima ? largo <= propio : largo == propio))
-    return false;
-  Informar(almacen, f.old_nombre, salida,
-           "Parte de %d bytes distinta de las del fichero en curso (%d), descartada.\n", largo,
-           propio);
-  return true;
+  return propio != kTamParteDesconocido && (es_ultima ? largo > propio : largo != propio);
 }
 
-// A datagram of a file in progress, or of one just resumed, that does not fit it is refused
-// with one line.
-static bool NoEncajaEnElFichero(const AlmacenFicheros &almacen, const FicheroEnCurso &f,
-                                const DatagramaActual &actual, const Paquete &paquete,
-                                FILE *salida) {
-  if (actual.totpartes != f.totpartes) {
-    // parts of another count would be flagged against this file and could complete it
-    Informar(almacen, f.old_nombre, salida,
-             "Total de partes %d distinto del fichero en curso (%d), descartado.\n",
-             actual.totpartes, f.totpartes);
-    return true;
+// Of the layout that the file had before its sender changed it.
+static bool DeLaDisposicionAnterior(const FicheroEnCurso &f, const DatagramaActual &actual,
+                                    int32_t largo) {
+  if (f.totpartes_anterior == 0 || actual.totpartes != f.totpartes_anterior) return false;
+  int32_t anterior = f.tamparte_anterior;
+  bool es_ultima = actual.parteactual == actual.totpartes - 1;
+  return anterior == kTamParteDesconocido || (es_ultima ? largo <= anterior : largo == anterior);
+}
+
+// Of the layout of the datagram of another layout refused just before.
+static bool ComoLaPropuesta(const FicheroEnCurso &f, const DatagramaActual &actual,
+                            int32_t largo) {
+  if (f.totpartes_propuesta == 0 || actual.totpartes != f.totpartes_propuesta) return false;
+  int32_t propuesto = f.tamparte_propuesto;
+  bool es_ultima = actual.parteactual == actual.totpartes - 1;
+  return propuesto == kTamParteDesconocido || (es_ultima ? largo <= propuesto : largo == propuesto);
+}
+
+static void Proponer(FicheroEnCurso &f, const DatagramaActual &actual, int32_t largo) {
+  f.totpartes_propuesta = actual.totpartes;
+  bool es_ultima = actual.parteactual == actual.totpartes - 1;
+  f.tamparte_propuesto = es_ultima ? kTamParteDesconocido : largo;
+}
+
+// A datagram of another layout than its file in progress (or than the record of a file just
+// resumed) is refused, with one line. When the next datagram of the file brings that layout
+// again, the sender changed the file: it starts afresh in the new layout, with one line. Late
+// datagrams of the layout left behind are refused, so that they cannot make it start once more.
+// Returns the file's index, or -1 when the datagram is refused.
+static int SeguirLaDisposicion(AlmacenFicheros &almacen, int cual, const DatagramaActual &actual,
+                               int32_t tamparte, int32_t largo, FILE *salida) {
+  FicheroEnCurso &f = almacen.en_curso[static_cast<std::size_t>(cual)];
+  bool propuesta = ComoLaPropuesta(f, actual, largo);
+  f.totpartes_propuesta = 0;
+  if (!OtraDisposicion(f, actual, largo)) return cual;
+  bool cuenta = actual.totpartes != f.totpartes;
+  const std::string &id = f.old_nombre;
+  if (!propuesta || DeLaDisposicionAnterior(f, actual, largo)) {
+    if (!DeLaDisposicionAnterior(f, actual, largo)) Proponer(f, actual, largo);
+    if (cuenta)
+      Rechazar(almacen, id, salida,
+               "Total de partes %d distinto del fichero en curso (%d), descartado.\n",
+               actual.totpartes, f.totpartes);
+    else
+      Rechazar(almacen, id, salida,
+               "Parte de %d bytes distinta de las del fichero en curso (%d), descartada.\n", largo,
+               f.tamparte_propio);
+    return -1;
   }
-  return OtraDisposicion(almacen, f, actual, paquete, salida);
+  if (cuenta)
+    Informar(almacen, id, salida,
+             "Total de partes %d distinto del fichero en curso (%d): el fichero ha cambiado, se "
+             "empieza de nuevo.\n",
+             actual.totpartes, f.totpartes);
+  else
+    Informar(almacen, id, salida,
+             "Parte de %d bytes distinta de las del fichero en curso (%d): el fichero ha cambiado, "
+             "se empieza de nuevo.\n",
+             largo, f.tamparte_propio);
+  int32_t totpartes = f.totpartes, tamano = f.tamparte_propio;
+  DescartarFichero(almacen, static_cast<std::size_t>(cual));
+  cual = EmpezarFichero(almacen, actual, tamparte, largo, salida);
+  FicheroEnCurso &nuevo = almacen.en_curso[static_cast<std::size_t>(cual)];
+  nuevo.totpartes_anterior = totpartes;
+  nuevo.tamparte_anterior = tamano;
+  return cual;
+}
+
+// The file in progress that takes the datagram, started when needed; -1 when the datagram goes
+// no further: its file is stored (and, with new versions asked for, agrees with it), or the
+// datagram is refused.
+static int FicheroDelDatagrama(AlmacenFicheros &almacen, const DatagramaActual &actual,
+                               const Paquete &paquete, int32_t tamparte, FILE *salida) {
+  const std::string &id = actual.elnombre;
+  int32_t largo = paquete.tampaquete - TamCabecera;
+  // a new version in progress is rebuilt beside the stored one, which stays until it completes
+  int cual = almacen.opciones.actualizar ? Buscar(almacen, id) : -1;
+  if (cual < 0 && YaGrabado(almacen, id)) {
+    if (!almacen.opciones.actualizar || IgualQueElGrabado(almacen, actual, paquete)) {
+      DecirYaGrabado(almacen, id, salida);
+      return -1;
+    }
+    Informar(almacen, id, salida, "Nueva version del fichero grabado: se recibe de nuevo.\n");
+  } else if (cual < 0) {
+    cual = Buscar(almacen, id);
+  }
+  if (cual < 0) cual = EmpezarFichero(almacen, actual, tamparte, largo, salida);
+  return SeguirLaDisposicion(almacen, cual, actual, tamparte, largo, salida);
 }
 
 // Where the part goes. A last part is placed with the file's own part size once that is known;
@@ -214,16 +243,8 @@ static void Tocar(AlmacenFicheros &almacen, int cual, int32_t &faltan) {
 void AlmacenarParte(AlmacenFicheros &almacen, const DatagramaActual &actual, const Paquete &paquete,
                     int32_t tamparte, int32_t &faltan, FILE *salida) {
   if (PaqueteImposible(almacen, actual, paquete, salida)) return;
-  if (YaGrabado(almacen, actual.elnombre)) {
-    if (!almacen.opciones.silencioso) EscribirTexto(salida, "Ya grabado antes...\n");
-    return;
-  }
-  int32_t largo = paquete.tampaquete - TamCabecera;
-  int cual = Buscar(almacen, actual.elnombre);
-  if (cual < 0) cual = EmpezarFichero(almacen, actual, tamparte, largo, salida);
-  if (NoEncajaEnElFichero(almacen, almacen.en_curso[static_cast<std::size_t>(cual)], actual,
-                          paquete, salida))
-    return;
+  int cual = FicheroDelDatagrama(almacen, actual, paquete, tamparte, salida);
+  if (cual < 0) return;
   std::size_t indice = static_cast<std::size_t>(actual.parteactual);
   if (Recibida(almacen.en_curso[static_cast<std::size_t>(cual)].partesrecibidas[indice])) {
     if (IgualQueLaGuardada(almacen.en_curso[static_cast<std::size_t>(cual)], actual.parteactual,
@@ -231,7 +252,8 @@ void AlmacenarParte(AlmacenFicheros &almacen, const DatagramaActual &actual, con
       Tocar(almacen, cual, faltan);
       return;
     }
-    cual = EmpezarDeNuevo(almacen, cual, actual, tamparte, largo, salida);
+    cual = EmpezarDeNuevo(almacen, cual, actual, tamparte, paquete.tampaquete - TamCabecera,
+                          salida);
   }
   Tocar(almacen, cual, faltan);
   TomarParte(almacen, static_cast<std::size_t>(cual), actual, paquete, tamparte, salida);

@@ -52,12 +52,39 @@ struct FicheroEnCurso {
   bool mudar = false;       // a write-back of its temporary file failed: no sync counts until the
                             // file goes on in a new one
   uint64_t ultimo_uso = 0;  // when a datagram of it came last, in datagrams handled
+  // The layout it had before its sender changed it, whose late datagrams are refused rather
+  // than taken as yet another change; totpartes 0 when none.
+  int32_t totpartes_anterior = 0;
+  int32_t tamparte_anterior = kTamParteDesconocido;
+  // The layout of a datagram of another layout, refused: the file starts afresh in it only when
+  // the next datagram of the file brings it again, so that a stray one cannot cost the file.
+  // totpartes 0 when none.
+  int32_t totpartes_propuesta = 0;
+  int32_t tamparte_propuesto = kTamParteDesconocido;
+};
+
+/// The answer of a probe of a final name, kept for the rest of its batch.
+struct Sondeo {
+  std::string identidad;  // whose final name was probed
+  bool grabado = false;   // whether it is stored
+  int fd = -1;            // the stored file, open for comparing; -1 until needed
+  int64_t largo = -1;     // its length, once open
+};
+
+/// A refusal told on the quiet log, and how often it came again since.
+struct Repeticion {
+  std::string identidad;        // the file it concerns
+  const char *causa = nullptr;  // the format of its line, which names the cause
+  std::string linea;            // its latest line, without the identity
+  uint64_t veces = 0;           // times it came again since it was last told
+  int64_t dicho_ms = 0;         // when it was last told, monotonic milliseconds
 };
 
 /// How the store behaves, fixed for the run.
 struct OpcionesAlmacen {
   int maximo = 1;           // files in progress at once; the least recently touched goes first
   bool reanudar = false;    // files in progress are kept across any end and resumed
+  bool actualizar = false;  // a stored file is received again when another version of it comes
   bool silencioso = false;  // only the store's events are printed, each naming its file
   bool a_terminal = false;  // standard output is a terminal: names are shown without controls
   bool entregar = false;    // completed files go to a program: each hand-off is marked on disk
@@ -79,12 +106,11 @@ struct AlmacenFicheros {
                                                 // whoever acts on them to take
   // Within a batch, each identity's final name is probed once: its answer is kept here.
   bool en_lote = false;
-  std::vector<std::pair<std::string, bool>> sondeos;  // identity, and whether it is stored
+  std::vector<Sondeo> sondeos;
   std::vector<std::string> limpiados;  // stored identities whose leftovers were removed lately
+  std::vector<std::string> ya_dichos;  // stored identities named on the quiet log in this run
+  std::vector<Repeticion> repeticiones;  // refusals told lately on the quiet log
 };
-
-/// Starts a batch of datagrams: final names are probed afresh, once each for the batch.
-void EmpezarLote(AlmacenFicheros &almacen);
 
 /// Handles one datagram in mode 2: refuses impossible ones, and those that do not fit their file
 /// in progress, with a report line; answers those of an already stored file, starts a new file

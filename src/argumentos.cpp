@@ -37,21 +37,27 @@ static const char kAyuda[] =
     "  -f, --ficheros N         hasta N ficheros en curso a la vez (de 1 a 1024; por\n"
     "                           defecto 1)\n"
     "  -r, --reanudar           los ficheros en curso sobreviven a un reinicio\n"
+    "  -a, --actualizar         recibir de nuevo un fichero ya grabado cuando llega\n"
+    "                           otra version suya\n"
     "  -q, --silencioso         una linea por suceso de un fichero, no por datagrama\n"
     "  -x, --al-completar PROG  ejecutar PROG con la ruta de cada fichero completado\n"
     "  -e, --estado FICHERO     mantener en FICHERO el estado del receptor, en JSON\n"
+    "  -w, --esperar-red        si falta la interfaz o la ruta al grupo, esperarla en\n"
+    "                           vez de terminar\n"
     "  -h, --help               mostrar esta ayuda y salir\n"
     "  -V, --version            mostrar la version y salir\n";
 
-static const char kOpcionesCortas[] = "+:d:i:s:f:rqx:e:hV";
+static const char kOpcionesCortas[] = "+:d:i:s:f:raqx:e:whV";
 static const option kOpcionesLargas[] = {{"directorio", required_argument, nullptr, 'd'},
                                          {"interfaz", required_argument, nullptr, 'i'},
                                          {"fuente", required_argument, nullptr, 's'},
                                          {"ficheros", required_argument, nullptr, 'f'},
                                          {"reanudar", no_argument, nullptr, 'r'},
+                                         {"actualizar", no_argument, nullptr, 'a'},
                                          {"silencioso", no_argument, nullptr, 'q'},
                                          {"al-completar", required_argument, nullptr, 'x'},
                                          {"estado", required_argument, nullptr, 'e'},
+                                         {"esperar-red", no_argument, nullptr, 'w'},
                                          {"help", no_argument, nullptr, 'h'},
                                          {"version", no_argument, nullptr, 'V'},
                                          {nullptr, 0, nullptr, 0}};
@@ -105,8 +111,14 @@ static void AplicarOpcion(int opcion, const char *valor, Argumentos &argumentos)
     case 'r':
       argumentos.almacen.reanudar = true;
       break;
+    case 'a':
+      argumentos.almacen.actualizar = true;
+      break;
     case 'q':
       argumentos.almacen.silencioso = true;
+      break;
+    case 'w':
+      argumentos.entrada.esperar_red = true;
       break;
     case 'x':
       argumentos.al_completar = NoVacio(valor, "Programa");

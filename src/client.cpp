@@ -14,6 +14,7 @@
 #include "entrada.h"
 #include "estado.h"
 #include "hijos.h"
+#include "informes.h"
 #include "marco.h"
 #include "salida.h"
 #include "senales.h"
@@ -77,6 +78,7 @@ static void Atender(Receptor_ &r) {
   r.almacen.recien_completados.clear();
   int64_t ahora_ms = AhoraMs();
   GuardarSiToca(r.almacen, ahora_ms / 1000, stdout);
+  AvisarRepeticiones(r.almacen, ahora_ms, false, stdout);
   if (r.estado.informe != nullptr)
     EscribirEstadoSiToca(*r.estado.informe, r.estado, r.almacen, ahora_ms);
   AvisarDescartes(r, ahora_ms);
@@ -91,6 +93,7 @@ static void Atender(Receptor_ &r) {
     if (!r.receptor->lleno) break;
   }
   GuardarFicherosEnCurso(r.almacen, stdout);
+  AvisarRepeticiones(r.almacen, AhoraMs(), true, stdout);
   if (r.almacen.opciones.entregar) TerminarEntregas(r.hijos, r.almacen.recien_completados, stdout);
   BorrarAvance(r.avance);
   if (r.estado.informe != nullptr)

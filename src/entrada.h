@@ -41,6 +41,7 @@ struct Vista {
 struct OpcionesEntrada {
   const char *interfaz = nullptr;  // a name or one of its IPv4 addresses; nullptr: as routed
   std::vector<in_addr> fuentes;    // the only senders accepted; empty: any
+  bool esperar_red = false;        // a join that fails for want of the network is tried again
 };
 
 /// The receiver socket and the buffers of one batch of datagrams.

@@ -25,6 +25,76 @@ void Informar(const AlmacenFicheros &almacen, const std::string &identidad, FILE
   va_end(argumentos);
 }
 
+/// Refusals remembered at once; past that, the one told longest ago is forgotten.
+static constexpr std::size_t kMaxRepeticiones = 256;
+
+static Repeticion *BuscarRepeticion(AlmacenFicheros &almacen, const std::string &identidad,
+                                    const char *causa) {
+  for (Repeticion &r : almacen.repeticiones)
+    if (r.causa == causa && r.identidad == identidad) return &r;
+  return nullptr;
+}
+
+static void DecirRepeticion(AlmacenFicheros &almacen, Repeticion &r, int64_t ahora_ms,
+                            FILE *salida) {
+  Renglon linea;
+  AnadirPrefijo(linea, almacen, r.identidad);
+  Anadir(linea, std::string_view(r.linea).substr(0, r.linea.size() - 1));
+  Anadir(linea, " Repetido ");
+  AnadirEntero(linea, static_cast<int64_t>(r.veces));
+  Anadir(linea, r.veces == 1 ? " vez en " : " veces en ");
+  AnadirEntero(linea, (ahora_ms - r.dicho_ms + 500) / 1000);
+  Anadir(linea, " s.\n");
+  Emitir(linea, salida);
+  r.veces = 0;
+  r.dicho_ms = ahora_ms;
+}
+
+// Quiet, a refusal is told once and then counted: a sender that keeps sending what is refused
+// would otherwise fill the log with one line per datagram.
+static void RechazarEnSilencio(AlmacenFicheros &almacen, const std::string &identidad,
+                               FILE *salida, const char *formato, va_list argumentos) {
+  char texto[512];
+  vsnprintf(texto, sizeof texto, formato, argumentos);
+  int64_t ahora_ms = AhoraNs() / 1'000'000;
+  Repeticion *r = BuscarRepeticion(almacen, identidad, formato);
+  if (r != nullptr && (r->veces > 0 || ahora_ms - r->dicho_ms < kMsEntreRepeticiones)) {
+    r->linea = texto;
+    ++r->veces;
+    if (ahora_ms - r->dicho_ms >= kMsEntreRepeticiones) DecirRepeticion(almacen, *r, ahora_ms, salida);
+    return;
+  }
+  std::vector<Repeticion> &todas = almacen.repeticiones;
+  if (r == nullptr && todas.size() == kMaxRepeticiones)
+    todas.erase(std::min_element(todas.begin(), todas.end(), [](const auto &a, const auto &b) {
+      return a.dicho_ms < b.dicho_ms;
+    }));
+  if (r == nullptr) r = &todas.emplace_back();
+  *r = Repeticion{identidad, formato, texto, 0, ahora_ms};
+  Renglon linea;
+  AnadirPrefijo(linea, almacen, identidad);
+  Emitir(linea, salida);
+  EscribirTexto(salida, texto);
+}
+
+void Rechazar(AlmacenFicheros &almacen, const std::string &identidad, FILE *salida,
+              const char *formato, ...) {
+  va_list argumentos;
+  va_start(argumentos, formato);
+  if (almacen.opciones.silencioso) {
+    RechazarEnSilencio(almacen, identidad, salida, formato, argumentos);
+  } else {
+    vfprintf(salida, formato, argumentos);
+  }
+  va_end(argumentos);
+}
+
+void AvisarRepeticiones(AlmacenFicheros &almacen, int64_t ahora_ms, bool todas, FILE *salida) {
+  for (Repeticion &r : almacen.repeticiones)
+    if (r.veces > 0 && (todas || ahora_ms - r.dicho_ms >= kMsEntreRepeticiones))
+      DecirRepeticion(almacen, r, ahora_ms, salida);
+}
+
 int32_t PartesGrabadas(const FicheroEnCurso &f) {
   return static_cast<int32_t>(
       std::count_if(f.partesrecibidas.begin(), f.partesrecibidas.end(), Recibida));

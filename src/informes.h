@@ -11,11 +11,24 @@
 struct AlmacenFicheros;
 struct FicheroEnCurso;
 
+/// A refusal that comes again is counted, and its count told at most this often.
+inline constexpr int64_t kMsEntreRepeticiones = 5000;
+
 /// Prints a line of the store about the file of that identity; in quiet mode it starts with the
 /// identity and a colon, since the summary lines that would name the file are not printed.
 [[gnu::format(printf, 4, 5)]] void Informar(const AlmacenFicheros &almacen,
                                             const std::string &identidad, FILE *salida,
                                             const char *formato, ...);
+
+/// A datagram refused: printed as Informar prints. On the quiet log, a refusal that comes again
+/// for the same file and cause is told once, then counted, and its count told at most every
+/// kMsEntreRepeticiones: "<identidad>: <line> Repetido N veces en S s.".
+[[gnu::format(printf, 4, 5)]] void Rechazar(AlmacenFicheros &almacen, const std::string &identidad,
+                                            FILE *salida, const char *formato, ...);
+
+/// Tells the counts of refusals that came again and have not been told for
+/// kMsEntreRepeticiones (ahora_ms on the monotonic clock); with todas, every count not told yet.
+void AvisarRepeticiones(AlmacenFicheros &almacen, int64_t ahora_ms, bool todas, FILE *salida);
 
 /// "<suceso> <identidad> con N de M partes.": a file dropped or resumed, named in any mode;
 /// quiet, "<identidad>: <suceso> con N de M partes.".

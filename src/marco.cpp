@@ -6,7 +6,9 @@
 #include "estado.h"
 #include "fatal.h"
 #include "hijos.h"
+#include "informes.h"
 #include "salida.h"
+#include "versiones.h"
 #include "volcado.h"
 
 // Only a datagram that carries a whole header carries a count: a short one would be judged
@@ -16,6 +18,7 @@ static void ComprobarLimite(const DatagramaActual &actual, const Paquete &paquet
   if (paquete.tampaquete < TamCabecera || actual.totpartes <= MAX_TROZOS) return;
   // a service restarts the receiver after this end: what is in progress is kept for it
   GuardarFicherosEnCurso(almacen, salida);
+  AvisarRepeticiones(almacen, AhoraNs() / 1'000'000, true, salida);
   if (estado.hijos != nullptr) TerminarEntregas(*estado.hijos, almacen.recien_completados, salida);
   if (estado.informe != nullptr)
     EscribirEstado(*estado.informe, estado, almacen, estado.informe->ultimo_ms);

@@ -192,7 +192,8 @@ TEST_F(OpcionesE2E, LoReanudadoYLoRepetidoSeComparanConLoGuardado) {
           "0001-0002-capa: Parte 0 distinta de la ya recibida: el fichero ha cambiado, se empieza "
           "de nuevo.\n"
           "0001-0002-capa: Empezado con 3 partes de 100 bytes.\n"
-          "0001-0002-capa: Completado!\n");
+          "0001-0002-capa: Completado!\n"
+          "0001-0002-capa: Ya grabado antes...\n");
   EXPECT_EQ(LeerFichero(dir + "/0001-0002-capa"), std::string(100, 'v') + contenido.substr(100));
   EXPECT_EQ(Listar(dir), std::vector<std::string>{"0001-0002-capa"});
 }
@@ -353,10 +354,11 @@ TEST_F(OpcionesE2E, VariosFicherosEnCursoYUnRegistroSilencioso) {
   }
   Enviar(destino, Parte("c", a, 1));
   Enviar(destino, Parte("d", a, 1));
-  Enviar(destino, Parte("a", a, 1));  // stored: nothing to say
+  Enviar(destino, Parte("a", a, 1));  // stored: said once
+  Enviar(destino, Parte("a", a, 2));
   Enviar(destino, Parte("g", a, 1));
   Enviar(destino, Datagrama(1, 2, 1, 2, "e/f", "x"));
-  ASSERT_TRUE(LeerLineas(cliente, 9)) << cliente.salida;
+  ASSERT_TRUE(LeerLineas(cliente, 10)) << cliente.salida;
   EXPECT_EQ(Terminar(cliente), 128 + SIGTERM);
   EXPECT_EQ(cliente.salida, Inicio() +
                                 "0001-0002-a: Empezado con 3 partes de 100 bytes.\n"
@@ -365,6 +367,7 @@ TEST_F(OpcionesE2E, VariosFicherosEnCursoYUnRegistroSilencioso) {
                                 "0001-0002-b: Completado!\n"
                                 "0001-0002-c: Empezado con 3 partes de 100 bytes.\n"
                                 "0001-0002-d: Empezado con 3 partes de 100 bytes.\n"
+                                "0001-0002-a: Ya grabado antes...\n"
                                 "0001-0002-c: Abandonado con 1 de 3 partes.\n"
                                 "0001-0002-g: Empezado con 3 partes de 100 bytes.\n"
                                 "0001-0002-e/f: Nombre con '/' no permitido, descartado.\n");

@@ -1,0 +1,35 @@
+// Files already stored: the probe of a final name, once per batch, the answer to a datagram of
+// a stored file, and, when new versions are asked for, whether a datagram agrees with the file.
+#ifndef VERSIONES_H
+#define VERSIONES_H
+
+#include <cstdio>
+#include <string>
+
+#include "almacen.h"
+
+/// Starts a batch of datagrams: final names are probed afresh, once each for the batch.
+void EmpezarLote(AlmacenFicheros &almacen);
+
+/// Whether the final file of the identity is stored: it can be read. Asked once per batch. The
+/// first probe of a stored identity that is not in progress removes its leftovers (temporary
+/// file and record).
+bool YaGrabado(AlmacenFicheros &almacen, const std::string &identidad);
+
+/// A file completed within the batch is stored for the rest of it, in its new version; the quiet
+/// log names it again when its datagrams come again.
+void AnotarGrabado(AlmacenFicheros &almacen, const std::string &identidad);
+
+/// "Ya grabado antes...": for every datagram of a stored file, or on the quiet log once per run
+/// and file, "<identidad>: Ya grabado antes...".
+void DecirYaGrabado(AlmacenFicheros &almacen, const std::string &identidad, FILE *salida);
+
+/// Whether the datagram could belong to the stored file of its identity as it is: its layout
+/// (part count, part size, the last part's length) fits the stored length, and its content is
+/// what the file holds at its offset. Costs one read of one part, mostly from the page cache.
+/// A final name that is no plain file, or that cannot be opened, agrees with everything: it is
+/// never replaced.
+bool IgualQueElGrabado(AlmacenFicheros &almacen, const DatagramaActual &actual,
+                       const Paquete &paquete);
+
+#endif
