@@ -107,6 +107,7 @@ static int SeguirLaDisposicion(AlmacenFicheros &almacen, int cual, const Datagra
                f.tamparte_propio);
     return -1;
   }
+  OlvidarRepeticiones(almacen, id, salida);
   if (cuenta)
     Informar(almacen, id, salida,
              "Total de partes %d distinto del fichero en curso (%d): el fichero ha cambiado, se "

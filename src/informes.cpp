@@ -95,6 +95,16 @@ void AvisarRepeticiones(AlmacenFicheros &almacen, int64_t ahora_ms, bool todas, 
       DecirRepeticion(almacen, r, ahora_ms, salida);
 }
 
+void OlvidarRepeticiones(AlmacenFicheros &almacen, const std::string &identidad, FILE *salida) {
+  std::vector<Repeticion> &todas = almacen.repeticiones;
+  int64_t ahora_ms = AhoraNs() / 1'000'000;
+  for (Repeticion &r : todas)
+    if (r.veces > 0 && r.identidad == identidad) DecirRepeticion(almacen, r, ahora_ms, salida);
+  todas.erase(std::remove_if(todas.begin(), todas.end(),
+                             [&](const Repeticion &r) { return r.identidad == identidad; }),
+              todas.end());
+}
+
 int32_t PartesGrabadas(const FicheroEnCurso &f) {
   return static_cast<int32_t>(
       std::count_if(f.partesrecibidas.begin(), f.partesrecibidas.end(), Recibida));

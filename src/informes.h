@@ -30,6 +30,10 @@ inline constexpr int64_t kMsEntreRepeticiones = 5000;
 /// kMsEntreRepeticiones (ahora_ms on the monotonic clock); with todas, every count not told yet.
 void AvisarRepeticiones(AlmacenFicheros &almacen, int64_t ahora_ms, bool todas, FILE *salida);
 
+/// Forgets the refusals of a file that starts afresh in a new version, telling first the counts
+/// not told yet: what is refused from then on is another story.
+void OlvidarRepeticiones(AlmacenFicheros &almacen, const std::string &identidad, FILE *salida);
+
 /// "<suceso> <identidad> con N de M partes.": a file dropped or resumed, named in any mode;
 /// quiet, "<identidad>: <suceso> con N de M partes.".
 void InformarDeFichero(const AlmacenFicheros &almacen, std::string_view suceso,
