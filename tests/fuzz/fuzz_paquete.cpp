@@ -224,6 +224,7 @@ static OpcionesAlmacen OpcionesDe(uint8_t byte) {
   opciones.maximo = 1 + ((byte >> 2) & 3) * 3;
   opciones.silencioso = (byte & 0x10) != 0;
   opciones.reanudar = (byte & 0x20) != 0;
+  opciones.actualizar = (byte & 0x40) != 0;
   return opciones;
 }
 
