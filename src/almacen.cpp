@@ -50,8 +50,7 @@ static bool PaqueteImposible(AlmacenFicheros &almacen, const DatagramaActual &ac
 
 // Another layout than the file in progress: another part count, or a part that cannot be of
 // its part size.
-static bool OtraDisposicion(const FicheroEnCurso &f, const DatagramaActual &actual,
-                            int32_t largo) {
+static bool OtraDisposicion(const FicheroEnCurso &f, const DatagramaActual &actual, int32_t largo) {
   if (actual.totpartes != f.totpartes) return true;
   int32_t propio = f.tamparte_propio;
   bool es_ultima = actual.parteactual == f.totpartes - 1;
@@ -68,8 +67,7 @@ static bool DeLaDisposicionAnterior(const FicheroEnCurso &f, const DatagramaActu
 }
 
 // Of the layout of the datagram of another layout refused just before.
-static bool ComoLaPropuesta(const FicheroEnCurso &f, const DatagramaActual &actual,
-                            int32_t largo) {
+static bool ComoLaPropuesta(const FicheroEnCurso &f, const DatagramaActual &actual, int32_t largo) {
   if (f.totpartes_propuesta == 0 || actual.totpartes != f.totpartes_propuesta) return false;
   int32_t propuesto = f.tamparte_propuesto;
   bool es_ultima = actual.parteactual == actual.totpartes - 1;
@@ -253,8 +251,8 @@ void AlmacenarParte(AlmacenFicheros &almacen, const DatagramaActual &actual, con
       Tocar(almacen, cual, faltan);
       return;
     }
-    cual = EmpezarDeNuevo(almacen, cual, actual, tamparte, paquete.tampaquete - TamCabecera,
-                          salida);
+    cual =
+        EmpezarDeNuevo(almacen, cual, actual, tamparte, paquete.tampaquete - TamCabecera, salida);
   }
   Tocar(almacen, cual, faltan);
   TomarParte(almacen, static_cast<std::size_t>(cual), actual, paquete, tamparte, salida);

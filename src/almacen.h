@@ -107,8 +107,8 @@ struct AlmacenFicheros {
   // Within a batch, each identity's final name is probed once: its answer is kept here.
   bool en_lote = false;
   std::vector<Sondeo> sondeos;
-  std::vector<std::string> limpiados;  // stored identities whose leftovers were removed lately
-  std::vector<std::string> ya_dichos;  // stored identities named on the quiet log in this run
+  std::vector<std::string> limpiados;    // stored identities whose leftovers were removed lately
+  std::vector<std::string> ya_dichos;    // stored identities named on the quiet log in this run
   std::vector<Repeticion> repeticiones;  // refusals told lately on the quiet log
 };
 

@@ -52,8 +52,8 @@ static void DecirRepeticion(AlmacenFicheros &almacen, Repeticion &r, int64_t aho
 
 // Quiet, a refusal is told once and then counted: a sender that keeps sending what is refused
 // would otherwise fill the log with one line per datagram.
-static void RechazarEnSilencio(AlmacenFicheros &almacen, const std::string &identidad,
-                               FILE *salida, const char *formato, va_list argumentos) {
+static void RechazarEnSilencio(AlmacenFicheros &almacen, const std::string &identidad, FILE *salida,
+                               const char *formato, va_list argumentos) {
   char texto[512];
   vsnprintf(texto, sizeof texto, formato, argumentos);
   int64_t ahora_ms = AhoraNs() / 1'000'000;
@@ -61,7 +61,8 @@ static void RechazarEnSilencio(AlmacenFicheros &almacen, const std::string &iden
   if (r != nullptr && (r->veces > 0 || ahora_ms - r->dicho_ms < kMsEntreRepeticiones)) {
     r->linea = texto;
     ++r->veces;
-    if (ahora_ms - r->dicho_ms >= kMsEntreRepeticiones) DecirRepeticion(almacen, *r, ahora_ms, salida);
+    if (ahora_ms - r->dicho_ms >= kMsEntreRepeticiones)
+      DecirRepeticion(almacen, *r, ahora_ms, salida);
     return;
   }
   std::vector<Repeticion> &todas = almacen.repeticiones;

@@ -127,7 +127,8 @@ bool IgualQueElGrabado(AlmacenFicheros &almacen, const DatagramaActual &actual,
   if (sondeo->fd < 0 && !AbrirGrabado(actual.elnombre, sondeo->fd, sondeo->largo)) return true;
   std::size_t largo = static_cast<std::size_t>(paquete.tampaquete - TamCabecera);
   int64_t posicion = PosicionEnElGrabado(actual, static_cast<int64_t>(largo), sondeo->largo);
-  bool igual = posicion >= 0 && MismosBytes(sondeo->fd, paquete.datos + TamCabecera, largo, posicion);
+  bool igual =
+      posicion >= 0 && MismosBytes(sondeo->fd, paquete.datos + TamCabecera, largo, posicion);
   if (sondeo == &suelto) close(suelto.fd);
   return igual;
 }

@@ -11,10 +11,10 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <optional>
 #include <random>
 
 #include "e2e.h"
@@ -121,59 +121,50 @@ TEST_F(Integridad, LoCompletadoTrasReiniciosAlAzarEsSuFuente) {
   Revisar("the last run", false);
 }
 
-// Runs a command of the shell; its standard output, or nullopt when it fails.
-std::optional<std::string> Orden(const std::string &orden) {
+// Runs a command of the shell; its standard output's first line, "" when it fails.
+std::string Orden(const std::string &orden) {
   FILE *tubo = popen(orden.c_str(), "r");
-  if (tubo == nullptr) return std::nullopt;
-  std::string texto;
-  char bloque[256];
-  while (fgets(bloque, sizeof bloque, tubo) != nullptr) texto += bloque;
-  if (pclose(tubo) != 0) return std::nullopt;
-  if (!texto.empty() && texto.back() == '\n') texto.pop_back();
-  return texto;
+  char linea[256] = "";
+  if (tubo == nullptr || fgets(linea, sizeof linea, tubo) == nullptr) linea[0] = '\0';
+  if (tubo != nullptr && pclose(tubo) != 0) return "";
+  return std::string(linea).substr(0, strcspn(linea, "\n"));
 }
 
 // A disk whose write-back fails while its backing store is full, as thin-provisioned or network
 // storage can: ext4 without a journal on a loop device over a small tmpfs, mounted in a mount
-// namespace of this test's own. Whatever cannot be made is said in por_que.
+// namespace of this test's own. What cannot be made is said in por_que.
 struct DiscoSinSitio {
-  std::string base, montaje, dispositivo, por_que;
+  std::string base = DirectorioNuevo(), montaje = base + "/disco", dispositivo, por_que;
   bool Preparar() {
     if (geteuid() != 0) return Falta("it needs root, for a loop device and mounts");
     if (unshare(CLONE_NEWNS) != 0 || mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
       return Falta("no mount namespace of its own could be made");
-    base = DirectorioNuevo();
-    montaje = base + "/disco";
-    if (mount("tmpfs", base.c_str(), "tmpfs", 0, "size=8m") != 0) return Falta("no tmpfs");
-    auto dispositivo_ = Orden("truncate -s 64M " + base + "/respaldo && losetup -f --show " + base +
-                              "/respaldo 2>/dev/null");
-    if (!dispositivo_) return Falta("no loop device (losetup, /dev/loop-control)");
-    dispositivo = *dispositivo_;
-    if (!Orden("mkfs.ext4 -q -O ^has_journal -E lazy_itable_init=1,nodiscard " + dispositivo +
-               " >/dev/null 2>&1 && mkdir " + montaje))
+    dispositivo =
+        Orden("cd " + base + " && mount -t tmpfs -o size=8m tmpfs . && cd " + base +
+              " && truncate -s 64M respaldo && mkdir disco && losetup -f --show respaldo");
+    if (dispositivo.empty())
+      return Falta("no tmpfs or no loop device (losetup, /dev/loop-control)");
+    if (Orden("mkfs.ext4 -q -O ^has_journal -E lazy_itable_init=1,nodiscard " + dispositivo +
+              " && echo hecho") != "hecho")
       return Falta("mkfs.ext4 failed (e2fsprogs)");
     return Montar();
   }
   bool Montar() {
-    if (mount(dispositivo.c_str(), montaje.c_str(), "ext4", 0, "errors=continue") == 0) return true;
-    return Falta("the ext4 filesystem could not be mounted");
+    return mount(dispositivo.c_str(), montaje.c_str(), "ext4", 0, "errors=continue") == 0 ||
+           Falta("the ext4 filesystem could not be mounted");
   }
   // The backing store full, or with room again.
-  void Llenar() { Orden("dd if=/dev/zero of=" + base + "/relleno bs=64k 2>/dev/null; true"); }
+  void Llenar() { Orden("dd if=/dev/zero of=" + base + "/relleno bs=64k 2>/dev/null"); }
   void Vaciar() { unlink((base + "/relleno").c_str()); }
   bool Falta(const std::string &motivo) {
     por_que = motivo;
     return false;
   }
   ~DiscoSinSitio() {
-    if (!dispositivo.empty()) {
-      umount2(montaje.c_str(), MNT_DETACH);
-      Orden("losetup -d " + dispositivo);
-    }
-    if (!base.empty()) {
-      umount2(base.c_str(), MNT_DETACH);
-      BorrarDirectorio(base);
-    }
+    umount2(montaje.c_str(), MNT_DETACH);
+    if (!dispositivo.empty()) Orden("losetup -d " + dispositivo);
+    umount2(base.c_str(), MNT_DETACH);
+    BorrarDirectorio(base);
   }
 };
 

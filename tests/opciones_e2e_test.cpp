@@ -357,7 +357,8 @@ TEST_F(OpcionesE2E, ConActualizarUnaVersionNuevaSustituyeALaGrabada) {
   } casos[] = {
       {v2, 100, nueva + id + ": Empezado con 3 partes de 100 bytes.\n" + id + ": Completado!\n"},
       {v3, 80, nueva + id + ": Empezado con 4 partes de 80 bytes.\n" + id + ": Completado!\n"},
-      {"mezcla", 80, nueva + id + ": Empezado con 4 partes de 80 bytes.\n" + id + ": Completado!\n"},
+      {"mezcla", 80,
+       nueva + id + ": Empezado con 4 partes de 80 bytes.\n" + id + ": Completado!\n"},
   };
   std::string esperado = Inicio() + id + ": Empezado con 3 partes de 100 bytes.\n" + id +
                          ": Completado!\n" + id + ": Ya grabado antes...\n";
@@ -391,7 +392,8 @@ TEST_F(OpcionesE2E, UnRechazoQueSeRepiteSeDiceUnaVezYSeCuenta) {
   ASSERT_TRUE(LeerHastaTexto(cliente, "Completado!\n")) << cliente.salida;
   EXPECT_EQ(Terminar(cliente), 128 + SIGTERM);
   const std::string fuera = id + ": Parte 8/3 fuera del fichero, descartada.";
-  const std::string vieja = id + ": Total de partes 3 distinto del fichero en curso (2), descartado.";
+  const std::string vieja =
+      id + ": Total de partes 3 distinto del fichero en curso (2), descartado.";
   std::string salida = cliente.salida;
   // the seconds of each count depend on the machine
   for (std::size_t en; (en = salida.find(" s.\n")) != std::string::npos;)
