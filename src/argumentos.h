@@ -4,8 +4,8 @@
 
 #include <cstdint>
 
-#include "almacen.h"
 #include "entrada.h"
+#include "ficheros.h"
 
 /// What the command line asks for, fixed for the run.
 struct Argumentos {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "almacen.h"
+#include "ficheros.h"
 
 /// The progress line and what its rates are measured from.
 struct Avance {

@@ -6,7 +6,8 @@
 #include <cstdio>
 #include <string>
 
-#include "almacen.h"
+#include "ficheros.h"
+#include "formato.h"
 
 /// The file of this identity in progress, or -1.
 int Buscar(const AlmacenFicheros &almacen, const std::string &identidad);

@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "almacen.h"
+#include "ficheros.h"
 #include "informes.h"
 
 bool GrabarCompleto(int fd, const unsigned char *datos, std::size_t largo, int64_t posicion,

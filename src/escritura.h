@@ -6,32 +6,14 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <memory>
-#include <vector>
 
-struct AlmacenFicheros;
-struct FicheroEnCurso;
+#include "ficheros.h"
 
 inline constexpr int64_t kTamPagina = 4096;
 /// Bytes of one buffer: whole pages.
 inline constexpr int64_t kTamBuffer = 32 * kTamPagina;
 /// Most files holding a buffer at once, however many are in progress.
 inline constexpr int kMaxBuffers = 32;
-
-/// A part copied into a buffer and not yet on disk.
-struct ParteEnBuffer {
-  int32_t indice;    // the part's index in its file
-  int64_t posicion;  // its offset in the file
-  int32_t largo;     // its content length
-};
-
-struct BufferEscritura {
-  std::unique_ptr<unsigned char[]> memoria;  // kTamBuffer bytes; none while the file is not written
-  int64_t base = 0;      // offset in the file of memoria[0], on a page boundary
-  int64_t arrastre = 0;  // bytes at memoria[0] already on disk, kept so that the next write
-                         // starts on a page
-  std::vector<ParteEnBuffer> partes;  // the parts held, in the order they came
-};
 
 /// Copies a new part into its file's buffer. A part that falls outside the buffer's window
 /// first writes out what it holds; a buffer is taken from the least recently touched file

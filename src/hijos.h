@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "almacen.h"
+#include "ficheros.h"
 
 /// Most programs running at once; further completed files wait their turn.
 inline constexpr std::size_t kMaxEnMarcha = 4;

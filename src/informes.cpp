@@ -4,7 +4,7 @@
 #include <cstdarg>
 #include <cstring>
 
-#include "almacen.h"
+#include "ficheros.h"
 #include "salida.h"
 
 static void AnadirPrefijo(Renglon &linea, const AlmacenFicheros &almacen,

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "almacen.h"
 #include "estado.h"
 #include "fatal.h"
 #include "hijos.h"

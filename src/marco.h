@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "almacen.h"
 #include "entrada.h"
+#include "ficheros.h"
 
 /// State of the receive loop, living for the whole run.
 struct EstadoBucle {

@@ -9,6 +9,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "formato.h"
+
 // Layout: a first line that names the format, the identity after its length (a name may hold a
 // newline), the numbers, one character per part, and a last line that proves the record whole.
 static constexpr std::string_view kCabeceraRegistro = "partes-recibidas 2\n";

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "almacen.h"
+#include "ficheros.h"
 
 /// Name of the record of a file: a dot, its identity and ".partes". The dot keeps it apart from
 /// every identity, temporary name and other record.

@@ -5,7 +5,7 @@
 
 #include <cstdio>
 
-#include "almacen.h"
+#include "ficheros.h"
 
 /// Syncs the file's temporary file, whose buffer is already written out: true once every part
 /// taken is on disk, which is then known of each. A failed sync is told on the error stream and

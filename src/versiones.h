@@ -6,7 +6,8 @@
 #include <cstdio>
 #include <string>
 
-#include "almacen.h"
+#include "entrada.h"
+#include "ficheros.h"
 
 /// Starts a batch of datagrams: final names are probed afresh, once each for the batch.
 void EmpezarLote(AlmacenFicheros &almacen);

@@ -11,6 +11,7 @@
 #include <fstream>
 
 #include "e2e.h"
+#include "almacen.h"
 #include "marco.h"
 
 namespace {

@@ -1,0 +1,128 @@
+// The state of the file store, fields only: the files in progress, their parts and write
+// buffers, and the store that holds them. Every room of the store takes them from here.
+#ifndef FICHEROS_H
+#define FICHEROS_H
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+/// A part copied into a buffer and not yet on disk.
+struct ParteEnBuffer {
+  int32_t indice;    // the part's index in its file
+  int64_t posicion;  // its offset in the file
+  int32_t largo;     // its content length
+};
+
+struct BufferEscritura {
+  std::unique_ptr<unsigned char[]> memoria;  // kTamBuffer bytes; none while the file is not written
+  int64_t base = 0;                          // offset in the file of memoria[0], on a page boundary
+  int64_t arrastre = 0;  // bytes at memoria[0] already on disk, kept so that the next write
+                         // starts on a page
+  std::vector<ParteEnBuffer> partes;  // the parts held, in the order they came
+};
+
+/// Most files that may be in progress at once.
+inline constexpr int kMaxFicherosEnCurso = 1024;
+
+/// States of a part of a file in progress.
+enum EstadoParte : unsigned char {
+  kFalta = 0,         // not received
+  kGrabada = 1,       // received: written, or in the file's write buffer on its way there
+  kFallida = 2,       // received, but its write or its sync failed: missing again
+  kSincronizada = 3,  // received and on disk, as a sync that succeeded since its write says
+};
+
+/// Whether the part has been received and is not missing again.
+inline bool Recibida(unsigned char estado) {
+  return estado == kGrabada || estado == kSincronizada;
+}
+
+/// A file's own part size before a part but the last has told it. Apart from 0: only a file of
+/// one part may have a part without bytes.
+inline constexpr int32_t kTamParteDesconocido = -1;
+
+/// One file in progress: its temporary file and what of it has arrived.
+struct FicheroEnCurso {
+  std::string old_nombre;       // identity, and final name, of the file
+  std::string old_nombre_temp;  // its temporary file's name: old_nombre followed by ".tmp"
+  int pf1 = -1;                 // the temporary file, open while the file is in progress
+  int32_t totpartes = 0;        // part count announced by the datagram that started the file
+  int32_t faltan = 0;           // parts still missing
+  int32_t tamparte_propio = kTamParteDesconocido;  // the file's own part size, once a part but
+                                                   // the last has arrived
+  std::vector<unsigned char> partesrecibidas;      // an EstadoParte per part
+  BufferEscritura buffer;                          // new parts on their way to the temporary file
+  // A last part that came before the file's part size was known: where the loop's part size
+  // would put it, and its bytes, kept in memory until the file completes.
+  bool ultima_adelantada = false;
+  int64_t ultima_posicion = 0;
+  std::vector<unsigned char> ultima;
+  int64_t largo_ultima = -1;          // content length of the last part, once received
+  std::vector<int> errores_avisados;  // disk errors of this file already reported
+  bool mudar = false;       // a write-back of its temporary file failed: no sync counts until the
+                            // file goes on in a new one
+  uint64_t ultimo_uso = 0;  // when a datagram of it came last, in datagrams handled
+  // The layout it had before its sender changed it, whose late datagrams are refused rather
+  // than taken as yet another change; totpartes 0 when none.
+  int32_t totpartes_anterior = 0;
+  int32_t tamparte_anterior = kTamParteDesconocido;
+  // The layout of a datagram of another layout, refused: the file starts afresh in it only when
+  // the next datagram of the file brings it again, so that a stray one cannot cost the file.
+  // totpartes 0 when none.
+  int32_t totpartes_propuesta = 0;
+  int32_t tamparte_propuesto = kTamParteDesconocido;
+};
+
+/// The answer of a probe of a final name, kept for the rest of its batch.
+struct Sondeo {
+  std::string identidad;  // whose final name was probed
+  bool grabado = false;   // whether it is stored
+  int fd = -1;            // the stored file, open for comparing; -1 until needed
+  int64_t largo = -1;     // its length, once open
+};
+
+/// A refusal told on the quiet log, and how often it came again since.
+struct Repeticion {
+  std::string identidad;        // the file it concerns
+  const char *causa = nullptr;  // the format of its line, which names the cause
+  std::string linea;            // its latest line, without the identity
+  uint64_t veces = 0;           // times it came again since it was last told
+  int64_t dicho_ms = 0;         // when it was last told, monotonic milliseconds
+};
+
+/// How the store behaves, fixed for the run.
+struct OpcionesAlmacen {
+  int maximo = 1;           // files in progress at once; the least recently touched goes first
+  bool reanudar = false;    // files in progress are kept across any end and resumed
+  bool actualizar = false;  // a stored file is received again when another version of it comes
+  bool silencioso = false;  // only the store's events are printed, each naming its file
+  bool a_terminal = false;  // standard output is a terminal: names are shown without controls
+  bool entregar = false;    // completed files go to a program: each hand-off is marked on disk
+};
+
+/// State of the store; one lives for the whole run.
+struct AlmacenFicheros {
+  OpcionesAlmacen opciones;
+  FILE *errores = stderr;                // where failures of the disk are told
+  int directorio = -1;                   // the working directory, held locked; -1 when not
+  std::vector<FicheroEnCurso> en_curso;  // at most opciones.maximo, in no particular order
+  int ultimo = -1;                       // index of the file touched last, -1 when none
+  std::string temporal_huerfano;         // temporary file of a failed rename, for the next start
+  uint64_t reloj = 0;                    // datagrams handled, to tell which file is the oldest
+  int buffers = 0;                       // files holding a write buffer, at most kMaxBuffers
+  int64_t ultimo_registro = 0;           // when records were last written, monotonic seconds
+  uint64_t completados = 0;              // files completed since the start
+  std::vector<std::string> recien_completados;  // final names of files completed lately, for
+                                                // whoever acts on them to take
+  // Within a batch, each identity's final name is probed once: its answer is kept here.
+  bool en_lote = false;
+  std::vector<Sondeo> sondeos;
+  std::vector<std::string> limpiados;    // stored identities whose leftovers were removed lately
+  std::vector<std::string> ya_dichos;    // stored identities named on the quiet log in this run
+  std::vector<Repeticion> repeticiones;  // refusals told lately on the quiet log
+};
+
+#endif
