@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "fallo.h"
+#include "sorteo.h"
 
 // A full queue (ENOBUFS) is waited out with pauses that double from the first one; after the
 // last retry, about a tenth of a second in all, the datagram is counted as not sent.
@@ -165,12 +166,6 @@ static Fin Mandar(Envio &envio, const Opciones &opciones, std::size_t total, uin
   return Fin::kCompleto;
 }
 
-// One independent draw per datagram, from 53 random bits, as a share of 1.
-static bool Omitir(Envio &envio, double perdida) {
-  if (perdida <= 0) return false;
-  return static_cast<double>(envio.perdidas() >> 11) * 0x1.0p-53 < perdida;
-}
-
 // A file that cannot be sent as it is now: outside a carrusel the run ends; in one, the file
 // is left for this send, and a problem that lasts is said once, until the file comes back.
 static Fin Dejar(Envio &envio, const Opciones &opciones, Fichero &fichero, Problema problema) {
@@ -196,7 +191,7 @@ static Fin EnviarParte(Envio &envio, const Opciones &opciones, Fichero &fichero,
   std::size_t total = TamCabecera + LargoDeParte(fichero, opciones.tamparte, indice);
   // a datagram left out takes its turn, as one lost on the way would have
   ContarDatagrama(envio.ritmo, total);
-  if (Omitir(envio, opciones.perdida)) {
+  if (Omitir(envio.perdidas, opciones.perdida)) {
     envio.cuentas.omitidos += 1;
     return Fin::kCompleto;
   }
@@ -225,7 +220,7 @@ static Fin EnviarTanda(Envio &envio, const Opciones &opciones, Fichero &fichero,
     std::size_t largo = LargoDeParte(fichero, opciones.tamparte, indice);
     corta = largo < static_cast<std::size_t>(opciones.tamparte);
     ContarDatagrama(envio.ritmo, TamCabecera + largo);
-    if (Omitir(envio, opciones.perdida)) {
+    if (Omitir(envio.perdidas, opciones.perdida)) {
       envio.cuentas.omitidos += 1;
       continue;
     }
@@ -238,29 +233,8 @@ static Fin EnviarTanda(Envio &envio, const Opciones &opciones, Fichero &fichero,
   return Mandar(envio, opciones, total, cuantos, fichero, envio.orden[primera] + 1);
 }
 
-// Unbiased draw in [0, n): draws at or past the last whole multiple of n are thrown away.
-static uint64_t AlAzar(std::mt19937_64 &azar, uint64_t n) {
-  uint64_t limite = UINT64_MAX - UINT64_MAX % n;
-  uint64_t valor;
-  do valor = azar();
-  while (valor >= limite);
-  return valor % n;
-}
-
-// Fisher-Yates by hand: std::shuffle may differ between libraries, and a seed must give the
-// same order wherever the sender was built.
-static void OrdenarPartes(Envio &envio, Orden orden, uint32_t totpartes) {
-  std::vector<uint32_t> &partes = envio.orden;
-  partes.resize(totpartes);
-  for (uint32_t i = 0; i < totpartes; ++i)
-    partes[i] = orden == Orden::kInverso ? totpartes - 1 - i : i;
-  if (orden != Orden::kAleatorio) return;
-  for (std::size_t i = partes.size(); i > 1; --i)
-    std::swap(partes[i - 1], partes[AlAzar(envio.barajas, i)]);
-}
-
 static Fin EnviarPartes(Envio &envio, const Opciones &opciones, Fichero &fichero) {
-  OrdenarPartes(envio, opciones.orden, fichero.totpartes);
+  OrdenarPartes(envio.barajas, opciones.orden, fichero.totpartes, envio.orden);
   Fin fin = Fin::kCompleto;
   if (opciones.gso) {
     for (std::size_t desde = 0; desde < envio.orden.size() && fin == Fin::kCompleto;)

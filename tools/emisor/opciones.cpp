@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "fallo.h"
+#include "formato.h"
 #include "numeros.h"
 #include "palabras.h"
 
@@ -20,6 +21,7 @@ static constexpr int kOpcionPerdida = 260;
 static constexpr int kOpcionGso = 261;
 static constexpr long long kMaxVeces = 1000000000;
 
+// A format: the largest part comes from the wire format.
 static const char kUso[] =
     "Uso: emisor [opciones] <IP Multicast> <Puerto> <fichero>...\n"
     "Envia cada fichero al grupo multicast en partes numeradas, una por datagrama.\n"
@@ -29,7 +31,7 @@ static const char kUso[] =
     "  -s, --subtipo HHHH      subtipo, 4 cifras hexadecimales (por defecto 0002)\n"
     "  -n, --nombre NOMBRE     nombre enviado, hasta 31 bytes y sin '/'; solo con un\n"
     "                          fichero (por defecto, el nombre base del fichero)\n"
-    "  -p, --tamparte N        bytes de contenido por parte, de 1 a 1456 (por\n"
+    "  -p, --tamparte N        bytes de contenido por parte, de 1 a %d (por\n"
     "                          defecto 1428, que viaja sin fragmentos por Ethernet)\n"
     "      --ttl N             TTL de los datagramas, de 0 a 255 (por defecto 1)\n"
     "  -i, --interfaz A.B.C.D  direccion de la interfaz de salida\n"
@@ -48,7 +50,7 @@ static const char kUso[] =
     "      --semilla N         semilla del orden aleatorio y de --perdida (por\n"
     "                          defecto, una al azar)\n"
     "      --perdida P         para pruebas: dejar sin enviar, al azar, esa parte\n"
-    "                          de los datagramas (de 0 a 1, o un porcentaje: 1%)\n"
+    "                          de los datagramas (de 0 a 1, o un porcentaje: 1%%)\n"
     "  -h, --help              mostrar esta ayuda y salir\n";
 
 // A bad command line gets one line that names the problem, and a pointer to the help.
@@ -147,7 +149,7 @@ static void LeerOpcionesSueltas(int argc, char **argv, Opciones &opciones) {
   while ((opcion = getopt_long(argc, argv, ":t:s:n:p:i:r:v:co:h", kOpcionesLargas, nullptr)) !=
          -1) {
     if (opcion == 'h') {
-      fputs(kUso, stdout);
+      printf(kUso, kTamMaxParte);
       exit(kSalidaBien);
     }
     if (opcion == ':' || opcion == '?')
