@@ -1,8 +1,5 @@
 #include "entrada.h"
 
-#include <arpa/inet.h>
-#include <ifaddrs.h>
-#include <net/if.h>
 #include <netinet/in.h>
 #include <netinet/udp.h>
 #include <poll.h>
@@ -12,14 +9,11 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include "fatal.h"
 #include "salida.h"
 
-static constexpr int kTamColaSocket = 8 << 20;
 // A wait for the first datagram ends after this, so that a signal that came just before it
 // is seen; the kernel rounds it up to its tick.
 static constexpr long kEsperaEnReposo = 1'000'000;  // microseconds
@@ -44,104 +38,9 @@ static void PrepararControles(Receptor &receptor) {
   }
 }
 
-// Bound to the group itself, the socket takes neither unicast datagrams sent to the port nor
-// those of other groups joined on the host. Anything else is bound to every address, so that
-// the join reports it.
-static in_addr_t DireccionLocal(in_addr_t grupo) {
-  return IN_MULTICAST(ntohl(grupo)) ? grupo : htonl(INADDR_ANY);
-}
-
-// The interface with that name, or that has that IPv4 address; 0 when there is none.
-static unsigned IndiceDeInterfaz(const char *interfaz) {
-  in_addr direccion;
-  if (inet_pton(AF_INET, interfaz, &direccion) != 1) return if_nametoindex(interfaz);
-  ifaddrs *lista = nullptr;
-  if (getifaddrs(&lista) != 0) return 0;
-  unsigned indice = 0;
-  for (const ifaddrs *i = lista; i != nullptr && indice == 0; i = i->ifa_next)
-    if (i->ifa_addr != nullptr && i->ifa_addr->sa_family == AF_INET &&
-        reinterpret_cast<const sockaddr_in *>(i->ifa_addr)->sin_addr.s_addr == direccion.s_addr)
-      indice = if_nametoindex(i->ifa_name);
-  freeifaddrs(lista);
-  return indice;
-}
-
-static void LlenarDireccion(sockaddr_storage &destino, in_addr_t direccion) {
-  sockaddr_in ipv4{};
-  ipv4.sin_family = AF_INET;
-  ipv4.sin_addr.s_addr = direccion;
-  memcpy(&destino, &ipv4, sizeof ipv4);
-}
-
-// On the interface asked for; with senders asked for, once for each of them alone, so that
-// the network does not even bring the others.
-static void UnirseConFiltro(int sock, in_addr_t grupo, unsigned indice,
-                            const std::vector<in_addr> &fuentes) {
-  if (fuentes.empty()) {
-    group_req peticion{};
-    peticion.gr_interface = indice;
-    LlenarDireccion(peticion.gr_group, grupo);
-    if (setsockopt(sock, IPPROTO_IP, MCAST_JOIN_GROUP, &peticion, sizeof peticion) < 0)
-      DieWithError("3Error al crear  el socket()");
-    return;
-  }
-  for (const in_addr &fuente : fuentes) {
-    group_source_req peticion{};
-    peticion.gsr_interface = indice;
-    LlenarDireccion(peticion.gsr_group, grupo);
-    LlenarDireccion(peticion.gsr_source, fuente.s_addr);
-    if (setsockopt(sock, IPPROTO_IP, MCAST_JOIN_SOURCE_GROUP, &peticion, sizeof peticion) < 0)
-      DieWithError("3Error al crear  el socket()");
-  }
-}
-
-static void Unirse(int sock, in_addr_t grupo, unsigned indice, const OpcionesEntrada &opciones) {
-  if (opciones.interfaz != nullptr || !opciones.fuentes.empty())
-    return UnirseConFiltro(sock, grupo, indice, opciones.fuentes);
-  ip_mreq peticion;
-  peticion.imr_multiaddr.s_addr = grupo;
-  peticion.imr_interface.s_addr = htonl(INADDR_ANY);
-  if (setsockopt(sock, IPPROTO_IP, IP_ADD_MEMBERSHIP, &peticion, sizeof peticion) < 0)
-    DieWithError("3Error al crear  el socket()");
-}
-
-void AbrirReceptor(Receptor &receptor, const char *grupo, uint16_t puerto,
-                   const OpcionesEntrada &opciones) {
-  unsigned indice = opciones.interfaz != nullptr ? IndiceDeInterfaz(opciones.interfaz) : 0;
-  if (opciones.interfaz != nullptr && indice == 0) {
-    fprintf(stderr, "Interfaz desconocida: %s\n", opciones.interfaz);
-    exit(kSalidaFatal);
-  }
-  receptor.fuentes = opciones.fuentes;
-  // a program run on a completed file must not inherit it
-  receptor.sock = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
-  if (receptor.sock < 0) DieWithError("1Error al crear  el socket()");
-  // The default queue holds about a hundred datagrams, a millisecond at line rate; ask for
-  // more. The kernel caps it at net.core.rmem_max, and a refusal leaves the default.
-  int tamano_cola = kTamColaSocket;
-  setsockopt(receptor.sock, SOL_SOCKET, SO_RCVBUF, &tamano_cola, sizeof tamano_cola);
-  // Runs of datagrams from a sender that segments them on this host, or that the network card
-  // merged, come as one message each; a kernel without it hands them over one by one.
-  int si = 1;
-  setsockopt(receptor.sock, SOL_UDP, UDP_GRO, &si, sizeof si);
-  // each receive then says how many datagrams the kernel dropped for lack of room
-  setsockopt(receptor.sock, SOL_SOCKET, SO_RXQ_OVFL, &si, sizeof si);
-
-  // Receivers of one group on one host share the port; a holder that does not share it
-  // still makes the bind fail.
-  setsockopt(receptor.sock, SOL_SOCKET, SO_REUSEADDR, &si, sizeof si);
-
-  sockaddr_in local;
-  memset(&local, 0, sizeof local);
-  local.sin_family = AF_INET;
-  in_addr_t direccion_grupo = inet_addr(grupo);
-  local.sin_addr.s_addr = DireccionLocal(direccion_grupo);
-  local.sin_port = htons(puerto);
-  if (bind(receptor.sock, reinterpret_cast<sockaddr *>(&local), sizeof local) < 0)
-    DieWithError("2Error al crear  el socket()");
-
-  Unirse(receptor.sock, direccion_grupo, indice, opciones);
-
+void AbrirReceptor(Receptor &receptor, const Membresia &membresia) {
+  receptor.sock = membresia.sock;
+  receptor.fuentes = membresia.opciones.fuentes;
   receptor.reloj = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
   if (receptor.reloj < 0) DieWithError("4Error al crear  el socket()");
   timeval plazo{kEsperaEnReposo / 1'000'000, kEsperaEnReposo % 1'000'000};

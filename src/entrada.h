@@ -1,5 +1,5 @@
-// Multicast input: the receiver socket and the batched receive, where the kernel may hand over
-// runs of datagrams merged in one buffer.
+// Batched input: the datagrams of one receive from the membership's socket, where the kernel may
+// hand over runs of datagrams merged in one buffer.
 #ifndef ENTRADA_H
 #define ENTRADA_H
 
@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "formato.h"
+#include "membresia.h"
 
 /// Room for the largest datagram, the NUL stored after it, and padding: what a datagram shorter
 /// than kTamVistaCabecera is read from, with what earlier ones left after it.
@@ -37,16 +38,9 @@ struct Vista {
   bool truncado;               // it was longer, and is cut to kTamMaxPaquete
 };
 
-/// Where the group is joined and whose datagrams count, fixed for the run.
-struct OpcionesEntrada {
-  const char *interfaz = nullptr;  // a name or one of its IPv4 addresses; nullptr: as routed
-  std::vector<in_addr> fuentes;    // the only senders accepted; empty: any
-  bool esperar_red = false;        // a join that fails for want of the network is tried again
-};
-
 /// The receiver socket and the buffers of one batch of datagrams.
 struct Receptor {
-  int sock = -1;        // UDP socket bound to the port, joined to the group
+  int sock = -1;        // the membership's socket
   int reloj = -1;       // timer of the wait while output waits to be shown
   int64_t armado = -1;  // when it is set to expire, monotonic ns; -1 not set
   unsigned char mensajes_datos[kTamLote][kTamMensaje];  // one buffer per message of the batch
@@ -66,14 +60,10 @@ struct Receptor {
   unsigned char paquete[kTamRanura] = {};
 };
 
-/// Creates the UDP socket, shared with other receivers of the port, binds it to the group (to
-/// every local address when the group is not a multicast address), joins the group (on the
-/// interface asked for, and only for the senders asked for) and asks the kernel for merged runs
-/// of datagrams and for its count of drops. An unknown interface is named on standard error and
-/// ends the process with kSalidaFatal before the socket exists; a failed step ends it through
-/// DieWithError.
-void AbrirReceptor(Receptor &receptor, const char *grupo, uint16_t puerto,
-                   const OpcionesEntrada &opciones);
+/// Receives from the membership's socket, taking only the senders it was joined for: sets the
+/// time-out of a plain wait to a second, makes the timer of a precise wait and prepares the
+/// batch. Ends the process through DieWithError when a step fails.
+void AbrirReceptor(Receptor &receptor, const Membresia &membresia);
 
 /// Takes every datagram already waiting, up to a batch of messages; returns how many datagrams.
 /// With esperar, first waits for one, up to a second; a signal or the end of that time returns

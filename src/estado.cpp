@@ -13,6 +13,7 @@
 #include "fatal.h"
 #include "informes.h"
 #include "marco.h"
+#include "salida.h"
 
 static constexpr int64_t kMsEntreEstados = 1000;
 // Written under this name and then renamed over the status file.
@@ -61,9 +62,30 @@ static std::string FechaUtc(int64_t segundos) {
   return texto;
 }
 
+// Whether the receiver hears its group: joined, and when a datagram last came, on the wall
+// clock: the time gone since then, on the monotonic clock, taken back from now.
+static void AnadirUnion(std::string &json, const Membresia *membresia, const timespec &real) {
+  json +=
+      membresia != nullptr && membresia->unido ? "  \"unido\": true,\n" : "  \"unido\": false,\n";
+  if (membresia == nullptr || membresia->ultimo_datagrama_ms < 0) {
+    json += "  \"ultimo_datagrama\": null,\n";
+    return;
+  }
+  int64_t real_ms = static_cast<int64_t>(real.tv_sec) * 1000 + real.tv_nsec / 1'000'000;
+  int64_t desde_ms = AhoraNs() / 1'000'000 - membresia->ultimo_datagrama_ms;
+  json += "  \"ultimo_datagrama\": \"" + FechaUtc((real_ms - desde_ms) / 1000) + "\",\n";
+}
+
+// The fields that existed first keep their order, the new ones after the start.
 static std::string Documento(const FicheroEstado &informe, const EstadoBucle &estado,
                              const AlmacenFicheros &almacen) {
+  timespec real;
+  clock_gettime(CLOCK_REALTIME, &real);
   std::string json = "{\n  \"inicio\": \"" + FechaUtc(informe.inicio) + "\",\n";
+  json += "  \"pid\": " + std::to_string(getpid()) + ",\n";
+  json += "  \"version\": \"" RECEPTOR_VERSION "\",\n";
+  json += "  \"actualizado\": \"" + FechaUtc(real.tv_sec) + "\",\n";
+  AnadirUnion(json, informe.membresia, real);
   json += "  \"datagramas\": " + std::to_string(estado.datagramas) + ",\n";
   json += "  \"descartados_por_el_nucleo\": " + std::to_string(estado.descartados) + ",\n";
   json += "  \"completados\": " + std::to_string(almacen.completados) + ",\n";

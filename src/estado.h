@@ -7,24 +7,27 @@
 #include <string>
 
 #include "almacen.h"
+#include "membresia.h"
 
 struct EstadoBucle;
 
 /// The status file of the run.
 struct FicheroEstado {
-  std::string ruta;         // where it is kept, absolute
-  int64_t inicio = 0;       // when the receiver started, seconds since the epoch
-  int64_t ultimo_ms = -1;   // when it was last written, monotonic milliseconds; -1 never
-  int error_avisado = 0;    // the failure told last, not told again while it lasts
+  std::string ruta;        // where it is kept, absolute
+  int64_t inicio = 0;      // when the receiver started, seconds since the epoch
+  int64_t ultimo_ms = -1;  // when it was last written, monotonic milliseconds; -1 never
+  int error_avisado = 0;   // the failure told last, not told again while it lasts
+  const Membresia *membresia = nullptr;  // the group's membership, whose state it shows
 };
 
 /// Checks that the file can be written where asked (one line and kSalidaFatal otherwise) and
 /// keeps its absolute path, so that a later change of directory does not move it.
 void PrepararFicheroEstado(FicheroEstado &informe, const char *ruta);
 
-/// Replaces the file at once with the state now: start, datagrams taken, datagrams the kernel
-/// dropped, files completed, and each file in progress with its parts and total. A reader sees
-/// the old file or the new one, never a part of either. A failure is told on standard error.
+/// Replaces the file at once with the state now: start, process, version, when it is written,
+/// whether the group is joined and when a datagram last came, datagrams taken, datagrams the
+/// kernel dropped, files completed, and each file in progress with its parts and total. A reader
+/// sees the old file or the new one, never a part of either. A failure is told on standard error.
 void EscribirEstado(FicheroEstado &informe, const EstadoBucle &estado,
                     const AlmacenFicheros &almacen, int64_t ahora_ms);
 

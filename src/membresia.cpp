@@ -1,0 +1,246 @@
+#include "membresia.h"
+
+#include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <netinet/in.h>
+#include <netinet/udp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "fatal.h"
+#include "salida.h"
+
+static constexpr int kTamColaSocket = 8 << 20;
+
+// Bound to the group itself, the socket takes neither unicast datagrams sent to the port nor
+// those of other groups joined on the host. Anything else is bound to every address, so that
+// the join reports it.
+static in_addr_t DireccionLocal(in_addr_t grupo) {
+  return IN_MULTICAST(ntohl(grupo)) ? grupo : htonl(INADDR_ANY);
+}
+
+// The interface with that name, or that has that IPv4 address; 0 when there is none, with errno
+// saying which of the two is missing.
+static unsigned IndiceDeInterfaz(const char *interfaz) {
+  in_addr direccion;
+  // an unknown name leaves ENODEV
+  if (inet_pton(AF_INET, interfaz, &direccion) != 1) return if_nametoindex(interfaz);
+  ifaddrs *lista = nullptr;
+  if (getifaddrs(&lista) != 0) return 0;
+  unsigned indice = 0;
+  for (const ifaddrs *i = lista; i != nullptr && indice == 0; i = i->ifa_next)
+    if (i->ifa_addr != nullptr && i->ifa_addr->sa_family == AF_INET &&
+        reinterpret_cast<const sockaddr_in *>(i->ifa_addr)->sin_addr.s_addr == direccion.s_addr)
+      indice = if_nametoindex(i->ifa_name);
+  freeifaddrs(lista);
+  if (indice == 0) errno = EADDRNOTAVAIL;
+  return indice;
+}
+
+static void LlenarDireccion(sockaddr_storage &destino, in_addr_t direccion) {
+  sockaddr_in ipv4{};
+  ipv4.sin_family = AF_INET;
+  ipv4.sin_addr.s_addr = direccion;
+  memcpy(&destino, &ipv4, sizeof ipv4);
+}
+
+// A join or a leave of the whole group, with all its senders, on the interface of that index.
+static bool Grupo(const Membresia &m, int orden, unsigned indice) {
+  group_req peticion{};
+  peticion.gr_interface = indice;
+  LlenarDireccion(peticion.gr_group, m.direccion);
+  return setsockopt(m.sock, IPPROTO_IP, orden, &peticion, sizeof peticion) == 0;
+}
+
+// On the interface of that index, or with 0 on the one the routing table gives; with senders
+// asked for, once for each of them alone, so that the network does not even bring the others.
+// False, with errno set, when a join is refused.
+static bool Unirse(const Membresia &m, unsigned indice) {
+  const std::vector<in_addr> &fuentes = m.opciones.fuentes;
+  if (fuentes.empty() && indice == 0) {
+    ip_mreq peticion;
+    peticion.imr_multiaddr.s_addr = m.direccion;
+    peticion.imr_interface.s_addr = htonl(INADDR_ANY);
+    return setsockopt(m.sock, IPPROTO_IP, IP_ADD_MEMBERSHIP, &peticion, sizeof peticion) == 0;
+  }
+  if (fuentes.empty()) return Grupo(m, MCAST_JOIN_GROUP, indice);
+  for (const in_addr &fuente : fuentes) {
+    group_source_req peticion{};
+    peticion.gsr_interface = indice;
+    LlenarDireccion(peticion.gsr_group, m.direccion);
+    LlenarDireccion(peticion.gsr_source, fuente.s_addr);
+    if (setsockopt(m.sock, IPPROTO_IP, MCAST_JOIN_SOURCE_GROUP, &peticion, sizeof peticion) < 0)
+      return false;
+  }
+  return true;
+}
+
+// Leaves the membership on its interface, also when the interface is gone; false when the
+// socket held none there.
+static bool Dejar(const Membresia &m) {
+  return m.indice != 0 && Grupo(m, MCAST_LEAVE_GROUP, m.indice);
+}
+
+// The kernel answers for a socket's filter only where it holds a membership.
+static bool Sostenida(const Membresia &m, unsigned indice) {
+  group_filter filtro{};
+  filtro.gf_interface = indice;
+  LlenarDireccion(filtro.gf_group, m.direccion);
+  socklen_t largo = sizeof filtro;
+  return getsockopt(m.sock, IPPROTO_IP, MCAST_MSFILTER, &filtro, &largo) == 0;
+}
+
+// Where a join without interface landed, whole or halfway through its senders: the next
+// renewal must leave it there, even once the route points elsewhere.
+static unsigned IndiceSostenido(const Membresia &m) {
+  struct if_nameindex *lista = if_nameindex();
+  if (lista == nullptr) return 0;
+  unsigned indice = 0;
+  for (const struct if_nameindex *i = lista; i->if_index != 0 && indice == 0; ++i)
+    if (Sostenida(m, i->if_index)) indice = i->if_index;
+  if_freenameindex(lista);
+  return indice;
+}
+
+// Joins on the interface asked for, looked up again, or on the one the route gives, and keeps
+// which one and its name. False, with errno set, when the join fails.
+static bool IntentarUnion(Membresia &m) {
+  unsigned indice = 0;
+  if (m.opciones.interfaz != nullptr && (indice = IndiceDeInterfaz(m.opciones.interfaz)) == 0)
+    return false;
+  bool unida = Unirse(m, indice);
+  int error = errno;
+  m.indice = m.opciones.interfaz != nullptr ? indice : IndiceSostenido(m);
+  if (m.indice == 0 || if_indextoname(m.indice, m.nombre) == nullptr) m.nombre[0] = '\0';
+  errno = error;
+  return unida;
+}
+
+// The group could be joined now: the interface asked for is there, or a route to the group, as
+// a connect finds it.
+static bool HayDondeUnirse(const Membresia &m) {
+  if (m.opciones.interfaz != nullptr) return IndiceDeInterfaz(m.opciones.interfaz) != 0;
+  int sock = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
+  sockaddr_in grupo{};
+  grupo.sin_family = AF_INET;
+  grupo.sin_addr.s_addr = m.direccion;
+  grupo.sin_port = htons(m.puerto);
+  bool hay = sock >= 0 && connect(sock, reinterpret_cast<sockaddr *>(&grupo), sizeof grupo) == 0;
+  if (sock >= 0) close(sock);
+  return hay;
+}
+
+// What the network may still bring: the interface, its address, a route to the group.
+static bool FaltaLaRed(int error) {
+  return error == ENODEV || error == EADDRNOTAVAIL || error == ENETUNREACH ||
+         error == EHOSTUNREACH || error == ENONET;
+}
+
+static void AbrirSocket(Membresia &m) {
+  // a program run on a completed file must not inherit it
+  m.sock = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
+  if (m.sock < 0) DieWithError("1Error al crear  el socket()");
+  // The default queue holds about a hundred datagrams, a millisecond at line rate; ask for
+  // more. The kernel caps it at net.core.rmem_max, and a refusal leaves the default.
+  int tamano_cola = kTamColaSocket;
+  setsockopt(m.sock, SOL_SOCKET, SO_RCVBUF, &tamano_cola, sizeof tamano_cola);
+  // Runs of datagrams from a sender that segments them on this host, or that the network card
+  // merged, come as one message each; a kernel without it hands them over one by one.
+  int si = 1;
+  setsockopt(m.sock, SOL_UDP, UDP_GRO, &si, sizeof si);
+  // each receive then says how many datagrams the kernel dropped for lack of room
+  setsockopt(m.sock, SOL_SOCKET, SO_RXQ_OVFL, &si, sizeof si);
+
+  // Receivers of one group on one host share the port; a holder that does not share it
+  // still makes the bind fail.
+  setsockopt(m.sock, SOL_SOCKET, SO_REUSEADDR, &si, sizeof si);
+
+  sockaddr_in local;
+  memset(&local, 0, sizeof local);
+  local.sin_family = AF_INET;
+  local.sin_addr.s_addr = DireccionLocal(m.direccion);
+  local.sin_port = htons(m.puerto);
+  if (bind(m.sock, reinterpret_cast<sockaddr *>(&local), sizeof local) < 0)
+    DieWithError("2Error al crear  el socket()");
+}
+
+void AbrirMembresia(Membresia &m, const char *grupo, uint16_t puerto,
+                    const OpcionesEntrada &opciones, FILE *avisos) {
+  m.grupo = grupo;
+  m.puerto = puerto;
+  m.direccion = inet_addr(grupo);
+  m.opciones = opciones;
+  m.avisos = avisos;
+  if (opciones.interfaz != nullptr && !opciones.esperar_red &&
+      IndiceDeInterfaz(opciones.interfaz) == 0) {
+    fprintf(stderr, "Interfaz desconocida: %s\n", opciones.interfaz);
+    exit(kSalidaFatal);
+  }
+  AbrirSocket(m);
+  m.revisado_ms = AhoraNs() / 1'000'000;
+  m.unido = IntentarUnion(m);
+  if (m.unido) return;
+  if (!opciones.esperar_red || !FaltaLaRed(errno)) DieWithError("3Error al crear  el socket()");
+  m.error = errno;
+}
+
+// Each line names the interface when there is one to name.
+static void AvisarUnido(const Membresia &m) {
+  fprintf(m.avisos, "Unido a %s, puerto %u%s%s.\n", m.grupo, m.puerto, m.nombre[0] ? ", en " : "",
+          m.nombre);
+}
+
+static void AvisarEspera(const Membresia &m) {
+  const char *interfaz = m.opciones.interfaz != nullptr ? m.opciones.interfaz : "";
+  fprintf(m.avisos, "No se puede unir al grupo %s%s%s todavia: %s; se intenta cada segundo.\n",
+          m.grupo, interfaz[0] ? " en " : "", interfaz, strerror(m.error));
+}
+
+static void AvisarPerdida(const Membresia &m, const char *nombre) {
+  fprintf(m.avisos, "Perdida la union a %s%s%s.\n", m.grupo, nombre[0] ? " en " : "", nombre);
+}
+
+void AvisarEsperaDeUnion(Membresia &m) {
+  if (m.unido || m.avisado) return;
+  AvisarEspera(m);
+  m.avisado = true;
+  fflush(m.avisos);
+}
+
+// Leaving and joining again also tells the network's switches again. The membership was lost
+// when the socket no longer held it, when the interface is another one now, or when the join
+// fails.
+static void Renovar(Membresia &m) {
+  char nombre[IF_NAMESIZE];
+  // while its interface lasts, a membership still brings datagrams: not left for a join that
+  // would fail (a route gone for a while)
+  if (m.unido && if_indextoname(m.indice, nombre) != nullptr && !HayDondeUnirse(m)) return;
+  bool tenia = m.unido, sostenida = Dejar(m);
+  unsigned antes = m.indice;
+  memcpy(nombre, m.nombre, sizeof nombre);
+  m.unido = IntentarUnion(m);
+  m.error = m.unido ? 0 : errno;
+  bool perdida = tenia && (!m.unido || m.indice != antes || (antes != 0 && !sostenida));
+  if (perdida) AvisarPerdida(m, nombre);
+  if (m.unido && (perdida || !tenia)) AvisarUnido(m);
+  if (!m.unido && !m.avisado) AvisarEspera(m);
+  m.avisado = !m.unido;
+}
+
+void CuidarUnion(Membresia &m, int recibidos, int64_t ahora_ms) {
+  if (recibidos > 0) {
+    m.ultimo_datagrama_ms = ahora_ms;
+    return;
+  }
+  int64_t plazo = m.unido ? kMsSinDatagramasParaRenovar : kMsEntreIntentosDeUnion;
+  if (ahora_ms - std::max(m.revisado_ms, m.ultimo_datagrama_ms) < plazo) return;
+  m.revisado_ms = ahora_ms;
+  Renovar(m);
+}

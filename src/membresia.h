@@ -1,0 +1,63 @@
+// The receiver's socket and its membership of the group: opened once, and the join taken again
+// when the network changes under it (an interface made again, a route that comes or goes).
+#ifndef MEMBRESIA_H
+#define MEMBRESIA_H
+
+#include <net/if.h>
+#include <netinet/in.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <vector>
+
+/// No datagram for this long, and the membership is renewed: left and joined again.
+inline constexpr int64_t kMsSinDatagramasParaRenovar = 5000;
+/// A join that waits for the network is tried again this often.
+inline constexpr int64_t kMsEntreIntentosDeUnion = 1000;
+
+/// Where the group is joined and whose datagrams count, fixed for the run.
+struct OpcionesEntrada {
+  const char *interfaz = nullptr;  // a name or one of its IPv4 addresses; nullptr: as routed
+  std::vector<in_addr> fuentes;    // the only senders accepted; empty: any
+  bool esperar_red = false;        // a join that fails for want of the network is tried again
+};
+
+/// The socket and the state of its membership, for the whole run.
+struct Membresia {
+  int sock = -1;                     // UDP socket bound to the port
+  const char *grupo = "";            // the group as given, for the messages
+  uint16_t puerto = 0;               // the port, for the messages
+  in_addr_t direccion = 0;           // the group's address
+  OpcionesEntrada opciones;          // where it is joined, and for which senders
+  unsigned indice = 0;               // interface of the membership, held or half made; 0 none
+  char nombre[IF_NAMESIZE] = "";     // its name, kept to name it once it is gone
+  bool unido = false;                // the membership is held
+  int error = 0;                     // why the last join failed, while it is not held
+  bool avisado = false;              // that failure was told; told again only once joined
+  int64_t revisado_ms = 0;           // last renewal or try, monotonic milliseconds
+  int64_t ultimo_datagrama_ms = -1;  // when a datagram last came, monotonic ms; -1 none yet
+  FILE *avisos = stderr;             // where its changes are told
+};
+
+/// Opens the UDP socket (shared with other receivers of the port, a large queue, merged runs,
+/// the kernel's count of drops), binds it to the group (to every address when the group is not
+/// multicast) and joins it, on the interface and for the senders asked for. A failure ends the
+/// process as it always has (an unknown interface named, kSalidaFatal; any other step through
+/// DieWithError), but with esperar_red a join that fails for want of the network (the interface,
+/// its address or a route missing) waits instead: told by AvisarEsperaDeUnion, tried again by
+/// CuidarUnion. Changes of the membership are told on avisos.
+void AbrirMembresia(Membresia &membresia, const char *grupo, uint16_t puerto,
+                    const OpcionesEntrada &opciones, FILE *avisos);
+
+/// Tells a join that waits for the network, once, and writes avisos out: called once the log
+/// has begun.
+void AvisarEsperaDeUnion(Membresia &membresia);
+
+/// At every wake-up of the loop, with the datagrams it took and the monotonic time: once none
+/// has come for kMsSinDatagramasParaRenovar, leaves the group and joins it again on the
+/// interface looked up again (by name or address, or by route), telling a membership found
+/// lost; a join that fails is told once and tried every kMsEntreIntentosDeUnion until it holds,
+/// which is told too. Never ends the process.
+void CuidarUnion(Membresia &membresia, int recibidos, int64_t ahora_ms);
+
+#endif
