@@ -16,6 +16,7 @@
 #include "hijos.h"
 #include "informes.h"
 #include "marco.h"
+#include "membresia.h"
 #include "salida.h"
 #include "senales.h"
 
@@ -28,6 +29,7 @@ static constexpr int64_t kMsEntreAvisosDeDescartes = 1000;
 /// Everything the receiver keeps for its run.
 struct Receptor_ {
   Argumentos argumentos;
+  Membresia membresia;                 // the socket and its membership of the group
   std::unique_ptr<Receptor> receptor;  // large: its buffers are touched only as datagrams fill them
   EstadoBucle estado;
   DatagramaActual actual;
@@ -68,15 +70,16 @@ static void AvisarDescartes(Receptor_ &r, int64_t ahora_ms) {
   r.ultimo_aviso_ms = ahora_ms;
 }
 
-// What follows each receive besides its datagrams: programs on completed files, records, the
-// status file, the kernel's drops.
-static void Atender(Receptor_ &r) {
+// What follows each receive besides its datagrams: programs on completed files, the group's
+// membership, records, the status file, the kernel's drops.
+static void Atender(Receptor_ &r, int recibidos) {
   if (r.argumentos.al_completar != nullptr) {
     LanzarAlCompletar(r.hijos, r.almacen.recien_completados, stdout);
     RecogerHijos(r.hijos, stdout);
   }
   r.almacen.recien_completados.clear();
   int64_t ahora_ms = AhoraMs();
+  CuidarUnion(r.membresia, recibidos, ahora_ms);
   GuardarSiToca(r.almacen, ahora_ms / 1000, stdout);
   AvisarRepeticiones(r.almacen, ahora_ms, false, stdout);
   if (r.estado.informe != nullptr)
@@ -117,7 +120,9 @@ static void Preparar(Receptor_ &r) {
   if (a.modo == 2) r.almacen.directorio = ReservarDirectorio();
   if (a.al_completar != nullptr) FijarDirectorioAlCompletar(r.hijos);
   r.receptor.reset(new Receptor);
-  AbrirReceptor(*r.receptor, a.grupo, a.puerto, a.entrada);
+  AbrirMembresia(r.membresia, a.grupo, a.puerto, a.entrada, a.almacen.silencioso ? stdout : stderr);
+  AbrirReceptor(*r.receptor, r.membresia);
+  r.informe.membresia = &r.membresia;
   r.estado.modo = a.modo;
   if (r.almacen.opciones.entregar) r.estado.hijos = &r.hijos;
   r.avance.activo = a.modo == 2 && a.almacen.silencioso && isatty(STDERR_FILENO) != 0;
@@ -155,12 +160,13 @@ int main(int argc, char **argv) {
   InstalarSenales();
   Preparar(r);
   AnunciarInicio(r.argumentos);
+  AvisarEsperaDeUnion(r.membresia);
   if (r.almacen.opciones.entregar) RetomarEntregas(r.hijos, stdout);
 
   for (;;) {
     int recibidos = AtenderLote(r, SenalDeFin() == 0);
     if (SenalDeFin() != 0) TerminarPorSenal(r);
-    Atender(r);
+    Atender(r, recibidos);
     Mostrar(r, recibidos);
   }
 }
