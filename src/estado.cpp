@@ -12,7 +12,7 @@
 #include "directorio.h"
 #include "fatal.h"
 #include "informes.h"
-#include "marco.h"
+#include "bucle.h"
 #include "salida.h"
 
 static constexpr int64_t kMsEntreEstados = 1000;

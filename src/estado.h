@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "almacen.h"
+#include "ficheros.h"
 #include "membresia.h"
 
 struct EstadoBucle;

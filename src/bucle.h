@@ -1,0 +1,19 @@
+// The state of the receive loop, fields only: what the pass over each datagram keeps between
+// datagrams, and what the status file reads of it.
+#ifndef BUCLE_H
+#define BUCLE_H
+
+#include <cstdint>
+
+/// State of the receive loop, living for the whole run.
+struct EstadoBucle {
+  int modo = 1;              // the mode from the command line
+  int32_t tamparte = 0;      // content length of the latest datagram that was not a last part
+  int32_t faltan = 0;        // parts still missing of the file in progress (mode 2 only)
+  uint64_t datagramas = 0;   // datagrams taken since the start
+  uint32_t descartados = 0;  // datagrams the kernel dropped for lack of room, so far
+  struct FicheroEstado *informe = nullptr;  // the status file kept up to date, if asked for
+  struct AlCompletar *hijos = nullptr;      // the program run on completed files, if asked for
+};
+
+#endif
