@@ -142,20 +142,15 @@ struct DiscoSinSitio {
     dispositivo =
         Orden("cd " + base + " && mount -t tmpfs -o size=8m tmpfs . && cd " + base +
               " && truncate -s 64M respaldo && mkdir disco && losetup -f --show respaldo");
-    if (dispositivo.empty())
-      return Falta("no tmpfs or no loop device (losetup, /dev/loop-control)");
-    if (Orden("mkfs.ext4 -q -O ^has_journal -E lazy_itable_init=1,nodiscard " + dispositivo +
-              " && echo hecho") != "hecho")
-      return Falta("mkfs.ext4 failed (e2fsprogs)");
-    return Montar();
+    bool hecho = !dispositivo.empty() && Orden("mkfs.ext4 -q -O ^has_journal -E " +
+                                               std::string("lazy_itable_init=1,nodiscard ") +
+                                               dispositivo + " && echo si") == "si";
+    return hecho ? Montar() : Falta("no tmpfs, loop device (losetup) or mkfs.ext4 (e2fsprogs)");
   }
   bool Montar() {
     return mount(dispositivo.c_str(), montaje.c_str(), "ext4", 0, "errors=continue") == 0 ||
            Falta("the ext4 filesystem could not be mounted");
   }
-  // The backing store full, or with room again.
-  void Llenar() { Orden("dd if=/dev/zero of=" + base + "/relleno bs=64k 2>/dev/null"); }
-  void Vaciar() { unlink((base + "/relleno").c_str()); }
   bool Falta(const std::string &motivo) {
     por_que = motivo;
     return false;
@@ -185,7 +180,8 @@ TEST_F(Integridad, UnaSincronizacionFallidaNoSeOcultaTrasLaSiguiente) {
                      recibe);
     ASSERT_TRUE(EsperarUnion(destino));
   };
-  disco.Llenar();
+  // the backing store full, then with room again
+  Orden("dd if=/dev/zero of=" + disco.base + "/relleno bs=64k 2>/dev/null");
   ASSERT_NO_FATAL_FAILURE(arrancar());
   for (uint32_t i = 1; i <= 100; ++i) Enviar(destino, parte(i));
   // the records are saved every 5 s
@@ -193,7 +189,7 @@ TEST_F(Integridad, UnaSincronizacionFallidaNoSeOcultaTrasLaSiguiente) {
     Escuchar(cliente, 0.05);
   ASSERT_NE(cliente.error.find("Error al sincronizar " + id + ".tmp: "), std::string::npos)
       << cliente.error;
-  disco.Vaciar();
+  unlink((disco.base + "/relleno").c_str());
   for (uint32_t i = 101; i <= 200; ++i) Enviar(destino, parte(i));
   std::string registro = recibe + "/." + id + ".partes";
   for (int i = 0; i < 300 && !std::filesystem::exists(registro); ++i) Escuchar(cliente, 0.05);
