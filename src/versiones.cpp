@@ -40,7 +40,13 @@ static void LimpiarRestos(AlmacenFicheros &almacen, const std::string &identidad
   if (Buscar(almacen, identidad) >= 0 ||
       std::find(limpiados.begin(), limpiados.end(), identidad) != limpiados.end())
     return;
-  unlink((identidad + std::string(kSufijoTemporal)).c_str());
+  std::string temporal = identidad + std::string(kSufijoTemporal);
+  // with new versions taken, a temporary file with its record is a new version that an earlier
+  // run left in progress: it resumes when that version comes again
+  if (almacen.opciones.actualizar && access(temporal.c_str(), F_OK) == 0 &&
+      access(NombreRegistro(identidad).c_str(), F_OK) == 0)
+    return;
+  unlink(temporal.c_str());
   BorrarRegistro(identidad);
   if (limpiados.size() == kMaxLimpiados) limpiados.erase(limpiados.begin());
   limpiados.push_back(identidad);
