@@ -68,7 +68,8 @@ static int FicheroDelDatagrama(AlmacenFicheros &almacen, const DatagramaActual &
     cual = Buscar(almacen, id);
   }
   if (cual < 0) cual = EmpezarFichero(almacen, actual, tamparte, largo, salida);
-  return SeguirLaDisposicion(almacen, cual, actual, tamparte, largo, salida);
+  return SeguirLaDisposicion(almacen, cual, actual, tamparte, paquete.datos + TamCabecera, largo,
+                             salida);
 }
 
 // Where the part goes. A last part is placed with the file's own part size once that is known;
@@ -163,10 +164,33 @@ static void Tocar(AlmacenFicheros &almacen, int cual, int32_t &faltan) {
   faltan = f.faltan;
 }
 
+// The datagram that brought the file's new layout first, refused then, is taken now that the
+// file follows that layout; returns the file's index, -1 when that completed it.
+static int TomarPropuesta(AlmacenFicheros &almacen, int cual, const DatagramaActual &actual,
+                          int32_t tamparte, int32_t &faltan, FILE *salida) {
+  FicheroEnCurso &f = almacen.en_curso[static_cast<std::size_t>(cual)];
+  if (f.parte_propuesta < 0) return cual;
+  unsigned char datos[kTamRanura];
+  std::vector<unsigned char> contenido = std::move(f.contenido_propuesto);
+  if (!contenido.empty()) memcpy(datos + TamCabecera, contenido.data(), contenido.size());
+  Paquete paquete{datos, TamCabecera + static_cast<int>(contenido.size()), kTamRanura, false};
+  DatagramaActual propuesta = actual;
+  propuesta.parteactual = f.parte_propuesta;
+  f.parte_propuesta = -1;
+  // a part but the last carries the file's part size, whatever the loop's says now
+  if (propuesta.parteactual < propuesta.totpartes - 1)
+    tamparte = static_cast<int32_t>(contenido.size());
+  Tocar(almacen, cual, faltan);
+  TomarParte(almacen, static_cast<std::size_t>(cual), propuesta, paquete, tamparte, salida);
+  faltan = almacen.ultimo >= 0 ? almacen.en_curso[almacen.ultimo].faltan : 0;
+  return Buscar(almacen, actual.elnombre);
+}
+
 void AlmacenarParte(AlmacenFicheros &almacen, const DatagramaActual &actual, const Paquete &paquete,
                     int32_t tamparte, int32_t &faltan, FILE *salida) {
   if (PaqueteImposible(almacen, actual, paquete, salida)) return;
   int cual = FicheroDelDatagrama(almacen, actual, paquete, tamparte, salida);
+  if (cual >= 0) cual = TomarPropuesta(almacen, cual, actual, tamparte, faltan, salida);
   if (cual < 0) return;
   std::size_t indice = static_cast<std::size_t>(actual.parteactual);
   if (Recibida(almacen.en_curso[static_cast<std::size_t>(cual)].partesrecibidas[indice])) {

@@ -29,22 +29,29 @@ static bool ComoLaPropuesta(const FicheroEnCurso &f, const DatagramaActual &actu
   return propuesto == kTamParteDesconocido || (es_ultima ? largo <= propuesto : largo == propuesto);
 }
 
-static void Proponer(FicheroEnCurso &f, const DatagramaActual &actual, int32_t largo) {
+static void Proponer(FicheroEnCurso &f, const DatagramaActual &actual,
+                     const unsigned char *contenido, int32_t largo) {
   f.totpartes_propuesta = actual.totpartes;
   bool es_ultima = actual.parteactual == actual.totpartes - 1;
   f.tamparte_propuesto = es_ultima ? kTamParteDesconocido : largo;
+  f.parte_propuesta = actual.parteactual;
+  f.contenido_propuesto.assign(contenido, contenido + largo);
 }
 
 int SeguirLaDisposicion(AlmacenFicheros &almacen, int cual, const DatagramaActual &actual,
-                        int32_t tamparte, int32_t largo, FILE *salida) {
+                        int32_t tamparte, const unsigned char *contenido, int32_t largo,
+                        FILE *salida) {
   FicheroEnCurso &f = almacen.en_curso[static_cast<std::size_t>(cual)];
   bool propuesta = ComoLaPropuesta(f, actual, largo);
+  // a proposal lasts one datagram of the file
+  int32_t parte = f.parte_propuesta;
   f.totpartes_propuesta = 0;
+  f.parte_propuesta = -1;
   if (!OtraDisposicion(f, actual, largo)) return cual;
   bool cuenta = actual.totpartes != f.totpartes;
   const std::string &id = f.old_nombre;
   if (!propuesta || DeLaDisposicionAnterior(f, actual, largo)) {
-    if (!DeLaDisposicionAnterior(f, actual, largo)) Proponer(f, actual, largo);
+    if (!DeLaDisposicionAnterior(f, actual, largo)) Proponer(f, actual, contenido, largo);
     if (cuenta)
       Rechazar(almacen, id, salida,
                "Total de partes %d distinto del fichero en curso (%d), descartado.\n",
@@ -67,10 +74,13 @@ int SeguirLaDisposicion(AlmacenFicheros &almacen, int cual, const DatagramaActua
              "se empieza de nuevo.\n",
              largo, f.tamparte_propio);
   int32_t totpartes = f.totpartes, tamano = f.tamparte_propio;
+  std::vector<unsigned char> propuesto = std::move(f.contenido_propuesto);
   DescartarFichero(almacen, static_cast<std::size_t>(cual));
   cual = EmpezarFichero(almacen, actual, tamparte, largo, salida);
   FicheroEnCurso &nuevo = almacen.en_curso[static_cast<std::size_t>(cual)];
   nuevo.totpartes_anterior = totpartes;
   nuevo.tamparte_anterior = tamano;
+  nuevo.parte_propuesta = parte;
+  nuevo.contenido_propuesto = std::move(propuesto);
   return cual;
 }

@@ -74,6 +74,10 @@ struct FicheroEnCurso {
   // totpartes 0 when none.
   int32_t totpartes_propuesta = 0;
   int32_t tamparte_propuesto = kTamParteDesconocido;
+  // That datagram's part and content, taken first once the file starts afresh in its layout;
+  // parte_propuesta -1 when none waits.
+  int32_t parte_propuesta = -1;
+  std::vector<unsigned char> contenido_propuesto;
 };
 
 /// The answer of a probe of a final name, kept for the rest of its batch.

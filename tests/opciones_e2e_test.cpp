@@ -371,33 +371,36 @@ TEST_F(OpcionesE2E, ConActualizarUnaVersionNuevaSustituyeALaGrabada) {
 // Quiet, a refusal that repeats is told once and counted; a sender that changes the file in
 // progress is followed, and the late datagrams of its old layout are refused without a flood.
 TEST_F(OpcionesE2E, UnRechazoQueSeRepiteSeDiceUnaVezYSeCuenta) {
-  const std::string id = "0001-0002-lluvia";
+  const std::string id = "0001-0002-lluvia", nueva = ContenidoAleatorio(320, 9);
+  auto parte = [&](uint32_t i) {
+    return Datagrama(1, 2, i, 4, "lluvia", nueva.substr(i * 80 - 80, 80));
+  };
   Proceso cliente = Cliente({"-q"});
   Enviar(destino, Datagrama(1, 2, 1, 3, "lluvia", std::string(100, 'a')));
   for (int i = 0; i < 30; ++i) Enviar(destino, Datagrama(1, 2, 9, 3, "lluvia", "x"));
-  Enviar(destino, Datagrama(1, 2, 1, 2, "lluvia", std::string(150, 'b')));
-  Enviar(destino, Datagrama(1, 2, 2, 2, "lluvia", std::string(50, 'c')));
+  Enviar(destino, parte(1));
+  Enviar(destino, parte(2));
   for (int i = 0; i < 30; ++i)
     Enviar(destino, Datagrama(1, 2, 2, 3, "lluvia", std::string(100, 'a')));
-  Enviar(destino, Datagrama(1, 2, 1, 2, "lluvia", std::string(150, 'b')));
+  Enviar(destino, parte(3));
+  Enviar(destino, parte(4));
   ASSERT_TRUE(LeerHastaTexto(cliente, "Completado!\n")) << cliente.salida;
   EXPECT_EQ(Terminar(cliente), 128 + SIGTERM);
   const std::string fuera = id + ": Parte 8/3 fuera del fichero, descartada.";
   const std::string vieja =
-      id + ": Total de partes 3 distinto del fichero en curso (2), descartado.";
+      id + ": Total de partes 3 distinto del fichero en curso (4), descartado.";
   std::string salida = cliente.salida;
   // the seconds of each count depend on the machine
   for (std::size_t en; (en = salida.find(" s.\n")) != std::string::npos;)
     salida.replace(salida.rfind(' ', en - 1) + 1, en + 4 - salida.rfind(' ', en - 1) - 1, "S\n");
-  EXPECT_EQ(salida,
-            Inicio() + id + ": Empezado con 3 partes de 100 bytes.\n" + fuera + "\n" + id +
-                ": Total de partes 2 distinto del fichero en curso (3), descartado.\n" + fuera +
-                " Repetido 29 veces en S\n" + id +
-                ": Total de partes 2 distinto del fichero en curso (3): el fichero ha cambiado, se "
-                "empieza de nuevo.\n" +
-                id + ": Empezado con 2 partes.\n" + vieja + "\n" + id + ": Completado!\n" + vieja +
-                " Repetido 29 veces en S\n");
-  EXPECT_EQ(LeerFichero(dir + "/" + id), std::string(150, 'b') + std::string(50, 'c'));
+  EXPECT_EQ(salida, Inicio() + id + ": Empezado con 3 partes de 100 bytes.\n" + fuera + "\n" + id +
+                        ": Total de partes 4 distinto del fichero en curso (3), descartado.\n" +
+                        fuera + " Repetido 29 veces en S\n" + id +
+                        ": Total de partes 4 distinto del fichero en curso (3): el fichero ha "
+                        "cambiado, se empieza de nuevo.\n" +
+                        id + ": Empezado con 4 partes de 80 bytes.\n" + vieja + "\n" + id +
+                        ": Completado!\n" + vieja + " Repetido 29 veces en S\n");
+  EXPECT_EQ(LeerFichero(dir + "/" + id), nueva);
 }
 
 // Stopped while its queue overflows, the receiver says so once it runs again.
