@@ -1,0 +1,10 @@
+# The version, from the one place that holds it: the first line of debian/changelog, such as
+# "receptor-multicast (1.0.0) unstable; urgency=medium". Sets RECEPTOR_VERSION_PAQUETE, and a
+# changed changelog configures the build again.
+set(RECEPTOR_CHANGELOG ${CMAKE_CURRENT_LIST_DIR}/../debian/changelog)
+file(STRINGS ${RECEPTOR_CHANGELOG} RECEPTOR_ENTRADA LIMIT_COUNT 1)
+if(NOT RECEPTOR_ENTRADA MATCHES "^[a-z0-9][a-z0-9.+-]* \\(([0-9]+(\\.[0-9]+)*)[-)]")
+  message(FATAL_ERROR "No version in the first line of ${RECEPTOR_CHANGELOG}: ${RECEPTOR_ENTRADA}")
+endif()
+set(RECEPTOR_VERSION_PAQUETE ${CMAKE_MATCH_1})
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${RECEPTOR_CHANGELOG})
