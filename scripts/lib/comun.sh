@@ -16,6 +16,20 @@ instalar_paquetes() {
   fi
 }
 
+# Installs what debian/control names for building the package, when run as root; otherwise says
+# what is missing.
+instalar_dependencias_de_compilacion() {
+  local faltan
+  instalar_paquetes dpkg-dev
+  faltan=$(dpkg-checkbuilddeps 2>&1) && return 0
+  if [ "$(id -u)" -eq 0 ]; then
+    apt-get update -qq && apt-get build-dep -y -qq ./ >/dev/null
+  else
+    echo "$faltan (instalalas como root con apt-get build-dep ./)" >&2
+    return 1
+  fi
+}
+
 # Configures and builds into the directory given, with any further cmake options.
 compilar() {
   local dir=$1
