@@ -1,0 +1,359 @@
+#!/usr/bin/env bash
+# Run by scripts/probar-servicio inside the booted container, as its check unit: installs the package, tries its service as an operator would, and writes one line per check (ok or FALLO) to <dir>/resultados.
+set -euo pipefail
+
+dir=${1:?Uso: probar-servicio-dentro.sh <directorio con el paquete>}
+deb=$dir/receptor-multicast.deb
+resultados=$dir/resultados
+estado=/var/lib/receptor-multicast
+conf=/etc/receptor-multicast
+originales=/srv/prueba
+grupo=239.1.2.3
+: >"$resultados"
+
+# Runs one check, a command that says on its output why it fails, and writes its line.
+comprobar() {
+  local descripcion=$1 motivo
+  shift
+  if motivo=$("$@" 2>&1); then
+    echo "ok: $descripcion" >>"$resultados"
+  else
+    echo "FALLO: $descripcion: $(tr '\n' ' ' <<<"$motivo")" >>"$resultados"
+  fi
+}
+
+# True once the command succeeds, false when the seconds given have passed.
+esperar() {
+  local limite=$((SECONDS + $1))
+  shift
+  until "$@" >/dev/null 2>&1; do
+    [ "$SECONDS" -lt "$limite" ] || return 1
+    sleep 0.2
+  done
+}
+
+unidad() { echo "receptor-multicast@$1.service"; }
+propiedad() { systemctl show -p "$2" --value "$(unidad "$1")"; }
+diario() { journalctl -q -o cat --no-pager -u "$(unidad "$1")"; }
+en_diario() { diario "$1" | grep -qF -- "$2"; }
+activa() { [ "$(propiedad "$1" ActiveState)" = active ] && [ "$(propiedad "$1" MainPID)" != 0 ]; }
+fallida() { [ "$(propiedad "$1" ActiveState)" = failed ]; }
+reiniciada() { [ "$(propiedad "$1" NRestarts)" -ge 1 ]; }
+
+configurar() {
+  local instancia=$1
+  shift
+  printf '%s\n' "$@" >"$conf/$instancia.conf"
+}
+
+# Sends a file until it is complete in the instance's directory, a few times at most: the first
+# datagrams may come before the receiver has joined the group.
+enviar_hasta_completar() {
+  local instancia=$1 nombre=$2 puerto=$3 i
+  for i in 1 2 3; do
+    (cd "$originales" && emisor "$grupo" "$puerto" "$nombre" 2>/dev/null) || true
+    esperar 5 cmp "$originales/$nombre" "$estado/$instancia/0001-0002-$nombre" && return 0
+  done
+  echo "0001-0002-$nombre no llego entero a $estado/$instancia"
+  return 1
+}
+
+# Sends a file with half its datagrams left out, so that it stays in progress.
+enviar_a_medias() {
+  local instancia=$1 nombre=$2 i
+  for i in 1 2 3; do
+    (cd "$originales" && emisor --perdida 50% --semilla "$i" "$grupo" 5000 "$nombre" 2>/dev/null) || true
+    esperar 3 test -f "$estado/$instancia/0001-0002-$nombre.tmp" && return 0
+  done
+  echo "0001-0002-$nombre.tmp no aparece en $estado/$instancia"
+  return 1
+}
+
+# Only the loopback, with the multicast route through it: nothing leaves the container.
+red_privada() {
+  local interfaz
+  for interfaz in $(ip -o link show | awk -F': ' '{print $2}'); do
+    [ "$interfaz" = lo ] || {
+      echo "se ve la interfaz $interfaz"
+      return 1
+    }
+  done
+  ip link set lo up && ip link set lo multicast on && ip route add 224.0.0.0/4 dev lo
+}
+
+instalar() {
+  dpkg -i "$deb" >"$dir/dpkg-instalar.log" 2>&1 || {
+    cat "$dir/dpkg-instalar.log"
+    return 1
+  }
+  local uid
+  uid=$(id -u receptor-multicast) && [ "$uid" -lt 1000 ] && getent group receptor-multicast >/dev/null ||
+    {
+      echo "sin usuario de sistema receptor-multicast"
+      return 1
+    }
+}
+
+# The -x program records where the sandbox lets it write who it ran as and what it could do.
+preparar_programa() {
+  cat >/usr/local/bin/entregado <<'EOF'
+#!/bin/sh
+{
+  echo "fichero $1"
+  echo "usuario $(id -un)"
+  grep '^NoNewPrivs:' /proc/self/status
+  if touch /etc/escrito-por-entregado 2>/dev/null; then echo "etc escribible"; else echo "etc de solo lectura"; fi
+  grep -o 'receptor-multicast@[a-z]*\.service' /proc/self/cgroup | head -n 1
+} >>"$(dirname "$1")/entregas"
+EOF
+  chmod 755 /usr/local/bin/entregado
+}
+
+recibe_fichero() {
+  configurar noticias "GRUPO=$grupo" PUERTO=5000 MODO=2 'OPCIONES="-q -w -r -x /usr/local/bin/entregado"'
+  systemctl enable --now "$(unidad noticias)" || return 1
+  esperar 10 en_diario noticias "Recibiendo $grupo, puerto 5000" || {
+    echo "el receptor no dice que recibe"
+    diario noticias
+    return 1
+  }
+  enviar_hasta_completar noticias datos 5000 || return 1
+  local fichero=$estado/noticias/0001-0002-datos modo
+  modo=$(stat -c '%U:%G %a' "$fichero")
+  [ "$modo" = "receptor-multicast:receptor-multicast 640" ] || {
+    echo "$fichero es $modo"
+    return 1
+  }
+  modo=$(stat -c '%U:%G %a' "$estado/noticias")
+  [ "$modo" = "receptor-multicast:receptor-multicast 750" ] || {
+    echo "$estado/noticias es $modo"
+    return 1
+  }
+}
+
+legible_por_el_grupo() {
+  local fichero=$estado/noticias/0001-0002-datos
+  adduser --system --quiet --no-create-home lector && adduser --quiet lector receptor-multicast || return 1
+  runuser -u lector -- cmp "$originales/datos" "$fichero" || {
+    echo "un miembro del grupo no lo lee"
+    return 1
+  }
+  if runuser -u nobody -- cat "$fichero" >/dev/null 2>&1; then
+    echo "quien no es del grupo lo lee"
+    return 1
+  fi
+}
+
+programa_aislado() {
+  local entregas=$estado/noticias/entregas
+  esperar 10 grep -q '^receptor-multicast@' "$entregas" || {
+    echo "el programa no dejo su registro"
+    return 1
+  }
+  local esperado="fichero $estado/noticias/0001-0002-datos
+usuario receptor-multicast
+NoNewPrivs:	1
+etc de solo lectura
+receptor-multicast@noticias.service"
+  [ "$(cat "$entregas")" = "$esperado" ] || {
+    echo "el programa registro: $(cat "$entregas")"
+    return 1
+  }
+  esperar 5 en_diario noticias "0001-0002-datos: /usr/local/bin/entregado termino con estado 0." || {
+    echo "el diario no dice que el programa termino"
+    return 1
+  }
+}
+
+sin_puerto_se_para() {
+  configurar sinpuerto "GRUPO=$grupo" MODO=2
+  systemctl start "$(unidad sinpuerto)" || true
+  esperar 10 fallida sinpuerto || {
+    echo "la instancia no falla: $(propiedad sinpuerto ActiveState)"
+    return 1
+  }
+  # longer than RestartSec, so that a restart would have come
+  sleep 4
+  local visto
+  visto="$(propiedad sinpuerto ActiveState) $(propiedad sinpuerto NRestarts) $(propiedad sinpuerto ExecMainStatus)"
+  [ "$visto" = "failed 0 1" ] || {
+    echo "estado, reinicios y estado de salida: $visto"
+    return 1
+  }
+  en_diario sinpuerto "Falta PUERTO en $conf/sinpuerto.conf" || {
+    echo "el diario no dice por que:"
+    diario sinpuerto
+    return 1
+  }
+}
+
+# type 0001, subtype 0002, part 1 of 50001 (0xc351), the name in 32 bytes, then some content
+datagrama_excesivo() {
+  local nombre=excesivo relleno
+  relleno=$(printf '\\x00%.0s' $(seq $((32 - ${#nombre}))))
+  printf "\\x00\\x01\\x00\\x02\\x00\\x00\\x00\\x01\\x00\\x00\\xc3\\x51$nombre${relleno}hola" >"/dev/udp/$grupo/5001"
+}
+
+excesivo_reinicia() {
+  configurar limite "GRUPO=$grupo" PUERTO=5001 MODO=2 'OPCIONES="-q"'
+  systemctl start "$(unidad limite)" || return 1
+  esperar 10 en_diario limite "Recibiendo $grupo, puerto 5001" || {
+    echo "el receptor no dice que recibe"
+    return 1
+  }
+  local i
+  for i in 1 2 3 4 5; do
+    datagrama_excesivo
+    esperar 2 en_diario limite "code=exited, status=2/" && break
+  done
+  en_diario limite "code=exited, status=2/" || {
+    echo "no termina con el estado 2:"
+    diario limite
+    return 1
+  }
+  en_diario limite "El total de partes (50001) EXCEDE" || {
+    echo "el diario no dice por que termina"
+    return 1
+  }
+  esperar 10 reiniciada limite || {
+    echo "systemd no la reinicia"
+    return 1
+  }
+  esperar 10 activa limite || {
+    echo "tras reiniciarla no esta activa: $(propiedad limite ActiveState)"
+    return 1
+  }
+}
+
+parada_y_reanudacion() {
+  local dir_instancia=$estado/noticias
+  enviar_a_medias noticias parcial || return 1
+  systemctl stop "$(unidad noticias)"
+  [ -f "$dir_instancia/.0001-0002-parcial.partes" ] && [ -f "$dir_instancia/0001-0002-parcial.tmp" ] || {
+    echo "tras la parada no quedan el registro y el fichero temporal: $(ls -A "$dir_instancia")"
+    return 1
+  }
+  systemctl start "$(unidad noticias)"
+  esperar 10 activa noticias || return 1
+  enviar_hasta_completar noticias parcial 5000 || return 1
+  en_diario noticias "0001-0002-parcial: Reanudado con " || {
+    echo "el diario no dice Reanudado:"
+    diario noticias | grep -F parcial
+    return 1
+  }
+}
+
+reinstalar_reinicia() {
+  local antes_noticias antes_limite
+  antes_noticias=$(propiedad noticias MainPID)
+  antes_limite=$(propiedad limite MainPID)
+  dpkg -i "$deb" >"$dir/dpkg-reinstalar.log" 2>&1 || {
+    cat "$dir/dpkg-reinstalar.log"
+    return 1
+  }
+  local instancia antes
+  for instancia in noticias limite; do
+    antes=antes_$instancia
+    esperar 10 activa "$instancia" || {
+      echo "$instancia no esta activa tras instalar de nuevo"
+      return 1
+    }
+    [ "$(propiedad "$instancia" MainPID)" != "${!antes}" ] || {
+      echo "$instancia sigue con el proceso ${!antes}"
+      return 1
+    }
+  done
+  # an instance that was not running stays as it was
+  fallida sinpuerto || {
+    echo "sinpuerto pasa a $(propiedad sinpuerto ActiveState)"
+    return 1
+  }
+}
+
+quitar_para() {
+  enviar_a_medias noticias resto || return 1
+  dpkg -r receptor-multicast >"$dir/dpkg-quitar.log" 2>&1 || {
+    cat "$dir/dpkg-quitar.log"
+    return 1
+  }
+  local instancia
+  for instancia in noticias limite; do
+    ! activa "$instancia" || {
+      echo "$instancia sigue activa tras quitar el paquete"
+      return 1
+    }
+  done
+  [ -f "$estado/noticias/.0001-0002-resto.partes" ] || {
+    echo "la parada no dejo el registro de 0001-0002-resto"
+    return 1
+  }
+}
+
+purgar_conserva() {
+  local n=$estado/noticias salida
+  # what a receiver may leave behind, besides what the stop above left
+  touch "$n/.0001-0002-resto.partes.nuevo" "$n/.0001-0002-resto.tmp.nuevo" "$n/.0001-0002-datos.pendiente"
+  salida=$(dpkg --purge receptor-multicast 2>&1) || {
+    echo "$salida"
+    return 1
+  }
+  grep -qx "receptor-multicast: the received files stay in $estado" <<<"$salida" || {
+    echo "la purga no dice donde quedan los ficheros: $salida"
+    return 1
+  }
+  cmp "$originales/datos" "$n/0001-0002-datos" && cmp "$originales/parcial" "$n/0001-0002-parcial" &&
+    [ -f "$n/entregas" ] || {
+    echo "la purga se llevo ficheros recibidos"
+    return 1
+  }
+  local restos
+  restos=$(ls -A "$n" | grep -vx -e 0001-0002-datos -e 0001-0002-parcial -e entregas || true)
+  [ -z "$restos" ] || {
+    echo "quedan: $restos"
+    return 1
+  }
+  [ ! -e "$conf" ] || {
+    echo "queda $conf"
+    return 1
+  }
+  [ ! -e "$estado/limite" ] && [ ! -e "$estado/sinpuerto" ] || {
+    echo "quedan directorios vacios: $(ls -A "$estado")"
+    return 1
+  }
+  [ ! -L "/etc/systemd/system/multi-user.target.wants/$(unidad noticias)" ] || {
+    echo "queda el enlace que habilitaba noticias"
+    return 1
+  }
+  getent passwd receptor-multicast >/dev/null || {
+    echo "la purga se llevo el usuario"
+    return 1
+  }
+}
+
+mkdir -p "$originales"
+head -c 300000 /dev/urandom >"$originales/datos"
+head -c 2000000 /dev/urandom >"$originales/parcial"
+head -c 2000000 /dev/urandom >"$originales/resto"
+chmod 644 "$originales"/*
+
+comprobar "solo el loopback, con la ruta multicast" red_privada
+if grep -q '^FALLO' "$resultados"; then
+  echo fin >>"$resultados"
+  exit 1
+fi
+comprobar "el paquete se instala y crea el usuario de sistema" instalar
+preparar_programa
+comprobar "una instancia recibe un fichero de emisor: del usuario del servicio, 0640 en un directorio 0750" recibe_fichero
+comprobar "un miembro del grupo del servicio lee el fichero, otro usuario no" legible_por_el_grupo
+comprobar "el programa de -x corre en el entorno aislado, como el usuario del servicio" programa_aislado
+comprobar "sin PUERTO la instancia se para sin reinicios y el diario dice por que" sin_puerto_se_para
+comprobar "un datagrama de mas de 50000 partes la termina con el estado 2 y systemd la reinicia" excesivo_reinicia
+comprobar "systemctl stop con -r deja el registro y el siguiente arranque reanuda" parada_y_reanudacion
+comprobar "instalar el paquete de nuevo reinicia las instancias en marcha" reinstalar_reinicia
+comprobar "quitar el paquete para las instancias" quitar_para
+comprobar "la purga conserva los ficheros recibidos y el usuario, y quita la configuracion y los restos" purgar_conserva
+
+if grep -q '^FALLO' "$resultados"; then
+  journalctl -b --no-pager >"$dir/diario" 2>&1 || true
+fi
+echo fin >>"$resultados"
