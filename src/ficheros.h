@@ -84,8 +84,19 @@ struct FicheroEnCurso {
 struct Sondeo {
   std::string identidad;  // whose final name was probed
   bool grabado = false;   // whether it is stored
-  int fd = -1;            // the stored file, open for comparing; -1 until needed
-  int64_t largo = -1;     // its length, once open
+  int abierto = -1;       // its entry in AlmacenFicheros::grabados once compared in this batch;
+                          // -1 not yet, -2 no plain file that can be read
+};
+
+/// A stored file kept open for comparing datagrams with it, across batches, while it stays the
+/// same file (device, inode, length, modification time) and keeps being compared.
+struct Grabado {
+  std::string identidad;
+  int fd = -1;
+  int64_t dispositivo = 0, inodo = 0, largo = 0, cambio_ns = 0;  // what it was when opened
+  std::vector<unsigned char> ventana;  // bytes of it read last, so that a run of datagrams costs
+  int64_t desde = 0;                   // one read; and their offset
+  int64_t usado_ms = 0;                // when it was compared last, monotonic milliseconds
 };
 
 /// A refusal told on the quiet log, and how often it came again since.
@@ -124,6 +135,7 @@ struct AlmacenFicheros {
   // Within a batch, each identity's final name is probed once: its answer is kept here.
   bool en_lote = false;
   std::vector<Sondeo> sondeos;
+  std::vector<Grabado> grabados;         // stored files open for comparing, with new versions taken
   std::vector<std::string> limpiados;    // stored identities whose leftovers were removed lately
   std::vector<std::string> ya_dichos;    // stored identities named on the quiet log in this run
   std::vector<Repeticion> repeticiones;  // refusals told lately on the quiet log
