@@ -191,6 +191,7 @@ sin_puerto_se_para() {
 datagrama_excesivo() {
   local nombre=excesivo relleno
   relleno=$(printf '\\x00%.0s' $(seq $((32 - ${#nombre}))))
+  # shellcheck disable=SC2059 # the name and its padding are part of the escaped bytes
   printf "\\x00\\x01\\x00\\x02\\x00\\x00\\x00\\x01\\x00\\x00\\xc3\\x51$nombre${relleno}hola" >"/dev/udp/$grupo/5001"
 }
 
@@ -244,22 +245,21 @@ parada_y_reanudacion() {
 }
 
 reinstalar_reinicia() {
-  local antes_noticias antes_limite
-  antes_noticias=$(propiedad noticias MainPID)
-  antes_limite=$(propiedad limite MainPID)
+  local -A antes
+  antes[noticias]=$(propiedad noticias MainPID)
+  antes[limite]=$(propiedad limite MainPID)
   dpkg -i "$deb" >"$dir/dpkg-reinstalar.log" 2>&1 || {
     cat "$dir/dpkg-reinstalar.log"
     return 1
   }
-  local instancia antes
+  local instancia
   for instancia in noticias limite; do
-    antes=antes_$instancia
     esperar 10 activa "$instancia" || {
       echo "$instancia no esta activa tras instalar de nuevo"
       return 1
     }
-    [ "$(propiedad "$instancia" MainPID)" != "${!antes}" ] || {
-      echo "$instancia sigue con el proceso ${!antes}"
+    [ "$(propiedad "$instancia" MainPID)" != "${antes[$instancia]}" ] || {
+      echo "$instancia sigue con el proceso ${antes[$instancia]}"
       return 1
     }
   done
@@ -307,7 +307,7 @@ purgar_conserva() {
     return 1
   }
   local restos
-  restos=$(ls -A "$n" | grep -vx -e 0001-0002-datos -e 0001-0002-parcial -e entregas || true)
+  restos=$(find "$n" -mindepth 1 ! -name 0001-0002-datos ! -name 0001-0002-parcial ! -name entregas)
   [ -z "$restos" ] || {
     echo "quedan: $restos"
     return 1
