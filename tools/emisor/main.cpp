@@ -8,6 +8,7 @@
 #include "envio.h"
 #include "fallo.h"
 #include "ficheros.h"
+#include "mando.h"
 #include "opciones.h"
 #include "progreso.h"
 #include "red.h"

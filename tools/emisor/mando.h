@@ -1,0 +1,29 @@
+// Handing datagrams to the kernel: the pace's turn, the pauses that redraw the progress line,
+// and the retries of a full queue or of a network that is out.
+#ifndef EMISOR_MANDO_H
+#define EMISOR_MANDO_H
+
+#include <cstddef>
+#include <cstdint>
+
+#include "estado_envio.h"
+#include "ficheros.h"
+#include "opciones.h"
+
+/// Nanoseconds on the monotonic clock.
+int64_t AhoraNs();
+
+/// Sleeps ns, redrawing the progress line meanwhile; a signal ends it early.
+void Pausar(Envio &envio, int64_t ns);
+
+/// Waits until the next datagram is due; false when a signal asks to stop.
+bool EsperarTurno(Envio &envio);
+
+/// Sends the total bytes of envio.datagrama, cuantos datagrams from parte on: a full queue is
+/// waited out a few times and then counted as not sent; in a carrusel, a network that is out is
+/// told once and tried again until it comes back. Returns kCompleto, kSenal, or kError once it
+/// has said the error.
+Fin Mandar(Envio &envio, const Opciones &opciones, std::size_t total, uint64_t cuantos,
+           const Fichero &fichero, uint32_t parte);
+
+#endif
