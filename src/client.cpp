@@ -1,7 +1,9 @@
 // Receives files sent as numbered parts on a UDP multicast group, and shows or rebuilds them.
 #include <stdio_ext.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -25,6 +27,11 @@
 static constexpr int kLotesAlTerminar = 128;
 // Drops of the kernel are told at most this often.
 static constexpr int64_t kMsEntreAvisosDeDescartes = 1000;
+// While datagrams keep coming, the next receive waits this long at most, so that the kernel
+// gathers a run and one wake-up takes it, instead of one wake-up for every few datagrams.
+static constexpr int64_t kPausaEntreRecepcionesNs = 500'000;
+// What the kernel charges a socket's queue for an ordinary datagram of a full Ethernet frame.
+static constexpr int64_t kColaPorDatagrama = 2304;
 
 /// Everything the receiver keeps for its run.
 struct Receptor_ {
@@ -40,20 +47,55 @@ struct Receptor_ {
   Avance avance;                    // the progress line of the quiet log on a terminal
   uint32_t descartes_avisados = 0;  // kernel drops already told on the quiet log
   int64_t ultimo_aviso_ms = -1;     // when they were told last
+  int64_t cola = 0;                 // datagrams the socket's queue holds, as the kernel granted
+  int ultimos = 0;                  // datagrams the last receive brought
+  int64_t lote_ns = 0;              // when it returned, monotonic
+  int64_t intervalo_ns = 1;         // and how long after the one before: the time they took
 };
 
 static int64_t AhoraMs() {
   return AhoraNs() / 1'000'000;
 }
 
-// Takes the datagrams of one receive through the pass; returns how many. While printed output
-// waits, the receive waits only until it is due to be shown.
+// How long to let datagrams gather before the next receive: while they keep coming (the last
+// receive brought some without filling the batch), up to kPausaEntreRecepcionesNs, never so
+// long that the queue, at the rate just seen, would fill past half, nor past when waiting output
+// is due. 0 to receive at once.
+static int64_t Pausa(const Receptor_ &r) {
+  if (r.ultimos == 0 || r.receptor->lleno) return 0;
+  int64_t pausa = std::min(kPausaEntreRecepcionesNs, r.cola * r.intervalo_ns / (2 * r.ultimos));
+  return r.vaciado.pendiente ? std::min(pausa, EsperaHastaVaciar(r.vaciado)) : pausa;
+}
+
+// A signal ends it early, and the loop looks at it then.
+static void Dormir(int64_t ns) {
+  timespec pausa = {static_cast<time_t>(ns / 1'000'000'000), static_cast<long>(ns % 1'000'000'000)};
+  clock_nanosleep(CLOCK_MONOTONIC, 0, &pausa, nullptr);
+}
+
+// Takes the datagrams of one receive through the pass; returns how many. While datagrams keep
+// coming, the receive comes after a pause and takes what gathered; otherwise it waits for the
+// first, and while printed output waits, only until it is due to be shown.
 static int AtenderLote(Receptor_ &r, bool esperar) {
-  int recibidos = esperar && r.vaciado.pendiente
-                      ? RecibirAntesDe(*r.receptor, MomentoDeVaciar(r.vaciado))
-                      : RecibirLote(*r.receptor, esperar);
+  int64_t pausa = esperar ? Pausa(r) : 0;
+  if (pausa > 0) Dormir(pausa);
+  int recibidos = pausa > 0 || !esperar ? RecibirLote(*r.receptor, false)
+                  : r.vaciado.pendiente ? RecibirAntesDe(*r.receptor, MomentoDeVaciar(r.vaciado))
+                                        : RecibirLote(*r.receptor, true);
+  int64_t ahora = AhoraNs();
+  r.intervalo_ns = std::max<int64_t>(ahora - r.lote_ns, 1);
+  r.lote_ns = ahora;
+  r.ultimos = recibidos;
   ProcesarLote(*r.receptor, r.estado, r.actual, r.almacen, stdout);
   return recibidos;
+}
+
+// The datagrams that the socket's queue holds, from the room the kernel granted it.
+static int64_t DatagramasEnCola(int sock) {
+  int bytes = 0;
+  socklen_t largo = sizeof bytes;
+  if (getsockopt(sock, SOL_SOCKET, SO_RCVBUF, &bytes, &largo) != 0) return 0;
+  return bytes / kColaPorDatagrama;
 }
 
 // A user must know when the receiver was too slow: the kernel's drops, on the quiet log.
@@ -122,6 +164,7 @@ static void Preparar(Receptor_ &r) {
   r.receptor.reset(new Receptor);
   AbrirMembresia(r.membresia, a.grupo, a.puerto, a.entrada, a.almacen.silencioso ? stdout : stderr);
   AbrirReceptor(*r.receptor, r.membresia);
+  r.cola = DatagramasEnCola(r.membresia.sock);
   r.informe.membresia = &r.membresia;
   r.estado.modo = a.modo;
   if (r.almacen.opciones.entregar) r.estado.hijos = &r.hijos;
