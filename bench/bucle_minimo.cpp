@@ -207,52 +207,22 @@ static void RecibirUnoAUno(int sock, Salida &s, Cuentas &c, const Opciones &o) {
   }
 }
 
-// The batch as the receiver's: kTamLote messages of kTamMensaje bytes, with their control data.
-struct Lote {
-  unsigned char datos[kTamLote][kTamMensaje];
-  iovec vectores[kTamLote];
-  mmsghdr mensajes[kTamLote];
-  alignas(cmsghdr) unsigned char controles[kTamLote][64];
-};
-
-static void PrepararLote(Lote &l) {
-  for (int i = 0; i < kTamLote; ++i) {
-    l.vectores[i] = {l.datos[i], kTamMensaje};
-    msghdr &m = l.mensajes[i].msg_hdr;
-    m = {};
-    m.msg_iov = &l.vectores[i];
-    m.msg_iovlen = 1;
-    m.msg_control = l.controles[i];
-    m.msg_controllen = sizeof l.controles[i];
-  }
-}
-
-static int Segmento(msghdr &m) {
-  int segmento = 0;
-  for (cmsghdr *c = CMSG_FIRSTHDR(&m); c != nullptr; c = CMSG_NXTHDR(&m, c))
-    if (c->cmsg_level == SOL_UDP && c->cmsg_type == UDP_GRO)
-      memcpy(&segmento, CMSG_DATA(c), sizeof segmento);
-  return segmento;
-}
-
+// The receiver's own receive: its batch of messages, merged runs cut by their datagram size.
 static void RecibirEnBloques(int sock, Salida &s, Cuentas &c, const Opciones &o) {
-  std::unique_ptr<Lote> lote(new Lote);
+  std::unique_ptr<Receptor> receptor(new Receptor);
+  Membresia membresia;
+  membresia.sock = sock;
+  AbrirReceptor(*receptor, membresia);
   while (g_parar == 0 && (o.maximo == 0 || c.recibidos < o.maximo)) {
-    PrepararLote(*lote);
-    int n = recvmmsg(sock, lote->mensajes, kTamLote, MSG_WAITFORONE, nullptr);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      Fallar("recvmmsg");
-    }
+    int recibidos = RecibirLote(*receptor, true);
+    if (recibidos == 0) continue;
     ++c.recepciones;
-    c.mensajes += n;
-    for (int i = 0; i < n; ++i) {
-      int largo = static_cast<int>(lote->mensajes[i].msg_len);
-      int segmento = Segmento(lote->mensajes[i].msg_hdr);
-      if (segmento <= 0 || segmento > largo) segmento = largo;
-      for (int desde = 0; desde < largo; desde += segmento, ++c.recibidos)
-        TomarParte(s, c, o, lote->datos[i] + desde, std::min(segmento, largo - desde));
+    c.mensajes += receptor->ultimos_mensajes;
+    for (int i = 0; i < recibidos; ++i, ++c.recibidos) {
+      Paquete paquete = PaqueteDelLote(*receptor, i);
+      TomarParte(s, c, o, paquete.datos, paquete.tampaquete);
     }
+    TerminarLote(*receptor);
   }
 }
 

@@ -57,14 +57,15 @@ static int FicheroDelDatagrama(AlmacenFicheros &almacen, const DatagramaActual &
   const std::string &id = actual.elnombre;
   int32_t largo = paquete.tampaquete - TamCabecera;
   // a new version in progress is rebuilt beside the stored one, which stays until it completes
-  int cual = almacen.opciones.actualizar ? Buscar(almacen, id) : -1;
+  bool actualizar = almacen.opciones.actualizar;
+  int cual = actualizar ? Buscar(almacen, id) : -1;
   if (cual < 0 && YaGrabado(almacen, id)) {
-    if (!almacen.opciones.actualizar || IgualQueElGrabado(almacen, actual, paquete)) {
+    if (!actualizar || IgualQueElGrabado(almacen, actual, paquete)) {
       DecirYaGrabado(almacen, id, salida);
       return -1;
     }
     Informar(almacen, id, salida, "Nueva version del fichero grabado: se recibe de nuevo.\n");
-  } else if (cual < 0) {
+  } else if (!actualizar) {
     cual = Buscar(almacen, id);
   }
   if (cual < 0) cual = EmpezarFichero(almacen, actual, tamparte, largo, salida);
@@ -81,9 +82,8 @@ static int64_t PosicionDeParte(FicheroEnCurso &f, const DatagramaActual &actual,
     if (f.tamparte_propio == kTamParteDesconocido) f.tamparte_propio = tamparte;
     return static_cast<int64_t>(actual.parteactual) * tamparte;
   }
-  if (f.totpartes == 1) return 0;
-  if (f.tamparte_propio != kTamParteDesconocido)
-    return static_cast<int64_t>(actual.parteactual) * f.tamparte_propio;
+  if (f.totpartes == 1 || f.tamparte_propio != kTamParteDesconocido)
+    return PosicionDeLaParte(f, actual.parteactual);
   f.ultima_adelantada = true;
   f.ultima_posicion = static_cast<int64_t>(actual.parteactual) * tamparte;
   f.ultima.assign(contenido, contenido + largo);
@@ -139,8 +139,7 @@ static bool IgualQueLaGuardada(const FicheroEnCurso &f, int32_t indice, const Pa
   if (const unsigned char *retenida = ParteRetenida(f, indice))
     return memcmp(retenida, contenido, largo) == 0;
   unsigned char leido[kTamMaxParte];
-  int64_t posicion = f.totpartes == 1 ? 0 : static_cast<int64_t>(indice) * f.tamparte_propio;
-  return pread(f.pf1, leido, largo, posicion) == static_cast<ssize_t>(largo) &&
+  return pread(f.pf1, leido, largo, PosicionDeLaParte(f, indice)) == static_cast<ssize_t>(largo) &&
          memcmp(leido, contenido, largo) == 0;
 }
 

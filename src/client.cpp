@@ -120,7 +120,8 @@ static void Atender(Receptor_ &r, int recibidos) {
     RecogerHijos(r.hijos, stdout);
   }
   r.almacen.recien_completados.clear();
-  int64_t ahora_ms = AhoraMs();
+  // the receive has just read the clock
+  int64_t ahora_ms = r.lote_ns / 1'000'000;
   CuidarUnion(r.membresia, recibidos, ahora_ms);
   GuardarSiToca(r.almacen, ahora_ms / 1000, stdout);
   AvisarRepeticiones(r.almacen, ahora_ms, false, stdout);
@@ -191,7 +192,7 @@ static void Mostrar(Receptor_ &r, int recibidos) {
   } else {
     VaciarSiHaEsperado(r.vaciado, stdout);
   }
-  DibujarAvance(r.avance, r.almacen, AhoraMs());
+  DibujarAvance(r.avance, r.almacen, r.lote_ns / 1'000'000);
 }
 
 int main(int argc, char **argv) {

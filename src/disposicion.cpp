@@ -50,8 +50,9 @@ int SeguirLaDisposicion(AlmacenFicheros &almacen, int cual, const DatagramaActua
   if (!OtraDisposicion(f, actual, largo)) return cual;
   bool cuenta = actual.totpartes != f.totpartes;
   const std::string &id = f.old_nombre;
-  if (!propuesta || DeLaDisposicionAnterior(f, actual, largo)) {
-    if (!DeLaDisposicionAnterior(f, actual, largo)) Proponer(f, actual, contenido, largo);
+  bool anterior = DeLaDisposicionAnterior(f, actual, largo);
+  if (!propuesta || anterior) {
+    if (!anterior) Proponer(f, actual, contenido, largo);
     if (cuenta)
       Rechazar(almacen, id, salida,
                "Total de partes %d distinto del fichero en curso (%d), descartado.\n",

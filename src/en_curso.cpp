@@ -136,7 +136,7 @@ static void EsperarUltimaOtraVez(FicheroEnCurso &f) {
 // Writes a last part kept in memory at its place, now that the file's part size is known.
 static bool EscribirUltima(AlmacenFicheros &almacen, FicheroEnCurso &f, FILE *salida) {
   if (!f.ultima_adelantada) return true;
-  int64_t correcta = static_cast<int64_t>(f.totpartes - 1) * f.tamparte_propio;
+  int64_t correcta = PosicionDeLaParte(f, f.totpartes - 1);
   if (!GrabarCompleto(f.pf1, f.ultima.data(), f.ultima.size(), correcta)) {
     ReportarFallo(almacen, "Error al recolocar la ultima parte en el fichero temporal", errno,
                   salida);
@@ -154,9 +154,7 @@ static bool EscribirUltima(AlmacenFicheros &almacen, FicheroEnCurso &f, FILE *sa
 // Bytes past the last part, left by an earlier run, go; with resume asked, the file is on
 // disk before it takes its final name.
 static bool DejarEnDisco(AlmacenFicheros &almacen, FicheroEnCurso &f, FILE *salida) {
-  int64_t largo = f.totpartes == 1
-                      ? f.largo_ultima
-                      : static_cast<int64_t>(f.totpartes - 1) * f.tamparte_propio + f.largo_ultima;
+  int64_t largo = PosicionDeLaParte(f, f.totpartes - 1) + f.largo_ultima;
   if (ftruncate(f.pf1, largo) != 0) {
     ReportarFallo(almacen, "Error al recortar el fichero temporal", errno, salida);
     EsperarUltimaOtraVez(f);

@@ -72,6 +72,7 @@ static int Recibir(Receptor &receptor, int banderas) {
   PrepararControles(receptor);
   int mensajes = recvmmsg(receptor.sock, receptor.mensajes, kTamLote, banderas, nullptr);
   receptor.lleno = mensajes == kTamLote;
+  receptor.ultimos_mensajes = std::max(mensajes, 0);
   if (mensajes < 0) {
     if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return 0;
     DieWithError("4Error al crear  el socket()");

@@ -53,6 +53,7 @@ struct Receptor {
   std::vector<in_addr> fuentes;    // the only senders accepted; empty: any
   uint32_t descartados = 0;        // datagrams the kernel dropped for lack of room, so far
   bool lleno = false;              // the last receive filled the batch: more may be waiting
+  int ultimos_mensajes = 0;        // messages it took, each a datagram or a merged run
   std::vector<Vista> vistas;       // the batch's datagrams, in order
   int copiados = 0;                // first datagram of the batch not yet in paquete
   // What a single receive buffer would hold: every datagram in turn over what earlier ones

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 /// A part copied into a buffer and not yet on disk.
@@ -80,6 +81,12 @@ struct FicheroEnCurso {
   std::vector<unsigned char> contenido_propuesto;
 };
 
+/// Where part indice lies in its file: every part but the last carries the file's part size, so
+/// the first lies at 0 and any other needs that size known.
+inline int64_t PosicionDeLaParte(const FicheroEnCurso &f, int32_t indice) {
+  return indice == 0 ? 0 : static_cast<int64_t>(indice) * f.tamparte_propio;
+}
+
 /// The answer of a probe of a final name, kept for the rest of its batch.
 struct Sondeo {
   std::string identidad;  // whose final name was probed
@@ -135,9 +142,10 @@ struct AlmacenFicheros {
   // Within a batch, each identity's final name is probed once: its answer is kept here.
   bool en_lote = false;
   std::vector<Sondeo> sondeos;
-  std::vector<Grabado> grabados;         // stored files open for comparing, with new versions taken
-  std::vector<std::string> limpiados;    // stored identities whose leftovers were removed lately
-  std::vector<std::string> ya_dichos;    // stored identities named on the quiet log in this run
+  std::vector<Grabado> grabados;       // stored files open for comparing, with new versions taken
+  std::vector<std::string> limpiados;  // stored identities whose leftovers were removed lately
+  std::unordered_set<std::string>
+      ya_dichos;                         // stored identities named on the quiet log in this run
   std::vector<Repeticion> repeticiones;  // refusals told lately on the quiet log
 };
 

@@ -35,11 +35,10 @@ static void DevolverNoSincronizadas(FicheroEnCurso &f) {
   }
 }
 
-// Where the bytes of the parts desde to hasta (excluded) end in the file.
+// Where the bytes of the parts before hasta end in the file.
 static int64_t FinDePartes(const FicheroEnCurso &f, int32_t hasta) {
-  if (hasta < f.totpartes) return static_cast<int64_t>(hasta) * f.tamparte_propio;
-  int64_t ultima = f.totpartes == 1 ? 0 : static_cast<int64_t>(f.totpartes - 1) * f.tamparte_propio;
-  return ultima + f.largo_ultima;
+  if (hasta < f.totpartes) return PosicionDeLaParte(f, hasta);
+  return PosicionDeLaParte(f, f.totpartes - 1) + f.largo_ultima;
 }
 
 static bool CopiarTramo(int desde_fd, int hacia_fd, int64_t desde, int64_t hasta,
@@ -70,8 +69,8 @@ static bool CopiarSincronizadas(FicheroEnCurso &f, int nuevo) {
     }
     int32_t fin = i;
     while (fin < f.totpartes && partes[static_cast<std::size_t>(fin)] == kSincronizada) ++fin;
-    int64_t desde = i == 0 ? 0 : static_cast<int64_t>(i) * f.tamparte_propio;
-    if (!CopiarTramo(f.pf1, nuevo, desde, FinDePartes(f, fin), bloque.get())) return false;
+    if (!CopiarTramo(f.pf1, nuevo, PosicionDeLaParte(f, i), FinDePartes(f, fin), bloque.get()))
+      return false;
     std::fill(partes.begin() + i, partes.begin() + fin, kGrabada);
     i = fin;
   }

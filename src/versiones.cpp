@@ -88,8 +88,7 @@ void AnotarGrabado(AlmacenFicheros &almacen, const std::string &nombre) {
   }
   // the file open for comparing is the version just replaced
   CerrarGrabado(almacen, nombre);
-  std::vector<std::string> &dichos = almacen.ya_dichos;
-  dichos.erase(std::remove(dichos.begin(), dichos.end(), nombre), dichos.end());
+  almacen.ya_dichos.erase(nombre);
 }
 
 void DecirYaGrabado(AlmacenFicheros &almacen, const std::string &identidad, FILE *salida) {
@@ -97,10 +96,10 @@ void DecirYaGrabado(AlmacenFicheros &almacen, const std::string &identidad, FILE
     EscribirTexto(salida, "Ya grabado antes...\n");
     return;
   }
-  std::vector<std::string> &dichos = almacen.ya_dichos;
-  if (std::find(dichos.begin(), dichos.end(), identidad) != dichos.end()) return;
+  std::unordered_set<std::string> &dichos = almacen.ya_dichos;
+  if (dichos.count(identidad) != 0) return;
   if (dichos.size() == kMaxDichos) dichos.clear();
-  dichos.push_back(identidad);
+  dichos.insert(identidad);
   Renglon linea;
   AnadirNombre(linea, identidad, almacen.opciones.a_terminal);
   Anadir(linea, ": Ya grabado antes...\n");
