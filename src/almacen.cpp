@@ -228,6 +228,7 @@ void GuardarFicherosEnCurso(AlmacenFicheros &almacen, FILE *salida) {
   // the records' new names too
   if (!almacen.en_curso.empty() && !SincronizarDirectorio(almacen.directorio))
     ReportarFallo(almacen, "Error al sincronizar el directorio de trabajo", errno, salida);
+  AnunciarSiEstanEnDisco(almacen, salida);
 }
 
 void GuardarSiToca(AlmacenFicheros &almacen, int64_t ahora, FILE *salida) {

@@ -163,55 +163,81 @@ static bool DejarEnDisco(AlmacenFicheros &almacen, FicheroEnCurso &f, FILE *sali
   return !almacen.opciones.reanudar || SincronizarTemporal(almacen, f, salida);
 }
 
-// With resume asked, the new name is on disk before the file is announced. When the directory
-// cannot be synced, the file goes back to its temporary name (which dirties the directory
-// again, for the next sync to cover) and waits for its last part once more; false then.
-static bool NombreEnDisco(AlmacenFicheros &almacen, FicheroEnCurso &f, FILE *salida) {
-  if (!almacen.opciones.reanudar || SincronizarDirectorio(almacen.directorio)) return true;
-  ReportarFallo(almacen, "Error al sincronizar el directorio de trabajo", errno, salida);
-  if (rename(f.old_nombre.c_str(), f.old_nombre_temp.c_str()) == 0) {
-    if (almacen.opciones.entregar) BorrarEntrega(f.old_nombre);
-  } else {
-    // its data is on disk, whole, under the final name; its mark hands it over at a next start
-    ReportarFallo(almacen, "Error al devolver el fichero a su nombre temporal", errno, salida);
-  }
-  EsperarUltimaOtraVez(f);
-  return false;
-}
-
 // With a program to run on completed files, the hand-off is marked on disk before the file
-// takes its name: whatever ends the receiver afterwards, the next start hands it over.
-static bool AnotarSiSeEntrega(AlmacenFicheros &almacen, FicheroEnCurso &f, FILE *salida) {
-  if (!almacen.opciones.entregar || AnotarEntrega(f.old_nombre)) return true;
+// takes its name: whatever ends the receiver afterwards, the next start hands it over. Says
+// whether the mark is this completion's own, which a failure then takes back: one left by an
+// earlier version of the file still waits for its program.
+static bool AnotarSiSeEntrega(AlmacenFicheros &almacen, FicheroEnCurso &f, bool &marca_propia,
+                              FILE *salida) {
+  marca_propia = false;
+  if (!almacen.opciones.entregar) return true;
+  marca_propia = !HayEntrega(f.old_nombre);
+  if (AnotarEntrega(f.old_nombre)) return true;
   ReportarFallo(almacen, "Error al anotar la entrega pendiente", errno, salida);
   EsperarUltimaOtraVez(f);
   return false;
 }
 
+// The one check that no way to the final name skips: every part is in the temporary file
+// (synced, when resuming is asked), none waits in memory. A part found missing again is
+// already counted in faltan, and the file waits for it.
+static bool EnteroEnElTemporal(const AlmacenFicheros &almacen, const FicheroEnCurso &f) {
+  unsigned char exigido = almacen.opciones.reanudar ? kSincronizada : kGrabada;
+  if (f.faltan != 0 || f.ultima_adelantada || !f.buffer.partes.empty() || f.largo_ultima < 0)
+    return false;
+  return std::all_of(f.partesrecibidas.begin(), f.partesrecibidas.end(), [&](unsigned char e) {
+    return e == exigido || e == kSincronizada;
+  });
+}
+
+// "Completado!", and the file is for whoever acts on completed files.
+static void Anunciar(AlmacenFicheros &almacen, const std::string &identidad, FILE *salida) {
+  Informar(almacen, identidad, salida, "Completado!\n");
+  ++almacen.completados;
+  almacen.recien_completados.push_back(identidad);
+}
+
 bool CompletarFichero(AlmacenFicheros &almacen, std::size_t cual, FILE *salida) {
   FicheroEnCurso &f = almacen.en_curso[cual];
   VolcarBuffer(almacen, f, salida);
+  bool marca_propia = false;
   if (f.faltan != 0 || !EscribirUltima(almacen, f, salida) || !DejarEnDisco(almacen, f, salida) ||
-      !AnotarSiSeEntrega(almacen, f, salida))
+      !EnteroEnElTemporal(almacen, f) || !AnotarSiSeEntrega(almacen, f, marca_propia, salida))
     return false;
   std::string temporal = f.old_nombre_temp, final_ = f.old_nombre;
   bool renombrado = rename(temporal.c_str(), final_.c_str()) == 0;
   int error = errno;
-  if (renombrado && !NombreEnDisco(almacen, f, salida)) return false;
   // complete or not, the file is no longer in progress: its next datagram is probed afresh
   Quitar(almacen, cual);
-  BorrarRegistro(final_);
   if (!renombrado) {
     // the data stays in the temporary file, which the next file's start deletes
-    if (almacen.opciones.entregar) BorrarEntrega(final_);
+    BorrarRegistro(final_);
+    if (marca_propia) BorrarEntrega(final_);
     ReportarFallo(almacen, "Error al renombrar el fichero temporal", error, salida);
     almacen.temporal_huerfano = temporal;
     return false;
   }
-  Informar(almacen, final_, salida, "Completado!\n");
-  ++almacen.completados;
-  almacen.recien_completados.push_back(final_);
+  // With resume asked, the new name is on disk before the file is announced. Until a sync of
+  // the directory succeeds, the file stays under its final name, whole whichever name a loss
+  // of power leaves (its data is on disk), and its record stays for the temporary name.
+  if (almacen.opciones.reanudar && !SincronizarDirectorio(almacen.directorio)) {
+    ReportarFallo(almacen, "Error al sincronizar el directorio de trabajo", errno, salida);
+    almacen.sin_anunciar.push_back(final_);
+    return false;
+  }
+  BorrarRegistro(final_);
+  Anunciar(almacen, final_, salida);
   return true;
+}
+
+void AnunciarSiEstanEnDisco(AlmacenFicheros &almacen, FILE *salida) {
+  if (almacen.sin_anunciar.empty() || !SincronizarDirectorio(almacen.directorio)) return;
+  for (const std::string &identidad : almacen.sin_anunciar) {
+    // a new version of it in progress has a record of its own
+    if (Buscar(almacen, identidad) < 0) BorrarRegistro(identidad);
+    Anunciar(almacen, identidad, salida);
+  }
+  almacen.sin_anunciar.clear();
 }
 
 void GuardarFichero(AlmacenFicheros &almacen, FicheroEnCurso &f, FILE *salida) {

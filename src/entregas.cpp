@@ -27,6 +27,10 @@ bool AnotarEntrega(const std::string &identidad) {
   return true;
 }
 
+bool HayEntrega(const std::string &identidad) {
+  return faccessat(AT_FDCWD, NombreEntrega(identidad).c_str(), F_OK, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
 void BorrarEntrega(const std::string &identidad) {
   unlink(NombreEntrega(identidad).c_str());
 }

@@ -11,6 +11,9 @@
 /// directory: a dot, the identity and ".pendiente". Returns false, with errno, when it cannot.
 bool AnotarEntrega(const std::string &identidad);
 
+/// Whether a mark of that identity waits.
+bool HayEntrega(const std::string &identidad);
+
 /// Removes the mark of that identity, if there is one.
 void BorrarEntrega(const std::string &identidad);
 

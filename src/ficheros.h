@@ -139,6 +139,8 @@ struct AlmacenFicheros {
   uint64_t completados = 0;              // files completed since the start
   std::vector<std::string> recien_completados;  // final names of files completed lately, for
                                                 // whoever acts on them to take
+  std::vector<std::string> sin_anunciar;  // completed files whose new name a sync of the
+                                          // directory has yet to put on disk
   // Within a batch, each identity's final name is probed once: its answer is kept here.
   bool en_lote = false;
   std::vector<Sondeo> sondeos;
