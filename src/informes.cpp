@@ -160,6 +160,6 @@ void AvisarPartesNoGrabadas(const AlmacenFicheros &almacen, const FicheroEnCurso
   auto fallidas = std::count(f.partesrecibidas.begin(), f.partesrecibidas.end(), kFallida);
   if (fallidas == 0) return;
   fflush(salida);
-  fprintf(almacen.errores, "Fichero %s abandonado: %ld partes no grabadas.\n", f.old_nombre.c_str(),
-          static_cast<long>(fallidas));
+  fprintf(almacen.errores, "Fichero %s abandonado: %ld partes no grabadas.\n",
+          NombreVisible(f.old_nombre).c_str(), static_cast<long>(fallidas));
 }

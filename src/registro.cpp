@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "formato.h"
+#include "salida.h"
 
 // Layout: a first line that names the format, the identity after its length (a name may hold a
 // newline), the numbers, one character per part, and a last line that proves the record whole.
@@ -115,7 +116,7 @@ void EscribirRegistro(const AlmacenFicheros &almacen, const FicheroEnCurso &f) {
     return;
   int error = errno;
   fprintf(almacen.errores, "Error al guardar el registro de partes de %s: %s\n",
-          f.old_nombre.c_str(), strerror(error));
+          NombreVisible(f.old_nombre).c_str(), strerror(error));
   unlink(nuevo.c_str());
   unlink(nombre.c_str());
 }

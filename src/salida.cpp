@@ -33,14 +33,23 @@ std::size_t FormatearEntero(char *destino, int64_t numero) {
   return largo + static_cast<std::size_t>(fin - inicio);
 }
 
-void AnadirNombre(Renglon &renglon, std::string_view nombre, bool a_terminal) {
-  char *inicio = renglon.texto + renglon.largo;
-  Anadir(renglon, nombre);
-  if (!a_terminal) return;
-  for (char *c = inicio; c != renglon.texto + renglon.largo; ++c) {
+static void QuitarControles(char *desde, char *hasta) {
+  for (char *c = desde; c != hasta; ++c) {
     unsigned char byte = static_cast<unsigned char>(*c);
     if (byte < 0x20 || byte == 0x7f) *c = '?';
   }
+}
+
+void AnadirNombre(Renglon &renglon, std::string_view nombre, bool a_terminal) {
+  char *inicio = renglon.texto + renglon.largo;
+  Anadir(renglon, nombre);
+  if (a_terminal) QuitarControles(inicio, renglon.texto + renglon.largo);
+}
+
+std::string NombreVisible(std::string_view nombre) {
+  std::string visible(nombre);
+  QuitarControles(visible.data(), visible.data() + visible.size());
+  return visible;
 }
 
 int64_t AhoraNs() {

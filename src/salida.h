@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <string_view>
 
 /// Writes the decimal form of the number at destino, as "%d" would; returns its length.
@@ -31,6 +32,10 @@ inline void Anadir(Renglon &renglon, std::string_view parte) {
 /// Appends a name that came from the network. For a terminal, its control bytes (below 0x20,
 /// and 0x7f) show as '?', so that a sender cannot move the cursor or retitle the window.
 void AnadirNombre(Renglon &renglon, std::string_view nombre, bool a_terminal);
+
+/// The name without its control bytes, as AnadirNombre shows it on a terminal: the form of
+/// every name on the error stream, which is read by a person whatever it is connected to.
+std::string NombreVisible(std::string_view nombre);
 
 /// Appends the decimal form of the number, as much of it as fits.
 inline void AnadirEntero(Renglon &renglon, int64_t numero) {

@@ -11,6 +11,7 @@
 #include "escritura.h"
 #include "informes.h"
 #include "registro.h"
+#include "salida.h"
 
 /// Bytes copied at a time into a new temporary file.
 static constexpr std::size_t kTamCopia = 1 << 20;
@@ -107,7 +108,7 @@ bool SincronizarTemporal(AlmacenFicheros &almacen, FicheroEnCurso &f, FILE *sali
   }
   int error = errno;
   fflush(salida);
-  fprintf(almacen.errores, "Error al sincronizar %s: %s\n", f.old_nombre_temp.c_str(),
+  fprintf(almacen.errores, "Error al sincronizar %s: %s\n", NombreVisible(f.old_nombre_temp).c_str(),
           strerror(error));
   BorrarRegistro(f.old_nombre);
   f.mudar = true;
