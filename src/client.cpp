@@ -158,6 +158,7 @@ static void Preparar(Receptor_ &r) {
   if (a.estado != nullptr) PrepararFicheroEstado(r.informe, a.estado);
   if (a.estado != nullptr) r.estado.informe = &r.informe;
   if (a.al_completar != nullptr) PrepararAlCompletar(r.hijos, a.al_completar, r.almacen.opciones);
+  if (a.al_completar != nullptr) DespertarAlTerminarHijos();
   if (a.directorio != nullptr) EntrarEnDirectorio(a.directorio);
   // a second receiver storing here would replace our files
   if (a.modo == 2) r.almacen.directorio = ReservarDirectorio();

@@ -43,23 +43,50 @@ static void Lanzar(AlCompletar &hijos, const std::string &identidad, FILE *salid
   int error = posix_spawnp(&pid, hijos.programa.c_str(), &acciones, nullptr, argumentos, environ);
   posix_spawn_file_actions_destroy(&acciones);
   if (error == 0) {
-    hijos.en_marcha.emplace_back(pid, identidad);
+    hijos.en_marcha.push_back(Hijo{pid, identidad});
     return;
   }
-  fprintf(stderr, "No se pudo ejecutar %s para %s: %s\n", hijos.nombre.c_str(), identidad.c_str(),
-          strerror(error));
+  fprintf(stderr, "No se pudo ejecutar %s para %s: %s\n", hijos.nombre.c_str(),
+          NombreVisible(identidad).c_str(), strerror(error));
+}
+
+static bool EnEspera(const AlCompletar &hijos, const std::string &identidad) {
+  return std::find(hijos.en_espera.begin(), hijos.en_espera.end(), identidad) !=
+         hijos.en_espera.end();
+}
+
+static bool EnMarcha(const AlCompletar &hijos, const std::string &identidad) {
+  return std::any_of(hijos.en_marcha.begin(), hijos.en_marcha.end(),
+                     [&](const Hijo &hijo) { return hijo.identidad == identidad; });
+}
+
+// The file waits its turn in memory; past kMaxEnEspera its mark alone keeps it, read again
+// once the queue has room. Told once each time the queue fills.
+static void Encolar(AlCompletar &hijos, std::string identidad, FILE *salida) {
+  if (EnEspera(hijos, identidad)) return;
+  if (hijos.en_espera.size() < kMaxEnEspera) {
+    hijos.en_espera.push_back(std::move(identidad));
+    return;
+  }
+  if (hijos.desbordado) return;
+  hijos.desbordado = true;
+  fflush(salida);
+  fprintf(stderr,
+          "Demasiados ficheros esperan a %s: %s y los que sigan esperan en sus marcas y se le "
+          "pasaran en cuanto haya sitio\n",
+          hijos.nombre.c_str(), NombreVisible(identidad).c_str());
 }
 
 void LanzarAlCompletar(AlCompletar &hijos, std::vector<std::string> &identidades, FILE *salida) {
   for (std::string &identidad : identidades) {
-    if (hijos.en_marcha.size() < kMaxEnMarcha) {
+    // a program still on an older version of the file has not had this one
+    bool en_marcha = false;
+    for (Hijo &hijo : hijos.en_marcha)
+      if (hijo.identidad == identidad) hijo.superado = en_marcha = true;
+    if (!en_marcha && hijos.en_marcha.size() < kMaxEnMarcha && !EnEspera(hijos, identidad)) {
       Lanzar(hijos, identidad, salida);
-    } else if (hijos.en_espera.size() < kMaxEnEspera) {
-      hijos.en_espera.push_back(std::move(identidad));
     } else {
-      fflush(salida);
-      fprintf(stderr, "Demasiados ficheros esperan a %s: %s se le pasara al arrancar de nuevo\n",
-              hijos.nombre.c_str(), identidad.c_str());
+      Encolar(hijos, std::move(identidad), salida);
     }
   }
   identidades.clear();
@@ -70,7 +97,7 @@ void LanzarAlCompletar(AlCompletar &hijos, std::vector<std::string> &identidades
 static void LineaDelFichero(const AlCompletar &hijos, const std::string &identidad,
                             const std::string &texto, FILE *salida) {
   Renglon prefijo;
-  AnadirNombre(prefijo, identidad, hijos.a_terminal);
+  AnadirNombre(prefijo, identidad, hijos.a_terminal || salida == stderr);
   Anadir(prefijo, ": ");
   Emitir(prefijo, salida);
   EscribirTexto(salida, texto);
@@ -87,27 +114,25 @@ static void InformarFin(const AlCompletar &hijos, const std::string &identidad, 
                   salida);
 }
 
-static bool Pendiente(const AlCompletar &hijos, const std::string &identidad) {
-  return std::any_of(hijos.en_marcha.begin(), hijos.en_marcha.end(),
-                     [&](const auto &hijo) { return hijo.second == identidad; }) ||
-         std::find(hijos.en_espera.begin(), hijos.en_espera.end(), identidad) !=
-             hijos.en_espera.end();
-}
-
 // A program that ended by itself has had the file: its hand-off is no longer pending, unless
-// the same file completed again meanwhile. One killed may not have done its work.
+// the same file completed again since it started, which then waits for a program of its own.
+// One killed may not have done its work.
 static void Terminado(AlCompletar &hijos, std::size_t cual, int estado, FILE *salida) {
-  std::string identidad = std::move(hijos.en_marcha[cual].second);
+  Hijo hijo = std::move(hijos.en_marcha[cual]);
   hijos.en_marcha.erase(hijos.en_marcha.begin() + static_cast<std::ptrdiff_t>(cual));
-  InformarFin(hijos, identidad, estado, salida);
-  if (WIFEXITED(estado) && !Pendiente(hijos, identidad)) BorrarEntrega(identidad);
+  InformarFin(hijos, hijo.identidad, estado, salida);
+  if (hijo.superado) {
+    Encolar(hijos, std::move(hijo.identidad), salida);
+  } else if (WIFEXITED(estado) && !EnEspera(hijos, hijo.identidad)) {
+    BorrarEntrega(hijo.identidad);
+  }
 }
 
 // Reaps the programs that ended.
 static void Recoger(AlCompletar &hijos, FILE *salida) {
   for (std::size_t i = 0; i < hijos.en_marcha.size();) {
     int estado;
-    pid_t pid = waitpid(hijos.en_marcha[i].first, &estado, WNOHANG);
+    pid_t pid = waitpid(hijos.en_marcha[i].pid, &estado, WNOHANG);
     if (pid == 0) {
       ++i;
       continue;
@@ -120,9 +145,31 @@ static void Recoger(AlCompletar &hijos, FILE *salida) {
   }
 }
 
+// The marks are the queue: into the empty queue, in name order, as many as it holds of the
+// files that no program has yet; a mark whose file is gone is told and cleared.
+static void TomarMarcas(AlCompletar &hijos, FILE *salida) {
+  hijos.desbordado = false;
+  for (std::string &identidad : EntregasPendientes()) {
+    struct stat datos;
+    if (lstat(identidad.c_str(), &datos) != 0 || !S_ISREG(datos.st_mode)) {
+      fflush(salida);
+      LineaDelFichero(hijos, identidad, "ya no existe; no se le pasa a " + hijos.nombre + ".\n",
+                      hijos.silencioso ? salida : stderr);
+      BorrarEntrega(identidad);
+    } else if (hijos.en_espera.size() == kMaxEnEspera) {
+      hijos.desbordado = true;
+      return;
+    } else if (!EnMarcha(hijos, identidad)) {
+      hijos.en_espera.push_back(std::move(identidad));
+    }
+  }
+}
+
 void RecogerHijos(AlCompletar &hijos, FILE *salida) {
   Recoger(hijos, salida);
-  while (hijos.en_marcha.size() < kMaxEnMarcha && !hijos.en_espera.empty()) {
+  for (;;) {
+    if (hijos.en_espera.empty() && hijos.desbordado) TomarMarcas(hijos, salida);
+    if (hijos.en_marcha.size() >= kMaxEnMarcha || hijos.en_espera.empty()) return;
     std::string identidad = std::move(hijos.en_espera.front());
     hijos.en_espera.pop_front();
     Lanzar(hijos, identidad, salida);
@@ -130,27 +177,16 @@ void RecogerHijos(AlCompletar &hijos, FILE *salida) {
 }
 
 void RetomarEntregas(AlCompletar &hijos, FILE *salida) {
-  std::vector<std::string> pendientes;
-  for (std::string &identidad : EntregasPendientes()) {
-    struct stat datos;
-    if (lstat(identidad.c_str(), &datos) == 0 && S_ISREG(datos.st_mode)) {
-      pendientes.push_back(std::move(identidad));
-      continue;
-    }
-    fflush(salida);
-    LineaDelFichero(hijos, identidad, "ya no existe; no se le pasa a " + hijos.nombre + ".\n",
-                    hijos.silencioso ? salida : stderr);
-    BorrarEntrega(identidad);
-  }
-  LanzarAlCompletar(hijos, pendientes, salida);
+  TomarMarcas(hijos, salida);
+  RecogerHijos(hijos, salida);
 }
 
 void TerminarEntregas(AlCompletar &hijos, const std::vector<std::string> &completados,
                       FILE *salida) {
   Recoger(hijos, salida);
   if (!hijos.silencioso) return;
-  for (const auto &[pid, identidad] : hijos.en_marcha)
-    LineaDelFichero(hijos, identidad,
+  for (const Hijo &hijo : hijos.en_marcha)
+    LineaDelFichero(hijos, hijo.identidad,
                     hijos.nombre + " sigue en marcha; se le pasara de nuevo al arrancar.\n",
                     salida);
   std::vector<std::string> esperan(hijos.en_espera.begin(), hijos.en_espera.end());

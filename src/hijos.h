@@ -16,8 +16,16 @@
 
 /// Most programs running at once; further completed files wait their turn.
 inline constexpr std::size_t kMaxEnMarcha = 4;
-/// Most completed files waiting for a program; past that, a file is told and left out.
+/// Most completed files waiting for a program in memory; past that, their marks on disk hold
+/// them until the queue has room.
 inline constexpr std::size_t kMaxEnEspera = 1024;
+
+/// A program running on a completed file.
+struct Hijo {
+  pid_t pid;
+  std::string identidad;   // the file it was given
+  bool superado = false;   // the file completed again after it started: its end hands nothing over
+};
 
 struct AlCompletar {
   std::string programa;                                  // as given, or absolute
@@ -25,8 +33,10 @@ struct AlCompletar {
   std::string directorio;                                // where the files are, absolute
   bool silencioso = false;                               // ends are told on the quiet log
   bool a_terminal = false;                               // which is a terminal
-  std::vector<std::pair<pid_t, std::string>> en_marcha;  // each program running, and its file
+  std::vector<Hijo> en_marcha;                           // each program running, and its file
   std::deque<std::string> en_espera;                     // identities waiting for a program
+  bool desbordado = false;  // marks on disk wait that the queue could not take: read again
+                            // once it has room
 };
 
 /// Takes the program and the directory where files are completed. A program given by a
@@ -38,11 +48,13 @@ void PrepararAlCompletar(AlCompletar &hijos, const char *programa, const Opcione
 void FijarDirectorioAlCompletar(AlCompletar &hijos);
 
 /// Runs the program on each file named (identities of completed files), or queues them while
-/// kMaxEnMarcha run; empties the list.
+/// kMaxEnMarcha run; past kMaxEnEspera, the file's mark alone holds it until the queue has room.
+/// A program already running on one of them hands nothing over when it ends. Empties the list.
 void LanzarAlCompletar(AlCompletar &hijos, std::vector<std::string> &identidades, FILE *salida);
 
-/// Reaps the programs that ended, telling each end on the quiet log, and starts those waiting.
-/// A program that ended by itself clears its file's pending hand-off.
+/// Reaps the programs that ended, telling each end on the quiet log, and starts those waiting,
+/// refilling the queue from the marks on disk that it could not take. A program that ended by
+/// itself clears its file's pending hand-off, unless the file completed again since it started.
 void RecogerHijos(AlCompletar &hijos, FILE *salida);
 
 /// At the start, in the working directory: runs the program on each file whose hand-off an

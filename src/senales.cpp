@@ -27,6 +27,17 @@ void InstalarSenales() {
   signal(SIGXFSZ, SIG_IGN);
 }
 
+// Nothing to do: the interrupted receive returns, and the loop looks at its children.
+static void AlTerminarHijo(int) {}
+
+void DespertarAlTerminarHijos() {
+  struct sigaction accion = {};
+  accion.sa_handler = AlTerminarHijo;
+  accion.sa_flags = SA_RESTART | SA_NOCLDSTOP;
+  sigemptyset(&accion.sa_mask);
+  sigaction(SIGCHLD, &accion, nullptr);
+}
+
 int SenalDeFin() {
   return g_senal_de_fin;
 }

@@ -8,6 +8,10 @@
 /// past the file size limit fails like any other.
 void InstalarSenales();
 
+/// Makes the end of a child interrupt the receive, so that the loop reaps it and starts the
+/// next at once instead of at the receive's time-out.
+void DespertarAlTerminarHijos();
+
 /// The signal that asked the receiver to end, 0 while none has.
 int SenalDeFin();
 
