@@ -72,8 +72,8 @@ static void Encolar(AlCompletar &hijos, std::string identidad, FILE *salida) {
   hijos.desbordado = true;
   fflush(salida);
   fprintf(stderr,
-          "Demasiados ficheros esperan a %s: %s y los que sigan esperan en sus marcas y se le "
-          "pasaran en cuanto haya sitio\n",
+          "Demasiados ficheros esperan a %s: desde %s, cada uno espera en su marca y se le "
+          "pasara cuando haya sitio\n",
           hijos.nombre.c_str(), NombreVisible(identidad).c_str());
 }
 

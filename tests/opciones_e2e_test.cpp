@@ -31,11 +31,16 @@ class OpcionesE2E : public testing::Test {
   }
   // The receiver with the options given, in dir or in the directory given; what it prints goes
   // to a file when a test does not read it while it runs.
+  // The environment given (NAME=value) is added to the receiver's.
   Proceso Cliente(std::vector<std::string> opciones, const std::string &en = "",
-                  bool salida_a_nada = false) {
+                  bool salida_a_nada = false, std::vector<std::string> entorno = {}) {
     std::vector<std::string> argumentos = {CLIENT_PATH};
     if (salida_a_nada)
       argumentos = {"/bin/bash", "-c", "exec \"$0\" \"$@\" >/dev/null", CLIENT_PATH};
+    if (!entorno.empty()) {
+      entorno.insert(entorno.begin(), "/usr/bin/env");
+      argumentos.insert(argumentos.begin(), entorno.begin(), entorno.end());
+    }
     argumentos.insert(argumentos.end(), opciones.begin(), opciones.end());
     argumentos.insert(argumentos.end(), {destino.grupo, std::to_string(destino.puerto), "2"});
     Proceso cliente = Lanzar(argumentos, en.empty() ? dir : en);
@@ -366,6 +371,85 @@ TEST_F(OpcionesE2E, ConActualizarUnaVersionNuevaSustituyeALaGrabada) {
   EXPECT_EQ(Terminar(cliente), 128 + SIGTERM);
   EXPECT_EQ(cliente.salida, esperado);
   EXPECT_EQ(Listar(dir), std::vector<std::string>{id});
+}
+
+// With -a and -r, a directory sync that fails after a new version took the stored file's name
+// leaves a whole file under that name, old or new, at every moment; the new version is
+// announced once a sync succeeds.
+TEST_F(OpcionesE2E, UnDirectorioQueNoSeSincronizaNoDejaSinFicheroGrabado) {
+  const std::string id = "0001-0002-hoja", ruta = dir + "/" + id;
+  std::string v1 = ContenidoAleatorio(300, 11), v2 = ContenidoAleatorio(300, 12);
+  std::string aparte = DirectorioNuevo(), senal = aparte + "/fallar";
+  Proceso cliente =
+      Cliente({"-q", "-a", "-r"}, "", false,
+              {"LD_PRELOAD=" SIN_SYNC_PATH, "RECEPTOR_PRUEBA_SIN_SYNC=" + senal,
+               "ASAN_OPTIONS=verify_asan_link_order=0"});
+  for (uint32_t i = 1; i <= 3; ++i) Enviar(destino, Parte("hoja", v1, i));
+  ASSERT_TRUE(LeerHastaTexto(cliente, "Completado!\n"));
+  std::ofstream(senal).flush();
+  for (uint32_t i = 1; i <= 3; ++i) {
+    Enviar(destino, Parte("hoja", v2, i));
+    for (int j = 0; j < 20; ++j) {
+      std::string leido = LeerFichero(ruta);
+      EXPECT_TRUE(leido == v1 || leido == v2) << "no whole file under the final name";
+      usleep(5000);
+    }
+  }
+  Escuchar(cliente, 0.2);
+  EXPECT_EQ(LeerFichero(ruta), v2);
+  std::string antes = Inicio() + id + ": Empezado con 3 partes de 100 bytes.\n" + id +
+                      ": Completado!\n" + id +
+                      ": Nueva version del fichero grabado: se recibe de nuevo.\n" + id +
+                      ": Empezado con 3 partes de 100 bytes.\n";
+  EXPECT_EQ(cliente.salida, antes);
+  EXPECT_EQ(cliente.error,
+            "Error al sincronizar el directorio de trabajo: Input/output error\n");
+  unlink(senal.c_str());
+  // the next save, within 5 s, syncs the directory
+  EXPECT_TRUE(LeerHastaTexto(cliente, antes + id + ": Completado!\n")) << cliente.salida;
+  EXPECT_EQ(Terminar(cliente), 128 + SIGTERM);
+  EXPECT_EQ(Listar(dir), std::vector<std::string>{id});
+  BorrarDirectorio(aparte);
+}
+
+// With -x, the marks on disk are the queue: a file that completes again while its program runs
+// and the queue in memory is full is handed over again by a program started after that, and
+// a quick program takes a thousand waiting files within seconds on an idle receiver.
+TEST_F(OpcionesE2E, UnaEntregaQueNoCabeEnLaColaEsperaEnSuMarca) {
+  // every program waits while "cerrado" exists, 60 s at most
+  std::ofstream(dir + "/entregar")
+      << "#!/bin/sh\nfor i in $(seq 1200); do [ -e cerrado ] || break; sleep 0.05; done\n"
+         "echo \"${1##*/} $(cat \"$1\")\" >> hechos\n";
+  chmod((dir + "/entregar").c_str(), 0755);
+  std::ofstream(dir + "/cerrado").flush();
+  Proceso cliente = Cliente({"-q", "-a", "-x", "./entregar"}, "", true);
+  const std::string v1 = "primera", v2 = "segunda";
+  std::vector<std::string> nombres = {"x", "o1", "o2", "o3"};
+  for (int i = 0; i < 1024; ++i) nombres.push_back("uno" + std::to_string(i));
+  // a few at a time: the socket's queue is not the test's subject
+  for (std::size_t i = 0; i < nombres.size(); ++i) {
+    Enviar(destino, Datagrama(1, 2, 1, 1, nombres[i], i == 0 ? v1 : "c"));
+    if (i % 32 == 0) usleep(20000);
+  }
+  usleep(300000);
+  Enviar(destino, Datagrama(1, 2, 1, 1, "x", v2));
+  usleep(300000);
+  unlink((dir + "/cerrado").c_str());
+  auto lineas = [&] {
+    std::string hechos = LeerFichero(dir + "/hechos");
+    return std::count(hechos.begin(), hechos.end(), '\n');
+  };
+  for (int i = 0; i < 600 && lineas() < 1029; ++i) usleep(100000);
+  EXPECT_EQ(Terminar(cliente), 128 + SIGTERM);
+  std::string hechos = LeerFichero(dir + "/hechos");
+  EXPECT_EQ(lineas(), 1029) << "every completion reaches a program started after it\n" << hechos;
+  std::string ultima_x = hechos.substr(hechos.rfind("0001-0002-x "));
+  EXPECT_EQ(ultima_x.substr(0, ultima_x.find('\n')), "0001-0002-x " + v2);
+  EXPECT_EQ(cliente.error,
+            "Demasiados ficheros esperan a ./entregar: desde 0001-0002-x, cada uno espera en su "
+            "marca y se le pasara cuando haya sitio\n");
+  for (const std::string &nombre : Listar(dir))
+    EXPECT_EQ(nombre.find(".pendiente"), std::string::npos) << nombre;
 }
 
 // Quiet, a refusal that repeats is told once and counted; a sender that changes the file in
