@@ -253,10 +253,16 @@ TEST_F(OpcionesE2E, OtraFuenteNoCuentaYCadaFicheroCompletoPasaAlPrograma) {
   EXPECT_NE(LeerFichero(otro + "/e.json").find("\"datagramas\": 4,"), std::string::npos);
   cliente = Cliente({"-x", "/no/existe"});
   Enviar(destino, Parte("otro", "ok", 1));
+  // a name's control bytes never reach the error stream
+  Enviar(destino, Parte("m\x1b[2Jal", "ok", 1));
   ASSERT_TRUE(LeerHastaTexto(cliente, "Completado!\n"));
+  ASSERT_TRUE(LeerHastaTexto(cliente, "al|0/1|MxPrt:0|Fltn:0|\nTotPart:1|MaxTAMprt:0|TAMprt:0\n"
+                                      "NO LA TENGO,posicion 0....2 bytes...\nCompletado!\n"))
+      << cliente.salida;
   EXPECT_EQ(Terminar(cliente), 128 + SIGTERM);
   EXPECT_EQ(cliente.error,
             "No se pudo ejecutar /no/existe para 0001-0002-otro: No such file or "
+            "directory\nNo se pudo ejecutar /no/existe para 0001-0002-m?[2Jal: No such file or "
             "directory\n");
   BorrarDirectorio(otro);
 }
