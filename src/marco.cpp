@@ -12,12 +12,10 @@
 #include "versiones.h"
 #include "volcado.h"
 
-// Only a datagram that carries a whole header carries a count: a short one would be judged
-// by bytes that were never received.
-static void ComprobarLimite(const DatagramaActual &actual, const Paquete &paquete,
-                            const EstadoBucle &estado, AlmacenFicheros &almacen, FILE *salida) {
-  if (paquete.tampaquete < TamCabecera || actual.totpartes <= MAX_TROZOS) return;
-  // a service restarts the receiver after this end: what is in progress is kept for it
+// A service restarts the receiver after this end: what is in progress is kept for it.
+[[noreturn]] static void TerminarPorElLimite(const DatagramaActual &actual,
+                                             const EstadoBucle &estado, AlmacenFicheros &almacen,
+                                             FILE *salida) {
   GuardarFicherosEnCurso(almacen, salida);
   AvisarRepeticiones(almacen, AhoraNs() / 1'000'000, true, salida);
   if (estado.hijos != nullptr) TerminarEntregas(*estado.hijos, almacen.recien_completados, salida);
@@ -29,6 +27,20 @@ static void ComprobarLimite(const DatagramaActual &actual, const Paquete &paquet
           "tiempo.\n",
           actual.totpartes, MAX_TROZOS);
   exit(kSalidaMaxTrozos);  // which flushes every stream
+}
+
+// Only a datagram that carries a whole header carries a count: a short one would be judged
+// by bytes that were never received. Quiet, as a service runs, anyone on the network could end
+// the receiver with one datagram: there it is refused like any impossible one, and the pass
+// goes on with the next.
+static bool ExcedeElLimite(DatagramaActual &actual, const Paquete &paquete,
+                           const EstadoBucle &estado, AlmacenFicheros &almacen, FILE *salida) {
+  if (paquete.tampaquete < TamCabecera || actual.totpartes <= MAX_TROZOS) return false;
+  if (!almacen.opciones.silencioso) TerminarPorElLimite(actual, estado, almacen, salida);
+  ConstruirIdentidad(actual);
+  Rechazar(almacen, actual.elnombre, salida, "Total de partes %d mayor que el maximo (%d), descartado.\n",
+           actual.totpartes, MAX_TROZOS);
+  return true;
 }
 
 // A short datagram would make the part size negative and misplace every later part.
@@ -66,7 +78,7 @@ void ProcesarPaquete(const Paquete &paquete, EstadoBucle &estado, DatagramaActua
                      AlmacenFicheros &almacen, FILE *salida) {
   DecodificarCabecera(paquete.datos, static_cast<std::size_t>(paquete.legibles), actual);
   ++estado.datagramas;
-  ComprobarLimite(actual, paquete, estado, almacen, salida);
+  if (ExcedeElLimite(actual, paquete, estado, almacen, salida)) return;
   ActualizarTamParte(actual, paquete, estado);
   // the identity says which file's missing count the summary line shows
   ConstruirIdentidad(actual);

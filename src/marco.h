@@ -11,7 +11,8 @@
 
 /// The whole pass of one datagram: decoding, the part-count limit, the part size, the summary
 /// line, the identity, then the dump (mode 0) or the file store (mode 2). A count over
-/// MAX_TROZOS ends the process with kSalidaMaxTrozos, once the files in progress are saved.
+/// MAX_TROZOS ends the process with kSalidaMaxTrozos, once the files in progress are saved;
+/// quiet, the datagram is refused instead and the receiver goes on.
 void ProcesarPaquete(const Paquete &paquete, EstadoBucle &estado, DatagramaActual &actual,
                      AlmacenFicheros &almacen, FILE *salida);
 

@@ -123,6 +123,27 @@ TEST(PasoDeathTest, UnTotalPorEncimaDelLimiteTerminaConCodigoDos) {
   }
 }
 
+// Quiet, as a service runs, a datagram over the limit is refused in every mode, told once for
+// its file, and the pass goes on: the next datagram of the file counts again.
+TEST(Paso, CallandoUnTotalPorEncimaDelLimiteSeRechazaYSigue) {
+  for (int modo : {0, 1, 2}) {
+    SCOPED_TRACE(modo);
+    EstadoBucle estado;
+    estado.modo = modo;
+    DatagramaActual actual;
+    AlmacenFicheros almacen;
+    almacen.opciones.silencioso = true;
+    std::string texto = Capturar([&](FILE *salida) {
+      for (int i = 0; i < 3; ++i)
+        ProcesarPaquete(Datagrama(1, 50001, 100).paquete(), estado, actual, almacen, salida);
+    });
+    EXPECT_EQ(texto,
+              "0001-0002-datos: Total de partes 50001 mayor que el maximo (50000), descartado.\n");
+    EXPECT_EQ(estado.datagramas, 3u);
+    EXPECT_EQ(almacen.repeticiones.at(0).veces, 2u);
+  }
+}
+
 TEST(Paso, SoloElModoCeroAnadeElVolcadoTrasLaLinea) {
   const Datagrama datagrama(4, 10, 1500);
   const std::string volcado =
