@@ -44,8 +44,14 @@ static const char kAyuda[] =
     "  -e, --estado FICHERO     mantener en FICHERO el estado del receptor, en JSON\n"
     "  -w, --esperar-red        si falta la interfaz o la ruta al grupo, esperarla en\n"
     "                           vez de terminar\n"
+    "      --caducar DURACION   borrar el temporal y el registro de un fichero que no\n"
+    "                           esta en curso y lleva DURACION sin cambios (con s, m,\n"
+    "                           h o d: 7d), al arrancar y cada hora\n"
     "  -h, --help               mostrar esta ayuda y salir\n"
     "  -V, --version            mostrar la version y salir\n";
+
+// Long options without a letter take values past any character.
+enum { kOpcionCaducar = 256 };
 
 static const char kOpcionesCortas[] = "+:d:i:s:f:raqx:e:whV";
 static const option kOpcionesLargas[] = {{"directorio", required_argument, nullptr, 'd'},
@@ -58,6 +64,7 @@ static const option kOpcionesLargas[] = {{"directorio", required_argument, nullp
                                          {"al-completar", required_argument, nullptr, 'x'},
                                          {"estado", required_argument, nullptr, 'e'},
                                          {"esperar-red", no_argument, nullptr, 'w'},
+                                         {"caducar", required_argument, nullptr, kOpcionCaducar},
                                          {"help", no_argument, nullptr, 'h'},
                                          {"version", no_argument, nullptr, 'V'},
                                          {nullptr, 0, nullptr, 0}};
@@ -86,6 +93,22 @@ static void LeerFicheros(const char *valor, OpcionesAlmacen &almacen) {
     OpcionErronea(std::string("Numero de ficheros no valido: ") + valor + " (de 1 a " +
                   std::to_string(kMaxFicherosEnCurso) + ")");
   almacen.maximo = static_cast<int>(maximo);
+}
+
+// A number and its unit (s, m, h or d), or seconds without one; up to about a century.
+static void LeerCaducidad(const char *valor, OpcionesAlmacen &almacen) {
+  std::string texto = valor;
+  long long segundos_por = 1;
+  if (!texto.empty() && texto.find_first_of("smhd") == texto.size() - 1) {
+    char unidad = texto.back();
+    segundos_por = unidad == 's' ? 1 : unidad == 'm' ? 60 : unidad == 'h' ? 3600 : 86400;
+    texto.pop_back();
+  }
+  long long cuanto = 0;
+  if (!LeerEntero(texto.c_str(), 1, 36500LL * 86400 / segundos_por, cuanto))
+    OpcionErronea(std::string("Duracion no valida: ") + valor +
+                  " (un numero con s, m, h o d, como 7d)");
+  almacen.caducar_s = cuanto * segundos_por;
 }
 
 // An empty value would name nothing: a directory or program of that name cannot be meant.
@@ -125,6 +148,9 @@ static void AplicarOpcion(int opcion, const char *valor, Argumentos &argumentos)
       break;
     case 'e':
       argumentos.estado = NoVacio(valor, "Fichero de estado");
+      break;
+    case kOpcionCaducar:
+      LeerCaducidad(valor, argumentos.almacen);
       break;
     case 'h':
       Mostrar(kAyuda);

@@ -19,6 +19,7 @@
 #include "informes.h"
 #include "marco.h"
 #include "membresia.h"
+#include "restos.h"
 #include "salida.h"
 #include "senales.h"
 
@@ -124,6 +125,7 @@ static void Atender(Receptor_ &r, int recibidos) {
   int64_t ahora_ms = r.lote_ns / 1'000'000;
   CuidarUnion(r.membresia, recibidos, ahora_ms);
   GuardarSiToca(r.almacen, ahora_ms / 1000, stdout);
+  if (r.estado.modo == 2) RepasarRestosSiToca(r.almacen, ahora_ms, stdout);
   AvisarRepeticiones(r.almacen, ahora_ms, false, stdout);
   if (r.estado.informe != nullptr)
     EscribirEstadoSiToca(*r.estado.informe, r.estado, r.almacen, ahora_ms);
@@ -206,6 +208,7 @@ int main(int argc, char **argv) {
   Preparar(r);
   AnunciarInicio(r.argumentos);
   AvisarEsperaDeUnion(r.membresia);
+  if (r.estado.modo == 2) RepasarRestos(r.almacen, AhoraMs(), stdout);
   if (r.almacen.opciones.entregar) RetomarEntregas(r.hijos, stdout);
 
   for (;;) {

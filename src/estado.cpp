@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -10,6 +11,7 @@
 #include <ctime>
 
 #include "directorio.h"
+#include "en_curso.h"
 #include "fatal.h"
 #include "informes.h"
 #include "bucle.h"
@@ -76,6 +78,22 @@ static void AnadirUnion(std::string &json, const Membresia *membresia, const tim
   json += "  \"ultimo_datagrama\": \"" + FechaUtc((real_ms - desde_ms) / 1000) + "\",\n";
 }
 
+// Leftovers waiting, with their age; one resumed since the last look is in progress instead.
+static void AnadirRestos(std::string &json, const AlmacenFicheros &almacen, int64_t ahora) {
+  json += "  \"restos\": [";
+  bool alguno = false;
+  for (const Resto &resto : almacen.restos) {
+    if (Buscar(almacen, resto.identidad) >= 0) continue;
+    json += alguno ? ",\n    {\"fichero\": " : "\n    {\"fichero\": ";
+    AnadirCadena(json, resto.identidad);
+    json += ", \"partes\": " + std::to_string(resto.partes) +
+            ", \"total\": " + std::to_string(resto.total) +
+            ", \"edad_s\": " + std::to_string(std::max<int64_t>(0, ahora - resto.cambio)) + "}";
+    alguno = true;
+  }
+  json += alguno ? "\n  ]\n}\n" : "]\n}\n";
+}
+
 // The fields that existed first keep their order, the new ones after the start.
 static std::string Documento(const FicheroEstado &informe, const EstadoBucle &estado,
                              const AlmacenFicheros &almacen) {
@@ -97,7 +115,8 @@ static std::string Documento(const FicheroEstado &informe, const EstadoBucle &es
     json += ", \"partes\": " + std::to_string(PartesGrabadas(f)) +
             ", \"total\": " + std::to_string(f.totpartes) + "}";
   }
-  json += almacen.en_curso.empty() ? "]\n}\n" : "\n  ]\n}\n";
+  json += almacen.en_curso.empty() ? "],\n" : "\n  ],\n";
+  AnadirRestos(json, almacen, real.tv_sec);
   return json;
 }
 

@@ -115,6 +115,13 @@ struct Repeticion {
   int64_t dicho_ms = 0;         // when it was last told, monotonic milliseconds
 };
 
+/// A temporary file or record of a file not in progress, left by an earlier run.
+struct Resto {
+  std::string identidad;
+  int32_t partes = 0, total = 0;  // as its record tells; 0 and 0 without one
+  int64_t cambio = 0;             // when it last changed, seconds since the epoch
+};
+
 /// How the store behaves, fixed for the run.
 struct OpcionesAlmacen {
   int maximo = 1;           // files in progress at once; the least recently touched goes first
@@ -123,6 +130,7 @@ struct OpcionesAlmacen {
   bool silencioso = false;  // only the store's events are printed, each naming its file
   bool a_terminal = false;  // standard output is a terminal: names are shown without controls
   bool entregar = false;    // completed files go to a program: each hand-off is marked on disk
+  int64_t caducar_s = 0;    // leftovers unchanged for this many seconds are removed; 0 never
 };
 
 /// State of the store; one lives for the whole run.
@@ -149,6 +157,8 @@ struct AlmacenFicheros {
   std::unordered_set<std::string>
       ya_dichos;                         // stored identities named on the quiet log in this run
   std::vector<Repeticion> repeticiones;  // refusals told lately on the quiet log
+  std::vector<Resto> restos;             // leftovers found at the last look, not in progress
+  int64_t ultimo_repaso_ms = 0;          // when leftovers were last looked at, monotonic
 };
 
 #endif

@@ -1,6 +1,7 @@
 #include "formato.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstddef>
 #include <cstring>
 
@@ -76,4 +77,11 @@ void ConstruirIdentidad(DatagramaActual &actual) {
   identidad.append(actual.elsubtipo, 4);
   identidad.push_back('-');
   identidad.append(actual.nombre);
+}
+
+bool TieneFormaDeIdentidad(std::string_view texto) {
+  if (texto.size() < 10 || texto[4] != '-' || texto[9] != '-') return false;
+  for (std::size_t i : {0, 1, 2, 3, 5, 6, 7, 8})
+    if (!isxdigit(static_cast<unsigned char>(texto[i]))) return false;
+  return true;
 }

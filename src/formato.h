@@ -83,4 +83,8 @@ bool TerminaEnTemporal(std::string_view nombre);
 /// Builds actual.elnombre from the decoded type, subtype and name.
 void ConstruirIdentidad(DatagramaActual &actual);
 
+/// Whether a text has the shape that ConstruirIdentidad gives: the type and subtype in four
+/// hexadecimal digits each, a dash after each, then the name.
+bool TieneFormaDeIdentidad(std::string_view texto);
+
 #endif

@@ -112,20 +112,44 @@ int32_t PartesGrabadas(const FicheroEnCurso &f) {
 }
 
 // Quiet, it reads as every other line of the log: the identity first.
+static void AnadirSuceso(Renglon &linea, const AlmacenFicheros &almacen, std::string_view suceso,
+                         const std::string &identidad) {
+  AnadirPrefijo(linea, almacen, identidad);
+  Anadir(linea, suceso);
+  if (almacen.opciones.silencioso) return;
+  Anadir(linea, " ");
+  AnadirNombre(linea, identidad, almacen.opciones.a_terminal);
+}
+
+static void AnadirPartes(Renglon &linea, int32_t partes, int32_t total) {
+  Anadir(linea, " con ");
+  AnadirEntero(linea, partes);
+  Anadir(linea, " de ");
+  AnadirEntero(linea, total);
+  Anadir(linea, " partes");
+}
+
 void InformarDeFichero(const AlmacenFicheros &almacen, std::string_view suceso,
                        const FicheroEnCurso &f, FILE *salida) {
   Renglon linea;
-  AnadirPrefijo(linea, almacen, f.old_nombre);
-  Anadir(linea, suceso);
-  if (!almacen.opciones.silencioso) {
-    Anadir(linea, " ");
-    AnadirNombre(linea, f.old_nombre, almacen.opciones.a_terminal);
+  AnadirSuceso(linea, almacen, suceso, f.old_nombre);
+  AnadirPartes(linea, PartesGrabadas(f), f.totpartes);
+  Anadir(linea, ".\n");
+  Emitir(linea, salida);
+}
+
+void InformarDeResto(const AlmacenFicheros &almacen, const Resto &resto, int64_t edad,
+                     FILE *salida) {
+  Renglon linea;
+  AnadirSuceso(linea, almacen, "Caducado", resto.identidad);
+  if (resto.total > 0) {
+    AnadirPartes(linea, resto.partes, resto.total);
+  } else {
+    Anadir(linea, ", sin registro");
   }
-  Anadir(linea, " con ");
-  AnadirEntero(linea, PartesGrabadas(f));
-  Anadir(linea, " de ");
-  AnadirEntero(linea, f.totpartes);
-  Anadir(linea, " partes.\n");
+  Anadir(linea, ", sin cambios en ");
+  AnadirEntero(linea, edad);
+  Anadir(linea, " s.\n");
   Emitir(linea, salida);
 }
 

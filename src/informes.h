@@ -39,6 +39,12 @@ void OlvidarRepeticiones(AlmacenFicheros &almacen, const std::string &identidad,
 void InformarDeFichero(const AlmacenFicheros &almacen, std::string_view suceso,
                        const FicheroEnCurso &fichero, FILE *salida);
 
+/// "Caducado <identidad> con N de M partes, sin cambios en S s." (or "..., sin registro, sin
+/// cambios en S s." when no record tells its parts): leftovers removed; quiet, as
+/// InformarDeFichero.
+void InformarDeResto(const AlmacenFicheros &almacen, const struct Resto &resto, int64_t edad,
+                     FILE *salida);
+
 /// "NO LA TENGO,posicion P....N bytes...": a new part taken into its file (not in quiet mode).
 void InformarParte(const AlmacenFicheros &almacen, int64_t posicion, std::size_t largo,
                    FILE *salida);

@@ -5,6 +5,7 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <string_view>
@@ -208,5 +209,13 @@ bool LeerRegistro(FicheroEnCurso &f, int temporal) {
     f.partesrecibidas[i] = grabada ? kSincronizada : kFalta;
     f.faltan -= grabada;
   }
+  return true;
+}
+
+bool ContarPartesDelRegistro(const std::string &identidad, int32_t &partes, int32_t &total) {
+  Registro r;
+  if (!Interpretar(LeerTodo(NombreRegistro(identidad)), identidad, r)) return false;
+  partes = static_cast<int32_t>(std::count(r.partes.begin(), r.partes.end(), '1'));
+  total = static_cast<int32_t>(r.totpartes);
   return true;
 }

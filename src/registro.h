@@ -24,4 +24,8 @@ void EscribirRegistro(const AlmacenFicheros &almacen, const FicheroEnCurso &fich
 /// into fichero; returns whether it did.
 bool LeerRegistro(FicheroEnCurso &fichero, int temporal);
 
+/// The parts on disk and the part count that the record of that identity tells, whatever
+/// temporary file it describes; false, leaving them alone, when there is no whole record.
+bool ContarPartesDelRegistro(const std::string &identidad, int32_t &partes, int32_t &total);
+
 #endif

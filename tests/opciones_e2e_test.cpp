@@ -1,5 +1,6 @@
 // End-to-end tests of the receiver's options: several files in progress on a lossy network,
 // resuming after an orderly end, the quiet log, and wrong options.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -8,6 +9,7 @@
 
 #include <csignal>
 #include <fstream>
+#include <regex>
 
 #include "e2e.h"
 
@@ -77,6 +79,12 @@ TEST_F(OpcionesE2E, UnaOpcionErroneaSeNombraYNoAbreNingunSocket) {
       {{"--ficheros=1025", g, "1", "2"},
        "Numero de ficheros no valido: 1025 (de 1 a 1024)" + kPruebe},
       {{"-f", "0x10", g, "1", "2"}, "Numero de ficheros no valido: 0x10 (de 1 a 1024)" + kPruebe},
+      {{"--caducar", "7x", g, "1", "2"},
+       "Duracion no valida: 7x (un numero con s, m, h o d, como 7d)" + kPruebe},
+      {{"--caducar=0d", g, "1", "2"},
+       "Duracion no valida: 0d (un numero con s, m, h o d, como 7d)" + kPruebe},
+      {{"--caducar", "d", g, "1", "2"},
+       "Duracion no valida: d (un numero con s, m, h o d, como 7d)" + kPruebe},
       {{"--rean=si", g, "1", "2"}, "La opcion --reanudar no lleva valor: --rean=si" + kPruebe},
       {{"-qf"}, "Falta el valor de la opcion -f" + kPruebe},
       {{"-s", "emisor", g, "1", "2"}, "Direccion de fuente no valida: emisor" + kPruebe},
@@ -112,7 +120,7 @@ TEST_F(OpcionesE2E, UnaOpcionErroneaSeNombraYNoAbreNingunSocket) {
        desde = fin + 1)
     EXPECT_LE(fin - desde, 80u);
   for (const char *opcion :
-       {"--directorio", "--interfaz", "--fuente", "--al-completar", "--estado"})
+       {"--directorio", "--interfaz", "--fuente", "--al-completar", "--estado", "--caducar"})
     EXPECT_NE(ayuda.salida.find(opcion), std::string::npos) << opcion;
   // options alone leave too few arguments: the usage text, as without them
   Proceso cliente = Lanzar({CLIENT_PATH, "-f", "2", "-r", "-q", destino.grupo, "5000"});
@@ -247,7 +255,7 @@ TEST_F(OpcionesE2E, OtraFuenteNoCuentaYCadaFicheroCompletoPasaAlPrograma) {
   EXPECT_EQ(LeerFichero(dir + "/hechos"), dir + "/0001-0002-bueno \n");
   EXPECT_NE(durante.find("  \"datagramas\": 1,\n  \"descartados_por_el_nucleo\": 0,\n  "
                          "\"completados\": 0,\n  \"en_curso\": [\n    {\"fichero\": "
-                         "\"0001-0002-bueno\", \"partes\": 1, \"total\": 3}\n  ]\n}\n"),
+                         "\"0001-0002-bueno\", \"partes\": 1, \"total\": 3}\n  ],\n  \"restos\": []\n}\n"),
             std::string::npos)
       << durante;
   EXPECT_NE(LeerFichero(otro + "/e.json").find("\"datagramas\": 4,"), std::string::npos);
@@ -462,6 +470,44 @@ TEST_F(OpcionesE2E, UnaEntregaQueNoCabeEnLaColaEsperaEnSuMarca) {
             "marca y se le pasara cuando haya sitio\n");
   for (const std::string &nombre : Listar(dir))
     EXPECT_EQ(nombre.find(".pendiente"), std::string::npos) << nombre;
+}
+
+// Leftovers of files that never came back age out: at the start, those unchanged for longer
+// than --caducar go, each told; the rest wait, listed in the status file with their age.
+TEST_F(OpcionesE2E, LosRestosViejosCaducanYLosDemasSeListan) {
+  std::string contenido = ContenidoAleatorio(300, 29);
+  Proceso cliente = Cliente({"-r", "-f", "2"});
+  Enviar(destino, Parte("viejo", contenido, 1));
+  Enviar(destino, Parte("reciente", contenido, 2));
+  ASSERT_TRUE(LeerLineas(cliente, 6));
+  EXPECT_EQ(Terminar(cliente), 128 + SIGTERM);
+  std::ofstream(dir + "/0001-0002-suelto.tmp") << "x";
+  std::ofstream(dir + "/otro.tmp") << "no es de ningun receptor";
+  // a week and a day ago, and the record of "viejo" too
+  const long long hace = time(nullptr) - 8 * 86400;
+  for (const char *nombre : {"0001-0002-viejo.tmp", ".0001-0002-viejo.partes",
+                             "0001-0002-suelto.tmp", "otro.tmp"}) {
+    timespec veces[2] = {{hace, 0}, {hace, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, (dir + "/" + nombre).c_str(), veces, 0), 0) << nombre;
+  }
+  cliente = Cliente({"-q", "--caducar", "7d", "-e", "e.json"});
+  ASSERT_TRUE(LeerLineas(cliente, 3));
+  usleep(100000);
+  std::string estado = LeerFichero(dir + "/e.json");
+  EXPECT_EQ(Terminar(cliente), 128 + SIGTERM);
+  // the ages as E: a second may pass between the lines and the check
+  std::regex edad("(en |edad_s\": )[0-9]+");
+  EXPECT_EQ(std::regex_replace(cliente.salida, edad, "$1E"),
+            Inicio() + "0001-0002-suelto: Caducado, sin registro, sin cambios en E s.\n"
+                       "0001-0002-viejo: Caducado con 1 de 3 partes, sin cambios en E s.\n");
+  EXPECT_NE(cliente.salida.find("en 69120"), std::string::npos) << "8 days";
+  std::string restos = estado.substr(estado.find("  \"restos\""));
+  EXPECT_EQ(std::regex_replace(restos, edad, "$1E"),
+            "  \"restos\": [\n    {\"fichero\": \"0001-0002-reciente\", \"partes\": 1, "
+            "\"total\": 3, \"edad_s\": E}\n  ]\n}\n");
+  EXPECT_EQ(Listar(dir), (std::vector<std::string>{".0001-0002-reciente.partes",
+                                                   "0001-0002-reciente.tmp", "e.json",
+                                                   "otro.tmp"}));
 }
 
 // Quiet, a refusal that repeats is told once and counted; a sender that changes the file in

@@ -1,0 +1,24 @@
+// Leftovers of files no longer in progress: temporary files and records that an earlier run
+// left and no sender has completed since. Listed for the status file, and removed once they
+// have not changed for the time asked.
+#ifndef RESTOS_H
+#define RESTOS_H
+
+#include <cstdint>
+#include <cstdio>
+
+#include "ficheros.h"
+
+/// Leftovers are looked at again this often, besides at the start.
+inline constexpr int64_t kMsEntreRepasos = 3600 * 1000;
+
+/// In the working directory: lists in almacen.restos the temporary files and records of files
+/// not in progress, and, when almacen.opciones.caducar_s is set, removes those that have not
+/// changed for that long, each told in one line as a file dropped is. ahora_ms is the monotonic
+/// clock's, kept to tell when the next look is due.
+void RepasarRestos(AlmacenFicheros &almacen, int64_t ahora_ms, FILE *salida);
+
+/// The same, once kMsEntreRepasos have passed since the last look.
+void RepasarRestosSiToca(AlmacenFicheros &almacen, int64_t ahora_ms, FILE *salida);
+
+#endif
