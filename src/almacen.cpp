@@ -225,9 +225,14 @@ void GuardarFicherosEnCurso(AlmacenFicheros &almacen, FILE *salida) {
     return;
   }
   for (FicheroEnCurso &f : almacen.en_curso) GuardarFichero(almacen, f, salida);
-  // the records' new names too
-  if (!almacen.en_curso.empty() && !SincronizarDirectorio(almacen.directorio))
-    ReportarFallo(almacen, "Error al sincronizar el directorio de trabajo", errno, salida);
+  // the records' new names too; a failure that lasts is told once
+  if (!almacen.en_curso.empty() && !SincronizarDirectorio(almacen.directorio)) {
+    if (errno != almacen.error_directorio)
+      ReportarFallo(almacen, "", "Error al sincronizar el directorio de trabajo", errno, salida);
+    almacen.error_directorio = errno;
+  } else {
+    almacen.error_directorio = 0;
+  }
   AnunciarSiEstanEnDisco(almacen, salida);
 }
 

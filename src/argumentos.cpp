@@ -9,6 +9,7 @@
 
 #include "fatal.h"
 #include "palabras.h"
+#include "salida.h"
 
 static void MostrarUso(const char *programa) {
   fprintf(stderr, "Version 1.0\nUso: %s <IP Multicast> <Puerto Multicast> <Modo>\n", programa);
@@ -71,7 +72,8 @@ static const option kOpcionesLargas[] = {{"directorio", required_argument, nullp
 
 // One line that names the problem as it was typed, one that says where to look.
 [[noreturn]] static void OpcionErronea(const std::string &problema) {
-  fprintf(stderr, "%s\nPruebe 'client --help' para mas informacion.\n", problema.c_str());
+  fprintf(stderr, "%s%s\nPruebe 'client --help' para mas informacion.\n",
+          Prefijo(stderr, Prioridad::kError), problema.c_str());
   exit(kSalidaUso);
 }
 

@@ -106,9 +106,9 @@ static void AvisarDescartes(Receptor_ &r, int64_t ahora_ms) {
       (r.ultimo_aviso_ms >= 0 && ahora_ms - r.ultimo_aviso_ms < kMsEntreAvisosDeDescartes))
     return;
   printf(
-      "El nucleo descarto %u datagramas sin sitio en la cola (%u desde el inicio): el "
+      "%sEl nucleo descarto %u datagramas sin sitio en la cola (%u desde el inicio): el "
       "receptor no da abasto.\n",
-      total - r.descartes_avisados, total);
+      Prefijo(stdout, Prioridad::kAviso), total - r.descartes_avisados, total);
   r.descartes_avisados = total;
   r.ultimo_aviso_ms = ahora_ms;
 }
@@ -178,7 +178,8 @@ static void Preparar(Receptor_ &r) {
 // Quiet, the log starts by saying what the receiver listens to and where it stores.
 static void AnunciarInicio(const Argumentos &a) {
   if (!a.almacen.silencioso) return;
-  printf("Recibiendo %s, puerto %u, modo %d, en %s\n", a.grupo, a.puerto, a.modo,
+  printf("%sRecibiendo %s, puerto %u, modo %d, en %s\n", Prefijo(stdout, Prioridad::kSuceso),
+         a.grupo, a.puerto, a.modo,
          DirectorioDeTrabajo().c_str());
   fflush(stdout);
 }
@@ -199,6 +200,7 @@ static void Mostrar(Receptor_ &r, int recibidos) {
 }
 
 int main(int argc, char **argv) {
+  DetectarDiario();
   static Receptor_ r;
   r.argumentos = LeerArgumentos(argc, argv);
   static char buffer_salida[1 << 16];

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "fatal.h"
+#include "salida.h"
 
 void EntrarEnDirectorio(const char *directorio) {
   struct stat datos;
@@ -18,7 +19,8 @@ void EntrarEnDirectorio(const char *directorio) {
   if (error == 0 && access(directorio, W_OK | X_OK) != 0) error = errno;
   if (error == 0 && chdir(directorio) != 0) error = errno;
   if (error == 0) return;
-  fprintf(stderr, "No se pueden guardar ficheros en el directorio %s: %s\n", directorio,
+  fprintf(stderr, "%sNo se pueden guardar ficheros en el directorio %s: %s\n",
+          Prefijo(stderr, Prioridad::kError), directorio,
           strerror(error));
   exit(kSalidaFatal);
 }
@@ -29,7 +31,8 @@ int ReservarDirectorio() {
   if (directorio < 0) DieWithError("Error al abrir el directorio de trabajo");
   if (flock(directorio, LOCK_EX | LOCK_NB) == 0) return directorio;
   if (errno != EWOULDBLOCK) DieWithError("Error al reservar el directorio de trabajo");
-  fprintf(stderr, "Otro receptor ya almacena ficheros en este directorio.\n");
+  fprintf(stderr, "%sOtro receptor ya almacena ficheros en este directorio.\n",
+          Prefijo(stderr, Prioridad::kError));
   exit(kSalidaFatal);
 }
 

@@ -50,7 +50,7 @@ static void Abandonar(AlmacenFicheros &almacen, std::size_t cual, FILE *salida) 
   VolcarBuffer(almacen, f, salida);
   AvisarPartesNoGrabadas(almacen, f, salida);
   if (almacen.opciones.maximo > 1 || almacen.opciones.silencioso)
-    InformarDeFichero(almacen, "Abandonado", f, salida);
+    InformarDeFichero(almacen, "Abandonado", f, salida, Prioridad::kAviso);
   DescartarFichero(almacen, cual);
 }
 
@@ -78,7 +78,7 @@ static bool Reanudar(AlmacenFicheros &almacen, FicheroEnCurso &f, FILE *salida) 
     return false;
   }
   f.pf1 = fd;
-  InformarDeFichero(almacen, "Reanudado", f, salida);
+  InformarDeFichero(almacen, "Reanudado", f, salida, Prioridad::kSuceso);
   return true;
 }
 
@@ -138,7 +138,7 @@ static bool EscribirUltima(AlmacenFicheros &almacen, FicheroEnCurso &f, FILE *sa
   if (!f.ultima_adelantada) return true;
   int64_t correcta = PosicionDeLaParte(f, f.totpartes - 1);
   if (!GrabarCompleto(f.pf1, f.ultima.data(), f.ultima.size(), correcta)) {
-    ReportarFallo(almacen, "Error al recolocar la ultima parte en el fichero temporal", errno,
+    ReportarFallo(almacen, f.old_nombre, "Error al recolocar la ultima parte en el fichero temporal", errno,
                   salida);
     EsperarUltimaOtraVez(f);
     return false;
@@ -156,7 +156,7 @@ static bool EscribirUltima(AlmacenFicheros &almacen, FicheroEnCurso &f, FILE *sa
 static bool DejarEnDisco(AlmacenFicheros &almacen, FicheroEnCurso &f, FILE *salida) {
   int64_t largo = PosicionDeLaParte(f, f.totpartes - 1) + f.largo_ultima;
   if (ftruncate(f.pf1, largo) != 0) {
-    ReportarFallo(almacen, "Error al recortar el fichero temporal", errno, salida);
+    ReportarFallo(almacen, f.old_nombre, "Error al recortar el fichero temporal", errno, salida);
     EsperarUltimaOtraVez(f);
     return false;
   }
@@ -173,7 +173,7 @@ static bool AnotarSiSeEntrega(AlmacenFicheros &almacen, FicheroEnCurso &f, bool 
   if (!almacen.opciones.entregar) return true;
   marca_propia = !HayEntrega(f.old_nombre);
   if (AnotarEntrega(f.old_nombre)) return true;
-  ReportarFallo(almacen, "Error al anotar la entrega pendiente", errno, salida);
+  ReportarFallo(almacen, f.old_nombre, "Error al anotar la entrega pendiente", errno, salida);
   EsperarUltimaOtraVez(f);
   return false;
 }
@@ -213,7 +213,7 @@ bool CompletarFichero(AlmacenFicheros &almacen, std::size_t cual, FILE *salida) 
     // the data stays in the temporary file, which the next file's start deletes
     BorrarRegistro(final_);
     if (marca_propia) BorrarEntrega(final_);
-    ReportarFallo(almacen, "Error al renombrar el fichero temporal", error, salida);
+    ReportarFallo(almacen, final_, "Error al renombrar el fichero temporal", error, salida);
     almacen.temporal_huerfano = temporal;
     return false;
   }
@@ -221,7 +221,7 @@ bool CompletarFichero(AlmacenFicheros &almacen, std::size_t cual, FILE *salida) 
   // the directory succeeds, the file stays under its final name, whole whichever name a loss
   // of power leaves (its data is on disk), and its record stays for the temporary name.
   if (almacen.opciones.reanudar && !SincronizarDirectorio(almacen.directorio)) {
-    ReportarFallo(almacen, "Error al sincronizar el directorio de trabajo", errno, salida);
+    ReportarFallo(almacen, final_, "Error al sincronizar el directorio de trabajo", errno, salida);
     almacen.sin_anunciar.push_back(final_);
     return false;
   }
@@ -242,5 +242,9 @@ void AnunciarSiEstanEnDisco(AlmacenFicheros &almacen, FILE *salida) {
 
 void GuardarFichero(AlmacenFicheros &almacen, FicheroEnCurso &f, FILE *salida) {
   VolcarBuffer(almacen, f, salida);
-  if (SincronizarTemporal(almacen, f, salida)) EscribirRegistro(almacen, f);
+  // a write that failed since leaves a part missing, which the next save looks at again
+  bool escritas = std::none_of(f.partesrecibidas.begin(), f.partesrecibidas.end(),
+                               [](unsigned char e) { return e == kFallida; });
+  if (SincronizarTemporal(almacen, f, salida) && EscribirRegistro(almacen, f, salida) && escritas)
+    DarPorSuperados(almacen, f, salida);
 }

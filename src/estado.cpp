@@ -27,7 +27,8 @@ void PrepararFicheroEstado(FicheroEstado &informe, const char *ruta) {
   std::string prueba = informe.ruta + kSufijoNuevo;
   int fd = open(prueba.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
   if (fd < 0) {
-    fprintf(stderr, "No se puede escribir el fichero de estado %s: %s\n", ruta, strerror(errno));
+    fprintf(stderr, "%sNo se puede escribir el fichero de estado %s: %s\n",
+            Prefijo(stderr, Prioridad::kError), ruta, strerror(errno));
     exit(kSalidaFatal);
   }
   close(fd);
@@ -137,7 +138,8 @@ void EscribirEstado(FicheroEstado &informe, const EstadoBucle &estado,
   // written every second: a full disk is told once, not every second
   if (error == informe.error_avisado) return;
   informe.error_avisado = error;
-  fprintf(stderr, "Error al escribir el fichero de estado %s: %s\n", informe.ruta.c_str(),
+  fprintf(stderr, "%sError al escribir el fichero de estado %s: %s\n",
+          Prefijo(stderr, Prioridad::kError), informe.ruta.c_str(),
           strerror(error));
 }
 

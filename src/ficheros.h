@@ -28,6 +28,12 @@ struct BufferEscritura {
 /// Most files that may be in progress at once.
 inline constexpr int kMaxFicherosEnCurso = 1024;
 
+/// A failure of a file told on the error stream: its message and the system's error.
+struct FalloAvisado {
+  const char *mensaje;
+  int error;
+};
+
 /// States of a part of a file in progress.
 enum EstadoParte : unsigned char {
   kFalta = 0,         // not received
@@ -62,7 +68,8 @@ struct FicheroEnCurso {
   int64_t ultima_posicion = 0;
   std::vector<unsigned char> ultima;
   int64_t largo_ultima = -1;          // content length of the last part, once received
-  std::vector<int> errores_avisados;  // disk errors of this file already reported
+  std::vector<FalloAvisado> errores_avisados;  // failures of this file told since its last
+                                              // save without errors
   bool mudar = false;       // a write-back of its temporary file failed: no sync counts until the
                             // file goes on in a new one
   uint64_t ultimo_uso = 0;  // when a datagram of it came last, in datagrams handled
@@ -144,6 +151,8 @@ struct AlmacenFicheros {
   uint64_t reloj = 0;                    // datagrams handled, to tell which file is the oldest
   int buffers = 0;                       // files holding a write buffer, at most kMaxBuffers
   int64_t ultimo_registro = 0;           // when records were last written, monotonic seconds
+  int error_directorio = 0;              // the failed sync of the directory told last, while
+                                         // it lasts
   uint64_t completados = 0;              // files completed since the start
   std::vector<std::string> recien_completados;  // final names of files completed lately, for
                                                 // whoever acts on them to take

@@ -46,8 +46,9 @@ static void Lanzar(AlCompletar &hijos, const std::string &identidad, FILE *salid
     hijos.en_marcha.push_back(Hijo{pid, identidad});
     return;
   }
-  fprintf(stderr, "No se pudo ejecutar %s para %s: %s\n", hijos.nombre.c_str(),
-          NombreVisible(identidad).c_str(), strerror(error));
+  std::string visible = NombreVisible(identidad);
+  fprintf(stderr, "%s%s: No se pudo ejecutar %s para %s: %s\n", Prefijo(stderr, Prioridad::kError),
+          visible.c_str(), hijos.nombre.c_str(), visible.c_str(), strerror(error));
 }
 
 static bool EnEspera(const AlCompletar &hijos, const std::string &identidad) {
@@ -72,9 +73,9 @@ static void Encolar(AlCompletar &hijos, std::string identidad, FILE *salida) {
   hijos.desbordado = true;
   fflush(salida);
   fprintf(stderr,
-          "Demasiados ficheros esperan a %s: desde %s, cada uno espera en su marca y se le "
+          "%sDemasiados ficheros esperan a %s: desde %s, cada uno espera en su marca y se le "
           "pasara cuando haya sitio\n",
-          hijos.nombre.c_str(), NombreVisible(identidad).c_str());
+          Prefijo(stderr, Prioridad::kAviso), hijos.nombre.c_str(), NombreVisible(identidad).c_str());
 }
 
 void LanzarAlCompletar(AlCompletar &hijos, std::vector<std::string> &identidades, FILE *salida) {
@@ -95,8 +96,10 @@ void LanzarAlCompletar(AlCompletar &hijos, std::vector<std::string> &identidades
 // "<identidad>: <texto>", the identity without controls on a terminal. The text, which names
 // the program, may be as long as a path.
 static void LineaDelFichero(const AlCompletar &hijos, const std::string &identidad,
-                            const std::string &texto, FILE *salida) {
+                            const std::string &texto, FILE *salida,
+                            Prioridad prioridad = Prioridad::kSuceso) {
   Renglon prefijo;
+  Anadir(prefijo, Prefijo(salida, prioridad));
   AnadirNombre(prefijo, identidad, hijos.a_terminal || salida == stderr);
   Anadir(prefijo, ": ");
   Emitir(prefijo, salida);
@@ -108,10 +111,11 @@ static void InformarFin(const AlCompletar &hijos, const std::string &identidad, 
                         FILE *salida) {
   if (!hijos.silencioso) return;
   bool senal = WIFSIGNALED(estado);
+  bool bien = WIFEXITED(estado) && WEXITSTATUS(estado) == 0;
   LineaDelFichero(hijos, identidad,
                   hijos.nombre + (senal ? " termino por la senal " : " termino con estado ") +
                       std::to_string(senal ? WTERMSIG(estado) : WEXITSTATUS(estado)) + ".\n",
-                  salida);
+                  salida, bien ? Prioridad::kSuceso : Prioridad::kAviso);
 }
 
 // A program that ended by itself has had the file: its hand-off is no longer pending, unless
@@ -154,7 +158,7 @@ static void TomarMarcas(AlCompletar &hijos, FILE *salida) {
     if (lstat(identidad.c_str(), &datos) != 0 || !S_ISREG(datos.st_mode)) {
       fflush(salida);
       LineaDelFichero(hijos, identidad, "ya no existe; no se le pasa a " + hijos.nombre + ".\n",
-                      hijos.silencioso ? salida : stderr);
+                      hijos.silencioso ? salida : stderr, Prioridad::kAviso);
       BorrarEntrega(identidad);
     } else if (hijos.en_espera.size() == kMaxEnEspera) {
       hijos.desbordado = true;

@@ -7,8 +7,11 @@
 #include "ficheros.h"
 #include "salida.h"
 
+// The journal's priority, and quiet, the identity: the summary lines that would name the file
+// are not printed.
 static void AnadirPrefijo(Renglon &linea, const AlmacenFicheros &almacen,
-                          const std::string &identidad) {
+                          const std::string &identidad, FILE *salida, Prioridad prioridad) {
+  Anadir(linea, Prefijo(salida, prioridad));
   if (!almacen.opciones.silencioso) return;
   AnadirNombre(linea, identidad, almacen.opciones.a_terminal);
   Anadir(linea, ": ");
@@ -17,7 +20,7 @@ static void AnadirPrefijo(Renglon &linea, const AlmacenFicheros &almacen,
 void Informar(const AlmacenFicheros &almacen, const std::string &identidad, FILE *salida,
               const char *formato, ...) {
   Renglon prefijo;
-  AnadirPrefijo(prefijo, almacen, identidad);
+  AnadirPrefijo(prefijo, almacen, identidad, salida, Prioridad::kSuceso);
   Emitir(prefijo, salida);
   va_list argumentos;
   va_start(argumentos, formato);
@@ -38,7 +41,7 @@ static Repeticion *BuscarRepeticion(AlmacenFicheros &almacen, const std::string 
 static void DecirRepeticion(AlmacenFicheros &almacen, Repeticion &r, int64_t ahora_ms,
                             FILE *salida) {
   Renglon linea;
-  AnadirPrefijo(linea, almacen, r.identidad);
+  AnadirPrefijo(linea, almacen, r.identidad, salida, Prioridad::kAviso);
   Anadir(linea, std::string_view(r.linea).substr(0, r.linea.size() - 1));
   Anadir(linea, " Repetido ");
   AnadirEntero(linea, static_cast<int64_t>(r.veces));
@@ -73,7 +76,7 @@ static void RechazarEnSilencio(AlmacenFicheros &almacen, const std::string &iden
   if (r == nullptr) r = &todas.emplace_back();
   *r = Repeticion{identidad, formato, texto, 0, ahora_ms};
   Renglon linea;
-  AnadirPrefijo(linea, almacen, identidad);
+  AnadirPrefijo(linea, almacen, identidad, salida, Prioridad::kAviso);
   Emitir(linea, salida);
   EscribirTexto(salida, texto);
 }
@@ -85,6 +88,7 @@ void Rechazar(AlmacenFicheros &almacen, const std::string &identidad, FILE *sali
   if (almacen.opciones.silencioso) {
     RechazarEnSilencio(almacen, identidad, salida, formato, argumentos);
   } else {
+    fputs(Prefijo(salida, Prioridad::kAviso), salida);
     vfprintf(salida, formato, argumentos);
   }
   va_end(argumentos);
@@ -113,8 +117,8 @@ int32_t PartesGrabadas(const FicheroEnCurso &f) {
 
 // Quiet, it reads as every other line of the log: the identity first.
 static void AnadirSuceso(Renglon &linea, const AlmacenFicheros &almacen, std::string_view suceso,
-                         const std::string &identidad) {
-  AnadirPrefijo(linea, almacen, identidad);
+                         const std::string &identidad, FILE *salida, Prioridad prioridad) {
+  AnadirPrefijo(linea, almacen, identidad, salida, prioridad);
   Anadir(linea, suceso);
   if (almacen.opciones.silencioso) return;
   Anadir(linea, " ");
@@ -130,9 +134,9 @@ static void AnadirPartes(Renglon &linea, int32_t partes, int32_t total) {
 }
 
 void InformarDeFichero(const AlmacenFicheros &almacen, std::string_view suceso,
-                       const FicheroEnCurso &f, FILE *salida) {
+                       const FicheroEnCurso &f, FILE *salida, Prioridad prioridad) {
   Renglon linea;
-  AnadirSuceso(linea, almacen, suceso, f.old_nombre);
+  AnadirSuceso(linea, almacen, suceso, f.old_nombre, salida, prioridad);
   AnadirPartes(linea, PartesGrabadas(f), f.totpartes);
   Anadir(linea, ".\n");
   Emitir(linea, salida);
@@ -141,7 +145,7 @@ void InformarDeFichero(const AlmacenFicheros &almacen, std::string_view suceso,
 void InformarDeResto(const AlmacenFicheros &almacen, const Resto &resto, int64_t edad,
                      FILE *salida) {
   Renglon linea;
-  AnadirSuceso(linea, almacen, "Caducado", resto.identidad);
+  AnadirSuceso(linea, almacen, "Caducado", resto.identidad, salida, Prioridad::kSuceso);
   if (resto.total > 0) {
     AnadirPartes(linea, resto.partes, resto.total);
   } else {
@@ -167,23 +171,45 @@ void InformarParte(const AlmacenFicheros &almacen, int64_t posicion, std::size_t
 }
 
 // Standard output keeps whole lines; failures of the disk go to the error stream after it.
-void ReportarFallo(const AlmacenFicheros &almacen, const char *mensaje, int error, FILE *salida) {
+void ReportarFallo(const AlmacenFicheros &almacen, const std::string &identidad,
+                   const char *mensaje, int error, FILE *salida) {
   fflush(salida);
+  fputs(Prefijo(almacen.errores, Prioridad::kError), almacen.errores);
+  if (!identidad.empty()) fprintf(almacen.errores, "%s: ", NombreVisible(identidad).c_str());
   fprintf(almacen.errores, "%s: %s\n", mensaje, strerror(error));
+}
+
+bool PrimeraVez(FicheroEnCurso &f, const char *mensaje, int error) {
+  std::vector<FalloAvisado> &avisados = f.errores_avisados;
+  if (std::any_of(avisados.begin(), avisados.end(), [&](const FalloAvisado &a) {
+        return a.error == error && strcmp(a.mensaje, mensaje) == 0;
+      }))
+    return false;
+  avisados.push_back({mensaje, error});
+  return true;
 }
 
 void ReportarFalloUnaVez(const AlmacenFicheros &almacen, FicheroEnCurso &f, const char *mensaje,
                          int error, FILE *salida) {
-  std::vector<int> &avisados = f.errores_avisados;
-  if (std::find(avisados.begin(), avisados.end(), error) != avisados.end()) return;
-  avisados.push_back(error);
-  ReportarFallo(almacen, mensaje, error, salida);
+  if (PrimeraVez(f, mensaje, error)) ReportarFallo(almacen, f.old_nombre, mensaje, error, salida);
+}
+
+void DarPorSuperados(const AlmacenFicheros &almacen, FicheroEnCurso &f, FILE *salida) {
+  if (f.errores_avisados.empty()) return;
+  f.errores_avisados.clear();
+  Renglon linea;
+  Anadir(linea, Prefijo(salida, Prioridad::kSuceso));
+  AnadirNombre(linea, f.old_nombre, almacen.opciones.a_terminal);
+  Anadir(linea, ": Guardado sin errores de nuevo.\n");
+  Emitir(linea, salida);
 }
 
 void AvisarPartesNoGrabadas(const AlmacenFicheros &almacen, const FicheroEnCurso &f, FILE *salida) {
   auto fallidas = std::count(f.partesrecibidas.begin(), f.partesrecibidas.end(), kFallida);
   if (fallidas == 0) return;
   fflush(salida);
-  fprintf(almacen.errores, "Fichero %s abandonado: %ld partes no grabadas.\n",
-          NombreVisible(f.old_nombre).c_str(), static_cast<long>(fallidas));
+  std::string nombre = NombreVisible(f.old_nombre);
+  fprintf(almacen.errores, "%s%s: Fichero %s abandonado: %ld partes no grabadas.\n",
+          Prefijo(almacen.errores, Prioridad::kError), nombre.c_str(), nombre.c_str(),
+          static_cast<long>(fallidas));
 }

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "salida.h"
+
 struct AlmacenFicheros;
 struct FicheroEnCurso;
 
@@ -37,7 +39,7 @@ void OlvidarRepeticiones(AlmacenFicheros &almacen, const std::string &identidad,
 /// "<suceso> <identidad> con N de M partes.": a file dropped or resumed, named in any mode;
 /// quiet, "<identidad>: <suceso> con N de M partes.".
 void InformarDeFichero(const AlmacenFicheros &almacen, std::string_view suceso,
-                       const FicheroEnCurso &fichero, FILE *salida);
+                       const FicheroEnCurso &fichero, FILE *salida, Prioridad prioridad);
 
 /// "Caducado <identidad> con N de M partes, sin cambios en S s." (or "..., sin registro, sin
 /// cambios en S s." when no record tells its parts): leftovers removed; quiet, as
@@ -49,12 +51,22 @@ void InformarDeResto(const AlmacenFicheros &almacen, const struct Resto &resto, 
 void InformarParte(const AlmacenFicheros &almacen, int64_t posicion, std::size_t largo,
                    FILE *salida);
 
-/// "mensaje: <system error>" on the error stream, after what was printed before it.
-void ReportarFallo(const AlmacenFicheros &almacen, const char *mensaje, int error, FILE *salida);
+/// "<identidad>: mensaje: <system error>" on the error stream, after what was printed before
+/// it; without the identity when it is empty, for a failure that concerns no one file.
+void ReportarFallo(const AlmacenFicheros &almacen, const std::string &identidad,
+                   const char *mensaje, int error, FILE *salida);
 
-/// The same, told once per file and error: a full disk fails every part alike.
+/// Whether this failure of the file (its message and error) is new, noting it then: a failure
+/// that repeats is told once, and again only once a save without errors has cleared it.
+bool PrimeraVez(FicheroEnCurso &fichero, const char *mensaje, int error);
+
+/// ReportarFallo, told once per file, message and error: a full disk fails every part alike.
 void ReportarFalloUnaVez(const AlmacenFicheros &almacen, FicheroEnCurso &fichero,
                          const char *mensaje, int error, FILE *salida);
+
+/// After a save of the file without errors: failures told before are cleared, and, if there
+/// were any, "<identidad>: Guardado sin errores de nuevo." says so.
+void DarPorSuperados(const AlmacenFicheros &almacen, FicheroEnCurso &fichero, FILE *salida);
 
 /// A file left unfinished whose writes failed says how many of its parts never reached the disk.
 void AvisarPartesNoGrabadas(const AlmacenFicheros &almacen, const FicheroEnCurso &fichero,

@@ -21,6 +21,7 @@
   if (estado.hijos != nullptr) TerminarEntregas(*estado.hijos, almacen.recien_completados, salida);
   if (estado.informe != nullptr)
     EscribirEstado(*estado.informe, estado, almacen, estado.informe->ultimo_ms);
+  fputs(Prefijo(salida, Prioridad::kError), salida);
   fprintf(salida,
           "El total de partes (%d) EXCEDE al MAX_TROZOS (%d), amplialo en MAX_TROZOS en el "
           "DEFINE y recompila, prometo hacerlo en la proxima versi\xf3n yo mismo si tengo "

@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "formato.h"
+#include "informes.h"
 #include "salida.h"
 
 // Layout: a first line that names the format, the identity after its length (a name may hold a
@@ -108,18 +109,24 @@ static bool EscribirNuevo(const std::string &nombre, const std::string &texto) {
   return hecho;
 }
 
-void EscribirRegistro(const AlmacenFicheros &almacen, const FicheroEnCurso &f) {
+bool EscribirRegistro(const AlmacenFicheros &almacen, FicheroEnCurso &f, FILE *salida) {
   std::string nombre = NombreRegistro(f.old_nombre);
   std::string nuevo = nombre + std::string(kSufijoNuevo);
   Identificacion id;
   if (Identificar(f.pf1, id) && EscribirNuevo(nuevo, TextoRegistro(f, id)) &&
       rename(nuevo.c_str(), nombre.c_str()) == 0)
-    return;
+    return true;
   int error = errno;
-  fprintf(almacen.errores, "Error al guardar el registro de partes de %s: %s\n",
-          NombreVisible(f.old_nombre).c_str(), strerror(error));
+  if (PrimeraVez(f, "Error al guardar el registro de partes", error)) {
+    fflush(salida);
+    std::string visible = NombreVisible(f.old_nombre);
+    fprintf(almacen.errores, "%s%s: Error al guardar el registro de partes de %s: %s\n",
+            Prefijo(almacen.errores, Prioridad::kError), visible.c_str(), visible.c_str(),
+            strerror(error));
+  }
   unlink(nuevo.c_str());
   unlink(nombre.c_str());
+  return false;
 }
 
 // Reads a whole small file, never through a link; "" when it cannot.

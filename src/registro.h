@@ -3,6 +3,7 @@
 #ifndef REGISTRO_H
 #define REGISTRO_H
 
+#include <cstdio>
 #include <string>
 
 #include "ficheros.h"
@@ -16,8 +17,9 @@ void BorrarRegistro(const std::string &identidad);
 
 /// Replaces the record of a file whose temporary file is already synced to disk, atomically: the
 /// parts on disk, the part size, and what tells its temporary file from any other (device,
-/// inode, birth time, length). A failure is reported and leaves no record.
-void EscribirRegistro(const AlmacenFicheros &almacen, const FicheroEnCurso &fichero);
+/// inode, birth time, length). A failure is reported (once while it repeats) and leaves no
+/// record; returns whether it was written.
+bool EscribirRegistro(const AlmacenFicheros &almacen, FicheroEnCurso &fichero, FILE *salida);
 
 /// Reads the record of fichero.old_nombre and, when it describes the temporary file open at
 /// temporal (the same file, not one created again since, with the same count), takes its parts

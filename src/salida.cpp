@@ -1,7 +1,9 @@
 #include "salida.h"
 
 #include <stdio_ext.h>
+#include <sys/stat.h>
 
+#include <cstdlib>
 #include <ctime>
 
 // Two digits at a time: half the divisions of a digit-by-digit conversion.
@@ -80,4 +82,24 @@ int64_t EsperaHastaVaciar(const Vaciado &vaciado) {
 void Vaciar(Vaciado &vaciado, FILE *salida) {
   fflush(salida);
   vaciado.pendiente = false;
+}
+
+// Which of standard output and standard error the journal reads, fixed for the run.
+static bool g_al_diario[2] = {false, false};
+
+void DetectarDiario() {
+  const char *flujo = getenv("JOURNAL_STREAM");
+  unsigned long long dispositivo = 0, nodo = 0;
+  if (flujo == nullptr || sscanf(flujo, "%llu:%llu", &dispositivo, &nodo) != 2) return;
+  for (int fd : {1, 2}) {
+    struct stat datos;
+    g_al_diario[fd - 1] = fstat(fd, &datos) == 0 && datos.st_dev == dispositivo &&
+                          datos.st_ino == nodo;
+  }
+}
+
+const char *Prefijo(FILE *flujo, Prioridad prioridad) {
+  int fd = flujo == stdout ? 1 : flujo == stderr ? 2 : 0;
+  if (fd == 0 || !g_al_diario[fd - 1]) return "";
+  return prioridad == Prioridad::kError ? "<3>" : prioridad == Prioridad::kAviso ? "<4>" : "<6>";
 }

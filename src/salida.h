@@ -56,6 +56,16 @@ inline void EscribirTexto(FILE *salida, std::string_view texto) {
   fwrite_unlocked(texto.data(), 1, texto.size(), salida);
 }
 
+/// Syslog priorities, as the journal reads them at the start of a line.
+enum class Prioridad { kError, kAviso, kSuceso };
+
+/// Finds whether standard output and standard error are the journal's stream, as
+/// JOURNAL_STREAM (device:inode) names it; once, at the start, before anything is printed.
+void DetectarDiario();
+
+/// "<3>", "<4>" or "<6>" when the stream is the journal; "" on a terminal, a pipe or a file.
+const char *Prefijo(FILE *flujo, Prioridad prioridad);
+
 /// Nanoseconds on the monotonic clock.
 int64_t AhoraNs();
 

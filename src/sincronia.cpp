@@ -107,9 +107,12 @@ bool SincronizarTemporal(AlmacenFicheros &almacen, FicheroEnCurso &f, FILE *sali
     return true;
   }
   int error = errno;
-  fflush(salida);
-  fprintf(almacen.errores, "Error al sincronizar %s: %s\n", NombreVisible(f.old_nombre_temp).c_str(),
-          strerror(error));
+  if (PrimeraVez(f, "Error al sincronizar", error)) {
+    fflush(salida);
+    fprintf(almacen.errores, "%s%s: Error al sincronizar %s: %s\n",
+            Prefijo(almacen.errores, Prioridad::kError), NombreVisible(f.old_nombre).c_str(),
+            NombreVisible(f.old_nombre_temp).c_str(), strerror(error));
+  }
   BorrarRegistro(f.old_nombre);
   f.mudar = true;
   Mudar(almacen, f, salida);

@@ -305,8 +305,9 @@ TEST_F(AlmacenE2E, LasEscriturasFallidasSeInformanYNoCompletanElFichero) {
             Linea("limite", 3, 5, 1000, 1) + "NO LA TENGO,posicion 3000....1000 bytes...\n" +
                 Linea("limite", 4, 5, 1000, 1) + "NO LA TENGO,posicion 4000....500 bytes...\n");
   EXPECT_EQ(cliente.error,
-            "Error al recolocar la ultima parte en el fichero temporal: File too large\n"
-            "Error al grabar la parte en el fichero temporal: File too large\n");
+            "0001-0002-limite: Error al recolocar la ultima parte en el fichero temporal: File "
+            "too large\n0001-0002-limite: Error al grabar la parte en el fichero temporal: File "
+            "too large\n");
   EXPECT_EQ(Listar(dir), std::vector<std::string>{"0001-0002-limite.tmp"});
 }
 
@@ -335,8 +336,8 @@ TEST_F(AlmacenE2E, UnFicheroQueTopaConElLimiteInformaDeCadaParteNoGrabada) {
   EXPECT_EQ(Terminar(cliente), 128 + SIGTERM);
   EXPECT_EQ(cliente.salida, esperado);
   EXPECT_EQ(cliente.error,
-            "Error al grabar la parte en el fichero temporal: File too large\n"
-            "Fichero 0001-0002-rafaga abandonado: 4 partes no grabadas.\n");
+            "0001-0002-rafaga: Error al grabar la parte en el fichero temporal: File too large\n"
+            "0001-0002-rafaga: Fichero 0001-0002-rafaga abandonado: 4 partes no grabadas.\n");
   EXPECT_EQ(LeerFichero(dir + "/0001-0002-otra"), "ok!");
 }
 
@@ -347,7 +348,8 @@ TEST_F(AlmacenE2E, UnRenombradoFallidoNoSeAnunciaComoCompletado) {
   std::string salida = Recibir({Datagrama(1, 2, 2, 2, "pierde", "c")}, 5);
   EXPECT_EQ(salida.substr(salida.rfind("T:")),
             Linea("pierde", 1, 2, 2, 1) + "NO LA TENGO,posicion 2....1 bytes...\n");
-  EXPECT_EQ(cliente.error, "Error al renombrar el fichero temporal: No such file or directory\n");
+  EXPECT_EQ(cliente.error,
+            "0001-0002-pierde: Error al renombrar el fichero temporal: No such file or directory\n");
 }
 
 // Sends the file in rounds small enough for the socket's buffer, each round once the client

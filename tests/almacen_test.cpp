@@ -93,7 +93,8 @@ TEST_F(AlmacenTest, UnaEscrituraFallidaDevuelveSusPartesYNoCompleta) {
             "T:0001|S:0002|Nom:falla|1/2|MxPrt:2|Fltn:1|\n"
             "NO LA TENGO,posicion 2....1 bytes...\n");
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
-            "Error al grabar la parte en el fichero temporal: Bad file descriptor\n");
+            "0001-0002-falla: Error al grabar la parte en el fichero temporal: Bad file "
+            "descriptor\n");
   EXPECT_EQ(almacen.en_curso.at(0).faltan, 2);
   close(pf1);
   pf1 = bueno;

@@ -284,8 +284,8 @@ TEST_F(ClientE2E, UnLimiteDeTamanoDeFicheroNoTerminaElReceptor) {
                                 "TotPart:1|MaxTAMprt:1000|TAMprt:1000\n"
                                 "NO LA TENGO,posicion 0....1 bytes...\nCompletado!\n");
   EXPECT_EQ(cliente.error,
-            "Error al grabar la parte en el fichero temporal: File too large\n"
-            "Fichero 0001-0002-grande abandonado: 1 partes no grabadas.\n");
+            "0001-0002-grande: Error al grabar la parte en el fichero temporal: File too large\n"
+            "0001-0002-grande: Fichero 0001-0002-grande abandonado: 1 partes no grabadas.\n");
   BorrarDirectorio(dir);
 }
 

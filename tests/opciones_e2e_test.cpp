@@ -269,9 +269,9 @@ TEST_F(OpcionesE2E, OtraFuenteNoCuentaYCadaFicheroCompletoPasaAlPrograma) {
       << cliente.salida;
   EXPECT_EQ(Terminar(cliente), 128 + SIGTERM);
   EXPECT_EQ(cliente.error,
-            "No se pudo ejecutar /no/existe para 0001-0002-otro: No such file or "
-            "directory\nNo se pudo ejecutar /no/existe para 0001-0002-m?[2Jal: No such file or "
-            "directory\n");
+            "0001-0002-otro: No se pudo ejecutar /no/existe para 0001-0002-otro: No such file or "
+            "directory\n0001-0002-m?[2Jal: No se pudo ejecutar /no/existe para 0001-0002-m?[2Jal: "
+            "No such file or directory\n");
   BorrarDirectorio(otro);
 }
 
@@ -423,7 +423,7 @@ TEST_F(OpcionesE2E, UnDirectorioQueNoSeSincronizaNoDejaSinFicheroGrabado) {
                       ": Empezado con 3 partes de 100 bytes.\n";
   EXPECT_EQ(cliente.salida, antes);
   EXPECT_EQ(cliente.error,
-            "Error al sincronizar el directorio de trabajo: Input/output error\n");
+            "0001-0002-hoja: Error al sincronizar el directorio de trabajo: Input/output error\n");
   unlink(senal.c_str());
   // the next save, within 5 s, syncs the directory
   EXPECT_TRUE(LeerHastaTexto(cliente, antes + id + ": Completado!\n")) << cliente.salida;
@@ -508,6 +508,44 @@ TEST_F(OpcionesE2E, LosRestosViejosCaducanYLosDemasSeListan) {
   EXPECT_EQ(Listar(dir), (std::vector<std::string>{".0001-0002-reciente.partes",
                                                    "0001-0002-reciente.tmp", "e.json",
                                                    "otro.tmp"}));
+}
+
+// On the journal's stream (JOURNAL_STREAM names it), each line starts with its syslog priority:
+// errors 3, warnings 4, events 6; on any other stream, never.
+TEST_F(OpcionesE2E, EnElDiarioCadaLineaLlevaSuPrioridad) {
+  struct Caso {
+    const char *redireccion;  // of standard error, before the receiver starts
+    bool diario;              // standard output is the journal's stream
+    std::string salida;       // after the first line
+  } casos[] = {
+      {"", false,
+       "0001-0002-d: Empezado con 1 partes de 2 bytes.\n0001-0002-d: Completado!\n"
+       "0001-0002-e: Total de partes 0 no valido, descartado.\n"},
+      {"2>&1", true,
+       "<6>0001-0002-d: Empezado con 1 partes de 2 bytes.\n<6>0001-0002-d: Completado!\n"
+       "<3>0001-0002-d: No se pudo ejecutar /no/existe para 0001-0002-d: No such file or "
+       "directory\n<4>0001-0002-e: Total de partes 0 no valido, descartado.\n"},
+  };
+  for (const Caso &caso : casos) {
+    SCOPED_TRACE(caso.redireccion);
+    std::string diario = caso.diario ? "export JOURNAL_STREAM=$(stat -L -c %d:%i /proc/$$/fd/1); "
+                                     : "export JOURNAL_STREAM=1:1; ";
+    Proceso cliente = Lanzar({"/bin/bash", "-c",
+                              diario + "exec \"$0\" \"$@\" " + caso.redireccion, CLIENT_PATH, "-q",
+                              "-x", "/no/existe", destino.grupo, std::to_string(destino.puerto),
+                              "2"},
+                             dir);
+    lanzados.push_back(cliente.pid);
+    ASSERT_TRUE(EsperarUnion(destino));
+    Enviar(destino, Datagrama(1, 2, 1, 1, "d", "ok"));
+    usleep(100000);
+    Enviar(destino, Datagrama(1, 2, 1, 0, "e", "x"));
+    ASSERT_TRUE(LeerHastaTexto(cliente, "descartado.\n")) << cliente.salida;
+    EXPECT_EQ(Terminar(cliente), 128 + SIGTERM);
+    EXPECT_EQ(cliente.salida, (caso.diario ? "<6>" : "") + Inicio() + caso.salida);
+    for (const char *nombre : {"/0001-0002-d", "/.0001-0002-d.pendiente"})
+      unlink((dir + nombre).c_str());
+  }
 }
 
 // Quiet, a refusal that repeats is told once and counted; a sender that changes the file in
