@@ -176,13 +176,16 @@ static bool IntentarUnion(Membresia &m) {
   return unida;
 }
 
-// The membership held is where the renewal can leave it: on a known interface, or joined by an
-// address still of this host. Without an interface asked for, it is looked for again; while
-// the interfaces cannot be listed it cannot be, and is neither left nor told lost.
+// The membership held can be found, for the renewal to leave it: joined by an address still of
+// this host, on an interface asked for, or without one while the interfaces can be listed (a
+// place not known yet is looked for again). Otherwise it is neither left nor told lost.
 static bool Localizada(Membresia &m) {
-  if (m.indice != 0) return true;
   if (m.interfaz_direccion != 0) return DireccionPropia(m.interfaz_direccion);
-  return BuscarSostenida(m, m.indice);
+  if (m.opciones.interfaz != nullptr) return true;
+  unsigned indice;
+  if (!BuscarSostenida(m, indice)) return false;
+  if (m.indice == 0) m.indice = indice;
+  return true;
 }
 
 // The group could be joined now: the interface asked for is there, or a route to the group, as
