@@ -443,7 +443,7 @@ retirar_instancias_de_red() {
   local instancia
   for instancia in "${!puertos[@]}" interfaz sinlistainterfaz; do
     systemctl stop "$(unidad "$instancia")"
-    rm -rf "$estado/$instancia" "$conf/$instancia.conf" "/etc/systemd/system/$(unidad "$instancia").d"
+    rm -rf "${estado:?}/$instancia" "$conf/$instancia.conf" "/etc/systemd/system/$(unidad "$instancia").d"
   done
   systemctl daemon-reload
   ip link del v1 2>/dev/null || true
