@@ -26,22 +26,49 @@ static in_addr_t DireccionLocal(in_addr_t grupo) {
   return IN_MULTICAST(ntohl(grupo)) ? grupo : htonl(INADDR_ANY);
 }
 
-// The interface with that name, or that has that IPv4 address; 0 when there is none, with errno
-// saying which of the two is missing.
-static unsigned IndiceDeInterfaz(const char *interfaz) {
-  in_addr direccion;
-  // an unknown name leaves ENODEV
-  if (inet_pton(AF_INET, interfaz, &direccion) != 1) return if_nametoindex(interfaz);
+// The address is one of this host's: a socket can be bound to it. No listing of the interfaces
+// needed (a sandbox may forbid the netlink sockets that list them).
+static bool DireccionPropia(in_addr_t direccion) {
+  // any address binds, and is no interface's
+  if (direccion == htonl(INADDR_ANY)) {
+    errno = EADDRNOTAVAIL;
+    return false;
+  }
+  int sock = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
+  if (sock < 0) return false;
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  local.sin_addr.s_addr = direccion;
+  bool propia = bind(sock, reinterpret_cast<sockaddr *>(&local), sizeof local) == 0;
+  int error = errno;
+  close(sock);
+  errno = error;
+  return propia;
+}
+
+// The interface with that name, or that has that IPv4 address, as its index. When the interfaces
+// cannot be listed, an address of this host stands for its interface, as direccion, with the
+// index 0: the kernel finds the interface from it. False when there is none, with errno saying
+// which of the two is missing.
+static bool BuscarInterfaz(const char *interfaz, unsigned &indice, in_addr_t &direccion) {
+  in_addr pedida;
+  indice = 0;
+  direccion = 0;
+  // an unknown name leaves ENODEV; the name is looked up without listing
+  if (inet_pton(AF_INET, interfaz, &pedida) != 1) return (indice = if_nametoindex(interfaz)) != 0;
   ifaddrs *lista = nullptr;
-  if (getifaddrs(&lista) != 0) return 0;
-  unsigned indice = 0;
+  if (getifaddrs(&lista) != 0) {
+    if (!DireccionPropia(pedida.s_addr)) return false;
+    direccion = pedida.s_addr;
+    return true;
+  }
   for (const ifaddrs *i = lista; i != nullptr && indice == 0; i = i->ifa_next)
     if (i->ifa_addr != nullptr && i->ifa_addr->sa_family == AF_INET &&
-        reinterpret_cast<const sockaddr_in *>(i->ifa_addr)->sin_addr.s_addr == direccion.s_addr)
+        reinterpret_cast<const sockaddr_in *>(i->ifa_addr)->sin_addr.s_addr == pedida.s_addr)
       indice = if_nametoindex(i->ifa_name);
   freeifaddrs(lista);
   if (indice == 0) errno = EADDRNOTAVAIL;
-  return indice;
+  return indice != 0;
 }
 
 static void LlenarDireccion(sockaddr_storage &destino, in_addr_t direccion) {
@@ -59,17 +86,35 @@ static bool Grupo(const Membresia &m, int orden, unsigned indice) {
   return setsockopt(m.sock, IPPROTO_IP, orden, &peticion, sizeof peticion) == 0;
 }
 
-// On the interface of that index, or with 0 on the one the routing table gives; with senders
-// asked for, once for each of them alone, so that the network does not even bring the others.
-// False, with errno set, when a join is refused.
-static bool Unirse(const Membresia &m, unsigned indice) {
-  const std::vector<in_addr> &fuentes = m.opciones.fuentes;
-  if (fuentes.empty() && indice == 0) {
-    ip_mreq peticion;
+// A join or a leave of the whole group on the interface that has that address, or with 0 on the
+// one the routing table gives.
+static bool GrupoPorDireccion(const Membresia &m, int orden, in_addr_t interfaz) {
+  ip_mreqn peticion{};
+  peticion.imr_multiaddr.s_addr = m.direccion;
+  peticion.imr_address.s_addr = interfaz;
+  return setsockopt(m.sock, IPPROTO_IP, orden, &peticion, sizeof peticion) == 0;
+}
+
+// Each sender alone, on the interface that has that address.
+static bool FuentesPorDireccion(const Membresia &m, in_addr_t interfaz) {
+  for (const in_addr &fuente : m.opciones.fuentes) {
+    ip_mreq_source peticion{};
     peticion.imr_multiaddr.s_addr = m.direccion;
-    peticion.imr_interface.s_addr = htonl(INADDR_ANY);
-    return setsockopt(m.sock, IPPROTO_IP, IP_ADD_MEMBERSHIP, &peticion, sizeof peticion) == 0;
+    peticion.imr_interface.s_addr = interfaz;
+    peticion.imr_sourceaddr = fuente;
+    if (setsockopt(m.sock, IPPROTO_IP, IP_ADD_SOURCE_MEMBERSHIP, &peticion, sizeof peticion) < 0)
+      return false;
   }
+  return true;
+}
+
+// On the interface of that index, or of that address (index 0), or with neither on the one the
+// routing table gives; with senders asked for, once for each of them alone, so that the network
+// does not even bring the others. False, with errno set, when a join is refused.
+static bool Unirse(const Membresia &m, unsigned indice, in_addr_t direccion) {
+  const std::vector<in_addr> &fuentes = m.opciones.fuentes;
+  if (indice == 0 && !fuentes.empty() && direccion != 0) return FuentesPorDireccion(m, direccion);
+  if (indice == 0 && fuentes.empty()) return GrupoPorDireccion(m, IP_ADD_MEMBERSHIP, direccion);
   if (fuentes.empty()) return Grupo(m, MCAST_JOIN_GROUP, indice);
   for (const in_addr &fuente : fuentes) {
     group_source_req peticion{};
@@ -82,9 +127,11 @@ static bool Unirse(const Membresia &m, unsigned indice) {
   return true;
 }
 
-// Leaves the membership on its interface, also when the interface is gone; false when the
-// socket held none there.
+// Leaves the membership on its interface, also when the interface is gone, or by the address it
+// was joined with; false when the socket held none there.
 static bool Dejar(const Membresia &m) {
+  if (m.indice == 0 && m.interfaz_direccion != 0)
+    return GrupoPorDireccion(m, IP_DROP_MEMBERSHIP, m.interfaz_direccion);
   return m.indice != 0 && Grupo(m, MCAST_LEAVE_GROUP, m.indice);
 }
 
@@ -97,36 +144,56 @@ static bool Sostenida(const Membresia &m, unsigned indice) {
   return getsockopt(m.sock, IPPROTO_IP, MCAST_MSFILTER, &filtro, &largo) == 0;
 }
 
-// Where a join without interface landed, whole or halfway through its senders: the next
-// renewal must leave it there, even once the route points elsewhere.
-static unsigned IndiceSostenido(const Membresia &m) {
+// Where a join without interface landed, whole or halfway through its senders, as indice (0
+// where none is held): the next renewal must leave it there, even once the route points
+// elsewhere. False when the interfaces cannot be listed.
+static bool BuscarSostenida(const Membresia &m, unsigned &indice) {
+  indice = 0;
   struct if_nameindex *lista = if_nameindex();
-  if (lista == nullptr) return 0;
-  unsigned indice = 0;
+  if (lista == nullptr) return false;
   for (const struct if_nameindex *i = lista; i->if_index != 0 && indice == 0; ++i)
     if (Sostenida(m, i->if_index)) indice = i->if_index;
   if_freenameindex(lista);
-  return indice;
+  return true;
 }
 
 // Joins on the interface asked for, looked up again, or on the one the route gives, and keeps
-// which one and its name. False, with errno set, when the join fails.
+// which one and its name (the address asked for when it stands for the interface). False, with
+// errno set, when the join fails.
 static bool IntentarUnion(Membresia &m) {
   unsigned indice = 0;
-  if (m.opciones.interfaz != nullptr && (indice = IndiceDeInterfaz(m.opciones.interfaz)) == 0)
+  in_addr_t direccion = 0;
+  if (m.opciones.interfaz != nullptr && !BuscarInterfaz(m.opciones.interfaz, indice, direccion))
     return false;
-  bool unida = Unirse(m, indice);
+  bool unida = Unirse(m, indice, direccion);
   int error = errno;
-  m.indice = m.opciones.interfaz != nullptr ? indice : IndiceSostenido(m);
-  if (m.indice == 0 || if_indextoname(m.indice, m.nombre) == nullptr) m.nombre[0] = '\0';
+  m.interfaz_direccion = direccion;
+  if (m.opciones.interfaz == nullptr) BuscarSostenida(m, indice);
+  m.indice = indice;
+  if (direccion != 0) inet_ntop(AF_INET, &direccion, m.nombre, sizeof m.nombre);
+  else if (m.indice == 0 || if_indextoname(m.indice, m.nombre) == nullptr) m.nombre[0] = '\0';
   errno = error;
   return unida;
+}
+
+// The membership held can be found, for the renewal to leave it: joined by an address still of
+// this host, on an interface asked for, or without one while the interfaces can be listed (a
+// place not known yet is looked for again). Otherwise it is neither left nor told lost.
+static bool Localizada(Membresia &m) {
+  if (m.interfaz_direccion != 0) return DireccionPropia(m.interfaz_direccion);
+  if (m.opciones.interfaz != nullptr) return true;
+  unsigned indice;
+  if (!BuscarSostenida(m, indice)) return false;
+  if (m.indice == 0) m.indice = indice;
+  return true;
 }
 
 // The group could be joined now: the interface asked for is there, or a route to the group, as
 // a connect finds it.
 static bool HayDondeUnirse(const Membresia &m) {
-  if (m.opciones.interfaz != nullptr) return IndiceDeInterfaz(m.opciones.interfaz) != 0;
+  unsigned indice;
+  in_addr_t direccion;
+  if (m.opciones.interfaz != nullptr) return BuscarInterfaz(m.opciones.interfaz, indice, direccion);
   int sock = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
   sockaddr_in grupo{};
   grupo.sin_family = AF_INET;
@@ -178,8 +245,10 @@ void AbrirMembresia(Membresia &m, const char *grupo, uint16_t puerto,
   m.direccion = inet_addr(grupo);
   m.opciones = opciones;
   m.avisos = avisos;
+  unsigned indice;
+  in_addr_t direccion;
   if (opciones.interfaz != nullptr && !opciones.esperar_red &&
-      IndiceDeInterfaz(opciones.interfaz) == 0) {
+      !BuscarInterfaz(opciones.interfaz, indice, direccion)) {
     fprintf(stderr, "Interfaz desconocida: %s\n", opciones.interfaz);
     exit(kSalidaFatal);
   }
@@ -219,6 +288,9 @@ void AvisarEsperaDeUnion(Membresia &m) {
 // fails.
 static void Renovar(Membresia &m) {
   char nombre[IF_NAMESIZE];
+  // a membership that cannot be found is not known lost; a join now could land on another
+  // interface and leave it there, held with nobody to leave it
+  if (m.unido && !Localizada(m)) return;
   // while its interface lasts, a membership still brings datagrams: not left for a join that
   // would fail (a route gone for a while)
   if (m.unido && if_indextoname(m.indice, nombre) != nullptr && !HayDondeUnirse(m)) return;
@@ -227,7 +299,7 @@ static void Renovar(Membresia &m) {
   memcpy(nombre, m.nombre, sizeof nombre);
   m.unido = IntentarUnion(m);
   m.error = m.unido ? 0 : errno;
-  bool perdida = tenia && (!m.unido || m.indice != antes || (antes != 0 && !sostenida));
+  bool perdida = tenia && (!m.unido || m.indice != antes || !sostenida);
   if (perdida) AvisarPerdida(m, nombre);
   if (m.unido && (perdida || !tenia)) AvisarUnido(m);
   if (!m.unido && !m.avisado) AvisarEspera(m);

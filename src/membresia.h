@@ -30,7 +30,10 @@ struct Membresia {
   in_addr_t direccion = 0;           // the group's address
   OpcionesEntrada opciones;          // where it is joined, and for which senders
   unsigned indice = 0;               // interface of the membership, held or half made; 0 none
-  char nombre[IF_NAMESIZE] = "";     // its name, kept to name it once it is gone
+                                     // or not known
+  in_addr_t interfaz_direccion = 0;  // -i's address, joined with while the interfaces cannot be
+                                     // listed (indice 0); 0 otherwise
+  char nombre[IF_NAMESIZE] = "";     // its name, or that address; kept to name it once gone
   bool unido = false;                // the membership is held
   int error = 0;                     // why the last join failed, while it is not held
   bool avisado = false;              // that failure was told; told again only once joined
@@ -57,7 +60,8 @@ void AvisarEsperaDeUnion(Membresia &membresia);
 /// has come for kMsSinDatagramasParaRenovar, leaves the group and joins it again on the
 /// interface looked up again (by name or address, or by route), telling a membership found
 /// lost; a join that fails is told once and tried every kMsEntreIntentosDeUnion until it holds,
-/// which is told too. Never ends the process.
+/// which is told too. A membership whose interface cannot be found (the interfaces cannot be
+/// listed) is neither left nor told lost. Never ends the process.
 void CuidarUnion(Membresia &membresia, int recibidos, int64_t ahora_ms);
 
 #endif

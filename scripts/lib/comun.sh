@@ -2,6 +2,7 @@
 # Sourced, not run.
 
 # Installs the Debian packages given that are missing, when run as root; otherwise says which.
+# Another run installing at the same time is waited for, not failed.
 instalar_paquetes() {
   local faltan=()
   for paquete in "$@"; do
@@ -9,7 +10,8 @@ instalar_paquetes() {
   done
   [ ${#faltan[@]} -eq 0 ] && return 0
   if [ "$(id -u)" -eq 0 ]; then
-    apt-get update -qq && apt-get install -y -qq --no-install-recommends "${faltan[@]}" >/dev/null
+    apt-get update -qq -o DPkg::Lock::Timeout=600 &&
+      apt-get install -y -qq --no-install-recommends -o DPkg::Lock::Timeout=600 "${faltan[@]}" >/dev/null
   else
     echo "Faltan paquetes: ${faltan[*]} (instalalos como root con apt-get)" >&2
     return 1

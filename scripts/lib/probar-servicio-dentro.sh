@@ -36,6 +36,7 @@ unidad() { echo "receptor-multicast@$1.service"; }
 propiedad() { systemctl show -p "$2" --value "$(unidad "$1")"; }
 diario() { journalctl -q -o cat --no-pager -u "$(unidad "$1")"; }
 en_diario() { diario "$1" | grep -qF -- "$2"; }
+linea_en_diario() { diario "$1" | grep -qxF -- "$2"; }
 activa() { [ "$(propiedad "$1" ActiveState)" = active ] && [ "$(propiedad "$1" MainPID)" != 0 ]; }
 fallida() { [ "$(propiedad "$1" ActiveState)" = failed ]; }
 reiniciada() { [ "$(propiedad "$1" NRestarts)" -ge 1 ]; }
@@ -47,11 +48,12 @@ configurar() {
 }
 
 # Sends a file until it is complete in the instance's directory, a few times at most: the first
-# datagrams may come before the receiver has joined the group.
+# datagrams may come before the receiver has joined the group. Further words are emisor's options.
 enviar_hasta_completar() {
   local instancia=$1 nombre=$2 puerto=$3 i
+  shift 3
   for i in 1 2 3; do
-    (cd "$originales" && emisor "$grupo" "$puerto" "$nombre" 2>/dev/null) || true
+    (cd "$originales" && emisor "$@" "$grupo" "$puerto" "$nombre" 2>/dev/null) || true
     esperar 5 cmp "$originales/$nombre" "$estado/$instancia/0001-0002-$nombre" && return 0
   done
   echo "0001-0002-$nombre no llego entero a $estado/$instancia"
@@ -330,10 +332,128 @@ purgar_conserva() {
   }
 }
 
+# The network as a service meets it, one instance per case, each on a port of its own: without
+# -i, with -i by name and by address, and the same under a drop-in that takes netlink sockets
+# away (the interfaces cannot be listed), as a stricter sandbox would.
+declare -A puertos=([ruta]=5010 [nombre]=5011 [direccion]=5012 [sinlistaruta]=5013 [sinlistadir]=5014)
+declare -A opciones=([ruta]="-w" [nombre]="-w -i lo" [direccion]="-w -i 127.0.0.1"
+  [sinlistaruta]="-w" [sinlistadir]="-i 127.0.0.1")
+
+sin_netlink() {
+  mkdir -p "/etc/systemd/system/$(unidad "$1").d"
+  printf '[Service]\nRestrictAddressFamilies=\nRestrictAddressFamilies=AF_INET AF_UNIX\n' \
+    >"/etc/systemd/system/$(unidad "$1").d/sin-netlink.conf"
+}
+
+# Starts the instance, quiet, with its status file and the options given, and waits for its
+# first line.
+arrancar_con() {
+  local instancia=$1 puerto=$2
+  shift 2
+  configurar "$instancia" "GRUPO=$grupo" "PUERTO=$puerto" MODO=2 \
+    "OPCIONES=\"-q -e $estado/$instancia/estado.json $*\""
+  systemctl start "$(unidad "$instancia")" || return 1
+  esperar 10 en_diario "$instancia" "Recibiendo $grupo, puerto $puerto" || {
+    echo "$instancia no dice que recibe: $(diario "$instancia" | tr '\n' ' ')"
+    return 1
+  }
+}
+
+instancias_reciben() {
+  sin_netlink sinlistaruta
+  sin_netlink sinlistadir
+  systemctl daemon-reload
+  local instancia fallos=0
+  for instancia in "${!puertos[@]}"; do
+    # shellcheck disable=SC2086 # the options split into words
+    arrancar_con "$instancia" "${puertos[$instancia]}" ${opciones[$instancia]} &&
+      enviar_hasta_completar "$instancia" datos "${puertos[$instancia]}" || fallos=1
+  done
+  return $fallos
+}
+
+unido_en_estado() {
+  grep -qxF "  \"unido\": $2," "$estado/$1/estado.json" || {
+    echo "$1: $(grep unido "$estado/$1/estado.json")"
+    return 1
+  }
+}
+
+# After the pause each instance still says it is joined, has told no change of its membership,
+# and receives.
+sigue_unida() {
+  unido_en_estado "$1" true || return 1
+  ! en_diario "$1" "Perdida la union" && ! en_diario "$1" "No se puede unir" || {
+    echo "$1: $(diario "$1" | grep -E 'Perdida|No se puede' | tr '\n' ' ')"
+    return 1
+  }
+  enviar_hasta_completar "$1" segundo "${puertos[$1]}"
+}
+
+siguen_unidas() {
+  local instancia fallos=0
+  for instancia in "${!puertos[@]}"; do
+    sigue_unida "$instancia" || fallos=1
+  done
+  return $fallos
+}
+
+# A veth pair in the container's own network: the receiver joins on v1 (10.9.0.1), and emisor
+# sends out of it, its datagrams looped back to the receivers of this host.
+hacer_v1() {
+  ip link add v1 type veth peer name v1p && ip addr add 10.9.0.1/24 dev v1 &&
+    ip link set v1p up && ip link set v1 up
+}
+
+# Received over v1; v1 deleted: told lost, then waited for; made again: joined again, told, and
+# received. With netlink, and without (-i by name needs no listing).
+interfaz_rehecha() {
+  local -A puerto=([interfaz]=5015 [sinlistainterfaz]=5016)
+  local instancia
+  hacer_v1 || return 1
+  sin_netlink sinlistainterfaz
+  systemctl daemon-reload
+  for instancia in interfaz sinlistainterfaz; do
+    arrancar_con "$instancia" "${puerto[$instancia]}" -w -i v1 &&
+      enviar_hasta_completar "$instancia" datos "${puerto[$instancia]}" -i 10.9.0.1 || return 1
+  done
+  ip link del v1
+  for instancia in interfaz sinlistainterfaz; do
+    esperar 15 linea_en_diario "$instancia" \
+      "No se puede unir al grupo $grupo en v1 todavia: No such device; se intenta cada segundo." &&
+      linea_en_diario "$instancia" "Perdida la union a $grupo en v1." || {
+      echo "$instancia no dice que perdio la union: $(diario "$instancia" | tr '\n' ' ')"
+      return 1
+    }
+    esperar 3 unido_en_estado "$instancia" false || unido_en_estado "$instancia" false || return 1
+  done
+  hacer_v1 || return 1
+  for instancia in interfaz sinlistainterfaz; do
+    esperar 10 linea_en_diario "$instancia" "Unido a $grupo, puerto ${puerto[$instancia]}, en v1." || {
+      echo "$instancia no dice que se unio de nuevo: $(diario "$instancia" | tr '\n' ' ')"
+      return 1
+    }
+    enviar_hasta_completar "$instancia" segundo "${puerto[$instancia]}" -i 10.9.0.1 &&
+      esperar 3 unido_en_estado "$instancia" true || unido_en_estado "$instancia" true || return 1
+  done
+}
+
+# The instances of the network's checks go, with their files: the checks below count the rest.
+retirar_instancias_de_red() {
+  local instancia
+  for instancia in "${!puertos[@]}" interfaz sinlistainterfaz; do
+    systemctl stop "$(unidad "$instancia")"
+    rm -rf "${estado:?}/$instancia" "$conf/$instancia.conf" "/etc/systemd/system/$(unidad "$instancia").d"
+  done
+  systemctl daemon-reload
+  ip link del v1 2>/dev/null || true
+}
+
 mkdir -p "$originales"
 head -c 300000 /dev/urandom >"$originales/datos"
 head -c 2000000 /dev/urandom >"$originales/parcial"
 head -c 2000000 /dev/urandom >"$originales/resto"
+head -c 50000 /dev/urandom >"$originales/segundo"
 chmod 644 "$originales"/*
 
 comprobar "solo el loopback, con la ruta multicast" red_privada
@@ -349,6 +469,15 @@ comprobar "el programa de -x corre en el entorno aislado, como el usuario del se
 comprobar "sin PUERTO la instancia se para sin reinicios y el diario dice por que" sin_puerto_se_para
 comprobar "un datagrama de mas de 50000 partes la termina con el estado 2 y systemd la reinicia" excesivo_reinicia
 comprobar "systemctl stop con -r deja el registro y el siguiente arranque reanuda" parada_y_reanudacion
+comprobar "sin -i, con -i lo, con -i 127.0.0.1, y sin netlink sin -i y con -i 127.0.0.1: cada instancia recibe" \
+  instancias_reciben
+# longer than the 5 s of quiet after which a receiver renews its membership
+sleep 7
+comprobar "tras una pausa de 7 s siguen unidas (\"unido\": true), no dicen nada de su union, y reciben" \
+  siguen_unidas
+comprobar "una interfaz borrada se dice perdida y, hecha de nuevo, se une y recibe; con netlink y sin el" \
+  interfaz_rehecha
+retirar_instancias_de_red
 comprobar "instalar el paquete de nuevo reinicia las instancias en marcha" reinstalar_reinicia
 comprobar "quitar el paquete para las instancias" quitar_para
 comprobar "la purga conserva los ficheros recibidos y el usuario, y quita la configuracion y los restos" purgar_conserva
