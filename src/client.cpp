@@ -22,6 +22,7 @@
 #include "restos.h"
 #include "salida.h"
 #include "senales.h"
+#include "servicio.h"
 
 // Datagrams that had arrived when a signal came are still handled, a bounded number of
 // batches, so that a sender that keeps on cannot hold the receiver.
@@ -46,6 +47,7 @@ struct Receptor_ {
   FicheroEstado informe;            // the status file, when asked for
   AlCompletar hijos;                // the program run on completed files, when asked for
   Avance avance;                    // the progress line of the quiet log on a terminal
+  Servicio servicio;                // what systemd is told, when it runs the receiver
   uint32_t descartes_avisados = 0;  // kernel drops already told on the quiet log
   int64_t ultimo_aviso_ms = -1;     // when they were told last
   int64_t cola = 0;                 // datagrams the socket's queue holds, as the kernel granted
@@ -116,13 +118,14 @@ static void AvisarDescartes(Receptor_ &r, int64_t ahora_ms) {
 // What follows each receive besides its datagrams: programs on completed files, the group's
 // membership, records, the status file, the kernel's drops.
 static void Atender(Receptor_ &r, int recibidos) {
+  // the receive has just read the clock
+  int64_t ahora_ms = r.lote_ns / 1'000'000;
+  AvisarDesdeElBucle(r.servicio, r.membresia, r.estado.datagramas, r.almacen, ahora_ms);
   if (r.argumentos.al_completar != nullptr) {
     LanzarAlCompletar(r.hijos, r.almacen.recien_completados, stdout);
     RecogerHijos(r.hijos, stdout);
   }
   r.almacen.recien_completados.clear();
-  // the receive has just read the clock
-  int64_t ahora_ms = r.lote_ns / 1'000'000;
   CuidarUnion(r.membresia, recibidos, ahora_ms);
   GuardarSiToca(r.almacen, ahora_ms / 1000, stdout);
   if (r.estado.modo == 2) RepasarRestosSiToca(r.almacen, ahora_ms, stdout);
@@ -147,6 +150,7 @@ static void Atender(Receptor_ &r, int recibidos) {
   if (r.estado.informe != nullptr)
     EscribirEstado(*r.estado.informe, r.estado, r.almacen, AhoraMs());
   fflush(stdout);
+  AvisarFin();
   TerminarComoLaSenal(SenalDeFin());
 }
 
@@ -210,6 +214,7 @@ int main(int argc, char **argv) {
   Preparar(r);
   AnunciarInicio(r.argumentos);
   AvisarEsperaDeUnion(r.membresia);
+  AvisarListo(r.servicio, r.membresia);
   if (r.estado.modo == 2) RepasarRestos(r.almacen, AhoraMs(), stdout);
   if (r.almacen.opciones.entregar) RetomarEntregas(r.hijos, stdout);
 

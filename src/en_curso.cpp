@@ -138,8 +138,8 @@ static bool EscribirUltima(AlmacenFicheros &almacen, FicheroEnCurso &f, FILE *sa
   if (!f.ultima_adelantada) return true;
   int64_t correcta = PosicionDeLaParte(f, f.totpartes - 1);
   if (!GrabarCompleto(f.pf1, f.ultima.data(), f.ultima.size(), correcta)) {
-    ReportarFallo(almacen, f.old_nombre, "Error al recolocar la ultima parte en el fichero temporal", errno,
-                  salida);
+    ReportarFallo(almacen, f.old_nombre,
+                  "Error al recolocar la ultima parte en el fichero temporal", errno, salida);
     EsperarUltimaOtraVez(f);
     return false;
   }
@@ -185,9 +185,8 @@ static bool EnteroEnElTemporal(const AlmacenFicheros &almacen, const FicheroEnCu
   unsigned char exigido = almacen.opciones.reanudar ? kSincronizada : kGrabada;
   if (f.faltan != 0 || f.ultima_adelantada || !f.buffer.partes.empty() || f.largo_ultima < 0)
     return false;
-  return std::all_of(f.partesrecibidas.begin(), f.partesrecibidas.end(), [&](unsigned char e) {
-    return e == exigido || e == kSincronizada;
-  });
+  return std::all_of(f.partesrecibidas.begin(), f.partesrecibidas.end(),
+                     [&](unsigned char e) { return e == exigido || e == kSincronizada; });
 }
 
 // "Completado!", and the file is for whoever acts on completed files.

@@ -10,11 +10,11 @@
 #include <cstring>
 #include <ctime>
 
+#include "bucle.h"
 #include "directorio.h"
 #include "en_curso.h"
 #include "fatal.h"
 #include "informes.h"
-#include "bucle.h"
 #include "salida.h"
 
 static constexpr int64_t kMsEntreEstados = 1000;
@@ -139,8 +139,7 @@ void EscribirEstado(FicheroEstado &informe, const EstadoBucle &estado,
   if (error == informe.error_avisado) return;
   informe.error_avisado = error;
   fprintf(stderr, "%sError al escribir el fichero de estado %s: %s\n",
-          Prefijo(stderr, Prioridad::kError), informe.ruta.c_str(),
-          strerror(error));
+          Prefijo(stderr, Prioridad::kError), informe.ruta.c_str(), strerror(error));
 }
 
 void EscribirEstadoSiToca(FicheroEstado &informe, const EstadoBucle &estado,

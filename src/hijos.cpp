@@ -75,7 +75,8 @@ static void Encolar(AlCompletar &hijos, std::string identidad, FILE *salida) {
   fprintf(stderr,
           "%sDemasiados ficheros esperan a %s: desde %s, cada uno espera en su marca y se le "
           "pasara cuando haya sitio\n",
-          Prefijo(stderr, Prioridad::kAviso), hijos.nombre.c_str(), NombreVisible(identidad).c_str());
+          Prefijo(stderr, Prioridad::kAviso), hijos.nombre.c_str(),
+          NombreVisible(identidad).c_str());
 }
 
 void LanzarAlCompletar(AlCompletar &hijos, std::vector<std::string> &identidades, FILE *salida) {

@@ -39,8 +39,9 @@ static bool ExcedeElLimite(DatagramaActual &actual, const Paquete &paquete,
   if (paquete.tampaquete < TamCabecera || actual.totpartes <= MAX_TROZOS) return false;
   if (!almacen.opciones.silencioso) TerminarPorElLimite(actual, estado, almacen, salida);
   ConstruirIdentidad(actual);
-  Rechazar(almacen, actual.elnombre, salida, "Total de partes %d mayor que el maximo (%d), descartado.\n",
-           actual.totpartes, MAX_TROZOS);
+  Rechazar(almacen, actual.elnombre, salida,
+           "Total de partes %d mayor que el maximo (%d), descartado.\n", actual.totpartes,
+           MAX_TROZOS);
   return true;
 }
 

@@ -170,8 +170,10 @@ static bool IntentarUnion(Membresia &m) {
   m.interfaz_direccion = direccion;
   if (m.opciones.interfaz == nullptr) BuscarSostenida(m, indice);
   m.indice = indice;
-  if (direccion != 0) inet_ntop(AF_INET, &direccion, m.nombre, sizeof m.nombre);
-  else if (m.indice == 0 || if_indextoname(m.indice, m.nombre) == nullptr) m.nombre[0] = '\0';
+  if (direccion != 0)
+    inet_ntop(AF_INET, &direccion, m.nombre, sizeof m.nombre);
+  else if (m.indice == 0 || if_indextoname(m.indice, m.nombre) == nullptr)
+    m.nombre[0] = '\0';
   errno = error;
   return unida;
 }
@@ -249,7 +251,8 @@ void AbrirMembresia(Membresia &m, const char *grupo, uint16_t puerto,
   in_addr_t direccion;
   if (opciones.interfaz != nullptr && !opciones.esperar_red &&
       !BuscarInterfaz(opciones.interfaz, indice, direccion)) {
-    fprintf(stderr, "Interfaz desconocida: %s\n", opciones.interfaz);
+    fprintf(stderr, "%sInterfaz desconocida: %s\n", Prefijo(stderr, Prioridad::kError),
+            opciones.interfaz);
     exit(kSalidaFatal);
   }
   AbrirSocket(m);
@@ -262,18 +265,20 @@ void AbrirMembresia(Membresia &m, const char *grupo, uint16_t puerto,
 
 // Each line names the interface when there is one to name.
 static void AvisarUnido(const Membresia &m) {
-  fprintf(m.avisos, "Unido a %s, puerto %u%s%s.\n", m.grupo, m.puerto, m.nombre[0] ? ", en " : "",
-          m.nombre);
+  fprintf(m.avisos, "%sUnido a %s, puerto %u%s%s.\n", Prefijo(m.avisos, Prioridad::kSuceso),
+          m.grupo, m.puerto, m.nombre[0] ? ", en " : "", m.nombre);
 }
 
 static void AvisarEspera(const Membresia &m) {
   const char *interfaz = m.opciones.interfaz != nullptr ? m.opciones.interfaz : "";
-  fprintf(m.avisos, "No se puede unir al grupo %s%s%s todavia: %s; se intenta cada segundo.\n",
-          m.grupo, interfaz[0] ? " en " : "", interfaz, strerror(m.error));
+  fprintf(m.avisos, "%sNo se puede unir al grupo %s%s%s todavia: %s; se intenta cada segundo.\n",
+          Prefijo(m.avisos, Prioridad::kAviso), m.grupo, interfaz[0] ? " en " : "", interfaz,
+          strerror(m.error));
 }
 
 static void AvisarPerdida(const Membresia &m, const char *nombre) {
-  fprintf(m.avisos, "Perdida la union a %s%s%s.\n", m.grupo, nombre[0] ? " en " : "", nombre);
+  fprintf(m.avisos, "%sPerdida la union a %s%s%s.\n", Prefijo(m.avisos, Prioridad::kAviso), m.grupo,
+          nombre[0] ? " en " : "", nombre);
 }
 
 void AvisarEsperaDeUnion(Membresia &m) {

@@ -93,8 +93,8 @@ void DetectarDiario() {
   if (flujo == nullptr || sscanf(flujo, "%llu:%llu", &dispositivo, &nodo) != 2) return;
   for (int fd : {1, 2}) {
     struct stat datos;
-    g_al_diario[fd - 1] = fstat(fd, &datos) == 0 && datos.st_dev == dispositivo &&
-                          datos.st_ino == nodo;
+    g_al_diario[fd - 1] =
+        fstat(fd, &datos) == 0 && datos.st_dev == dispositivo && datos.st_ino == nodo;
   }
 }
 

@@ -197,33 +197,71 @@ datagrama_excesivo() {
   printf "\\x00\\x01\\x00\\x02\\x00\\x00\\x00\\x01\\x00\\x00\\xc3\\x51$nombre${relleno}hola" >"/dev/udp/$grupo/5001"
 }
 
-excesivo_reinicia() {
+# A stranger's datagram over the part-count limit while a file is in progress: refused, told as
+# a warning, no restart, and the file completes.
+excesivo_no_para() {
   configurar limite "GRUPO=$grupo" PUERTO=5001 MODO=2 'OPCIONES="-q"'
   systemctl start "$(unidad limite)" || return 1
   esperar 10 en_diario limite "Recibiendo $grupo, puerto 5001" || {
     echo "el receptor no dice que recibe"
     return 1
   }
-  local i
-  for i in 1 2 3 4 5; do
-    datagrama_excesivo
-    esperar 2 en_diario limite "code=exited, status=2/" && break
-  done
-  en_diario limite "code=exited, status=2/" || {
-    echo "no termina con el estado 2:"
-    diario limite
+  (cd "$originales" && emisor --perdida 50% --semilla 7 "$grupo" 5001 parcial 2>/dev/null) || true
+  esperar 3 test -f "$estado/limite/0001-0002-parcial.tmp" || {
+    echo "0001-0002-parcial no queda en curso"
     return 1
   }
-  en_diario limite "El total de partes (50001) EXCEDE" || {
-    echo "el diario no dice por que termina"
+  local pid
+  pid=$(propiedad limite MainPID)
+  datagrama_excesivo
+  datagrama_excesivo
+  esperar 5 linea_en_diario limite \
+    "0001-0002-excesivo: Total de partes 50001 mayor que el maximo (50000), descartado." || {
+    echo "el diario no dice el rechazo: $(diario limite | tr '\n' ' ')"
     return 1
   }
-  esperar 10 reiniciada limite || {
-    echo "systemd no la reinicia"
+  enviar_hasta_completar limite parcial 5001 || return 1
+  [ "$(propiedad limite NRestarts) $(propiedad limite MainPID)" = "0 $pid" ] || {
+    echo "la instancia se reinicio: $(propiedad limite NRestarts) reinicios"
     return 1
   }
-  esperar 10 activa limite || {
-    echo "tras reiniciarla no esta activa: $(propiedad limite ActiveState)"
+}
+
+# The journal names the receiver client, and tells a refusal as a warning, a start as an event.
+diario_con_prioridades() {
+  local avisos
+  avisos=$(journalctl -q --no-pager -o cat -p warning -u "$(unidad limite)")
+  grep -qxF "0001-0002-excesivo: Total de partes 50001 mayor que el maximo (50000), descartado." \
+    <<<"$avisos" || {
+    echo "el rechazo no es un aviso: $avisos"
+    return 1
+  }
+  ! grep -qF "Recibiendo" <<<"$avisos" || {
+    echo "el arranque sale como aviso"
+    return 1
+  }
+  journalctl -q --no-pager -o cat -t client | grep -qxF "Recibiendo $grupo, puerto 5001, modo 2, en $estado/limite" || {
+    echo "el diario no nombra client al receptor"
+    return 1
+  }
+}
+
+# Ready once joined, its status said to systemd; stopped (SIGSTOP), the watchdog restarts it.
+vigilada_por_systemd() {
+  local pid texto
+  pid=$(propiedad limite MainPID)
+  texto=$(propiedad limite StatusText)
+  [[ "$texto" == "Unido a $grupo"* ]] || {
+    echo "estado dicho a systemd: $texto"
+    return 1
+  }
+  systemctl kill -s SIGSTOP --kill-whom=main "$(unidad limite)"
+  esperar 25 reiniciada limite || {
+    echo "parada, systemd no la reinicia: $(propiedad limite ActiveState)"
+    return 1
+  }
+  esperar 10 activa limite && [ "$(propiedad limite MainPID)" != "$pid" ] || {
+    echo "tras el perro guardian no vuelve a estar activa"
     return 1
   }
 }
@@ -467,7 +505,11 @@ comprobar "una instancia recibe un fichero de emisor: del usuario del servicio, 
 comprobar "un miembro del grupo del servicio lee el fichero, otro usuario no" legible_por_el_grupo
 comprobar "el programa de -x corre en el entorno aislado, como el usuario del servicio" programa_aislado
 comprobar "sin PUERTO la instancia se para sin reinicios y el diario dice por que" sin_puerto_se_para
-comprobar "un datagrama de mas de 50000 partes la termina con el estado 2 y systemd la reinicia" excesivo_reinicia
+comprobar "un datagrama de mas de 50000 partes con un fichero en curso: se rechaza, sin reinicio, y el fichero se completa" \
+  excesivo_no_para
+comprobar "el diario nombra client al receptor y da a cada linea su prioridad" diario_con_prioridades
+comprobar "systemd sabe su estado y, parado el receptor (SIGSTOP), su perro guardian lo reinicia" \
+  vigilada_por_systemd
 comprobar "systemctl stop con -r deja el registro y el siguiente arranque reanuda" parada_y_reanudacion
 comprobar "sin -i, con -i lo, con -i 127.0.0.1, y sin netlink sin -i y con -i 127.0.0.1: cada instancia recibe" \
   instancias_reciben
