@@ -183,8 +183,7 @@ static void Preparar(Receptor_ &r) {
 static void AnunciarInicio(const Argumentos &a) {
   if (!a.almacen.silencioso) return;
   printf("%sRecibiendo %s, puerto %u, modo %d, en %s\n", Prefijo(stdout, Prioridad::kSuceso),
-         a.grupo, a.puerto, a.modo,
-         DirectorioDeTrabajo().c_str());
+         a.grupo, a.puerto, a.modo, DirectorioDeTrabajo().c_str());
   fflush(stdout);
 }
 

@@ -22,10 +22,9 @@ void AvisarListo(Servicio &servicio, const Membresia &membresia) {
   uint64_t intervalo_us = 0;
   if (sd_watchdog_enabled(0, &intervalo_us) > 0)
     servicio.latido_ms = static_cast<int64_t>(intervalo_us / 2000);
-  servicio.estado = membresia.unido
-                        ? std::string("Unido a ") + membresia.grupo + "."
-                        : std::string("Esperando la union a ") + membresia.grupo +
-                              ": se intenta cada segundo.";
+  servicio.estado = membresia.unido ? std::string("Unido a ") + membresia.grupo + "."
+                                    : std::string("Esperando la union a ") + membresia.grupo +
+                                          ": se intenta cada segundo.";
   sd_notifyf(0, "READY=1\nSTATUS=%s", servicio.estado.c_str());
 }
 
