@@ -356,8 +356,9 @@ purgar_conserva() {
     echo "queda $conf"
     return 1
   }
-  [ ! -e "$estado/limite" ] && [ ! -e "$estado/sinpuerto" ] || {
-    echo "quedan directorios vacios: $(ls -A "$estado")"
+  # limite keeps the file it received, and only that
+  [ "$(ls -A "$estado/limite")" = 0001-0002-parcial ] && [ ! -e "$estado/sinpuerto" ] || {
+    echo "quedan directorios vacios o restos: $(ls -A "$estado" "$estado/limite")"
     return 1
   }
   [ ! -L "/etc/systemd/system/multi-user.target.wants/$(unidad noticias)" ] || {
