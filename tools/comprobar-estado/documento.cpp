@@ -15,7 +15,7 @@ enum class Tipo { kNulo, kLogico, kNumero, kTexto, kLista, kObjeto };
 struct Valor {
   Tipo tipo = Tipo::kNulo;
   bool logico = false;
-  bool entero = true;   // a number without fraction or exponent, which numero holds
+  bool entero = true;  // a number without fraction or exponent, which numero holds
   int64_t numero = 0;
   std::string texto;
   std::vector<Valor> lista;
@@ -33,8 +33,7 @@ struct Lector {
 }  // namespace
 
 static bool Fallar(Lector &lector, const std::string &problema) {
-  if (lector.error.empty())
-    lector.error = problema + " en el byte " + std::to_string(lector.pos);
+  if (lector.error.empty()) lector.error = problema + " en el byte " + std::to_string(lector.pos);
   return false;
 }
 
@@ -136,7 +135,8 @@ static bool LeerNumero(Lector &lector, Valor &valor) {
   }
   if (negativo) valor.numero = -valor.numero;
   while (lector.pos < lector.texto.size() &&
-         std::string_view("0123456789.eE+-").find(lector.texto[lector.pos]) != std::string_view::npos) {
+         std::string_view("0123456789.eE+-").find(lector.texto[lector.pos]) !=
+             std::string_view::npos) {
     valor.entero = false;
     ++lector.pos;
   }

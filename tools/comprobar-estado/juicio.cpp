@@ -54,8 +54,9 @@ Juicio Juzgar(const Documento &documento, const Observacion &observacion) {
                  std::to_string(juicio.descartados_nuevos));
   }
   if (!documento.restos.empty())
-    Anadir(juicio, kAviso,
-           "restos de ficheros que ya no estan en curso: " + std::to_string(documento.restos.size()));
+    Anadir(
+        juicio, kAviso,
+        "restos de ficheros que ya no estan en curso: " + std::to_string(documento.restos.size()));
   if (juicio.texto.empty()) juicio.texto = Resumen(documento, juicio);
   return juicio;
 }

@@ -16,10 +16,10 @@ inline constexpr int64_t kMsSinReescribir = 5000;
 
 /// What the check adds to the document: the clock and what it remembers.
 struct Observacion {
-  int64_t ahora_ms = 0;             // wall clock now, milliseconds since the epoch
-  int64_t modificado_ms = 0;        // the status file's modification time, the same way
-  int64_t silencio_maximo_s = -1;   // longest time without a datagram; -1 none given
-  int64_t descartados_antes = -1;   // kernel drops at the last check; -1 nothing remembered
+  int64_t ahora_ms = 0;            // wall clock now, milliseconds since the epoch
+  int64_t modificado_ms = 0;       // the status file's modification time, the same way
+  int64_t silencio_maximo_s = -1;  // longest time without a datagram; -1 none given
+  int64_t descartados_antes = -1;  // kernel drops at the last check; -1 nothing remembered
 };
 
 /// The verdict and the figures that go with it.

@@ -26,7 +26,8 @@ static bool LeerFichero(const char *ruta, std::string &texto, int64_t &modificad
   struct stat datos;
   if (fd < 0) return false;
   if (fstat(fd, &datos) != 0) return close(fd), false;
-  modificado_ms = static_cast<int64_t>(datos.st_mtim.tv_sec) * 1000 + datos.st_mtim.tv_nsec / 1'000'000;
+  modificado_ms =
+      static_cast<int64_t>(datos.st_mtim.tv_sec) * 1000 + datos.st_mtim.tv_nsec / 1'000'000;
   char bloque[65536];
   ssize_t leidos;
   while ((leidos = read(fd, bloque, sizeof bloque)) > 0 && texto.size() <= kBytesMaximos)
@@ -58,7 +59,8 @@ static Juicio Comprobar(const Opciones &opciones, Documento &documento) {
   observacion.silencio_maximo_s = opciones.silencio_s;
   if (!LeerFichero(opciones.fichero, texto, observacion.modificado_ms)) {
     if (errno == ENOENT)
-      return Sin(kCritico, "no existe el fichero de estado " + ruta + ": el receptor no esta en marcha");
+      return Sin(kCritico,
+                 "no existe el fichero de estado " + ruta + ": el receptor no esta en marcha");
     return Sin(kDesconocido, "no se puede leer " + ruta + ": " + strerror(errno));
   }
   if (!LeerDocumento(texto, documento, error))
@@ -76,9 +78,8 @@ int main(int argc, char **argv) {
   LeerOpciones(argc, argv, opciones);
   Documento documento;
   Juicio juicio = Comprobar(opciones, documento);
-  std::string salida = opciones.prometheus
-                           ? TextoPrometheus(juicio, documento, opciones.fichero)
-                           : LineaDePlugin(juicio, documento, opciones.silencio_s);
+  std::string salida = opciones.prometheus ? TextoPrometheus(juicio, documento, opciones.fichero)
+                                           : LineaDePlugin(juicio, documento, opciones.silencio_s);
   bool escrita = fputs(salida.c_str(), stdout) >= 0 && fflush(stdout) == 0;
   if (!escrita) return kDesconocido;
   return opciones.prometheus ? kBien : juicio.gravedad;

@@ -39,7 +39,8 @@ int64_t RecordarDescartes(const char *ruta, const Documento &documento, std::str
   }
   if (fichero != nullptr) {
     // a line that does not read leaves nothing remembered, as before a first check
-    recordado = fscanf(fichero, "%" SCNd64 " %" SCNd64 " %" SCNd64, &inicio, &pid, &descartados) == 3;
+    recordado =
+        fscanf(fichero, "%" SCNd64 " %" SCNd64 " %" SCNd64, &inicio, &pid, &descartados) == 3;
     fclose(fichero);
   }
   if (!Escribir(ruta, documento)) {

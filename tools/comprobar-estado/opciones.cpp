@@ -29,17 +29,14 @@ static const char kAyuda[] =
     "  -V, --version            mostrar la version y salir\n";
 
 static const char kOpcionesCortas[] = "+:s:m:phV";
-static const option kOpcionesLargas[] = {{"silencio", required_argument, nullptr, 's'},
-                                         {"memoria", required_argument, nullptr, 'm'},
-                                         {"prometheus", no_argument, nullptr, 'p'},
-                                         {"help", no_argument, nullptr, 'h'},
-                                         {"version", no_argument, nullptr, 'V'},
-                                         {nullptr, 0, nullptr, 0}};
+static const option kOpcionesLargas[] = {
+    {"silencio", required_argument, nullptr, 's'}, {"memoria", required_argument, nullptr, 'm'},
+    {"prometheus", no_argument, nullptr, 'p'},     {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, 'V'},        {nullptr, 0, nullptr, 0}};
 
 // One line that names the problem as it was typed, one that says where to look.
 [[noreturn]] static void OpcionErronea(const std::string &problema) {
-  fprintf(stderr, "%s\nPruebe 'comprobar-estado --help' para mas informacion.\n",
-          problema.c_str());
+  fprintf(stderr, "%s\nPruebe 'comprobar-estado --help' para mas informacion.\n", problema.c_str());
   exit(kDesconocido);
 }
 

@@ -56,7 +56,8 @@ std::string TextoPrometheus(const Juicio &juicio, const Documento &d, const std:
   Metrica(texto, e, "datagramas_total", "counter", "Datagramas aceptados desde el arranque.",
           d.datagramas);
   Metrica(texto, e, "descartados_por_el_nucleo_total", "counter",
-          "Datagramas que el nucleo descarto sin sitio en la cola desde el arranque.", d.descartados);
+          "Datagramas que el nucleo descarto sin sitio en la cola desde el arranque.",
+          d.descartados);
   Metrica(texto, e, "completados_total", "counter", "Ficheros completados desde el arranque.",
           d.completados);
   Metrica(texto, e, "en_curso", "gauge", "Ficheros en curso.", d.en_curso.size());
