@@ -19,7 +19,8 @@ struct Valor {
   int64_t numero = 0;
   std::string texto;
   std::vector<Valor> lista;
-  std::vector<std::pair<std::string, Valor>> campos;  // in the document's order
+  std::vector<std::string> nombres;  // an object's names, in the document's order
+  std::vector<Valor> campos;         // the value of each name
 };
 
 // Where the parse is in the bytes, and the first problem it met.
@@ -162,8 +163,9 @@ static bool LeerObjeto(Lector &lector, Valor &valor) {
     std::string nombre;
     if (!Tomar(lector, '"') || !LeerTexto(lector, nombre)) return Fallar(lector, "falta un nombre");
     if (!Tomar(lector, ':')) return Fallar(lector, "falta ':'");
-    valor.campos.emplace_back(std::move(nombre), Valor());
-    if (!LeerValor(lector, valor.campos.back().second)) return false;
+    valor.nombres.push_back(std::move(nombre));
+    valor.campos.emplace_back();
+    if (!LeerValor(lector, valor.campos.back())) return false;
   } while (Tomar(lector, ','));
   return Tomar(lector, '}') || Fallar(lector, "falta '}'");
 }
@@ -203,8 +205,8 @@ struct Campos {
 };
 
 static const Valor *Buscar(Campos &campos, const char *nombre) {
-  for (const auto &[clave, valor] : campos.objeto.campos)
-    if (clave == nombre) return &valor;
+  for (std::size_t i = 0; i < campos.objeto.nombres.size(); ++i)
+    if (campos.objeto.nombres[i] == nombre) return &campos.objeto.campos[i];
   campos.error = std::string("falta el campo \"") + nombre + "\"";
   return nullptr;
 }
@@ -281,8 +283,8 @@ static bool Mapear(const Valor &raiz, Documento &documento, std::string &error) 
                Ficheros(campos, "en_curso", documento.en_curso);
   if (!hecho) return false;
   // absent in files of receivers that keep no leftovers: none
-  for (const auto &campo : raiz.campos)
-    if (campo.first == "restos") return Ficheros(campos, "restos", documento.restos);
+  for (const std::string &nombre : raiz.nombres)
+    if (nombre == "restos") return Ficheros(campos, "restos", documento.restos);
   return true;
 }
 
