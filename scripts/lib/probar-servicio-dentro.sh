@@ -337,17 +337,15 @@ carrusel_erroneo() {
     carrusel_se_para ajeno "Error al abrir el fichero $originales/secreto: Permission denied"
 }
 
-# Healthy while the carousel sends; deaf once it stops, past the limit of silence; stopped when
-# the receiver is (SIGSTOP), as soon as its status file is 5 s old. A watchdog that restarts a
+# Healthy while the carousel sends; stopped when the receiver is (SIGSTOP), as soon as its status
+# file is 5 s old, and healthy again once it goes on, with the carousel's datagrams waiting for
+# it; deaf once the carousel stops, past the limit of silence. A watchdog that restarts a
 # stopped receiver first is taken as well: the check is made within its window.
 veredictos_del_comprobador() {
   esperar_veredicto 5 0 "RECEPTOR OK - unido al grupo, ultimo datagrama hace " vigilado -s 5 || return 1
-  systemctl stop "$(carrusel carrusel)"
-  esperar_veredicto 15 2 "RECEPTOR CRITICAL - ningun datagrama desde hace " vigilado -s 2 || return 1
-  local pid
+  local pid limite=$((SECONDS + 15)) visto=
   pid=$(propiedad vigilado MainPID)
   systemctl kill --kill-who=main -s SIGSTOP "$(unidad vigilado)"
-  local limite=$((SECONDS + 15)) visto=
   until [[ $visto == "2 RECEPTOR CRITICAL - el fichero de estado no se reescribe desde hace "* ]]; do
     [ "$(propiedad vigilado MainPID)" = "$pid" ] || break
     [ "$SECONDS" -lt "$limite" ] || {
@@ -359,7 +357,9 @@ veredictos_del_comprobador() {
     visto=$(comprobar_estado vigilado)
   done
   systemctl kill --kill-who=main -s SIGCONT "$(unidad vigilado)"
-  esperar_veredicto 10 0 "RECEPTOR OK - unido al grupo" vigilado
+  esperar_veredicto 10 0 "RECEPTOR OK - unido al grupo" vigilado -s 5 || return 1
+  systemctl stop "$(carrusel carrusel)"
+  esperar_veredicto 15 2 "ningun datagrama desde hace " vigilado -s 2
 }
 
 # The exposure that systemd-analyze security gives each unit here, as a note among the results.
@@ -492,7 +492,7 @@ comprobar "systemctl stop con -r deja el registro y el siguiente arranque reanud
 comprobar "el fichero de estado esta en /run, legible por todos, y el comprobador lo ve sano sin el grupo" estado_legible
 comprobar "un carrusel envia un fichero a una instancia, con un usuario hecho para el arranque" carrusel_envia
 comprobar "un carrusel sin FICHEROS, o con un fichero que solo root lee, se para sin reinicios y el diario dice por que" carrusel_erroneo
-comprobar "el comprobador: 0 mientras llegan datagramas, 2 sordo tras el silencio, 2 con el receptor detenido" veredictos_del_comprobador
+comprobar "el comprobador: 0 mientras llegan datagramas, 2 con el receptor detenido, 0 de nuevo, 2 sordo tras el silencio" veredictos_del_comprobador
 exposicion
 systemctl start "$(carrusel carrusel)"
 comprobar "instalar el paquete de nuevo reinicia las instancias en marcha" reinstalar_reinicia
