@@ -1,6 +1,7 @@
 #include "estado.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -126,7 +127,9 @@ void EscribirEstado(FicheroEstado &informe, const EstadoBucle &estado,
   informe.ultimo_ms = ahora_ms;
   std::string json = Documento(informe, estado, almacen), nuevo = informe.ruta + kSufijoNuevo;
   int fd = open(nuevo.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
-  bool hecho = fd >= 0 && write(fd, json.data(), json.size()) == static_cast<ssize_t>(json.size());
+  // readable by all whatever the umask (the service's keeps its files from others): it holds
+  // no secret, and a monitor reads it without the group that reads the received files
+  bool hecho = fd >= 0 && fchmod(fd, 0644) == 0 && write(fd, json.data(), json.size()) == static_cast<ssize_t>(json.size());
   int error = errno;
   if (fd >= 0) close(fd);
   if (hecho && rename(nuevo.c_str(), informe.ruta.c_str()) == 0) {

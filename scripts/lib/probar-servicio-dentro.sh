@@ -40,6 +40,36 @@ linea_en_diario() { diario "$1" | grep -qxF -- "$2"; }
 activa() { [ "$(propiedad "$1" ActiveState)" = active ] && [ "$(propiedad "$1" MainPID)" != 0 ]; }
 fallida() { [ "$(propiedad "$1" ActiveState)" = failed ]; }
 reiniciada() { [ "$(propiedad "$1" NRestarts)" -ge 1 ]; }
+carrusel() { echo "receptor-multicast-emisor@$1.service"; }
+propiedad_carrusel() { systemctl show -p "$2" --value "$(carrusel "$1")"; }
+diario_carrusel() { journalctl -q -o cat --no-pager -u "$(carrusel "$1")"; }
+carrusel_en() { [ "$(propiedad_carrusel "$1" ActiveState)" = "$2" ]; }
+comprobador=/usr/lib/receptor-multicast/comprobar-estado
+ejecucion=/run/receptor-multicast
+
+# The check as a monitoring agent runs it: a user in no group of the service. Prints its status
+# and its line.
+comprobar_estado() {
+  local instancia=$1 linea estado=0
+  shift
+  linea=$(runuser -u nobody -- "$comprobador" "$@" "$ejecucion/$instancia/estado.json") || estado=$?
+  echo "$estado $linea"
+}
+
+# True once the check gives the status and a line that holds the text, false after segundos.
+esperar_veredicto() {
+  local segundos=$1 estado=$2 texto=$3 instancia=$4 visto
+  shift 4
+  local limite=$((SECONDS + segundos))
+  while :; do
+    visto=$(comprobar_estado "$instancia" "$@")
+    [[ $visto == "$estado "*"$texto"* ]] && return 0
+    [ "$SECONDS" -lt "$limite" ] || break
+    sleep 0.5
+  done
+  echo "el comprobador dice: $visto"
+  return 1
+}
 
 configurar() {
   local instancia=$1
@@ -284,10 +314,112 @@ parada_y_reanudacion() {
   }
 }
 
+# The status file of every instance, in its runtime directory, for any user to read: the check
+# run by one outside the group reads it (its verdict is tried below).
+estado_legible() {
+  local modo
+  modo=$(stat -c '%U:%G %a' "$ejecucion/noticias" "$ejecucion/noticias/estado.json" | paste -sd' ')
+  [ "$modo" = "receptor-multicast:receptor-multicast 755 receptor-multicast:receptor-multicast 644" ] || {
+    echo "el directorio y el fichero de estado son: $modo"
+    return 1
+  }
+  runuser -u nobody -- "$comprobador" "$ejecucion/noticias/estado.json" >/dev/null || [ $? -ne 3 ] || {
+    echo "quien no es del grupo no puede comprobarlo"
+    return 1
+  }
+}
+
+# A carousel sends a file over and over to a receiver of its own; the sender's user is made for
+# the start, and is not root.
+carrusel_envia() {
+  cp "$originales/datos" "$originales/carrusel"
+  configurar vigilado "GRUPO=$grupo" PUERTO=5002 MODO=2 'OPCIONES="-q -w"'
+  systemctl start "$(unidad vigilado)" || return 1
+  esperar 10 en_diario vigilado "Recibiendo $grupo, puerto 5002" || return 1
+  printf '%s\n' "GRUPO=$grupo" PUERTO=5002 "FICHEROS=$originales/carrusel" 'OPCIONES="-r 2000"' \
+    >"$conf/emisor/carrusel.conf"
+  systemctl start "$(carrusel carrusel)" || return 1
+  esperar 20 cmp "$originales/carrusel" "$estado/vigilado/0001-0002-carrusel" || {
+    echo "0001-0002-carrusel no llego entero: $(diario_carrusel carrusel)"
+    return 1
+  }
+  local uid
+  uid=$(stat -c %u "/proc/$(propiedad_carrusel carrusel MainPID)")
+  [ "$uid" -ge 61184 ] && [ "$uid" -le 65519 ] || {
+    echo "el emisor corre con el usuario $uid, no con uno hecho para el arranque"
+    return 1
+  }
+}
+
+# A carousel without FICHEROS, or with a file that only root reads, stops without restarts and
+# its journal says why.
+carrusel_se_para() {
+  local instancia=$1 esperado=$2 visto
+  esperar 10 carrusel_en "$instancia" failed || {
+    echo "$instancia no falla: $(propiedad_carrusel "$instancia" ActiveState)"
+    return 1
+  }
+  sleep 4
+  visto="$(propiedad_carrusel "$instancia" ActiveState) $(propiedad_carrusel "$instancia" NRestarts) $(propiedad_carrusel "$instancia" ExecMainStatus)"
+  [ "$visto" = "failed 0 1" ] || {
+    echo "$instancia: estado, reinicios y estado de salida: $visto"
+    return 1
+  }
+  diario_carrusel "$instancia" | grep -qF -- "$esperado" || {
+    echo "el diario de $instancia no dice '$esperado': $(diario_carrusel "$instancia")"
+    return 1
+  }
+}
+
+carrusel_erroneo() {
+  printf '%s\n' "GRUPO=$grupo" PUERTO=5002 >"$conf/emisor/sinficheros.conf"
+  head -c 1000 /dev/urandom >"$originales/secreto"
+  chmod 600 "$originales/secreto"
+  printf '%s\n' "GRUPO=$grupo" PUERTO=5002 "FICHEROS=$originales/secreto" >"$conf/emisor/ajeno.conf"
+  systemctl start "$(carrusel sinficheros)" "$(carrusel ajeno)" || true
+  carrusel_se_para sinficheros "Falta FICHEROS en $conf/emisor/sinficheros.conf" &&
+    carrusel_se_para ajeno "Error al abrir el fichero $originales/secreto: Permission denied"
+}
+
+# Healthy while the carousel sends; stopped when the receiver is (SIGSTOP), as soon as its status
+# file is 5 s old, and healthy again once it goes on, with the carousel's datagrams waiting for
+# it; deaf once the carousel stops, past the limit of silence. A watchdog that restarts a
+# stopped receiver first is taken as well: the check is made within its window.
+veredictos_del_comprobador() {
+  esperar_veredicto 5 0 "RECEPTOR OK - unido al grupo, ultimo datagrama hace " vigilado -s 5 || return 1
+  local pid limite=$((SECONDS + 15)) visto=
+  pid=$(propiedad vigilado MainPID)
+  systemctl kill --kill-who=main -s SIGSTOP "$(unidad vigilado)"
+  until [[ $visto == "2 RECEPTOR CRITICAL - el fichero de estado no se reescribe desde hace "* ]]; do
+    [ "$(propiedad vigilado MainPID)" = "$pid" ] || break
+    [ "$SECONDS" -lt "$limite" ] || {
+      systemctl kill --kill-who=main -s SIGCONT "$(unidad vigilado)"
+      echo "detenido, el comprobador dice: $visto"
+      return 1
+    }
+    sleep 0.5
+    visto=$(comprobar_estado vigilado)
+  done
+  systemctl kill --kill-who=main -s SIGCONT "$(unidad vigilado)"
+  esperar_veredicto 10 0 "RECEPTOR OK - unido al grupo" vigilado -s 5 || return 1
+  systemctl stop "$(carrusel carrusel)"
+  esperar_veredicto 15 2 "ningun datagrama desde hace " vigilado -s 2
+}
+
+# The exposure that systemd-analyze security gives each unit here, as a note among the results.
+exposicion() {
+  local unidad
+  for unidad in "$(unidad noticias)" "$(carrusel carrusel)"; do
+    echo "nota: exposicion de $unidad segun systemd-analyze security: $(systemd-analyze security --no-pager \
+      "$unidad" 2>&1 | tail -n 1 | sed -n 's/.*: \([0-9.]*\) .*/\1/p')" >>"$resultados"
+  done
+}
+
 reinstalar_reinicia() {
   local -A antes
   antes[noticias]=$(propiedad noticias MainPID)
   antes[limite]=$(propiedad limite MainPID)
+  antes[carrusel]=$(propiedad_carrusel carrusel MainPID)
   dpkg -i "$deb" >"$dir/dpkg-reinstalar.log" 2>&1 || {
     cat "$dir/dpkg-reinstalar.log"
     return 1
@@ -303,6 +435,14 @@ reinstalar_reinicia() {
       return 1
     }
   done
+  esperar 10 carrusel_en carrusel active || {
+    echo "el carrusel no esta activo tras instalar de nuevo"
+    return 1
+  }
+  [ "$(propiedad_carrusel carrusel MainPID)" != "${antes[carrusel]}" ] || {
+    echo "el carrusel sigue con el proceso ${antes[carrusel]}"
+    return 1
+  }
   # an instance that was not running stays as it was
   fallida sinpuerto || {
     echo "sinpuerto pasa a $(propiedad sinpuerto ActiveState)"
@@ -323,6 +463,10 @@ quitar_para() {
       return 1
     }
   done
+  [ "$(propiedad_carrusel carrusel ActiveState)" != active ] || {
+    echo "el carrusel sigue activo tras quitar el paquete"
+    return 1
+  }
   [ -f "$estado/noticias/.0001-0002-resto.partes" ] || {
     echo "la parada no dejo el registro de 0001-0002-resto"
     return 1
@@ -511,6 +655,12 @@ comprobar "un datagrama de mas de 50000 partes con un fichero en curso: se recha
 comprobar "el diario nombra client al receptor y da a cada linea su prioridad" diario_con_prioridades
 comprobar "systemd sabe su estado y, parado el receptor (SIGSTOP), su perro guardian lo reinicia" \
   vigilada_por_systemd
+comprobar "el fichero de estado esta en /run, 0644 en un directorio 0755, y el comprobador lo lee sin el grupo" estado_legible
+comprobar "un carrusel envia un fichero a una instancia, con un usuario hecho para el arranque" carrusel_envia
+comprobar "un carrusel sin FICHEROS, o con un fichero que solo root lee, se para sin reinicios y el diario dice por que" carrusel_erroneo
+comprobar "el comprobador: 0 mientras llegan datagramas, 2 con el receptor detenido, 0 de nuevo, 2 sordo tras el silencio" veredictos_del_comprobador
+exposicion
+systemctl start "$(carrusel carrusel)"
 comprobar "systemctl stop con -r deja el registro y el siguiente arranque reanuda" parada_y_reanudacion
 comprobar "sin -i, con -i lo, con -i 127.0.0.1, y sin netlink sin -i y con -i 127.0.0.1: cada instancia recibe" \
   instancias_reciben
