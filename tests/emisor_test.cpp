@@ -117,8 +117,11 @@ TEST_F(Emisor, RechazaLoQueElReceptorNoPodriaReconstruir) {
   for (const char *linea : {"defecto 1428, que viaja sin fragmentos por Ethernet)\n",
                             "  --repetir N         enviar cada fichero N veces seguidas en cada",
                             "  --perdida P         para pruebas: dejar sin enviar, al azar, esa",
-                            "de los datagramas (de 0 a 1, o un porcentaje: 1%)\n"})
+                            "de los datagramas (de 0 a 1, o un porcentaje: 1%)\n",
+                            "  -V, --version           mostrar la version y salir\n"})
     EXPECT_NE(uso.find(linea), std::string::npos) << linea;
+  for (const char *opcion : {"-V", "--version"})
+    EXPECT_EQ(Ejecutar({opcion}).salida, "emisor " RECEPTOR_VERSION "\n") << opcion;
   std::string largo(32, 'n');
   struct Caso {
     std::vector<std::string> argumentos;

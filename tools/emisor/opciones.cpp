@@ -51,7 +51,8 @@ static const char kUso[] =
     "                          defecto, una al azar)\n"
     "      --perdida P         para pruebas: dejar sin enviar, al azar, esa parte\n"
     "                          de los datagramas (de 0 a 1, o un porcentaje: 1%%)\n"
-    "  -h, --help              mostrar esta ayuda y salir\n";
+    "  -h, --help              mostrar esta ayuda y salir\n"
+    "  -V, --version           mostrar la version y salir\n";
 
 // A bad command line gets one line that names the problem, and a pointer to the help.
 [[noreturn]] __attribute__((format(printf, 1, 2))) static void ErrorDeUso(const char *formato,
@@ -139,6 +140,7 @@ static const option kOpcionesLargas[] = {
     {"perdida", required_argument, nullptr, kOpcionPerdida},
     {"gso", no_argument, nullptr, kOpcionGso},
     {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, 'V'},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -146,10 +148,14 @@ static const option kOpcionesLargas[] = {
 static void LeerOpcionesSueltas(int argc, char **argv, Opciones &opciones) {
   opterr = 0;
   int opcion;
-  while ((opcion = getopt_long(argc, argv, ":t:s:n:p:i:r:v:co:h", kOpcionesLargas, nullptr)) !=
+  while ((opcion = getopt_long(argc, argv, ":t:s:n:p:i:r:v:co:hV", kOpcionesLargas, nullptr)) !=
          -1) {
     if (opcion == 'h') {
       printf(kUso, kTamMaxParte);
+      exit(kSalidaBien);
+    }
+    if (opcion == 'V') {
+      fputs("emisor " RECEPTOR_VERSION "\n", stdout);
       exit(kSalidaBien);
     }
     if (opcion == ':' || opcion == '?')

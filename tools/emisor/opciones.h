@@ -40,8 +40,9 @@ struct Opciones {
   std::vector<const char *> rutas;        // files, in the order given
 };
 
-/// Reads the command line into opciones. Shows the help and exits 0 on --help; on a wrong
-/// option or argument, names it, points to --help and exits with kSalidaError.
+/// Reads the command line into opciones. Shows the help or the version and exits 0 on --help
+/// or --version; on a wrong option or argument, names it, points to --help and exits with
+/// kSalidaError.
 void LeerOpciones(int argc, char **argv, Opciones &opciones);
 
 #endif
