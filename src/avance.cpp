@@ -26,16 +26,16 @@ static int32_t PartesAntes(const Avance &avance, const std::string &identidad, i
 // "<identidad> N/M P% R KB/s": the rate from the parts taken since the last drawing.
 static void AnadirFichero(Renglon &linea, const FicheroEnCurso &f, int32_t antes,
                           int64_t transcurrido_ms) {
-  int32_t partes = PartesGrabadas(f);
+  int32_t partes = Recibidas(f.partes);
   AnadirNombre(linea, f.old_nombre, true);
   Anadir(linea, " ");
   AnadirEntero(linea, partes);
   Anadir(linea, "/");
-  AnadirEntero(linea, f.totpartes);
+  AnadirEntero(linea, f.disposicion.totpartes);
   Anadir(linea, " ");
-  AnadirEntero(linea, static_cast<int64_t>(partes) * 100 / f.totpartes);
+  AnadirEntero(linea, static_cast<int64_t>(partes) * 100 / f.disposicion.totpartes);
   Anadir(linea, "% ");
-  int64_t bytes = static_cast<int64_t>(partes - antes) * std::max(f.tamparte_propio, 0);
+  int64_t bytes = static_cast<int64_t>(partes - antes) * std::max(f.disposicion.tamparte, 0);
   AnadirEntero(linea, transcurrido_ms > 0 ? bytes * 1000 / transcurrido_ms / 1024 : 0);
   Anadir(linea, " KB/s");
 }
@@ -52,8 +52,8 @@ void DibujarAvance(Avance &avance, const AlmacenFicheros &almacen, int64_t ahora
     // the room of a line that holds a long name is never overrun
     if (linea.largo + f.old_nombre.size() + 64 > sizeof linea.texto) break;
     if (!ahora.empty()) Anadir(linea, " | ");
-    AnadirFichero(linea, f, PartesAntes(avance, f.old_nombre, PartesGrabadas(f)), transcurrido);
-    ahora.emplace_back(f.old_nombre, PartesGrabadas(f));
+    AnadirFichero(linea, f, PartesAntes(avance, f.old_nombre, Recibidas(f.partes)), transcurrido);
+    ahora.emplace_back(f.old_nombre, Recibidas(f.partes));
   }
   // the last column is left free: some terminals wrap when it is written
   std::size_t ancho = std::min(linea.largo, AnchoDelTerminal() - 1);

@@ -1,23 +1,39 @@
-// The layout of a file in progress (its part count and part size): whether a datagram fits it,
-// and the file following a sender that changed it.
+// A file's layout: its part count, the size of every part but the last, and the last's length.
+// The same rules for a file in progress, the layouts it had and was offered, and a stored file.
 #ifndef DISPOSICION_H
 #define DISPOSICION_H
 
 #include <cstdint>
-#include <cstdio>
 
-#include "ficheros.h"
-#include "formato.h"
+/// A part size not known yet: no part but the last has told it. Apart from 0: only a file of one
+/// part may have a part without bytes.
+inline constexpr int32_t kTamParteDesconocido = -1;
 
-/// A datagram of another layout than its file in progress (or than the record of a file just
-/// resumed) is refused, with one line. When the next datagram of the file brings that layout
-/// again, the sender changed the file: it starts afresh in the new layout, with one line. Late
-/// datagrams of the layout left behind are refused, so that they cannot make it start once more.
-/// The file started afresh keeps the first datagram of its new layout (parte_propuesta), to be
-/// taken before this one. contenido and largo are the datagram's content, tamparte the loop's
-/// part size. Returns the file's index, or -1 when the datagram is refused.
-int SeguirLaDisposicion(AlmacenFicheros &almacen, int cual, const DatagramaActual &actual,
-                        int32_t tamparte, const unsigned char *contenido, int32_t largo,
-                        FILE *salida);
+struct Disposicion {
+  int32_t totpartes = 0;                    // part count; 0: no layout
+  int32_t tamparte = kTamParteDesconocido;  // the size of every part but the last, once known
+  int64_t ultima = -1;                      // the last part's length, once known
+};
+
+/// Whether a datagram announcing totpartes parts, of part parte with largo content bytes, can be
+/// of the layout: the same count, and, once the part size is known, a part but the last of that
+/// size, the last no longer.
+bool Admite(const Disposicion &disposicion, int32_t totpartes, int32_t parte, int32_t largo);
+
+/// Where part parte lies: every part but the last carries the part size, so the first lies at 0
+/// and any other needs that size known.
+inline int64_t PosicionDeLaParte(const Disposicion &disposicion, int32_t parte) {
+  return parte == 0 ? 0 : static_cast<int64_t>(parte) * disposicion.tamparte;
+}
+
+/// The file's length, once its last part's length is known.
+inline int64_t LargoDelFichero(const Disposicion &disposicion) {
+  return PosicionDeLaParte(disposicion, disposicion.totpartes - 1) + disposicion.ultima;
+}
+
+/// The layout that a stored file of largo_fichero bytes has as a datagram of totpartes parts,
+/// part parte of largo bytes, reads it; totpartes 0 when the file cannot be of such a layout.
+Disposicion DisposicionDelGrabado(int32_t totpartes, int32_t parte, int32_t largo,
+                                  int64_t largo_fichero);
 
 #endif

@@ -114,8 +114,8 @@ int EmpezarFichero(AlmacenFicheros &almacen, const DatagramaActual &actual, int3
   FicheroEnCurso &f = almacen.en_curso.emplace_back();
   f.old_nombre = actual.elnombre;
   f.old_nombre_temp = NombreTemporal(f.old_nombre);
-  f.totpartes = f.faltan = actual.totpartes;
-  f.partesrecibidas.assign(static_cast<std::size_t>(actual.totpartes), kFalta);
+  f.disposicion.totpartes = actual.totpartes;
+  EmpezarPartes(f.partes, actual.totpartes);
   if (!almacen.opciones.reanudar || !Reanudar(almacen, f, salida)) {
     // gone before the file is made again: no record may describe another file
     BorrarRegistro(f.old_nombre);
@@ -127,16 +127,15 @@ int EmpezarFichero(AlmacenFicheros &almacen, const DatagramaActual &actual, int3
 
 // The last part goes missing again, to be taken when it comes next.
 static void EsperarUltimaOtraVez(FicheroEnCurso &f) {
-  f.partesrecibidas[static_cast<std::size_t>(f.totpartes - 1)] = kFalta;
-  f.largo_ultima = -1;
+  Olvidar(f.partes, f.disposicion.totpartes - 1);
+  f.disposicion.ultima = -1;
   f.ultima_adelantada = false;
-  ++f.faltan;
 }
 
 // Writes a last part kept in memory at its place, now that the file's part size is known.
 static bool EscribirUltima(AlmacenFicheros &almacen, FicheroEnCurso &f, FILE *salida) {
   if (!f.ultima_adelantada) return true;
-  int64_t correcta = PosicionDeLaParte(f, f.totpartes - 1);
+  int64_t correcta = PosicionDeLaParte(f.disposicion, f.disposicion.totpartes - 1);
   if (!GrabarCompleto(f.pf1, f.ultima.data(), f.ultima.size(), correcta)) {
     ReportarFallo(almacen, f.old_nombre,
                   "Error al recolocar la ultima parte en el fichero temporal", errno, salida);
@@ -154,7 +153,8 @@ static bool EscribirUltima(AlmacenFicheros &almacen, FicheroEnCurso &f, FILE *sa
 // Bytes past the last part, left by an earlier run, go; with resume asked, the file is on
 // disk before it takes its final name.
 static bool DejarEnDisco(AlmacenFicheros &almacen, FicheroEnCurso &f, FILE *salida) {
-  int64_t largo = PosicionDeLaParte(f, f.totpartes - 1) + f.largo_ultima;
+  int64_t largo =
+      PosicionDeLaParte(f.disposicion, f.disposicion.totpartes - 1) + f.disposicion.ultima;
   if (ftruncate(f.pf1, largo) != 0) {
     ReportarFallo(almacen, f.old_nombre, "Error al recortar el fichero temporal", errno, salida);
     EsperarUltimaOtraVez(f);
@@ -182,11 +182,8 @@ static bool AnotarSiSeEntrega(AlmacenFicheros &almacen, FicheroEnCurso &f, bool 
 // (synced, when resuming is asked), none waits in memory. A part found missing again is
 // already counted in faltan, and the file waits for it.
 static bool EnteroEnElTemporal(const AlmacenFicheros &almacen, const FicheroEnCurso &f) {
-  unsigned char exigido = almacen.opciones.reanudar ? kSincronizada : kGrabada;
-  if (f.faltan != 0 || f.ultima_adelantada || !f.buffer.partes.empty() || f.largo_ultima < 0)
-    return false;
-  return std::all_of(f.partesrecibidas.begin(), f.partesrecibidas.end(),
-                     [&](unsigned char e) { return e == exigido || e == kSincronizada; });
+  return Completas(f.partes, almacen.opciones.reanudar) && !f.ultima_adelantada &&
+         f.buffer.partes.empty() && f.disposicion.ultima >= 0;
 }
 
 // "Completado!", and the file is for whoever acts on completed files.
@@ -200,8 +197,9 @@ bool CompletarFichero(AlmacenFicheros &almacen, std::size_t cual, FILE *salida) 
   FicheroEnCurso &f = almacen.en_curso[cual];
   VolcarBuffer(almacen, f, salida);
   bool marca_propia = false;
-  if (f.faltan != 0 || !EscribirUltima(almacen, f, salida) || !DejarEnDisco(almacen, f, salida) ||
-      !EnteroEnElTemporal(almacen, f) || !AnotarSiSeEntrega(almacen, f, marca_propia, salida))
+  if (f.partes.faltan != 0 || !EscribirUltima(almacen, f, salida) ||
+      !DejarEnDisco(almacen, f, salida) || !EnteroEnElTemporal(almacen, f) ||
+      !AnotarSiSeEntrega(almacen, f, marca_propia, salida))
     return false;
   std::string temporal = f.old_nombre_temp, final_ = f.old_nombre;
   bool renombrado = rename(temporal.c_str(), final_.c_str()) == 0;
@@ -242,8 +240,7 @@ void AnunciarSiEstanEnDisco(AlmacenFicheros &almacen, FILE *salida) {
 void GuardarFichero(AlmacenFicheros &almacen, FicheroEnCurso &f, FILE *salida) {
   VolcarBuffer(almacen, f, salida);
   // a write that failed since leaves a part missing, which the next save looks at again
-  bool escritas = std::none_of(f.partesrecibidas.begin(), f.partesrecibidas.end(),
-                               [](unsigned char e) { return e == kFallida; });
+  bool escritas = Fallidas(f.partes) == 0;
   if (SincronizarTemporal(almacen, f, salida) && EscribirRegistro(almacen, f, salida) && escritas)
     DarPorSuperados(almacen, f, salida);
 }

@@ -38,24 +38,20 @@ void SoltarBuffer(AlmacenFicheros &almacen, FicheroEnCurso &f) {
 
 // The parts that a failed write did not wholly store, from hasta on, are missing again; the
 // disk's error is told once per file.
-static void DevolverPartes(AlmacenFicheros &almacen, FicheroEnCurso &f,
-                           const ParteEnBuffer *partes, std::size_t cuantas, int64_t hasta,
-                           int error, FILE *salida) {
+static void DevolverPartes(AlmacenFicheros &almacen, FicheroEnCurso &f, const ParteEnBuffer *partes,
+                           std::size_t cuantas, int64_t hasta, int error, FILE *salida) {
   for (std::size_t i = 0; i < cuantas; ++i) {
     if (partes[i].posicion + partes[i].largo <= hasta) continue;
-    unsigned char &estado = f.partesrecibidas[static_cast<std::size_t>(partes[i].indice)];
-    if (estado != kGrabada) continue;
-    estado = kFallida;
-    ++f.faltan;
-    if (partes[i].indice == f.totpartes - 1) f.largo_ultima = -1;
+    if (f.partes.estados[static_cast<std::size_t>(partes[i].indice)] != kGrabada) continue;
+    Devolver(f.partes, partes[i].indice);
+    if (partes[i].indice == f.disposicion.totpartes - 1) f.disposicion.ultima = -1;
   }
   ReportarFalloUnaVez(almacen, f, "Error al grabar la parte en el fichero temporal", error, salida);
 }
 
 // Writes the bytes from desde to hasta, a run of parts with nothing missing between them.
-static void EscribirTramo(AlmacenFicheros &almacen, FicheroEnCurso &f, int64_t desde,
-                          int64_t hasta, const ParteEnBuffer *partes, std::size_t cuantas,
-                          FILE *salida) {
+static void EscribirTramo(AlmacenFicheros &almacen, FicheroEnCurso &f, int64_t desde, int64_t hasta,
+                          const ParteEnBuffer *partes, std::size_t cuantas, FILE *salida) {
   const BufferEscritura &b = f.buffer;
   const unsigned char *bytes = b.memoria.get() + (desde - b.base);
   std::size_t hechos = 0;
@@ -109,7 +105,8 @@ static void MoverVentana(BufferEscritura &b, int64_t posicion, int32_t largo, in
                          int64_t fin_run) {
   int64_t pagina = posicion / kTamPagina * kTamPagina;
   if (posicion == fin_run && inicio_run <= pagina && pagina < fin_run && fin_run > b.base) {
-    memmove(b.memoria.get(), b.memoria.get() + (pagina - b.base), static_cast<std::size_t>(fin_run - pagina));
+    memmove(b.memoria.get(), b.memoria.get() + (pagina - b.base),
+            static_cast<std::size_t>(fin_run - pagina));
     b.arrastre = fin_run - pagina;
     b.base = pagina;
   } else if (posicion < b.base) {
@@ -136,8 +133,8 @@ static void DarMemoria(AlmacenFicheros &almacen, FicheroEnCurso &f, FILE *salida
   ++almacen.buffers;
 }
 
-void GuardarEnBuffer(AlmacenFicheros &almacen, FicheroEnCurso &f, int32_t indice,
-                     int64_t posicion, const unsigned char *datos, int32_t largo, FILE *salida) {
+void GuardarEnBuffer(AlmacenFicheros &almacen, FicheroEnCurso &f, int32_t indice, int64_t posicion,
+                     const unsigned char *datos, int32_t largo, FILE *salida) {
   BufferEscritura &b = f.buffer;
   if (b.memoria == nullptr) {
     DarMemoria(almacen, f, salida);

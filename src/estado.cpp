@@ -114,8 +114,8 @@ static std::string Documento(const FicheroEstado &informe, const EstadoBucle &es
     const FicheroEnCurso &f = almacen.en_curso[i];
     json += i == 0 ? "\n    {\"fichero\": " : ",\n    {\"fichero\": ";
     AnadirCadena(json, f.old_nombre);
-    json += ", \"partes\": " + std::to_string(PartesGrabadas(f)) +
-            ", \"total\": " + std::to_string(f.totpartes) + "}";
+    json += ", \"partes\": " + std::to_string(Recibidas(f.partes)) +
+            ", \"total\": " + std::to_string(f.disposicion.totpartes) + "}";
   }
   json += almacen.en_curso.empty() ? "],\n" : "\n  ],\n";
   AnadirRestos(json, almacen, real.tv_sec);

@@ -10,6 +10,9 @@
 #include <unordered_set>
 #include <vector>
 
+#include "disposicion.h"
+#include "partes.h"
+
 /// A part copied into a buffer and not yet on disk.
 struct ParteEnBuffer {
   int32_t indice;    // the part's index in its file
@@ -34,65 +37,38 @@ struct FalloAvisado {
   int error;
 };
 
-/// States of a part of a file in progress.
-enum EstadoParte : unsigned char {
-  kFalta = 0,         // not received
-  kGrabada = 1,       // received: written, or in the file's write buffer on its way there
-  kFallida = 2,       // received, but its write or its sync failed: missing again
-  kSincronizada = 3,  // received and on disk, as a sync that succeeded since its write says
-};
-
-/// Whether the part has been received and is not missing again.
-inline bool Recibida(unsigned char estado) {
-  return estado == kGrabada || estado == kSincronizada;
-}
-
-/// A file's own part size before a part but the last has told it. Apart from 0: only a file of
-/// one part may have a part without bytes.
-inline constexpr int32_t kTamParteDesconocido = -1;
-
 /// One file in progress: its temporary file and what of it has arrived.
 struct FicheroEnCurso {
   std::string old_nombre;       // identity, and final name, of the file
   std::string old_nombre_temp;  // its temporary file's name: old_nombre followed by ".tmp"
   int pf1 = -1;                 // the temporary file, open while the file is in progress
-  int32_t totpartes = 0;        // part count announced by the datagram that started the file
-  int32_t faltan = 0;           // parts still missing
-  int32_t tamparte_propio = kTamParteDesconocido;  // the file's own part size, once a part but
-                                                   // the last has arrived
-  std::vector<unsigned char> partesrecibidas;      // an EstadoParte per part
-  BufferEscritura buffer;                          // new parts on their way to the temporary file
+  Disposicion disposicion;      // part count announced by the datagram that started the file, its
+                                // own part size once a part but the last has arrived, and the last
+                                // part's length once received
+  Partes partes;                // what has arrived of each part, and how many are missing
+  BufferEscritura buffer;       // new parts on their way to the temporary file
   // A last part that came before the file's part size was known: where the loop's part size
   // would put it, and its bytes, kept in memory until the file completes.
   bool ultima_adelantada = false;
   int64_t ultima_posicion = 0;
   std::vector<unsigned char> ultima;
-  int64_t largo_ultima = -1;          // content length of the last part, once received
   std::vector<FalloAvisado> errores_avisados;  // failures of this file told since its last
-                                              // save without errors
+                                               // save without errors
   bool mudar = false;       // a write-back of its temporary file failed: no sync counts until the
                             // file goes on in a new one
   uint64_t ultimo_uso = 0;  // when a datagram of it came last, in datagrams handled
   // The layout it had before its sender changed it, whose late datagrams are refused rather
   // than taken as yet another change; totpartes 0 when none.
-  int32_t totpartes_anterior = 0;
-  int32_t tamparte_anterior = kTamParteDesconocido;
+  Disposicion anterior;
   // The layout of a datagram of another layout, refused: the file starts afresh in it only when
   // the next datagram of the file brings it again, so that a stray one cannot cost the file.
   // totpartes 0 when none.
-  int32_t totpartes_propuesta = 0;
-  int32_t tamparte_propuesto = kTamParteDesconocido;
+  Disposicion propuesta;
   // That datagram's part and content, taken first once the file starts afresh in its layout;
   // parte_propuesta -1 when none waits.
   int32_t parte_propuesta = -1;
   std::vector<unsigned char> contenido_propuesto;
 };
-
-/// Where part indice lies in its file: every part but the last carries the file's part size, so
-/// the first lies at 0 and any other needs that size known.
-inline int64_t PosicionDeLaParte(const FicheroEnCurso &f, int32_t indice) {
-  return indice == 0 ? 0 : static_cast<int64_t>(indice) * f.tamparte_propio;
-}
 
 /// The answer of a probe of a final name, kept for the rest of its batch.
 struct Sondeo {
@@ -156,8 +132,8 @@ struct AlmacenFicheros {
   uint64_t completados = 0;              // files completed since the start
   std::vector<std::string> recien_completados;  // final names of files completed lately, for
                                                 // whoever acts on them to take
-  std::vector<std::string> sin_anunciar;  // completed files whose new name a sync of the
-                                          // directory has yet to put on disk
+  std::vector<std::string> sin_anunciar;        // completed files whose new name a sync of the
+                                                // directory has yet to put on disk
   // Within a batch, each identity's final name is probed once: its answer is kept here.
   bool en_lote = false;
   std::vector<Sondeo> sondeos;

@@ -110,11 +110,6 @@ void OlvidarRepeticiones(AlmacenFicheros &almacen, const std::string &identidad,
               todas.end());
 }
 
-int32_t PartesGrabadas(const FicheroEnCurso &f) {
-  return static_cast<int32_t>(
-      std::count_if(f.partesrecibidas.begin(), f.partesrecibidas.end(), Recibida));
-}
-
 // Quiet, it reads as every other line of the log: the identity first.
 static void AnadirSuceso(Renglon &linea, const AlmacenFicheros &almacen, std::string_view suceso,
                          const std::string &identidad, FILE *salida, Prioridad prioridad) {
@@ -137,7 +132,7 @@ void InformarDeFichero(const AlmacenFicheros &almacen, std::string_view suceso,
                        const FicheroEnCurso &f, FILE *salida, Prioridad prioridad) {
   Renglon linea;
   AnadirSuceso(linea, almacen, suceso, f.old_nombre, salida, prioridad);
-  AnadirPartes(linea, PartesGrabadas(f), f.totpartes);
+  AnadirPartes(linea, Recibidas(f.partes), f.disposicion.totpartes);
   Anadir(linea, ".\n");
   Emitir(linea, salida);
 }
@@ -205,7 +200,7 @@ void DarPorSuperados(const AlmacenFicheros &almacen, FicheroEnCurso &f, FILE *sa
 }
 
 void AvisarPartesNoGrabadas(const AlmacenFicheros &almacen, const FicheroEnCurso &f, FILE *salida) {
-  auto fallidas = std::count(f.partesrecibidas.begin(), f.partesrecibidas.end(), kFallida);
+  int32_t fallidas = Fallidas(f.partes);
   if (fallidas == 0) return;
   fflush(salida);
   std::string nombre = NombreVisible(f.old_nombre);

@@ -72,7 +72,5 @@ void DarPorSuperados(const AlmacenFicheros &almacen, FicheroEnCurso &fichero, FI
 void AvisarPartesNoGrabadas(const AlmacenFicheros &almacen, const FicheroEnCurso &fichero,
                             FILE *salida);
 
-/// Parts of the file that are on disk or on their way to it.
-int32_t PartesGrabadas(const FicheroEnCurso &fichero);
 
 #endif

@@ -22,9 +22,9 @@ inline constexpr std::size_t kMaxNombreEnDisco = 255;
 /// Longest identity a receiver keeps: each name it derives from one must still be a valid file
 /// name, the longest being a record while it is replaced.
 inline constexpr std::size_t kMaxIdentidad =
-    kMaxNombreEnDisco - std::max({1 + kSufijoRegistro.size() + kSufijoNuevo.size(),
-                                  1 + kSufijoTemporal.size() + kSufijoNuevo.size(),
-                                  1 + kSufijoEntrega.size()});
+    kMaxNombreEnDisco -
+    std::max({1 + kSufijoRegistro.size() + kSufijoNuevo.size(),
+              1 + kSufijoTemporal.size() + kSufijoNuevo.size(), 1 + kSufijoEntrega.size()});
 
 /// The temporary file in which the file of that identity is rebuilt.
 inline std::string NombreTemporal(const std::string &identidad) {

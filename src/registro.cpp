@@ -71,10 +71,9 @@ static std::string TextoRegistro(const FicheroEnCurso &f, const Identificacion &
   std::string texto(kCabeceraRegistro);
   texto += std::to_string(f.old_nombre.size()) + " " + f.old_nombre + "\n";
   texto += TextoIdentificacion(id);
-  texto += std::to_string(f.totpartes) + " " + std::to_string(f.tamparte_propio) + " " +
-           std::to_string(f.largo_ultima) + "\n";
-  for (int32_t i = 0; i < f.totpartes; ++i)
-    texto += Recibida(f.partesrecibidas[static_cast<std::size_t>(i)]) ? '1' : '0';
+  texto += std::to_string(f.disposicion.totpartes) + " " + std::to_string(f.disposicion.tamparte) +
+           " " + std::to_string(f.disposicion.ultima) + "\n";
+  for (int32_t i = 0; i < f.disposicion.totpartes; ++i) texto += Recibida(f.partes, i) ? '1' : '0';
   if (f.ultima_adelantada) texto.back() = '0';
   texto += "\n";
   texto += kFinRegistro;
@@ -200,17 +199,13 @@ bool LeerRegistro(FicheroEnCurso &f, int temporal) {
   Registro r;
   Identificacion actual;
   if (!Interpretar(LeerTodo(NombreRegistro(f.old_nombre)), f.old_nombre, r) ||
-      r.totpartes != f.totpartes || !Identificar(temporal, actual) ||
+      r.totpartes != f.disposicion.totpartes || !Identificar(temporal, actual) ||
       !MismoTemporal(r.temporal, actual) || !Coherente(r))
     return false;
   // an earlier receiver wrote 0 for a size not known yet
-  f.tamparte_propio = r.tamparte > 0 ? static_cast<int32_t>(r.tamparte) : kTamParteDesconocido;
-  f.largo_ultima = r.partes.back() == '1' ? r.largo_ultima : -1;
-  for (std::size_t i = 0; i < r.partes.size(); ++i) {
-    bool grabada = r.partes[i] == '1';
-    f.partesrecibidas[i] = grabada ? kSincronizada : kFalta;
-    f.faltan -= grabada;
-  }
+  f.disposicion.tamparte = r.tamparte > 0 ? static_cast<int32_t>(r.tamparte) : kTamParteDesconocido;
+  f.disposicion.ultima = r.partes.back() == '1' ? r.largo_ultima : -1;
+  TomarDelRegistro(f.partes, r.partes);
   return true;
 }
 

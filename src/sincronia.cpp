@@ -17,30 +17,21 @@
 /// Bytes copied at a time into a new temporary file.
 static constexpr std::size_t kTamCopia = 1 << 20;
 
-// A sync that succeeded: every part written so far is on disk. A last part kept in memory is
-// not written yet.
-static void MarcarSincronizadas(FicheroEnCurso &f) {
-  for (unsigned char &estado : f.partesrecibidas)
-    if (estado == kGrabada) estado = kSincronizada;
-  if (f.ultima_adelantada) f.partesrecibidas[static_cast<std::size_t>(f.totpartes - 1)] = kGrabada;
+// A last part kept in memory is not written yet: it is neither on disk nor lost.
+static int32_t EnMemoria(const FicheroEnCurso &f) {
+  return f.ultima_adelantada ? f.disposicion.totpartes - 1 : -1;
 }
 
-// Every part not known to be on disk is missing again, to be written anew when it comes. A last
-// part kept in memory stays.
+// Every part not known to be on disk is missing again, to be written anew when it comes.
 static void DevolverNoSincronizadas(FicheroEnCurso &f) {
-  for (int32_t i = 0; i < f.totpartes; ++i) {
-    unsigned char &estado = f.partesrecibidas[static_cast<std::size_t>(i)];
-    if (estado != kGrabada || (i == f.totpartes - 1 && f.ultima_adelantada)) continue;
-    estado = kFallida;
-    ++f.faltan;
-    if (i == f.totpartes - 1) f.largo_ultima = -1;
-  }
+  DevolverNoSincronizadas(f.partes, EnMemoria(f));
+  if (!Recibida(f.partes, f.disposicion.totpartes - 1)) f.disposicion.ultima = -1;
 }
 
 // Where the bytes of the parts before hasta end in the file.
 static int64_t FinDePartes(const FicheroEnCurso &f, int32_t hasta) {
-  if (hasta < f.totpartes) return PosicionDeLaParte(f, hasta);
-  return PosicionDeLaParte(f, f.totpartes - 1) + f.largo_ultima;
+  if (hasta < f.disposicion.totpartes) return PosicionDeLaParte(f.disposicion, hasta);
+  return PosicionDeLaParte(f.disposicion, f.disposicion.totpartes - 1) + f.disposicion.ultima;
 }
 
 static bool CopiarTramo(int desde_fd, int hacia_fd, int64_t desde, int64_t hasta,
@@ -63,17 +54,19 @@ static bool CopiarTramo(int desde_fd, int hacia_fd, int64_t desde, int64_t hasta
 // not yet synced.
 static bool CopiarSincronizadas(FicheroEnCurso &f, int nuevo) {
   std::unique_ptr<unsigned char[]> bloque(new unsigned char[kTamCopia]);
-  std::vector<unsigned char> &partes = f.partesrecibidas;
-  for (int32_t i = 0; i < f.totpartes;) {
+  std::vector<unsigned char> &partes = f.partes.estados;
+  for (int32_t i = 0; i < f.disposicion.totpartes;) {
     if (partes[static_cast<std::size_t>(i)] != kSincronizada) {
       ++i;
       continue;
     }
     int32_t fin = i;
-    while (fin < f.totpartes && partes[static_cast<std::size_t>(fin)] == kSincronizada) ++fin;
-    if (!CopiarTramo(f.pf1, nuevo, PosicionDeLaParte(f, i), FinDePartes(f, fin), bloque.get()))
+    while (fin < f.disposicion.totpartes && partes[static_cast<std::size_t>(fin)] == kSincronizada)
+      ++fin;
+    if (!CopiarTramo(f.pf1, nuevo, PosicionDeLaParte(f.disposicion, i), FinDePartes(f, fin),
+                     bloque.get()))
       return false;
-    std::fill(partes.begin() + i, partes.begin() + fin, kGrabada);
+    MarcarCopiadas(f.partes, i, fin);
     i = fin;
   }
   return true;
@@ -104,7 +97,7 @@ static bool Mudar(AlmacenFicheros &almacen, FicheroEnCurso &f, FILE *salida) {
 bool SincronizarTemporal(AlmacenFicheros &almacen, FicheroEnCurso &f, FILE *salida) {
   if (f.mudar && !Mudar(almacen, f, salida)) return false;
   if (fdatasync(f.pf1) == 0) {
-    MarcarSincronizadas(f);
+    MarcarEnDisco(f.partes, EnMemoria(f));
     return true;
   }
   int error = errno;

@@ -50,9 +50,7 @@ static Sondeo *SondeoDelLote(AlmacenFicheros &almacen, const std::string &nombre
   return nullptr;
 }
 
-// A stored file needs no temporary file nor record: an earlier run that ended between the
-// rename and the record's removal, or a file that came by other means, leaves them.
-static void LimpiarRestos(AlmacenFicheros &almacen, const std::string &identidad) {
+void LimpiarRestos(AlmacenFicheros &almacen, const std::string &identidad) {
   std::vector<std::string> &limpiados = almacen.limpiados;
   if (Buscar(almacen, identidad) >= 0 ||
       std::find(limpiados.begin(), limpiados.end(), identidad) != limpiados.end())
@@ -71,12 +69,13 @@ static void LimpiarRestos(AlmacenFicheros &almacen, const std::string &identidad
 
 // The final name counts as stored when it can be read; asked without opening it, so that a
 // FIFO of that name cannot block the receiver. The datagrams of a file mostly come together.
-bool YaGrabado(AlmacenFicheros &almacen, const std::string &nombre) {
+bool YaGrabado(AlmacenFicheros &almacen, const std::string &nombre, bool &primero) {
+  primero = false;
   if (almacen.en_lote)
     if (Sondeo *sondeo = SondeoDelLote(almacen, nombre)) return sondeo->grabado;
+  primero = true;
   bool grabado = access(nombre.c_str(), R_OK) == 0;
   if (almacen.en_lote) almacen.sondeos.push_back({nombre, grabado});
-  if (grabado) LimpiarRestos(almacen, nombre);
   if (!grabado && !almacen.grabados.empty()) CerrarGrabado(almacen, nombre);
   return grabado;
 }
@@ -165,17 +164,11 @@ static int AbrirGrabado(AlmacenFicheros &almacen, const std::string &identidad) 
 
 // Where the part lies in a stored file of that length, or -1 when the file cannot be one of
 // that layout: every part but the last carries the part size, the last at most as much.
-static int64_t PosicionEnElGrabado(const DatagramaActual &actual, int64_t largo_parte,
+static int64_t PosicionEnElGrabado(const DatagramaActual &actual, int32_t largo_parte,
                                    int64_t largo_fichero) {
-  int64_t total = actual.totpartes, indice = actual.parteactual;
-  if (indice < total - 1) {
-    bool cabe = (total - 1) * largo_parte <= largo_fichero && largo_fichero <= total * largo_parte;
-    return cabe ? indice * largo_parte : -1;
-  }
-  if (total == 1) return largo_fichero == largo_parte ? 0 : -1;
-  int64_t resto = largo_fichero - largo_parte;
-  if (resto <= 0 || resto % (total - 1) != 0 || resto / (total - 1) < largo_parte) return -1;
-  return resto;
+  Disposicion d =
+      DisposicionDelGrabado(actual.totpartes, actual.parteactual, largo_parte, largo_fichero);
+  return d.totpartes == 0 ? -1 : PosicionDeLaParte(d, actual.parteactual);
 }
 
 // Whether the stored bytes at posicion are these: read from the window kept, or a new window
@@ -204,6 +197,6 @@ bool IgualQueElGrabado(AlmacenFicheros &almacen, const DatagramaActual &actual,
   if (sondeo->abierto < 0) return true;
   Grabado &g = almacen.grabados[static_cast<std::size_t>(sondeo->abierto)];
   std::size_t largo = static_cast<std::size_t>(paquete.tampaquete - TamCabecera);
-  int64_t posicion = PosicionEnElGrabado(actual, static_cast<int64_t>(largo), g.largo);
+  int64_t posicion = PosicionEnElGrabado(actual, static_cast<int32_t>(largo), g.largo);
   return posicion >= 0 && MismosBytes(g, paquete.datos + TamCabecera, largo, posicion);
 }

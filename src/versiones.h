@@ -12,10 +12,15 @@
 /// Starts a batch of datagrams: final names are probed afresh, once each for the batch.
 void EmpezarLote(AlmacenFicheros &almacen);
 
-/// Whether the final file of the identity is stored: it can be read. Asked once per batch. The
-/// first probe of a stored identity that is not in progress removes its leftovers (temporary
-/// file and record).
-bool YaGrabado(AlmacenFicheros &almacen, const std::string &identidad);
+/// Whether the final file of the identity is stored: it can be read. Asked of the disk once per
+/// batch; primero says whether this was that time.
+bool YaGrabado(AlmacenFicheros &almacen, const std::string &identidad, bool &primero);
+
+/// A stored file needs no temporary file nor record: an earlier run that ended between the
+/// rename and the record's removal, or a file that came by other means, leaves them. Removes
+/// them, once for each identity among the last few, unless the file is in progress or, with new
+/// versions taken, they are a new version an earlier run left to resume.
+void LimpiarRestos(AlmacenFicheros &almacen, const std::string &identidad);
 
 /// A file completed within the batch is stored for the rest of it, in its new version; the quiet
 /// log names it again when its datagrams come again.

@@ -95,7 +95,7 @@ TEST_F(AlmacenTest, UnaEscrituraFallidaDevuelveSusPartesYNoCompleta) {
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
             "0001-0002-falla: Error al grabar la parte en el fichero temporal: Bad file "
             "descriptor\n");
-  EXPECT_EQ(almacen.en_curso.at(0).faltan, 2);
+  EXPECT_EQ(almacen.en_curso.at(0).partes.faltan, 2);
   close(pf1);
   pf1 = bueno;
   Pasar(Cabecera(2, 2, "falla") + "c");

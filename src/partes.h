@@ -1,0 +1,67 @@
+// The parts of a file in progress: the state of each and how many are missing, kept in step by
+// the routines below, which alone change them.
+#ifndef PARTES_H
+#define PARTES_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+/// States of a part of a file in progress.
+enum EstadoParte : unsigned char {
+  kFalta = 0,         // not received
+  kGrabada = 1,       // received: written, or in the file's write buffer on its way there
+  kFallida = 2,       // received, but its write or its sync failed: missing again
+  kSincronizada = 3,  // received and on disk, as a sync that succeeded since its write says
+};
+
+/// Whether the part has been received and is not missing again.
+inline bool Recibida(unsigned char estado) {
+  return estado == kGrabada || estado == kSincronizada;
+}
+
+struct Partes {
+  std::vector<unsigned char> estados;  // an EstadoParte per part
+  int32_t faltan = 0;                  // parts not received, or missing again
+};
+
+/// total parts, every one missing.
+void EmpezarPartes(Partes &partes, int32_t total);
+
+/// Whether part i has been received and is not missing again.
+inline bool Recibida(const Partes &partes, int32_t i) {
+  return Recibida(partes.estados[static_cast<std::size_t>(i)]);
+}
+
+/// Part i, missing, is received now: on its way to the disk.
+void Tomar(Partes &partes, int32_t i);
+
+/// Part i, received, is missing again since its write or sync failed.
+void Devolver(Partes &partes, int32_t i);
+
+/// Part i, received, is missing again and was never stored: a last part given up.
+void Olvidar(Partes &partes, int32_t i);
+
+/// A sync that succeeded: every part written is on disk, but part pendiente (-1: none), which
+/// is not written yet.
+void MarcarEnDisco(Partes &partes, int32_t pendiente);
+
+/// A sync that failed: every part not known to be on disk is missing again, but part pendiente
+/// (-1: none), kept in memory; returns how many.
+int32_t DevolverNoSincronizadas(Partes &partes, int32_t pendiente);
+
+/// Parts from desde to hasta, on disk in an old temporary file, are written, not yet synced, in
+/// a new one.
+void MarcarCopiadas(Partes &partes, int32_t desde, int32_t hasta);
+
+/// A record's parts: '1' for a part on disk, taken as such; any other, missing.
+void TomarDelRegistro(Partes &partes, const std::string &registro);
+
+/// Whether every part is received and, with en_disco, known to be on disk.
+bool Completas(const Partes &partes, bool en_disco);
+
+/// Parts received, and parts whose write or sync failed.
+int32_t Recibidas(const Partes &partes);
+int32_t Fallidas(const Partes &partes);
+
+#endif
