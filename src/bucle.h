@@ -12,6 +12,7 @@ struct EstadoBucle {
   int32_t faltan = 0;        // parts still missing of the file in progress (mode 2 only)
   uint64_t datagramas = 0;   // datagrams taken since the start
   uint32_t descartados = 0;  // datagrams the kernel dropped for lack of room, so far
+  int32_t excedido = 0;      // a part count over the limit, which asks the run to end; 0 none
   struct FicheroEstado *informe = nullptr;  // the status file kept up to date, if asked for
   struct AlCompletar *hijos = nullptr;      // the program run on completed files, if asked for
 };

@@ -15,6 +15,7 @@
 #include "directorio.h"
 #include "entrada.h"
 #include "estado.h"
+#include "fatal.h"
 #include "hijos.h"
 #include "informes.h"
 #include "marco.h"
@@ -135,11 +136,13 @@ static void Atender(Receptor_ &r, int recibidos) {
   AvisarDescartes(r, ahora_ms);
 }
 
-// Ends as the signal would have, once the datagrams already queued are handled, the files in
-// progress written out (and saved when asked), and what was printed written out.
-[[noreturn]] static void TerminarPorSenal(Receptor_ &r) {
+// The one end of the run, asked by a signal or by a part count over the limit: the datagrams
+// already queued are handled (after a signal), the files in progress written out (and saved
+// when asked), hand-offs and counts told, the status written, and what was printed written out;
+// then it ends as the signal would have, or with kSalidaMaxTrozos.
+[[noreturn]] static void Terminar(Receptor_ &r) {
   r.vaciado = Vaciado{};
-  for (int lote = 0; lote < kLotesAlTerminar; ++lote) {
+  for (int lote = 0; r.estado.excedido == 0 && lote < kLotesAlTerminar; ++lote) {
     AtenderLote(r, false);
     if (!r.receptor->lleno) break;
   }
@@ -149,8 +152,11 @@ static void Atender(Receptor_ &r, int recibidos) {
   BorrarAvance(r.avance);
   if (r.estado.informe != nullptr)
     EscribirEstado(*r.estado.informe, r.estado, r.almacen, AhoraMs());
+  if (r.estado.excedido != 0) DecirLimiteExcedido(r.estado.excedido, stdout);
   fflush(stdout);
   AvisarFin();
+  // a service restarts the receiver after this end: what is in progress is kept for it
+  if (r.estado.excedido != 0) exit(kSalidaMaxTrozos);
   TerminarComoLaSenal(SenalDeFin());
 }
 
@@ -219,7 +225,7 @@ int main(int argc, char **argv) {
 
   for (;;) {
     int recibidos = AtenderLote(r, SenalDeFin() == 0);
-    if (SenalDeFin() != 0) TerminarPorSenal(r);
+    if (SenalDeFin() != 0 || r.estado.excedido != 0) Terminar(r);
     Atender(r, recibidos);
     Mostrar(r, recibidos);
   }

@@ -1,43 +1,33 @@
 #include "marco.h"
 
-#include <cstdlib>
 #include <string>
 
 #include "almacen.h"
-#include "estado.h"
-#include "fatal.h"
-#include "hijos.h"
 #include "informes.h"
 #include "salida.h"
 #include "versiones.h"
 #include "volcado.h"
 
-// A service restarts the receiver after this end: what is in progress is kept for it.
-[[noreturn]] static void TerminarPorElLimite(const DatagramaActual &actual,
-                                             const EstadoBucle &estado, AlmacenFicheros &almacen,
-                                             FILE *salida) {
-  GuardarFicherosEnCurso(almacen, salida);
-  AvisarRepeticiones(almacen, AhoraNs() / 1'000'000, true, salida);
-  if (estado.hijos != nullptr) TerminarEntregas(*estado.hijos, almacen.recien_completados, salida);
-  if (estado.informe != nullptr)
-    EscribirEstado(*estado.informe, estado, almacen, estado.informe->ultimo_ms);
+void DecirLimiteExcedido(int32_t totpartes, FILE *salida) {
   fputs(Prefijo(salida, Prioridad::kError), salida);
   fprintf(salida,
           "El total de partes (%d) EXCEDE al MAX_TROZOS (%d), amplialo en MAX_TROZOS en el "
           "DEFINE y recompila, prometo hacerlo en la proxima versi\xf3n yo mismo si tengo "
           "tiempo.\n",
-          actual.totpartes, MAX_TROZOS);
-  exit(kSalidaMaxTrozos);  // which flushes every stream
+          totpartes, MAX_TROZOS);
 }
 
 // Only a datagram that carries a whole header carries a count: a short one would be judged
-// by bytes that were never received. Quiet, as a service runs, anyone on the network could end
-// the receiver with one datagram: there it is refused like any impossible one, and the pass
-// goes on with the next.
-static bool ExcedeElLimite(DatagramaActual &actual, const Paquete &paquete,
-                           const EstadoBucle &estado, AlmacenFicheros &almacen, FILE *salida) {
+// by bytes that were never received. The run ends over it, as the loop ends it; quiet, as a
+// service runs, anyone on the network could end the receiver with one datagram: there it is
+// refused like any impossible one, and the pass goes on with the next.
+static bool ExcedeElLimite(DatagramaActual &actual, const Paquete &paquete, EstadoBucle &estado,
+                           AlmacenFicheros &almacen, FILE *salida) {
   if (paquete.tampaquete < TamCabecera || actual.totpartes <= MAX_TROZOS) return false;
-  if (!almacen.opciones.silencioso) TerminarPorElLimite(actual, estado, almacen, salida);
+  if (!almacen.opciones.silencioso) {
+    estado.excedido = actual.totpartes;
+    return true;
+  }
   ConstruirIdentidad(actual);
   Rechazar(almacen, actual.elnombre, salida,
            "Total de partes %d mayor que el maximo (%d), descartado.\n", actual.totpartes,
@@ -100,7 +90,7 @@ void ProcesarLote(Receptor &receptor, EstadoBucle &estado, DatagramaActual &actu
   EmpezarLote(almacen);
   estado.descartados = receptor.descartados;
   int recibidos = static_cast<int>(receptor.vistas.size());
-  for (int i = 0; i < recibidos; ++i)
+  for (int i = 0; i < recibidos && estado.excedido == 0; ++i)
     ProcesarPaquete(PaqueteDelLote(receptor, i), estado, actual, almacen, salida);
   TerminarLote(receptor);
 }

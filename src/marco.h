@@ -11,14 +11,17 @@
 
 /// The whole pass of one datagram: decoding, the part-count limit, the part size, the summary
 /// line, the identity, then the dump (mode 0) or the file store (mode 2). A count over
-/// MAX_TROZOS ends the process with kSalidaMaxTrozos, once the files in progress are saved;
-/// quiet, the datagram is refused instead and the receiver goes on.
+/// MAX_TROZOS asks the run to end (estado.excedido), which the loop does; quiet, the datagram
+/// is refused instead and the receiver goes on.
 void ProcesarPaquete(const Paquete &paquete, EstadoBucle &estado, DatagramaActual &actual,
                      AlmacenFicheros &almacen, FILE *salida);
 
 /// The pass over the datagrams of the receptor's current batch, one after another, each exactly
-/// as if it had come alone. Ends the batch.
+/// as if it had come alone, up to one that asks the run to end. Ends the batch.
 void ProcesarLote(Receptor &receptor, EstadoBucle &estado, DatagramaActual &actual,
                   AlmacenFicheros &almacen, FILE *salida);
+
+/// "El total de partes (N) EXCEDE al MAX_TROZOS ...": why the run ends over a part count.
+void DecirLimiteExcedido(int32_t totpartes, FILE *salida);
 
 #endif

@@ -124,7 +124,7 @@ static void Limpiar() {
   }
 }
 
-// Such a datagram ends the receiver on purpose; it is left out so the run goes on.
+// Such a datagram asks the run to end on purpose; it is left out so the run goes on.
 static bool TerminariaProceso(const uint8_t *datagrama, size_t largo) {
   if (largo < static_cast<size_t>(TamCabecera)) return false;
   DatagramaActual cabecera;
