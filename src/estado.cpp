@@ -129,7 +129,8 @@ void EscribirEstado(FicheroEstado &informe, const EstadoBucle &estado,
   int fd = open(nuevo.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
   // readable by all whatever the umask (the service's keeps its files from others): it holds
   // no secret, and a monitor reads it without the group that reads the received files
-  bool hecho = fd >= 0 && fchmod(fd, 0644) == 0 && write(fd, json.data(), json.size()) == static_cast<ssize_t>(json.size());
+  bool hecho = fd >= 0 && fchmod(fd, 0644) == 0 &&
+               write(fd, json.data(), json.size()) == static_cast<ssize_t>(json.size());
   int error = errno;
   if (fd >= 0) close(fd);
   if (hecho && rename(nuevo.c_str(), informe.ruta.c_str()) == 0) {
