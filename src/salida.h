@@ -24,8 +24,12 @@ struct Renglon {
 /// Appends as much of parte as fits.
 inline void Anadir(Renglon &renglon, std::string_view parte) {
   std::size_t cabe = sizeof renglon.texto - renglon.largo;
-  std::size_t largo = parte.size() < cabe ? parte.size() : cabe;
-  memcpy(renglon.texto + renglon.largo, parte.data(), largo);
+  // a copy of a known size, as a literal's, compiles to a few moves
+  std::size_t largo = parte.size() <= cabe ? parte.size() : cabe;
+  if (parte.size() <= cabe)
+    memcpy(renglon.texto + renglon.largo, parte.data(), parte.size());
+  else
+    memcpy(renglon.texto + renglon.largo, parte.data(), cabe);
   renglon.largo += largo;
 }
 
@@ -47,13 +51,24 @@ inline void AnadirEntero(Renglon &renglon, int64_t numero) {
   Anadir(renglon, std::string_view(cifras, FormatearEntero(cifras, numero)));
 }
 
-inline void Emitir(const Renglon &renglon, FILE *salida) {
-  fwrite_unlocked(renglon.texto, 1, renglon.largo, salida);
+/// Appends the text to the stream's buffer, without formatting. Where it fits, it is copied
+/// there as glibc's own putc does, without the call: the per-datagram lines are short, and the
+/// call cost more than the copy. A stream that is line buffered, unbuffered or full has no room
+/// in this sense, and takes the call.
+inline void EscribirTexto(FILE *salida, std::string_view texto) {
+#ifdef __GLIBC__
+  if (!texto.empty() &&
+      salida->_IO_write_end - salida->_IO_write_ptr >= static_cast<std::ptrdiff_t>(texto.size())) {
+    memcpy(salida->_IO_write_ptr, texto.data(), texto.size());
+    salida->_IO_write_ptr += texto.size();
+    return;
+  }
+#endif
+  fwrite_unlocked(texto.data(), 1, texto.size(), salida);
 }
 
-/// Appends the text to the stream's buffer, without formatting.
-inline void EscribirTexto(FILE *salida, std::string_view texto) {
-  fwrite_unlocked(texto.data(), 1, texto.size(), salida);
+inline void Emitir(const Renglon &renglon, FILE *salida) {
+  EscribirTexto(salida, std::string_view(renglon.texto, renglon.largo));
 }
 
 /// Syslog priorities, as the journal reads them at the start of a line.
