@@ -4,6 +4,18 @@
 #define BUCLE_H
 
 #include <cstdint>
+#include <string>
+
+/// The parts of the summary line that stay the same while the datagrams of one file follow one
+/// another, kept from one line to the next: only the part number and the missing count change.
+struct PrincipioDeResumen {
+  std::string identidad;    // the file the start was built for; empty before the first
+  bool a_terminal = false;  // whether the name was shown without its control bytes
+  std::string texto;        // the start, "T:0001|S:0002|Nom:datos|"
+  int32_t totpartes = -1;   // the part count the middle was built for
+  int32_t tamparte = -1;    // and the part size; -1 before the first
+  std::string medio;        // the middle, "/300|MxPrt:1456|Fltn:"
+};
 
 /// State of the receive loop, living for the whole run.
 struct EstadoBucle {
@@ -13,6 +25,7 @@ struct EstadoBucle {
   uint64_t datagramas = 0;   // datagrams taken since the start
   uint32_t descartados = 0;  // datagrams the kernel dropped for lack of room, so far
   int32_t excedido = 0;      // a part count over the limit, which asks the run to end; 0 none
+  PrincipioDeResumen principio;  // the fixed parts of the latest summary line
   struct FicheroEstado *informe = nullptr;  // the status file kept up to date, if asked for
   struct AlCompletar *hijos = nullptr;      // the program run on completed files, if asked for
 };

@@ -1,5 +1,6 @@
 #include "marco.h"
 
+#include <cstring>
 #include <string>
 
 #include "almacen.h"
@@ -44,9 +45,11 @@ static void ActualizarTamParte(const DatagramaActual &actual, const Paquete &paq
   if (actual.parteactual < ultima) estado.tamparte = paquete.tampaquete - TamCabecera;
 }
 
-// "T:%s|S:%s|Nom:%s|%d/%d|MxPrt:%d|Fltn:%d|\n", built by hand: it is printed for every datagram.
-static void ImprimirResumen(const DatagramaActual &actual, const EstadoBucle &estado,
-                            bool a_terminal, FILE *salida) {
+// "T:%s|S:%s|Nom:%s|", built again only for a datagram of another file than the last line's.
+static const std::string &Principio(PrincipioDeResumen &principio, const DatagramaActual &actual,
+                                    bool a_terminal) {
+  if (principio.identidad == actual.elnombre && principio.a_terminal == a_terminal)
+    return principio.texto;
   Renglon linea;
   Anadir(linea, "T:");
   Anadir(linea, std::string_view(actual.eltipo, 4));
@@ -55,15 +58,49 @@ static void ImprimirResumen(const DatagramaActual &actual, const EstadoBucle &es
   Anadir(linea, "|Nom:");
   AnadirNombre(linea, actual.nombre, a_terminal);
   Anadir(linea, "|");
-  AnadirEntero(linea, actual.parteactual);
+  principio.identidad = actual.elnombre;
+  principio.a_terminal = a_terminal;
+  principio.texto.assign(linea.texto, linea.largo);
+  return principio.texto;
+}
+
+// "/%d|MxPrt:%d|Fltn:", built again only when the count or the part size changed.
+static const std::string &Medio(PrincipioDeResumen &principio, int32_t totpartes,
+                                int32_t tamparte) {
+  if (principio.totpartes == totpartes && principio.tamparte == tamparte) return principio.medio;
+  Renglon linea;
   Anadir(linea, "/");
-  AnadirEntero(linea, actual.totpartes);
+  AnadirEntero(linea, totpartes);
   Anadir(linea, "|MxPrt:");
-  AnadirEntero(linea, estado.tamparte);
+  AnadirEntero(linea, tamparte);
   Anadir(linea, "|Fltn:");
+  principio.totpartes = totpartes;
+  principio.tamparte = tamparte;
+  principio.medio.assign(linea.texto, linea.largo);
+  return principio.medio;
+}
+
+// "T:%s|S:%s|Nom:%s|%d/%d|MxPrt:%d|Fltn:%d|\n", built by hand: it is printed for every datagram,
+// and only its part number and missing count are formatted for each.
+static void ImprimirResumen(const DatagramaActual &actual, EstadoBucle &estado, bool a_terminal,
+                            FILE *salida) {
+  Renglon linea;
+  Anadir(linea, Principio(estado.principio, actual, a_terminal));
+  AnadirEntero(linea, actual.parteactual);
+  Anadir(linea, Medio(estado.principio, actual.totpartes, estado.tamparte));
   AnadirEntero(linea, estado.faltan);
   Anadir(linea, "|\n");
   Emitir(linea, salida);
+}
+
+// Whether actual.elnombre is already the identity that ConstruirIdentidad would build from the
+// datagram's type, subtype and name ("tipo-subtipo-nombre"): a run of one file builds it once.
+static bool IdentidadAlDia(const DatagramaActual &actual) {
+  const std::string &identidad = actual.elnombre;
+  return identidad.size() == 10 + actual.nombre.size() &&
+         memcmp(identidad.data(), actual.eltipo, 4) == 0 && identidad[4] == '-' &&
+         memcmp(identidad.data() + 5, actual.elsubtipo, 4) == 0 && identidad[9] == '-' &&
+         identidad.compare(10, std::string::npos, actual.nombre) == 0;
 }
 
 void ProcesarPaquete(const Paquete &paquete, EstadoBucle &estado, DatagramaActual &actual,
@@ -73,9 +110,11 @@ void ProcesarPaquete(const Paquete &paquete, EstadoBucle &estado, DatagramaActua
   if (ExcedeElLimite(actual, paquete, estado, almacen, salida)) return;
   ActualizarTamParte(actual, paquete, estado);
   // the identity says which file's missing count the summary line shows
-  ConstruirIdentidad(actual);
-  if (estado.modo == 2) estado.faltan = FaltanParaResumen(almacen, actual, estado.faltan);
+  if (!IdentidadAlDia(actual)) ConstruirIdentidad(actual);
   const OpcionesAlmacen &opciones = almacen.opciones;
+  // the count is only shown on the summary line, which quiet never prints
+  if (estado.modo == 2 && !opciones.silencioso)
+    estado.faltan = FaltanParaResumen(almacen, actual, estado.faltan);
   if (!opciones.silencioso) {
     ImprimirResumen(actual, estado, opciones.a_terminal, salida);
     if (estado.modo == 0)

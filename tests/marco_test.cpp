@@ -209,6 +209,80 @@ TEST(Paso, UnaTandaFundidaDaLoMismoQueSusDatagramasUnoAUno) {
   }
 }
 
+// The summary line as printf writes it, from the fields the pass left.
+std::string ResumenConPrintf(const DatagramaActual &actual, const EstadoBucle &estado,
+                             bool a_terminal) {
+  std::string nombre = a_terminal ? NombreVisible(actual.nombre) : std::string(actual.nombre);
+  char linea[4096];
+  int largo = snprintf(linea, sizeof linea, "T:%s|S:%s|Nom:%s|%d/%d|MxPrt:%d|Fltn:%d|\n",
+                       actual.eltipo, actual.elsubtipo, nombre.c_str(), actual.parteactual,
+                       actual.totpartes, estado.tamparte, estado.faltan);
+  return std::string(linea, static_cast<std::size_t>(largo));
+}
+
+// The datagrams of a file, of several, and of one whose identity, count or size changes from
+// one to the next: every way the kept parts of the line could be stale.
+std::vector<Datagrama> MezclaDeFicheros() {
+  // first and last a name with control bytes, shown otherwise on a terminal: the next pass
+  // starts with the identity the last one ended with
+  const char *con_controles = "dat\x1b]0;x\x07os";
+  std::vector<Datagrama> mezcla;
+  mezcla.emplace_back(1, 2, 1500, con_controles);
+  for (uint32_t parte = 1; parte <= 3; ++parte) mezcla.emplace_back(parte, 3, 1500);
+  mezcla.emplace_back(1, 3, 1500, "otro");
+  mezcla.emplace_back(2, 3, 1500);
+  mezcla.emplace_back(2, 4, 1500);         // the same file with another count
+  mezcla.emplace_back(3, 4, 900);          // and another part size
+  mezcla.emplace_back(4, 4, 100);          // its last part, which keeps the size
+  mezcla.emplace_back(1, 2, 1500, "");
+  mezcla.emplace_back(1, 2, 20);           // shorter than the header
+  mezcla.emplace_back(1, 2, 1500, "nombre-que-llena-su-campo-de-32b");  // runs into the content
+  mezcla.emplace_back(1, 2, 1500, "datos");
+  mezcla.back().bytes[1] = 7;              // another type, the same name
+  mezcla.emplace_back(1, 2, 1500, "datos");
+  mezcla.back().bytes[3] = 9;              // another subtype
+  mezcla.emplace_back(1, 2, 1500, "datos");
+  mezcla.emplace_back(2, 2, 1500, con_controles);
+  return mezcla;
+}
+
+// Through a stream with the buffering given; the whole text it received.
+std::string PasarPorFlujo(const std::vector<Datagrama> &mezcla, int buffer, bool a_terminal,
+                          EstadoBucle &estado, DatagramaActual &actual, std::string &esperado) {
+  AlmacenFicheros almacen;
+  almacen.opciones.a_terminal = a_terminal;
+  FILE *salida = tmpfile();
+  setvbuf(salida, nullptr, buffer, buffer == _IONBF ? 0 : 256);
+  for (const Datagrama &d : mezcla) {
+    ProcesarPaquete(d.paquete(), estado, actual, almacen, salida);
+    esperado += ResumenConPrintf(actual, estado, a_terminal);
+  }
+  fflush(salida);
+  std::string texto(static_cast<std::size_t>(ftell(salida)), '\0');
+  rewind(salida);
+  EXPECT_EQ(fread(texto.data(), 1, texto.size(), salida), texto.size());
+  fclose(salida);
+  return texto;
+}
+
+// The fixed parts of the summary line are kept from one datagram to the next and only the
+// numbers written, straight into the stream's buffer where it has room: the lines must be
+// those printf writes, whatever came before and however the stream is buffered.
+TEST(Paso, LaLineaDeResumenConSusPartesGuardadasEsLaDePrintf) {
+  const std::vector<Datagrama> mezcla = MezclaDeFicheros();
+  for (int buffer : {_IOFBF, _IOLBF, _IONBF}) {
+    SCOPED_TRACE(buffer);
+    // one state for both: a terminal after a file, with the same identity kept
+    EstadoBucle estado;
+    DatagramaActual actual;
+    for (bool a_terminal : {false, true, false}) {
+      SCOPED_TRACE(a_terminal);
+      std::string esperado;
+      EXPECT_EQ(PasarPorFlujo(mezcla, buffer, a_terminal, estado, actual, esperado), esperado);
+    }
+  }
+}
+
 TEST(Salida, FormatearEnteroEscribeLoMismoQuePrintf) {
   std::vector<int64_t> numeros = {0, -1, INT32_MIN, INT32_MAX, INT64_MIN, INT64_MAX};
   // every digit count, on both sides of each power of ten
