@@ -139,11 +139,12 @@ def main():
     intervalo_s = (float(sys.argv[6]) if len(sys.argv) > 6 else 50) / 1000
     demoras = medir([cliente, grupo, str(puerto), modo], grupo, puerto, n, intervalo_s)
     if not demoras:
-        print(f"datagramas={n} vistas=0 mediana_ms=nan p90_ms=nan min_ms=nan max_ms=nan")
+        print(f"datagramas={n} vistas=0 mediana_ms=nan p90_ms=nan p99_ms=nan min_ms=nan "
+              f"max_ms=nan")
         return
     print(f"datagramas={n} vistas={len(demoras)} mediana_ms={statistics.median(demoras):.3f} "
-          f"p90_ms={percentil(demoras, 90):.3f} min_ms={min(demoras):.3f} "
-          f"max_ms={max(demoras):.3f}")
+          f"p90_ms={percentil(demoras, 90):.3f} p99_ms={percentil(demoras, 99):.3f} "
+          f"min_ms={min(demoras):.3f} max_ms={max(demoras):.3f}")
 
 
 if __name__ == "__main__":
