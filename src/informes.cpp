@@ -159,17 +159,22 @@ static char *Poner(char *p, const char (&literal)[N]) {
   return p + N - 1;
 }
 
-// Built by hand, without the bounds a Renglon checks: it is printed for every new part.
+// Built by hand, in place in the stream's buffer when it has room: it is printed for every new
+// part.
 void InformarParte(const AlmacenFicheros &almacen, int64_t posicion, std::size_t largo,
                    FILE *salida) {
   if (almacen.opciones.silencioso) return;
-  char linea[96];  // the text and two numbers of 20 digits at most
-  char *p = Poner(linea, "NO LA TENGO,posicion ");
+  char aparte[96];  // the text and two numbers of kMaxCifras at most
+  char *hueco = Hueco(salida, sizeof aparte);
+  char *p = Poner(hueco != nullptr ? hueco : aparte, "NO LA TENGO,posicion ");
   p += FormatearEntero(p, posicion);
   p = Poner(p, "....");
   p += FormatearEntero(p, static_cast<int64_t>(largo));
   p = Poner(p, " bytes...\n");
-  EscribirTexto(salida, std::string_view(linea, static_cast<std::size_t>(p - linea)));
+  if (hueco != nullptr)
+    Escrito(salida, p);
+  else
+    EscribirTexto(salida, std::string_view(aparte, static_cast<std::size_t>(p - aparte)));
 }
 
 // Standard output keeps whole lines; failures of the disk go to the error stream after it.

@@ -80,17 +80,33 @@ static const std::string &Medio(PrincipioDeResumen &principio, int32_t totpartes
   return principio.medio;
 }
 
-// "T:%s|S:%s|Nom:%s|%d/%d|MxPrt:%d|Fltn:%d|\n", built by hand: it is printed for every datagram,
-// and only its part number and missing count are formatted for each.
-static void ImprimirResumen(const DatagramaActual &actual, EstadoBucle &estado, bool a_terminal,
-                            FILE *salida) {
+// The summary line where the stream's buffer has no room for it in place.
+static void ImprimirResumenAparte(const std::string &principio, int32_t parte,
+                                  const std::string &medio, int32_t faltan, FILE *salida) {
   Renglon linea;
-  Anadir(linea, Principio(estado.principio, actual, a_terminal));
-  AnadirEntero(linea, actual.parteactual);
-  Anadir(linea, Medio(estado.principio, actual.totpartes, estado.tamparte));
-  AnadirEntero(linea, estado.faltan);
+  Anadir(linea, principio);
+  AnadirEntero(linea, parte);
+  Anadir(linea, medio);
+  AnadirEntero(linea, faltan);
   Anadir(linea, "|\n");
   Emitir(linea, salida);
+}
+
+// "T:%s|S:%s|Nom:%s|%d/%d|MxPrt:%d|Fltn:%d|\n", built by hand: it is printed for every datagram,
+// and only its part number and missing count are formatted for each, in place in the stream's
+// buffer when it has room.
+static void ImprimirResumen(const DatagramaActual &actual, EstadoBucle &estado, bool a_terminal,
+                            FILE *salida) {
+  const std::string &principio = Principio(estado.principio, actual, a_terminal);
+  const std::string &medio = Medio(estado.principio, actual.totpartes, estado.tamparte);
+  char *p = Hueco(salida, principio.size() + medio.size() + 2 * kMaxCifras + 2);
+  if (p == nullptr)
+    return ImprimirResumenAparte(principio, actual.parteactual, medio, estado.faltan, salida);
+  p = Copiar(p, principio);
+  p += FormatearEntero(p, actual.parteactual);
+  p = Copiar(p, medio);
+  p += FormatearEntero(p, estado.faltan);
+  Escrito(salida, Copiar(p, "|\n"));
 }
 
 // Whether actual.elnombre is already the identity that ConstruirIdentidad would build from the

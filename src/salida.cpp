@@ -3,6 +3,7 @@
 #include <stdio_ext.h>
 #include <sys/stat.h>
 
+#include <array>
 #include <cstdlib>
 #include <ctime>
 
@@ -12,14 +13,23 @@ static constexpr char kPares[] =
     "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
     "8081828384858687888990919293949596979899";
 
-// Digits of a magnitude, by comparison: cheaper than dividing for the small numbers of a line.
-static std::size_t Cifras(uint64_t magnitud) {
-  std::size_t cifras = 1;
-  for (uint64_t tope = 10; magnitud >= tope; tope *= 10) {
-    ++cifras;
-    if (cifras == 20) break;  // 10^19 is the last power of ten that fits
+// The powers of ten that a uint64_t holds, 10^0 to 10^19.
+static constexpr auto kPotencias = [] {
+  std::array<uint64_t, 20> potencias{};
+  uint64_t potencia = 1;
+  for (uint64_t &p : potencias) {
+    p = potencia;
+    potencia *= 10;  // past 10^19 it wraps, unsigned, and is not kept
   }
-  return cifras;
+  return potencias;
+}();
+
+// Digits of a magnitude, from its bit length (1233 / 4096 is just over log10 2) and one
+// comparison: no loop over the digits. 0 counts as 1, which has as many.
+static std::size_t Cifras(uint64_t magnitud) {
+  uint64_t v = magnitud | 1;
+  auto t = static_cast<std::size_t>((64 - __builtin_clzll(v)) * 1233 >> 12);
+  return t + 1 - (v < kPotencias[t] ? 1 : 0);
 }
 
 std::size_t FormatearEntero(char *destino, int64_t numero) {

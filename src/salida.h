@@ -9,8 +9,11 @@
 #include <string>
 #include <string_view>
 
+/// Most characters FormatearEntero writes: "-9223372036854775808".
+inline constexpr std::size_t kMaxCifras = 20;
+
 /// Writes the decimal form of the number at destino, as "%d" would; returns its length.
-/// destino needs room for 20 characters.
+/// destino needs room for kMaxCifras characters.
 std::size_t FormatearEntero(char *destino, int64_t numero);
 
 /// Text built in memory and handed to the stream with one call. Whatever does not fit is left
@@ -43,12 +46,39 @@ std::string NombreVisible(std::string_view nombre);
 
 /// Appends the decimal form of the number, as much of it as fits.
 inline void AnadirEntero(Renglon &renglon, int64_t numero) {
-  if (sizeof renglon.texto - renglon.largo >= 20) {
+  if (sizeof renglon.texto - renglon.largo >= kMaxCifras) {
     renglon.largo += FormatearEntero(renglon.texto + renglon.largo, numero);
     return;
   }
-  char cifras[20];
+  char cifras[kMaxCifras];
   Anadir(renglon, std::string_view(cifras, FormatearEntero(cifras, numero)));
+}
+
+/// Where a line of at most largo bytes can be built in place, at the end of the stream's buffer
+/// (as EscribirTexto would copy it there); nullptr when the buffer has no such room. The line is
+/// kept with Escrito.
+inline char *Hueco(FILE *salida, std::size_t largo) {
+#ifdef __GLIBC__
+  if (salida->_IO_write_end - salida->_IO_write_ptr >= static_cast<std::ptrdiff_t>(largo))
+    return salida->_IO_write_ptr;
+#endif
+  (void)salida, (void)largo;
+  return nullptr;
+}
+
+/// The line built at Hueco's place ends at fin: it is the stream's now.
+inline void Escrito(FILE *salida, char *fin) {
+#ifdef __GLIBC__
+  salida->_IO_write_ptr = fin;
+#else
+  (void)salida, (void)fin;
+#endif
+}
+
+/// Copies the text at p; returns where it ends.
+inline char *Copiar(char *p, std::string_view texto) {
+  memcpy(p, texto.data(), texto.size());
+  return p + texto.size();
 }
 
 /// Appends the text to the stream's buffer, without formatting. Where it fits, it is copied
@@ -56,15 +86,11 @@ inline void AnadirEntero(Renglon &renglon, int64_t numero) {
 /// call cost more than the copy. A stream that is line buffered, unbuffered or full has no room
 /// in this sense, and takes the call.
 inline void EscribirTexto(FILE *salida, std::string_view texto) {
-#ifdef __GLIBC__
-  if (!texto.empty() &&
-      salida->_IO_write_end - salida->_IO_write_ptr >= static_cast<std::ptrdiff_t>(texto.size())) {
-    memcpy(salida->_IO_write_ptr, texto.data(), texto.size());
-    salida->_IO_write_ptr += texto.size();
-    return;
-  }
-#endif
-  fwrite_unlocked(texto.data(), 1, texto.size(), salida);
+  char *hueco = texto.empty() ? nullptr : Hueco(salida, texto.size());
+  if (hueco != nullptr)
+    Escrito(salida, Copiar(hueco, texto));
+  else
+    fwrite_unlocked(texto.data(), 1, texto.size(), salida);
 }
 
 inline void Emitir(const Renglon &renglon, FILE *salida) {

@@ -1,4 +1,4 @@
-// The per-datagram pass outside mode 2, and the integer formatting of its summary line.
+// The per-datagram pass outside mode 2, and the lines it prints for every datagram and part.
 #include "marco.h"
 
 #include <gtest/gtest.h>
@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "informes.h"
 #include "salida.h"
 #include "volcado.h"
 
@@ -280,6 +281,35 @@ TEST(Paso, LaLineaDeResumenConSusPartesGuardadasEsLaDePrintf) {
       std::string esperado;
       EXPECT_EQ(PasarPorFlujo(mezcla, buffer, a_terminal, estado, actual, esperado), esperado);
     }
+  }
+}
+
+// The part's line is built in place in the stream's buffer when it has room, apart otherwise:
+// both as printf writes it, for every digit count of both numbers.
+TEST(Salida, LaLineaDeUnaParteEsLaDePrintf) {
+  std::vector<int64_t> numeros = {0, INT64_MAX};
+  for (int64_t potencia = 1; potencia <= INT64_MAX / 10; potencia *= 10)
+    numeros.insert(numeros.end(), {potencia, potencia - 1, potencia * 7 + 3});
+  for (int buffer : {_IOFBF, _IOLBF, _IONBF}) {
+    SCOPED_TRACE(buffer);
+    AlmacenFicheros almacen;
+    std::string esperado;
+    FILE *salida = tmpfile();
+    setvbuf(salida, nullptr, buffer, buffer == _IONBF ? 0 : 256);
+    for (int64_t posicion : numeros)
+      for (int64_t largo : numeros) {
+        InformarParte(almacen, posicion, static_cast<std::size_t>(largo), salida);
+        char linea[128];
+        snprintf(linea, sizeof linea, "NO LA TENGO,posicion %" PRId64 "....%" PRId64 " bytes...\n",
+                 posicion, largo);
+        esperado += linea;
+      }
+    fflush(salida);
+    std::string texto(static_cast<std::size_t>(ftell(salida)), '\0');
+    rewind(salida);
+    EXPECT_EQ(fread(texto.data(), 1, texto.size(), salida), texto.size());
+    fclose(salida);
+    EXPECT_EQ(texto, esperado);
   }
 }
 
