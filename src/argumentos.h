@@ -2,6 +2,8 @@
 #ifndef ARGUMENTOS_H
 #define ARGUMENTOS_H
 
+#include <sys/socket.h>
+
 #include <cstdint>
 
 #include "entrada.h"
@@ -10,6 +12,8 @@
 /// What the command line asks for, fixed for the run.
 struct Argumentos {
   const char *grupo;                     // multicast group address, as given
+  int familia = AF_INET;                 // its family, which the senders take: AF_INET6 for an
+                                         // IPv6 multicast address, AF_INET for any other text
   uint16_t puerto;                       // UDP port, cut to 16 bits
   int modo;                              // 0 dump, 2 store files, any other the summary line
   OpcionesAlmacen almacen;               // how files are kept

@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "direcciones.h"
+
 /// No datagram for this long, and the membership is renewed: left and joined again.
 inline constexpr int64_t kMsSinDatagramasParaRenovar = 5000;
 /// A join that waits for the network is tried again this often.
@@ -17,8 +19,10 @@ inline constexpr int64_t kMsEntreIntentosDeUnion = 1000;
 
 /// Where the group is joined and whose datagrams count, fixed for the run.
 struct OpcionesEntrada {
-  const char *interfaz = nullptr;  // a name or one of its IPv4 addresses; nullptr: as routed
-  std::vector<in_addr> fuentes;    // the only senders accepted; empty: any
+  const char *interfaz = nullptr;          // a name, one of its IPv4 addresses (IPv4 group) or
+                                           // its index (IPv6 group); nullptr: as routed
+  std::vector<sockaddr_storage> fuentes;  // the only senders accepted, of the group's family;
+                                           // empty: any
   bool esperar_red = false;        // a join that fails for want of the network is tried again
 };
 
@@ -27,7 +31,7 @@ struct Membresia {
   int sock = -1;                     // UDP socket bound to the port
   const char *grupo = "";            // the group as given, for the messages
   uint16_t puerto = 0;               // the port, for the messages
-  in_addr_t direccion = 0;           // the group's address
+  sockaddr_storage direccion = {};   // the group's address and port, IPv4 or IPv6
   OpcionesEntrada opciones;          // where it is joined, and for which senders
   unsigned indice = 0;               // interface of the membership, held or half made; 0 none
                                      // or not known
@@ -42,7 +46,7 @@ struct Membresia {
   FILE *avisos = stderr;             // where its changes are told
 };
 
-/// Opens the UDP socket (shared with other receivers of the port, a large queue, merged runs,
+/// Opens the UDP socket of the group's family (an IPv6 multicast address, or IPv4) (shared with other receivers of the port, a large queue, merged runs,
 /// the kernel's count of drops), binds it to the group (to every address when the group is not
 /// multicast) and joins it, on the interface and for the senders asked for. A failure ends the
 /// process as it always has (an unknown interface named, kSalidaFatal; any other step through
