@@ -113,7 +113,7 @@ int EmpezarFichero(AlmacenFicheros &almacen, const DatagramaActual &actual, int3
   almacen.temporal_huerfano.clear();
   FicheroEnCurso &f = almacen.en_curso.emplace_back();
   f.old_nombre = actual.elnombre;
-  f.old_nombre_temp = f.old_nombre + std::string(kSufijoTemporal);
+  f.old_nombre_temp = NombreTemporal(f.old_nombre);
   f.totpartes = f.faltan = actual.totpartes;
   f.partesrecibidas.assign(static_cast<std::size_t>(actual.totpartes), kFalta);
   if (!almacen.opciones.reanudar || !Reanudar(almacen, f, salida)) {

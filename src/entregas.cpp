@@ -10,13 +10,7 @@
 
 #include "fatal.h"
 #include "formato.h"
-
-// Apart from every identity, temporary file and record: only these end so.
-static constexpr std::string_view kSufijoEntrega = ".pendiente";
-
-static std::string NombreEntrega(const std::string &identidad) {
-  return "." + identidad + std::string(kSufijoEntrega);
-}
+#include "nombres.h"
 
 bool AnotarEntrega(const std::string &identidad) {
   // a link planted under the name is never followed

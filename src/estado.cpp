@@ -16,16 +16,16 @@
 #include "en_curso.h"
 #include "fatal.h"
 #include "informes.h"
+#include "nombres.h"
 #include "salida.h"
 
 static constexpr int64_t kMsEntreEstados = 1000;
 // Written under this name and then renamed over the status file.
-static constexpr char kSufijoNuevo[] = ".nuevo";
 
 void PrepararFicheroEstado(FicheroEstado &informe, const char *ruta) {
   informe.ruta = ruta;
   if (ruta[0] != '/') informe.ruta = DirectorioDeTrabajo() + "/" + ruta;
-  std::string prueba = informe.ruta + kSufijoNuevo;
+  std::string prueba = NombreNuevo(informe.ruta);
   int fd = open(prueba.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
   if (fd < 0) {
     fprintf(stderr, "%sNo se puede escribir el fichero de estado %s: %s\n",
@@ -125,7 +125,7 @@ static std::string Documento(const FicheroEstado &informe, const EstadoBucle &es
 void EscribirEstado(FicheroEstado &informe, const EstadoBucle &estado,
                     const AlmacenFicheros &almacen, int64_t ahora_ms) {
   informe.ultimo_ms = ahora_ms;
-  std::string json = Documento(informe, estado, almacen), nuevo = informe.ruta + kSufijoNuevo;
+  std::string json = Documento(informe, estado, almacen), nuevo = NombreNuevo(informe.ruta);
   int fd = open(nuevo.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
   // readable by all whatever the umask (the service's keeps its files from others): it holds
   // no secret, and a monitor reads it without the group that reads the received files

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "nombres.h"
+
 /// Size of the header at the start of every datagram; the content follows it.
 inline constexpr int TamCabecera = 44;
 /// Most parts a file may have; sizes the received-part flags.
@@ -68,11 +70,6 @@ int32_t IndiceDeParte(const unsigned char *paquete);
 /// and name, whose NUL lies before fin_nombre, all alike; the part number may differ.
 bool MismoFichero(const unsigned char *a, const unsigned char *b, std::size_t fin_nombre);
 
-/// Longest identity a receiver keeps: its record's name while it is replaced, a dot, the
-/// identity and ".partes.nuevo", must still be a valid file name.
-inline constexpr std::size_t kMaxIdentidad = 255 - 14;
-/// What ends a temporary file's name: a file whose name ends so would be another's temporary.
-inline constexpr std::string_view kSufijoTemporal = ".tmp";
 
 /// Whether a name holds '/', which would place the file outside the receiving directory.
 bool NombreConBarra(std::string_view nombre);

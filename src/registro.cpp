@@ -18,12 +18,6 @@
 // newline), the numbers, one character per part, and a last line that proves the record whole.
 static constexpr std::string_view kCabeceraRegistro = "partes-recibidas 2\n";
 static constexpr std::string_view kFinRegistro = "fin\n";
-// Written under this name and then renamed, so that a record is never seen half written.
-static constexpr std::string_view kSufijoNuevo = ".nuevo";
-
-std::string NombreRegistro(const std::string &identidad) {
-  return "." + identidad + ".partes";
-}
 
 void BorrarRegistro(const std::string &identidad) {
   unlink(NombreRegistro(identidad).c_str());
@@ -111,7 +105,8 @@ static bool EscribirNuevo(const std::string &nombre, const std::string &texto) {
 
 bool EscribirRegistro(const AlmacenFicheros &almacen, FicheroEnCurso &f, FILE *salida) {
   std::string nombre = NombreRegistro(f.old_nombre);
-  std::string nuevo = nombre + std::string(kSufijoNuevo);
+  // written aside and then renamed, so that a record is never seen half written
+  std::string nuevo = NombreNuevo(nombre);
   Identificacion id;
   if (Identificar(f.pf1, id) && EscribirNuevo(nuevo, TextoRegistro(f, id)) &&
       rename(nuevo.c_str(), nombre.c_str()) == 0)

@@ -7,10 +7,7 @@
 #include <string>
 
 #include "ficheros.h"
-
-/// Name of the record of a file: a dot, its identity and ".partes". The dot keeps it apart from
-/// every identity, temporary name and other record.
-std::string NombreRegistro(const std::string &identidad);
+#include "nombres.h"
 
 /// Removes the record of that identity, if there is one.
 void BorrarRegistro(const std::string &identidad);

@@ -15,8 +15,6 @@
 #include "informes.h"
 #include "registro.h"
 
-static constexpr std::string_view kSufijoRegistro = ".partes";
-
 static bool TerminaEn(std::string_view nombre, std::string_view sufijo) {
   return nombre.size() > sufijo.size() && nombre.substr(nombre.size() - sufijo.size()) == sufijo;
 }
@@ -61,7 +59,7 @@ static std::map<std::string, int64_t> BuscarRestos(const AlmacenFicheros &almace
 }
 
 static void Caducar(AlmacenFicheros &almacen, const Resto &resto, int64_t edad, FILE *salida) {
-  unlink((resto.identidad + std::string(kSufijoTemporal)).c_str());
+  unlink(NombreTemporal(resto.identidad).c_str());
   BorrarRegistro(resto.identidad);
   InformarDeResto(almacen, resto, edad, salida);
 }

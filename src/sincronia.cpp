@@ -10,6 +10,7 @@
 
 #include "escritura.h"
 #include "informes.h"
+#include "nombres.h"
 #include "registro.h"
 #include "salida.h"
 
@@ -82,7 +83,7 @@ static bool CopiarSincronizadas(FicheroEnCurso &f, int nuevo) {
 // failed write-back may hide under a later sync, goes.
 static bool Mudar(AlmacenFicheros &almacen, FicheroEnCurso &f, FILE *salida) {
   DevolverNoSincronizadas(f);
-  std::string nuevo = "." + f.old_nombre_temp + ".nuevo";
+  std::string nuevo = NombreTemporalNuevo(f.old_nombre_temp);
   unlink(nuevo.c_str());
   int fd = open(nuevo.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
   if (fd >= 0 && CopiarSincronizadas(f, fd) &&

@@ -57,7 +57,7 @@ static void LimpiarRestos(AlmacenFicheros &almacen, const std::string &identidad
   if (Buscar(almacen, identidad) >= 0 ||
       std::find(limpiados.begin(), limpiados.end(), identidad) != limpiados.end())
     return;
-  std::string temporal = identidad + std::string(kSufijoTemporal);
+  std::string temporal = NombreTemporal(identidad);
   // with new versions taken, a temporary file with its record is a new version that an earlier
   // run left in progress: it resumes when that version comes again
   if (almacen.opciones.actualizar && access(temporal.c_str(), F_OK) == 0 &&
@@ -101,6 +101,7 @@ void DecirYaGrabado(AlmacenFicheros &almacen, const std::string &identidad, FILE
   if (dichos.size() == kMaxDichos) dichos.clear();
   dichos.insert(identidad);
   Renglon linea;
+  Anadir(linea, Prefijo(salida, Prioridad::kSuceso));
   AnadirNombre(linea, identidad, almacen.opciones.a_terminal);
   Anadir(linea, ": Ya grabado antes...\n");
   Emitir(linea, salida);

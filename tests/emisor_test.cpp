@@ -117,8 +117,12 @@ TEST_F(Emisor, RechazaLoQueElReceptorNoPodriaReconstruir) {
   for (const char *linea : {"defecto 1428, que viaja sin fragmentos por Ethernet)\n",
                             "  --repetir N         enviar cada fichero N veces seguidas en cada",
                             "  --perdida P         para pruebas: dejar sin enviar, al azar, esa",
-                            "de los datagramas (de 0 a 1, o un porcentaje: 1%)\n"})
+                            "de los datagramas (de 0 a 1, o un porcentaje: 1%)\n",
+                            "INTERFAZ interfaz de salida, por su nombre (eth1) o por una\n",
+                            "  -V, --version           mostrar la version y salir\n"})
     EXPECT_NE(uso.find(linea), std::string::npos) << linea;
+  for (const char *opcion : {"-V", "--version"})
+    EXPECT_EQ(Ejecutar({opcion}).salida, "emisor " RECEPTOR_VERSION "\n") << opcion;
   std::string largo(32, 'n');
   struct Caso {
     std::vector<std::string> argumentos;
@@ -182,6 +186,8 @@ TEST_F(Emisor, EnviaCadaParteConSuCabeceraYContenido) {
         Datagrama(0xabcd, 0x0102, 4, 4, "datos.bin", contenido.substr(300))}},
       {{"-n", "otro", kGrupo, kPuertoTexto, Crear("vacio", "")},
        {Datagrama(0x0001, 0x0002, 1, 1, "otro", "")}},
+      {{"-i", "lo", kGrupo, kPuertoTexto, Crear("por-lo", "x")},
+       {Datagrama(0x0001, 0x0002, 1, 1, "por-lo", "x")}},
   };
   for (const Caso &caso : casos) {
     SCOPED_TRACE(caso.argumentos.back());
@@ -256,6 +262,7 @@ TEST_F(Emisor, UnaOpcionMalEscritaSeNombraEnUnaLinea) {
       {{"--sin-limite=5"}, "La opcion --sin-limite no lleva valor: --sin-limite=5"},
       {{"--carr=1"}, "La opcion --carrusel no lleva valor: --carr=1"},
       {{"--s"}, "Opcion ambigua: --s (--subtipo, --sin-limite, --semilla)"},
+      {{"-i", "eth9"}, "Interfaz desconocida: eth9"},
       {{"-r"}, "Falta el valor de la opcion -r"},
       {{"--perdida"}, "Falta el valor de la opcion --perdida"},
       {{"-r", "0x10"}, "Ritmo no valido: 0x10"},

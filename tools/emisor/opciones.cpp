@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <getopt.h>
+#include <net/if.h>
 
 #include <cstdarg>
 #include <cstdio>
@@ -34,7 +35,8 @@ static const char kUso[] =
     "  -p, --tamparte N        bytes de contenido por parte, de 1 a %d (por\n"
     "                          defecto 1428, que viaja sin fragmentos por Ethernet)\n"
     "      --ttl N             TTL de los datagramas, de 0 a 255 (por defecto 1)\n"
-    "  -i, --interfaz A.B.C.D  direccion de la interfaz de salida\n"
+    "  -i, --interfaz INTERFAZ interfaz de salida, por su nombre (eth1) o por una\n"
+    "                          de sus direcciones IPv4\n"
     "  -r, --ritmo R           limite: datagramas por segundo, o bits por segundo\n"
     "                          con sufijo k, m o g, contando los bytes de cada\n"
     "                          datagrama (por defecto 100m; 0: sin limite)\n"
@@ -51,7 +53,8 @@ static const char kUso[] =
     "                          defecto, una al azar)\n"
     "      --perdida P         para pruebas: dejar sin enviar, al azar, esa parte\n"
     "                          de los datagramas (de 0 a 1, o un porcentaje: 1%%)\n"
-    "  -h, --help              mostrar esta ayuda y salir\n";
+    "  -h, --help              mostrar esta ayuda y salir\n"
+    "  -V, --version           mostrar la version y salir\n";
 
 // A bad command line gets one line that names the problem, and a pointer to the help.
 [[noreturn]] __attribute__((format(printf, 1, 2))) static void ErrorDeUso(const char *formato,
@@ -88,14 +91,21 @@ static bool AplicarOpcionDeCabecera(int opcion, const char *valor, Opciones &opc
   return opcion == 't' || opcion == 's' || opcion == 'n' || opcion == 'p';
 }
 
+// By one of its addresses or by its name, as the receiver takes it. The kernel finds the
+// interface of an address when the socket is opened; a name is looked up now, so that a wrong
+// one is told before the files are checked.
+static void LeerInterfaz(const char *valor, Opciones &opciones) {
+  opciones.interfaz = valor;
+  opciones.interfaz_elegida = {};
+  if (inet_pton(AF_INET, valor, &opciones.interfaz_elegida.imr_address) == 1) return;
+  opciones.interfaz_elegida.imr_ifindex = static_cast<int>(if_nametoindex(valor));
+  if (opciones.interfaz_elegida.imr_ifindex == 0) ErrorDeUso("Interfaz desconocida: %s", valor);
+}
+
 // How the datagrams leave.
 static bool AplicarOpcionDeRed(int opcion, const char *valor, Opciones &opciones) {
   if (opcion == kOpcionTtl) opciones.ttl = LeerEnteroPequeno(valor, 0, 255, "TTL");
-  if (opcion == 'i') {
-    if (inet_pton(AF_INET, valor, &opciones.interfaz) != 1)
-      ErrorDeUso("Direccion de interfaz no valida: %s", valor);
-    opciones.con_interfaz = true;
-  }
+  if (opcion == 'i') LeerInterfaz(valor, opciones);
   if (opcion == 'r' && !LeerRitmo(valor, opciones.ritmo, opciones.ritmo_en_bits))
     ErrorDeUso("Ritmo no valido: %s", valor);
   if (opcion == kOpcionSinLimite) opciones.ritmo = 0;
@@ -139,6 +149,7 @@ static const option kOpcionesLargas[] = {
     {"perdida", required_argument, nullptr, kOpcionPerdida},
     {"gso", no_argument, nullptr, kOpcionGso},
     {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, 'V'},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -146,10 +157,14 @@ static const option kOpcionesLargas[] = {
 static void LeerOpcionesSueltas(int argc, char **argv, Opciones &opciones) {
   opterr = 0;
   int opcion;
-  while ((opcion = getopt_long(argc, argv, ":t:s:n:p:i:r:v:co:h", kOpcionesLargas, nullptr)) !=
+  while ((opcion = getopt_long(argc, argv, ":t:s:n:p:i:r:v:co:hV", kOpcionesLargas, nullptr)) !=
          -1) {
     if (opcion == 'h') {
       printf(kUso, kTamMaxParte);
+      exit(kSalidaBien);
+    }
+    if (opcion == 'V') {
+      fputs("emisor " RECEPTOR_VERSION "\n", stdout);
       exit(kSalidaBien);
     }
     if (opcion == ':' || opcion == '?')

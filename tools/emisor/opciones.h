@@ -23,8 +23,8 @@ struct Opciones {
   const char *nombre = nullptr;           // name for the only file; nullptr: each base name
   int tamparte = kTamParteSinFragmentar;  // content bytes of every part but the last
   int ttl = 1;                            // multicast time-to-live
-  bool con_interfaz = false;              // interfaz was given
-  in_addr interfaz = {};                  // address of the outgoing interface
+  const char *interfaz = nullptr;         // -i as given, an address or a name; nullptr: the route's
+  ip_mreqn interfaz_elegida = {};         // the outgoing interface, by its address or its index
   double ritmo = 100e6;                   // limit per second; 0: no limit
   bool ritmo_en_bits = true;              // ritmo counts bits of datagram, otherwise datagrams
   long long vueltas = 1;                  // passes over the file set
@@ -40,8 +40,9 @@ struct Opciones {
   std::vector<const char *> rutas;        // files, in the order given
 };
 
-/// Reads the command line into opciones. Shows the help and exits 0 on --help; on a wrong
-/// option or argument, names it, points to --help and exits with kSalidaError.
+/// Reads the command line into opciones. Shows the help or the version and exits 0 on --help
+/// or --version; on a wrong option or argument (an interface name that names none), names it,
+/// points to --help and exits with kSalidaError.
 void LeerOpciones(int argc, char **argv, Opciones &opciones);
 
 #endif

@@ -1,6 +1,5 @@
 #include "red.h"
 
-#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/udp.h>
 #include <sys/socket.h>
@@ -20,12 +19,11 @@ int AbrirEmisor(const Opciones &opciones) {
     Rechazar("Error al fijar el TTL: %s\n", strerror(errno));
   if (setsockopt(sock, IPPROTO_IP, IP_RECVERR, &si, sizeof si) < 0)
     Rechazar("Error al crear el socket: %s\n", strerror(errno));
-  if (opciones.con_interfaz && setsockopt(sock, IPPROTO_IP, IP_MULTICAST_IF, &opciones.interfaz,
-                                          sizeof opciones.interfaz) < 0) {
-    char texto[INET_ADDRSTRLEN];
-    inet_ntop(AF_INET, &opciones.interfaz, texto, sizeof texto);
-    Rechazar("Error al elegir la interfaz %s: %s\n", texto, strerror(errno));
-  }
+  // an address with the index 0 is taken as the bare address would be
+  const ip_mreqn &elegida = opciones.interfaz_elegida;
+  if (opciones.interfaz != nullptr &&
+      setsockopt(sock, IPPROTO_IP, IP_MULTICAST_IF, &elegida, sizeof elegida) < 0)
+    Rechazar("Error al elegir la interfaz %s: %s\n", opciones.interfaz, strerror(errno));
   // the kernel cuts each run it is handed into datagrams of this size, the last one shorter
   int segmento = TamCabecera + opciones.tamparte;
   if (opciones.gso && setsockopt(sock, SOL_UDP, UDP_SEGMENT, &segmento, sizeof segmento) < 0)

@@ -1,0 +1,55 @@
+// The names a receiver gives what it keeps on disk beside a file's final name, which is its
+// identity: every suffix, and the longest identity they leave room for.
+#ifndef NOMBRES_H
+#define NOMBRES_H
+
+#include <algorithm>
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+/// What ends a temporary file's name: a file whose name ends so would be another's temporary.
+inline constexpr std::string_view kSufijoTemporal = ".tmp";
+/// What ends a record of a file's parts, after a dot and the identity.
+inline constexpr std::string_view kSufijoRegistro = ".partes";
+/// What ends the mark of a pending hand-off, after a dot and the identity.
+inline constexpr std::string_view kSufijoEntrega = ".pendiente";
+/// What ends a file written aside and then renamed over the name before it.
+inline constexpr std::string_view kSufijoNuevo = ".nuevo";
+
+/// The longest name a directory takes.
+inline constexpr std::size_t kMaxNombreEnDisco = 255;
+/// Longest identity a receiver keeps: each name it derives from one must still be a valid file
+/// name, the longest being a record while it is replaced.
+inline constexpr std::size_t kMaxIdentidad =
+    kMaxNombreEnDisco - std::max({1 + kSufijoRegistro.size() + kSufijoNuevo.size(),
+                                  1 + kSufijoTemporal.size() + kSufijoNuevo.size(),
+                                  1 + kSufijoEntrega.size()});
+
+/// The temporary file in which the file of that identity is rebuilt.
+inline std::string NombreTemporal(const std::string &identidad) {
+  return identidad + std::string(kSufijoTemporal);
+}
+
+/// The record of its parts: a dot, the identity and ".partes". The dot keeps it apart from every
+/// identity, temporary name and other record.
+inline std::string NombreRegistro(const std::string &identidad) {
+  return "." + identidad + std::string(kSufijoRegistro);
+}
+
+/// The mark of its pending hand-off: a dot, the identity and ".pendiente".
+inline std::string NombreEntrega(const std::string &identidad) {
+  return "." + identidad + std::string(kSufijoEntrega);
+}
+
+/// A record written aside before it replaces the one of that name.
+inline std::string NombreNuevo(const std::string &nombre) {
+  return nombre + std::string(kSufijoNuevo);
+}
+
+/// A temporary file made anew before it replaces the one of that name: hidden, as a record is.
+inline std::string NombreTemporalNuevo(const std::string &temporal) {
+  return "." + temporal + std::string(kSufijoNuevo);
+}
+
+#endif
