@@ -22,7 +22,7 @@ static const unsigned char *Dentro(const sockaddr_storage &direccion) {
 }
 
 // The port sits at the same place in both families.
-static void PonerPuerto(sockaddr_storage &direccion, uint16_t puerto) {
+void PonerPuerto(sockaddr_storage &direccion, uint16_t puerto) {
   uint16_t red = htons(puerto);
   memcpy(reinterpret_cast<unsigned char *>(&direccion) + offsetof(sockaddr_in, sin_port), &red,
          sizeof red);

@@ -16,6 +16,9 @@ bool LeerGrupoIpv6(const char *texto, uint16_t puerto, sockaddr_storage &grupo);
 /// other text as AF_INET, read as inet_addr reads it (a text that is no address, all ones).
 sockaddr_storage LeerGrupo(const char *texto, uint16_t puerto);
 
+/// Sets the port of an address of either family.
+void PonerPuerto(sockaddr_storage &direccion, uint16_t puerto);
+
 /// Reads a sender's address of the family given; false when texto is none.
 bool LeerDireccion(const char *texto, int familia, sockaddr_storage &direccion);
 
