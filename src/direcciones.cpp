@@ -12,9 +12,9 @@ static std::size_t LargoDentro(const sockaddr_storage &direccion) {
 }
 
 static unsigned char *Dentro(sockaddr_storage &direccion) {
-  return reinterpret_cast<unsigned char *>(&direccion) +
-         (direccion.ss_family == AF_INET6 ? offsetof(sockaddr_in6, sin6_addr)
-                                          : offsetof(sockaddr_in, sin_addr));
+  return reinterpret_cast<unsigned char *>(&direccion) + (direccion.ss_family == AF_INET6
+                                                              ? offsetof(sockaddr_in6, sin6_addr)
+                                                              : offsetof(sockaddr_in, sin_addr));
 }
 
 static const unsigned char *Dentro(const sockaddr_storage &direccion) {

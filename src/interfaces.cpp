@@ -46,8 +46,7 @@ static bool BuscarInterfazIpv6(const char *interfaz, unsigned &indice) {
   return false;
 }
 
-bool BuscarInterfaz(int familia, const char *interfaz, unsigned &indice,
-                           in_addr_t &direccion) {
+bool BuscarInterfaz(int familia, const char *interfaz, unsigned &indice, in_addr_t &direccion) {
   in_addr pedida;
   indice = 0;
   direccion = 0;

@@ -19,11 +19,12 @@ inline constexpr int64_t kMsEntreIntentosDeUnion = 1000;
 
 /// Where the group is joined and whose datagrams count, fixed for the run.
 struct OpcionesEntrada {
-  const char *interfaz = nullptr;          // a name, one of its IPv4 addresses (IPv4 group) or
-                                           // its index (IPv6 group); nullptr: as routed
+  const char *interfaz = nullptr;         // a name, one of its IPv4 addresses (IPv4 group) or
+                                          // its index (IPv6 group); nullptr: as routed
   std::vector<sockaddr_storage> fuentes;  // the only senders accepted, of the group's family;
-                                           // empty: any
-  bool esperar_red = false;        // a join that fails for want of the network is tried again
+                                          // empty: any
+  bool esperar_red = false;               // a join that fails for want of the network is tried
+                                          // again
 };
 
 /// The socket and the state of its membership, for the whole run.
@@ -46,13 +47,15 @@ struct Membresia {
   FILE *avisos = stderr;             // where its changes are told
 };
 
-/// Opens the UDP socket of the group's family (an IPv6 multicast address, or IPv4) (shared with other receivers of the port, a large queue, merged runs,
-/// the kernel's count of drops), binds it to the group (to every address when the group is not
-/// multicast) and joins it, on the interface and for the senders asked for. A failure ends the
-/// process as it always has (an unknown interface named, kSalidaFatal; any other step through
-/// DieWithError), but with esperar_red a join that fails for want of the network (the interface,
-/// its address or a route missing) waits instead: told by AvisarEsperaDeUnion, tried again by
-/// CuidarUnion. Changes of the membership are told on avisos.
+/// Opens the UDP socket of the group's family (IPv6 for an IPv6 multicast address, IPv4 for any
+/// other text), shared with other receivers of the port, with a large queue, merged runs and the
+/// kernel's count of drops; binds it to the group (to every address of the family when the group
+/// is not multicast, or is IPv6 of link or node scope) and joins it, on the interface and for
+/// the senders asked for. A failure ends the process as it always has (an unknown interface
+/// named, kSalidaFatal; any other step through DieWithError), but with esperar_red a join that
+/// fails for want of the network (the interface, its address or a route missing) waits instead:
+/// told by AvisarEsperaDeUnion, tried again by CuidarUnion. Changes of the membership are told on
+/// avisos.
 void AbrirMembresia(Membresia &membresia, const char *grupo, uint16_t puerto,
                     const OpcionesEntrada &opciones, FILE *avisos);
 
