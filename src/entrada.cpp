@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "direcciones.h"
 #include "fatal.h"
 #include "salida.h"
 
@@ -131,9 +132,9 @@ static void AnadirVista(Receptor &receptor, const unsigned char *datos, int larg
 // of them away.
 static bool FuenteAceptada(const Receptor &receptor, int i) {
   if (receptor.fuentes.empty()) return true;
-  const sockaddr_in &origen = receptor.origenes[i];
+  const sockaddr_storage &origen = receptor.origenes[i];
   return std::any_of(receptor.fuentes.begin(), receptor.fuentes.end(),
-                     [&](const in_addr &f) { return f.s_addr == origen.sin_addr.s_addr; });
+                     [&](const sockaddr_storage &f) { return MismaDireccion(f, origen); });
 }
 
 int SepararDatagramas(Receptor &receptor, int mensajes) {
