@@ -88,3 +88,14 @@ sockaddr_storage DireccionLocal(const sockaddr_storage &grupo) {
   if (SinDireccionLocal(grupo)) memset(Dentro(local), 0, LargoDentro(local));
   return local;
 }
+
+std::string TextoDeDireccion(const sockaddr_storage &direccion) {
+  char texto[INET6_ADDRSTRLEN] = "";
+  const void *bytes =
+      direccion.ss_family == AF_INET6
+          ? static_cast<const void *>(&reinterpret_cast<const sockaddr_in6 &>(direccion).sin6_addr)
+          : static_cast<const void *>(&reinterpret_cast<const sockaddr_in &>(direccion).sin_addr);
+  if (direccion.ss_family != AF_INET && direccion.ss_family != AF_INET6) return "";
+  inet_ntop(direccion.ss_family, bytes, texto, sizeof texto);
+  return texto;
+}

@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 
 #include <cstdint>
+#include <string>
 
 /// True when texto reads as an IPv6 multicast address (ff00::/8), stored with the port in grupo
 /// as AF_INET6; grupo is left alone otherwise.
@@ -27,6 +28,9 @@ int NivelIp(const sockaddr_storage &direccion);
 
 /// How many bytes of the storage the family's address takes.
 socklen_t LargoDireccion(const sockaddr_storage &direccion);
+
+/// The address as inet_ntop writes it, without the port; "" for a family that is neither.
+std::string TextoDeDireccion(const sockaddr_storage &direccion);
 
 /// Both hold the same address of the same family, whatever their ports.
 bool MismaDireccion(const sockaddr_storage &a, const sockaddr_storage &b);

@@ -29,13 +29,15 @@ struct Paquete {
   int tampaquete;              // bytes received (at most kTamMaxPaquete)
   int legibles;                // bytes of datos that may be read
   bool truncado;               // the datagram was longer than kTamMaxPaquete and was cut
+  const sockaddr_storage *origen = nullptr;  // its sender; nullptr when not known
 };
 
 /// A datagram of the batch where it lies: alone in its message, or one of a merged run.
 struct Vista {
-  const unsigned char *datos;  // its first byte
-  int largo;                   // its bytes, at most kTamMaxPaquete
-  bool truncado;               // it was longer, and is cut to kTamMaxPaquete
+  const unsigned char *datos;      // its first byte
+  int largo;                       // its bytes, at most kTamMaxPaquete
+  bool truncado;                   // it was longer, and is cut to kTamMaxPaquete
+  const sockaddr_storage *origen;  // its sender
 };
 
 /// The receiver socket and the buffers of one batch of datagrams.

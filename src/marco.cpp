@@ -74,7 +74,7 @@ void ProcesarPaquete(const Paquete &paquete, EstadoBucle &estado, DatagramaActua
   ActualizarTamParte(actual, paquete, estado);
   // the identity says which file's missing count the summary line shows
   ConstruirIdentidad(actual);
-  if (estado.modo == 2) estado.faltan = FaltanParaResumen(almacen, actual, estado.faltan);
+  if (estado.modo == 2) estado.faltan = FaltanParaResumen(almacen, actual, paquete.origen, estado.faltan);
   const OpcionesAlmacen &opciones = almacen.opciones;
   if (!opciones.silencioso) {
     ImprimirResumen(actual, estado, opciones.a_terminal, salida);
