@@ -121,7 +121,19 @@ static const char *NoVacio(const char *valor, const char *que) {
   return valor;
 }
 
+// The options that only switch something on.
+static bool AplicarInterruptor(int opcion, Argumentos &argumentos) {
+  bool *interruptor = opcion == 'r'   ? &argumentos.almacen.reanudar
+                      : opcion == 'a' ? &argumentos.almacen.actualizar
+                      : opcion == 'q' ? &argumentos.almacen.silencioso
+                      : opcion == 'w' ? &argumentos.entrada.esperar_red
+                                      : nullptr;
+  if (interruptor != nullptr) *interruptor = true;
+  return interruptor != nullptr;
+}
+
 static void AplicarOpcion(int opcion, const char *valor, Argumentos &argumentos) {
+  if (AplicarInterruptor(opcion, argumentos)) return;
   switch (opcion) {
     case 'd':
       argumentos.directorio = NoVacio(valor, "Directorio");
@@ -134,18 +146,6 @@ static void AplicarOpcion(int opcion, const char *valor, Argumentos &argumentos)
       break;
     case 'f':
       LeerFicheros(valor, argumentos.almacen);
-      break;
-    case 'r':
-      argumentos.almacen.reanudar = true;
-      break;
-    case 'a':
-      argumentos.almacen.actualizar = true;
-      break;
-    case 'q':
-      argumentos.almacen.silencioso = true;
-      break;
-    case 'w':
-      argumentos.entrada.esperar_red = true;
       break;
     case 'x':
       argumentos.al_completar = NoVacio(valor, "Programa");
