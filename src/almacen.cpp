@@ -33,7 +33,7 @@ static void DescartarUltimaMasLarga(const AlmacenFicheros &almacen, FicheroEnCur
   if (!f.ultima_adelantada || f.disposicion.tamparte == kTamParteDesconocido ||
       f.ultima.size() <= static_cast<std::size_t>(f.disposicion.tamparte))
     return;
-  Informar(almacen, f.old_nombre, salida,
+  Informar(almacen, f.apodo, salida,
            "Ultima parte de %zu bytes, mayor que las del fichero (%d), descartada.\n",
            f.ultima.size(), f.disposicion.tamparte);
   f.ultima_adelantada = false;
@@ -77,7 +77,8 @@ static void Aplicar(AlmacenFicheros &almacen, const Veredicto &v, const Datagram
 // The datagram starts its file, resumed when asked and possible, and is judged against it.
 static void Empezar(AlmacenFicheros &almacen, const DatagramaActual &actual, const Paquete &paquete,
                     int32_t tamparte, int32_t &faltan, FILE *salida) {
-  int cual = EmpezarFichero(almacen, actual, tamparte, paquete.tampaquete - TamCabecera, salida);
+  int cual = EmpezarFichero(almacen, actual, paquete.origen, tamparte,
+                            paquete.tampaquete - TamCabecera, salida);
   Aplicar(almacen, JuzgarEnCurso(almacen, cual, actual, paquete, tamparte), actual, paquete,
           tamparte, faltan, salida);
 }
@@ -97,7 +98,7 @@ static void CambiarDeDisposicion(AlmacenFicheros &almacen, const Veredicto &v,
                                  const DatagramaActual &actual, const Paquete &paquete,
                                  int32_t tamparte, int32_t &faltan, FILE *salida) {
   FicheroEnCurso &f = almacen.en_curso[static_cast<std::size_t>(v.cual)];
-  const std::string &id = actual.elnombre;
+  std::string id = f.apodo;
   Disposicion dejada = {f.disposicion.totpartes, f.disposicion.tamparte, -1};
   int32_t parte = f.parte_propuesta;
   std::vector<unsigned char> contenido = std::move(f.contenido_propuesto);
@@ -113,7 +114,8 @@ static void CambiarDeDisposicion(AlmacenFicheros &almacen, const Veredicto &v,
              "se empieza de nuevo.\n",
              static_cast<int>(v.datos[0]), static_cast<int>(v.datos[1]));
   DescartarFichero(almacen, static_cast<std::size_t>(v.cual));
-  int cual = EmpezarFichero(almacen, actual, tamparte, paquete.tampaquete - TamCabecera, salida);
+  int cual = EmpezarFichero(almacen, actual, paquete.origen, tamparte,
+                            paquete.tampaquete - TamCabecera, salida);
   almacen.en_curso[static_cast<std::size_t>(cual)].anterior = dejada;
   int32_t largo = static_cast<int32_t>(contenido.size());
   // a part but the last carries the file's part size, whatever the loop's says now
@@ -121,7 +123,7 @@ static void CambiarDeDisposicion(AlmacenFicheros &almacen, const Veredicto &v,
   TomarParte(almacen, cual, parte, contenido.data(), largo,
              Colocar(almacen.en_curso[static_cast<std::size_t>(cual)], parte, largo, tamparte),
              faltan, salida);
-  cual = Buscar(almacen, id);
+  cual = BuscarDe(almacen, actual.elnombre, paquete.origen);
   if (cual < 0) return;
   Aplicar(almacen,
           JuzgarParte(almacen, cual, actual.parteactual, paquete.datos + TamCabecera,
@@ -134,7 +136,7 @@ static void CambiarDeDisposicion(AlmacenFicheros &almacen, const Veredicto &v,
 static void EmpezarDeNuevo(AlmacenFicheros &almacen, int cual, const DatagramaActual &actual,
                            const Paquete &paquete, int32_t tamparte, int32_t &faltan,
                            FILE *salida) {
-  Informar(almacen, actual.elnombre, salida,
+  Informar(almacen, almacen.en_curso[static_cast<std::size_t>(cual)].apodo, salida,
            "Parte %d distinta de la ya recibida: el fichero ha cambiado, se empieza de nuevo.\n",
            actual.parteactual);
   DescartarFichero(almacen, static_cast<std::size_t>(cual));
@@ -147,7 +149,9 @@ static void Rehusar(AlmacenFicheros &almacen, const Veredicto &v, const Datagram
   if (v.proponer)
     Proponer(almacen.en_curso[static_cast<std::size_t>(v.cual)], actual,
              paquete.datos + TamCabecera, paquete.tampaquete - TamCabecera);
-  Rechazar(almacen, actual.elnombre, salida, LineaDeRechazo(v.causa), static_cast<int>(v.datos[0]),
+  const std::string &nombre =
+      v.cual >= 0 ? almacen.en_curso[static_cast<std::size_t>(v.cual)].apodo : actual.elnombre;
+  Rechazar(almacen, nombre, salida, LineaDeRechazo(v.causa), static_cast<int>(v.datos[0]),
            static_cast<int>(v.datos[1]));
 }
 
@@ -196,8 +200,8 @@ void AlmacenarParte(AlmacenFicheros &almacen, const DatagramaActual &actual, con
 
 // Read from the file itself, since a write that failed after the datagram gives parts back.
 int32_t FaltanParaResumen(const AlmacenFicheros &almacen, const DatagramaActual &actual,
-                          int32_t faltan) {
-  int cual = Buscar(almacen, actual.elnombre);
+                          const sockaddr_storage *origen, int32_t faltan) {
+  int cual = BuscarDe(almacen, actual.elnombre, origen);
   if (cual < 0) cual = almacen.ultimo;
   return cual >= 0 ? almacen.en_curso[static_cast<std::size_t>(cual)].partes.faltan : faltan;
 }

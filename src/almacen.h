@@ -25,7 +25,7 @@ void AlmacenarParte(AlmacenFicheros &almacen, const DatagramaActual &actual, con
 /// The missing count that the summary line shows: that of the datagram's own file when it is in
 /// progress, of the file touched last otherwise (faltan, as the store left it).
 int32_t FaltanParaResumen(const AlmacenFicheros &almacen, const DatagramaActual &actual,
-                          int32_t faltan);
+                          const sockaddr_storage *origen, int32_t faltan);
 
 /// Writes out the parts that wait in write buffers, as before output is shown while idle.
 void VolcarFicheros(AlmacenFicheros &almacen, FILE *salida);

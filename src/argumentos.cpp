@@ -1,12 +1,12 @@
 #include "argumentos.h"
 
-#include <arpa/inet.h>
 #include <getopt.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
+#include "direcciones.h"
 #include "fatal.h"
 #include "palabras.h"
 #include "salida.h"
@@ -32,7 +32,8 @@ static const char kAyuda[] =
     "  -d, --directorio DIR     reconstruir los ficheros en DIR (por defecto, en el\n"
     "                           directorio de trabajo)\n"
     "  -i, --interfaz INTERFAZ  unirse al grupo en esa interfaz, por su nombre (eth1)\n"
-    "                           o por una de sus direcciones IPv4\n"
+    "                           o por una de sus direcciones IPv4 (grupo IPv4) o su\n"
+    "                           indice (grupo IPv6)\n"
     "  -s, --fuente DIRECCION   aceptar solo los datagramas de ese emisor; puede\n"
     "                           repetirse\n"
     "  -f, --ficheros N         hasta N ficheros en curso a la vez (de 1 a 1024; por\n"
@@ -82,9 +83,10 @@ static const option kOpcionesLargas[] = {{"directorio", required_argument, nullp
   exit(0);
 }
 
-static void LeerFuente(const char *valor, OpcionesEntrada &entrada) {
-  in_addr fuente;
-  if (inet_pton(AF_INET, valor, &fuente) != 1)
+// A sender of the group's family.
+static void LeerFuente(const char *valor, int familia, OpcionesEntrada &entrada) {
+  sockaddr_storage fuente;
+  if (!LeerDireccion(valor, familia, fuente))
     OpcionErronea(std::string("Direccion de fuente no valida: ") + valor);
   entrada.fuentes.push_back(fuente);
 }
@@ -119,7 +121,19 @@ static const char *NoVacio(const char *valor, const char *que) {
   return valor;
 }
 
+// The options that only switch something on.
+static bool AplicarInterruptor(int opcion, Argumentos &argumentos) {
+  bool *interruptor = opcion == 'r'   ? &argumentos.almacen.reanudar
+                      : opcion == 'a' ? &argumentos.almacen.actualizar
+                      : opcion == 'q' ? &argumentos.almacen.silencioso
+                      : opcion == 'w' ? &argumentos.entrada.esperar_red
+                                      : nullptr;
+  if (interruptor != nullptr) *interruptor = true;
+  return interruptor != nullptr;
+}
+
 static void AplicarOpcion(int opcion, const char *valor, Argumentos &argumentos) {
+  if (AplicarInterruptor(opcion, argumentos)) return;
   switch (opcion) {
     case 'd':
       argumentos.directorio = NoVacio(valor, "Directorio");
@@ -128,22 +142,10 @@ static void AplicarOpcion(int opcion, const char *valor, Argumentos &argumentos)
       argumentos.entrada.interfaz = NoVacio(valor, "Nombre de interfaz");
       break;
     case 's':
-      LeerFuente(valor, argumentos.entrada);
+      LeerFuente(valor, argumentos.familia, argumentos.entrada);
       break;
     case 'f':
       LeerFicheros(valor, argumentos.almacen);
-      break;
-    case 'r':
-      argumentos.almacen.reanudar = true;
-      break;
-    case 'a':
-      argumentos.almacen.actualizar = true;
-      break;
-    case 'q':
-      argumentos.almacen.silencioso = true;
-      break;
-    case 'w':
-      argumentos.entrada.esperar_red = true;
       break;
     case 'x':
       argumentos.al_completar = NoVacio(valor, "Programa");
@@ -161,7 +163,20 @@ static void AplicarOpcion(int opcion, const char *valor, Argumentos &argumentos)
   }
 }
 
+// The family of the group that follows the options, read ahead so that each -s is judged where
+// it stands, before any later option.
+static int FamiliaDelGrupo(int argc, char **argv) {
+  opterr = 0;
+  while (getopt_long(argc, argv, kOpcionesCortas, kOpcionesLargas, nullptr) != -1) {
+  }
+  sockaddr_storage grupo;
+  int familia = optind < argc && LeerGrupoIpv6(argv[optind], 0, grupo) ? AF_INET6 : AF_INET;
+  optind = 0;  // read again from the start, at last
+  return familia;
+}
+
 static void LeerOpciones(int argc, char **argv, Argumentos &argumentos) {
+  argumentos.familia = FamiliaDelGrupo(argc, argv);
   opterr = 0;
   int opcion;
   while ((opcion = getopt_long(argc, argv, kOpcionesCortas, kOpcionesLargas, nullptr)) != -1) {

@@ -2,6 +2,8 @@
 #ifndef ARGUMENTOS_H
 #define ARGUMENTOS_H
 
+#include <sys/socket.h>
+
 #include <cstdint>
 
 #include "entrada.h"
@@ -9,14 +11,16 @@
 
 /// What the command line asks for, fixed for the run.
 struct Argumentos {
-  const char *grupo;                     // multicast group address, as given
-  uint16_t puerto;                       // UDP port, cut to 16 bits
-  int modo;                              // 0 dump, 2 store files, any other the summary line
-  OpcionesAlmacen almacen;               // how files are kept
-  OpcionesEntrada entrada;               // where the group is joined, and whose datagrams count
-  const char *directorio = nullptr;      // where files are rebuilt; nullptr: the working one
-  const char *al_completar = nullptr;    // program run on each completed file; nullptr: none
-  const char *estado = nullptr;          // status file kept up to date; nullptr: none
+  const char *grupo;                   // multicast group address, as given
+  int familia = AF_INET;               // its family, which the senders take: AF_INET6 for an
+                                       // IPv6 multicast address, AF_INET for any other text
+  uint16_t puerto;                     // UDP port, cut to 16 bits
+  int modo;                            // 0 dump, 2 store files, any other the summary line
+  OpcionesAlmacen almacen;             // how files are kept
+  OpcionesEntrada entrada;             // where the group is joined, and whose datagrams count
+  const char *directorio = nullptr;    // where files are rebuilt; nullptr: the working one
+  const char *al_completar = nullptr;  // program run on each completed file; nullptr: none
+  const char *estado = nullptr;        // status file kept up to date; nullptr: none
 };
 
 /// Reads the options before the three arguments, then converts those as atoi would. With fewer

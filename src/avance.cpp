@@ -27,7 +27,7 @@ static int32_t PartesAntes(const Avance &avance, const std::string &identidad, i
 static void AnadirFichero(Renglon &linea, const FicheroEnCurso &f, int32_t antes,
                           int64_t transcurrido_ms) {
   int32_t partes = Recibidas(f.partes);
-  AnadirNombre(linea, f.old_nombre, true);
+  AnadirNombre(linea, f.apodo, true);
   Anadir(linea, " ");
   AnadirEntero(linea, partes);
   Anadir(linea, "/");
@@ -50,10 +50,10 @@ void DibujarAvance(Avance &avance, const AlmacenFicheros &almacen, int64_t ahora
   std::vector<std::pair<std::string, int32_t>> ahora;
   for (const FicheroEnCurso &f : almacen.en_curso) {
     // the room of a line that holds a long name is never overrun
-    if (linea.largo + f.old_nombre.size() + 64 > sizeof linea.texto) break;
+    if (linea.largo + f.apodo.size() + 64 > sizeof linea.texto) break;
     if (!ahora.empty()) Anadir(linea, " | ");
-    AnadirFichero(linea, f, PartesAntes(avance, f.old_nombre, Recibidas(f.partes)), transcurrido);
-    ahora.emplace_back(f.old_nombre, Recibidas(f.partes));
+    AnadirFichero(linea, f, PartesAntes(avance, f.apodo, Recibidas(f.partes)), transcurrido);
+    ahora.emplace_back(f.apodo, Recibidas(f.partes));
   }
   // the last column is left free: some terminals wrap when it is written
   std::size_t ancho = std::min(linea.largo, AnchoDelTerminal() - 1);

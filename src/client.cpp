@@ -167,6 +167,10 @@ static void Preparar(Receptor_ &r) {
   r.almacen.opciones = a.almacen;
   r.almacen.opciones.a_terminal = isatty(STDOUT_FILENO) != 0;
   r.almacen.opciones.entregar = a.al_completar != nullptr && a.modo == 2;
+  // several files at once, or new versions: two senders of one file are two files; with the
+  // senders named (-s), one sender per group, as always
+  r.almacen.opciones.por_emisor =
+      (a.almacen.maximo > 1 || a.almacen.actualizar) && a.entrada.fuentes.empty();
   if (a.estado != nullptr) PrepararFicheroEstado(r.informe, a.estado);
   if (a.estado != nullptr) r.estado.informe = &r.informe;
   if (a.al_completar != nullptr) PrepararAlCompletar(r.hijos, a.al_completar, r.almacen.opciones);

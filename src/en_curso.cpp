@@ -1,13 +1,16 @@
 #include "en_curso.h"
 
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <unordered_set>
 
+#include "direcciones.h"
 #include "directorio.h"
 #include "entregas.h"
 #include "escritura.h"
@@ -15,6 +18,38 @@
 #include "informes.h"
 #include "registro.h"
 #include "sincronia.h"
+
+bool SeDistinguen(const AlmacenFicheros &almacen, const std::string &identidad,
+                  const sockaddr_storage *origen) {
+  // the name of a version with its sender must fit where any identity does
+  return almacen.opciones.por_emisor && origen != nullptr &&
+         identidad.size() + 1 + INET6_ADDRSTRLEN <= kMaxIdentidad;
+}
+
+// Whether the file is the datagram's version: with versions told apart, of its sender too.
+static bool DelEmisor(const AlmacenFicheros &almacen, const FicheroEnCurso &f,
+                      const sockaddr_storage *origen) {
+  return !SeDistinguen(almacen, f.old_nombre, origen) || MismaDireccion(f.emisor, *origen);
+}
+
+int BuscarDe(const AlmacenFicheros &almacen, const std::string &identidad,
+             const sockaddr_storage *origen) {
+  const std::vector<FicheroEnCurso> &todos = almacen.en_curso;
+  // most datagrams belong to the file of the one before
+  if (almacen.ultimo >= 0 && todos[almacen.ultimo].old_nombre == identidad &&
+      DelEmisor(almacen, todos[almacen.ultimo], origen))
+    return almacen.ultimo;
+  for (std::size_t i = 0; i < todos.size(); ++i)
+    if (todos[i].old_nombre == identidad && DelEmisor(almacen, todos[i], origen))
+      return static_cast<int>(i);
+  return -1;
+}
+
+int BuscarPorApodo(const AlmacenFicheros &almacen, const std::string &apodo) {
+  for (std::size_t i = 0; i < almacen.en_curso.size(); ++i)
+    if (almacen.en_curso[i].apodo == apodo) return static_cast<int>(i);
+  return -1;
+}
 
 int Buscar(const AlmacenFicheros &almacen, const std::string &identidad) {
   // most datagrams belong to the file of the one before
@@ -39,7 +74,7 @@ static void Quitar(AlmacenFicheros &almacen, std::size_t cual) {
 
 void DescartarFichero(AlmacenFicheros &almacen, std::size_t cual) {
   FicheroEnCurso &f = almacen.en_curso[cual];
-  BorrarRegistro(f.old_nombre);
+  BorrarRegistro(f.apodo);
   unlink(f.old_nombre_temp.c_str());
   Quitar(almacen, cual);
 }
@@ -55,18 +90,44 @@ static void Abandonar(AlmacenFicheros &almacen, std::size_t cual, FILE *salida) 
 }
 
 // Room for one more file: the one touched least recently goes.
-static void HacerSitio(AlmacenFicheros &almacen, FILE *salida) {
-  if (static_cast<int>(almacen.en_curso.size()) < almacen.opciones.maximo) return;
-  auto masViejo = std::min_element(
-      almacen.en_curso.begin(), almacen.en_curso.end(),
-      [](const FicheroEnCurso &a, const FicheroEnCurso &b) { return a.ultimo_uso < b.ultimo_uso; });
-  Abandonar(almacen, static_cast<std::size_t>(masViejo - almacen.en_curso.begin()), salida);
+// The least recently touched file, of the identity given, or of any when it is empty.
+static std::size_t MasViejo(const AlmacenFicheros &almacen, const std::string &identidad) {
+  std::size_t cual = almacen.en_curso.size();
+  for (std::size_t i = 0; i < almacen.en_curso.size(); ++i) {
+    const FicheroEnCurso &f = almacen.en_curso[i];
+    if ((identidad.empty() || f.old_nombre == identidad) &&
+        (cual == almacen.en_curso.size() || f.ultimo_uso < almacen.en_curso[cual].ultimo_uso))
+      cual = i;
+  }
+  return cual;
+}
+
+// Files of different identities in progress: the versions of one file count once.
+static int Identidades(const AlmacenFicheros &almacen) {
+  std::unordered_set<std::string> vistas;
+  for (const FicheroEnCurso &f : almacen.en_curso) vistas.insert(f.old_nombre);
+  return static_cast<int>(vistas.size());
+}
+
+// Room for one more file: the one touched least recently goes. Another sender's version of a
+// file in progress takes no room of another file: of such versions, kMaxVersiones at most.
+static void HacerSitio(AlmacenFicheros &almacen, const std::string &identidad, bool version,
+                       FILE *salida) {
+  if (version) {
+    auto versiones =
+        std::count_if(almacen.en_curso.begin(), almacen.en_curso.end(),
+                      [&](const FicheroEnCurso &f) { return f.old_nombre == identidad; });
+    if (versiones >= kMaxVersiones) Abandonar(almacen, MasViejo(almacen, identidad), salida);
+    if (versiones > 0) return;
+  }
+  while (!almacen.en_curso.empty() && Identidades(almacen) >= almacen.opciones.maximo)
+    Abandonar(almacen, MasViejo(almacen, ""), salida);
 }
 
 // Picks up a file that an earlier run left with its record; a record that does not describe
 // the temporary file in place is removed.
 static bool Reanudar(AlmacenFicheros &almacen, FicheroEnCurso &f, FILE *salida) {
-  if (access(NombreRegistro(f.old_nombre).c_str(), F_OK) != 0) return false;
+  if (access(NombreRegistro(f.apodo).c_str(), F_OK) != 0) return false;
   int fd = open(f.old_nombre_temp.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   struct stat datos;
   // only a plain file that is nowhere else: a hard link would write outside the directory
@@ -74,7 +135,7 @@ static bool Reanudar(AlmacenFicheros &almacen, FicheroEnCurso &f, FILE *salida) 
                 datos.st_nlink == 1 && LeerRegistro(f, fd);
   if (!valido) {
     if (fd >= 0) close(fd);
-    BorrarRegistro(f.old_nombre);
+    BorrarRegistro(f.apodo);
     return false;
   }
   f.pf1 = fd;
@@ -92,9 +153,9 @@ static void CrearTemporal(FicheroEnCurso &f) {
 }
 
 // Quiet, a start says what the file is: its parts and, when this datagram tells it, their size.
-static void InformarInicio(const AlmacenFicheros &almacen, const DatagramaActual &actual,
-                           int32_t tamparte, int32_t largo, FILE *salida) {
-  const std::string &id = actual.elnombre;
+static void InformarInicio(const AlmacenFicheros &almacen, const std::string &id,
+                           const DatagramaActual &actual, int32_t tamparte, int32_t largo,
+                           FILE *salida) {
   if (!almacen.opciones.silencioso) {
     Informar(almacen, id, salida, "TotPart:%d|MaxTAMprt:%d|TAMprt:%d\n", actual.totpartes, tamparte,
              actual.totpartes * tamparte);
@@ -105,22 +166,43 @@ static void InformarInicio(const AlmacenFicheros &almacen, const DatagramaActual
   }
 }
 
-int EmpezarFichero(AlmacenFicheros &almacen, const DatagramaActual &actual, int32_t tamparte,
-                   int32_t largo, FILE *salida) {
-  HacerSitio(almacen, salida);
+// The name a version goes by: its identity, unless another sender's version in progress goes
+// by it, or an earlier run left a record of another sender's version under it, or the
+// version's own record from an earlier run is under the name with its sender.
+static std::string ElegirApodo(const AlmacenFicheros &almacen, const std::string &identidad,
+                               const sockaddr_storage &emisor) {
+  std::string texto = TextoDeDireccion(emisor), con_emisor = identidad + "@" + texto;
+  if (access(NombreRegistro(con_emisor).c_str(), F_OK) == 0 ||
+      BuscarPorApodo(almacen, identidad) >= 0)
+    return con_emisor;
+  std::string de = EmisorDelRegistro(identidad);
+  return de.empty() || de == texto ? identidad : con_emisor;
+}
+
+int EmpezarFichero(AlmacenFicheros &almacen, const DatagramaActual &actual,
+                   const sockaddr_storage *origen, int32_t tamparte, int32_t largo, FILE *salida) {
+  HacerSitio(almacen, actual.elnombre, SeDistinguen(almacen, actual.elnombre, origen), salida);
   // the previous file, complete or not, leaves no temporary file behind
   if (!almacen.temporal_huerfano.empty()) unlink(almacen.temporal_huerfano.c_str());
   almacen.temporal_huerfano.clear();
+  std::string apodo = actual.elnombre;
+  sockaddr_storage emisor{};
+  if (SeDistinguen(almacen, actual.elnombre, origen)) {
+    emisor = *origen;
+    apodo = ElegirApodo(almacen, actual.elnombre, emisor);
+  }
   FicheroEnCurso &f = almacen.en_curso.emplace_back();
   f.old_nombre = actual.elnombre;
-  f.old_nombre_temp = NombreTemporal(f.old_nombre);
+  f.emisor = emisor;
+  f.apodo = apodo;
+  f.old_nombre_temp = NombreTemporal(f.apodo);
   f.disposicion.totpartes = actual.totpartes;
   EmpezarPartes(f.partes, actual.totpartes);
   if (!almacen.opciones.reanudar || !Reanudar(almacen, f, salida)) {
     // gone before the file is made again: no record may describe another file
-    BorrarRegistro(f.old_nombre);
+    BorrarRegistro(f.apodo);
     CrearTemporal(f);
-    InformarInicio(almacen, actual, tamparte, largo, salida);
+    InformarInicio(almacen, f.apodo, actual, tamparte, largo, salida);
   }
   return static_cast<int>(almacen.en_curso.size()) - 1;
 }
@@ -137,14 +219,13 @@ static bool EscribirUltima(AlmacenFicheros &almacen, FicheroEnCurso &f, FILE *sa
   if (!f.ultima_adelantada) return true;
   int64_t correcta = PosicionDeLaParte(f.disposicion, f.disposicion.totpartes - 1);
   if (!GrabarCompleto(f.pf1, f.ultima.data(), f.ultima.size(), correcta)) {
-    ReportarFallo(almacen, f.old_nombre,
-                  "Error al recolocar la ultima parte en el fichero temporal", errno, salida);
+    ReportarFallo(almacen, f.apodo, "Error al recolocar la ultima parte en el fichero temporal",
+                  errno, salida);
     EsperarUltimaOtraVez(f);
     return false;
   }
   if (f.ultima_posicion != correcta)
-    Informar(almacen, f.old_nombre, salida,
-             "Ultima parte recolocada,posicion %lld....%zu bytes...\n",
+    Informar(almacen, f.apodo, salida, "Ultima parte recolocada,posicion %lld....%zu bytes...\n",
              static_cast<long long>(correcta), f.ultima.size());
   f.ultima_adelantada = false;
   return true;
@@ -156,7 +237,7 @@ static bool DejarEnDisco(AlmacenFicheros &almacen, FicheroEnCurso &f, FILE *sali
   int64_t largo =
       PosicionDeLaParte(f.disposicion, f.disposicion.totpartes - 1) + f.disposicion.ultima;
   if (ftruncate(f.pf1, largo) != 0) {
-    ReportarFallo(almacen, f.old_nombre, "Error al recortar el fichero temporal", errno, salida);
+    ReportarFallo(almacen, f.apodo, "Error al recortar el fichero temporal", errno, salida);
     EsperarUltimaOtraVez(f);
     return false;
   }
@@ -173,7 +254,7 @@ static bool AnotarSiSeEntrega(AlmacenFicheros &almacen, FicheroEnCurso &f, bool 
   if (!almacen.opciones.entregar) return true;
   marca_propia = !HayEntrega(f.old_nombre);
   if (AnotarEntrega(f.old_nombre)) return true;
-  ReportarFallo(almacen, f.old_nombre, "Error al anotar la entrega pendiente", errno, salida);
+  ReportarFallo(almacen, f.apodo, "Error al anotar la entrega pendiente", errno, salida);
   EsperarUltimaOtraVez(f);
   return false;
 }
@@ -186,11 +267,34 @@ static bool EnteroEnElTemporal(const AlmacenFicheros &almacen, const FicheroEnCu
          f.buffer.partes.empty() && f.disposicion.ultima >= 0;
 }
 
-// "Completado!", and the file is for whoever acts on completed files.
-static void Anunciar(AlmacenFicheros &almacen, const std::string &identidad, FILE *salida) {
-  Informar(almacen, identidad, salida, "Completado!\n");
+// Without new versions taken, a file stored leaves another sender's version of it in progress
+// nothing to complete: its datagrams are answered as stored from now on.
+static void DejarOtrasVersiones(AlmacenFicheros &almacen, const std::string &identidad,
+                                FILE *salida) {
+  if (almacen.opciones.actualizar) return;
+  for (int cual; (cual = Buscar(almacen, identidad)) >= 0;)
+    Abandonar(almacen, static_cast<std::size_t>(cual), salida);
+}
+
+// "Completado!" under the name the file went by, and the file is for whoever acts on completed
+// files. Its record goes, unless a version that goes by the same name is in progress again.
+static void Anunciar(AlmacenFicheros &almacen, const std::string &final_, const std::string &apodo,
+                     FILE *salida) {
+  if (BuscarPorApodo(almacen, apodo) < 0) BorrarRegistro(apodo);
+  Informar(almacen, apodo, salida, "Completado!\n");
   ++almacen.completados;
-  almacen.recien_completados.push_back(identidad);
+  almacen.recien_completados.push_back(final_);
+  DejarOtrasVersiones(almacen, final_, salida);
+}
+
+// A failed rename leaves the data in the temporary file, which the next file's start deletes.
+static void NoRenombrado(AlmacenFicheros &almacen, const std::string &temporal,
+                         const std::string &final_, const std::string &apodo, bool marca_propia,
+                         int error, FILE *salida) {
+  BorrarRegistro(apodo);
+  if (marca_propia) BorrarEntrega(final_);
+  ReportarFallo(almacen, final_, "Error al renombrar el fichero temporal", error, salida);
+  almacen.temporal_huerfano = temporal;
 }
 
 bool CompletarFichero(AlmacenFicheros &almacen, std::size_t cual, FILE *salida) {
@@ -201,17 +305,13 @@ bool CompletarFichero(AlmacenFicheros &almacen, std::size_t cual, FILE *salida) 
       !DejarEnDisco(almacen, f, salida) || !EnteroEnElTemporal(almacen, f) ||
       !AnotarSiSeEntrega(almacen, f, marca_propia, salida))
     return false;
-  std::string temporal = f.old_nombre_temp, final_ = f.old_nombre;
+  std::string temporal = f.old_nombre_temp, final_ = f.old_nombre, apodo = f.apodo;
   bool renombrado = rename(temporal.c_str(), final_.c_str()) == 0;
   int error = errno;
   // complete or not, the file is no longer in progress: its next datagram is probed afresh
   Quitar(almacen, cual);
   if (!renombrado) {
-    // the data stays in the temporary file, which the next file's start deletes
-    BorrarRegistro(final_);
-    if (marca_propia) BorrarEntrega(final_);
-    ReportarFallo(almacen, final_, "Error al renombrar el fichero temporal", error, salida);
-    almacen.temporal_huerfano = temporal;
+    NoRenombrado(almacen, temporal, final_, apodo, marca_propia, error, salida);
     return false;
   }
   // With resume asked, the new name is on disk before the file is announced. Until a sync of
@@ -219,21 +319,16 @@ bool CompletarFichero(AlmacenFicheros &almacen, std::size_t cual, FILE *salida) 
   // of power leaves (its data is on disk), and its record stays for the temporary name.
   if (almacen.opciones.reanudar && !SincronizarDirectorio(almacen.directorio)) {
     ReportarFallo(almacen, final_, "Error al sincronizar el directorio de trabajo", errno, salida);
-    almacen.sin_anunciar.push_back(final_);
+    almacen.sin_anunciar.emplace_back(final_, apodo);
     return false;
   }
-  BorrarRegistro(final_);
-  Anunciar(almacen, final_, salida);
+  Anunciar(almacen, final_, apodo, salida);
   return true;
 }
 
 void AnunciarSiEstanEnDisco(AlmacenFicheros &almacen, FILE *salida) {
   if (almacen.sin_anunciar.empty() || !SincronizarDirectorio(almacen.directorio)) return;
-  for (const std::string &identidad : almacen.sin_anunciar) {
-    // a new version of it in progress has a record of its own
-    if (Buscar(almacen, identidad) < 0) BorrarRegistro(identidad);
-    Anunciar(almacen, identidad, salida);
-  }
+  for (const auto &[final_, apodo] : almacen.sin_anunciar) Anunciar(almacen, final_, apodo, salida);
   almacen.sin_anunciar.clear();
 }
 

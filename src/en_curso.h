@@ -9,15 +9,33 @@
 #include "ficheros.h"
 #include "formato.h"
 
-/// The file of this identity in progress, or -1.
+/// Most versions of one file from different senders in progress at once.
+inline constexpr int kMaxVersiones = 4;
+
+/// A file of this identity in progress, of any sender, or -1.
 int Buscar(const AlmacenFicheros &almacen, const std::string &identidad);
 
-/// Starts the file of the datagram, whose content is largo bytes, after making room for it:
-/// resumed from its record when asked and possible, otherwise in a new temporary file, with its
-/// record removed. Returns its index. Ends the process through DieWithError when the temporary
+/// Whether versions of the file from different senders are told apart: asked (-f N or -a),
+/// the sender known, and the identity short enough to be named with the sender.
+bool SeDistinguen(const AlmacenFicheros &almacen, const std::string &identidad,
+                  const sockaddr_storage *origen);
+
+/// The datagram's file of this identity in progress: with versions told apart, the one of its
+/// sender origen; or -1.
+int BuscarDe(const AlmacenFicheros &almacen, const std::string &identidad,
+             const sockaddr_storage *origen);
+
+/// The file in progress that goes by that name (apodo), or -1.
+int BuscarPorApodo(const AlmacenFicheros &almacen, const std::string &apodo);
+
+/// Starts the file of the datagram, whose content is largo bytes and whose sender is origen
+/// (nullptr: not known), after making room for it: resumed from its record when asked and
+/// possible, otherwise in a new temporary file, with its record removed; with versions told
+/// apart, named with its sender while another's is in progress (see ElegirApodo). Returns its
+/// index. Ends the process through DieWithError when the temporary
 /// file cannot be created.
-int EmpezarFichero(AlmacenFicheros &almacen, const DatagramaActual &actual, int32_t tamparte,
-                   int32_t largo, FILE *salida);
+int EmpezarFichero(AlmacenFicheros &almacen, const DatagramaActual &actual,
+                   const sockaddr_storage *origen, int32_t tamparte, int32_t largo, FILE *salida);
 
 /// Drops a file whose sender changed it: its temporary file and record go, unwritten parts
 /// with them, and nothing more is said about it.

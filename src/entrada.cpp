@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "direcciones.h"
 #include "fatal.h"
 #include "salida.h"
 
@@ -123,17 +124,18 @@ int RecibirAntesDe(Receptor &receptor, int64_t momento) {
 }
 
 // Each datagram of a message, cut as a receive of kTamMaxPaquete bytes would cut it alone.
-static void AnadirVista(Receptor &receptor, const unsigned char *datos, int largo) {
-  receptor.vistas.push_back({datos, std::min(largo, kTamMaxPaquete), largo > kTamMaxPaquete});
+static void AnadirVista(Receptor &receptor, const unsigned char *datos, int largo, int mensaje) {
+  receptor.vistas.push_back({datos, std::min(largo, kTamMaxPaquete), largo > kTamMaxPaquete,
+                             &receptor.origenes[mensaje]});
 }
 
 // A sender not asked for is left out as if it had sent nothing; the join already keeps most
 // of them away.
 static bool FuenteAceptada(const Receptor &receptor, int i) {
   if (receptor.fuentes.empty()) return true;
-  const sockaddr_in &origen = receptor.origenes[i];
+  const sockaddr_storage &origen = receptor.origenes[i];
   return std::any_of(receptor.fuentes.begin(), receptor.fuentes.end(),
-                     [&](const in_addr &f) { return f.s_addr == origen.sin_addr.s_addr; });
+                     [&](const sockaddr_storage &f) { return MismaDireccion(f, origen); });
 }
 
 int SepararDatagramas(Receptor &receptor, int mensajes) {
@@ -145,11 +147,11 @@ int SepararDatagramas(Receptor &receptor, int mensajes) {
     int largo = static_cast<int>(receptor.mensajes[i].msg_len);
     int segmento = receptor.segmento[i];
     if (segmento <= 0 || segmento >= largo) {
-      AnadirVista(receptor, datos, largo);
+      AnadirVista(receptor, datos, largo, i);
       continue;
     }
     for (int desde = 0; desde < largo; desde += segmento)
-      AnadirVista(receptor, datos + desde, std::min(segmento, largo - desde));
+      AnadirVista(receptor, datos + desde, std::min(segmento, largo - desde), i);
   }
   return static_cast<int>(receptor.vistas.size());
 }
@@ -175,10 +177,10 @@ Paquete PaqueteDelLote(Receptor &receptor, int i) {
   const Vista &vista = receptor.vistas[static_cast<std::size_t>(i)];
   // a long datagram's name ends at its last byte at the latest, as at the NUL after it
   if (vista.largo >= kTamVistaCabecera)
-    return {vista.datos, vista.largo, vista.largo, vista.truncado};
+    return {vista.datos, vista.largo, vista.largo, vista.truncado, vista.origen};
   // a short datagram shows what earlier ones left after it
   CopiarHasta(receptor, i + 1);
-  return {receptor.paquete, vista.largo, kTamRanura, vista.truncado};
+  return {receptor.paquete, vista.largo, kTamRanura, vista.truncado, vista.origen};
 }
 
 void TerminarLote(Receptor &receptor) {

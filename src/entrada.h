@@ -29,13 +29,15 @@ struct Paquete {
   int tampaquete;              // bytes received (at most kTamMaxPaquete)
   int legibles;                // bytes of datos that may be read
   bool truncado;               // the datagram was longer than kTamMaxPaquete and was cut
+  const sockaddr_storage *origen = nullptr;  // its sender; nullptr when not known
 };
 
 /// A datagram of the batch where it lies: alone in its message, or one of a merged run.
 struct Vista {
-  const unsigned char *datos;  // its first byte
-  int largo;                   // its bytes, at most kTamMaxPaquete
-  bool truncado;               // it was longer, and is cut to kTamMaxPaquete
+  const unsigned char *datos;      // its first byte
+  int largo;                       // its bytes, at most kTamMaxPaquete
+  bool truncado;                   // it was longer, and is cut to kTamMaxPaquete
+  const sockaddr_storage *origen;  // its sender
 };
 
 /// The receiver socket and the buffers of one batch of datagrams.
@@ -48,14 +50,14 @@ struct Receptor {
   mmsghdr mensajes[kTamLote];                           // the batch handed to recvmmsg
   // each message's control data, where the kernel says a run's datagram size
   alignas(cmsghdr) unsigned char controles[kTamLote][64];
-  int segmento[kTamLote] = {};     // size of each message's datagrams when merged; 0: one datagram
-  sockaddr_in origenes[kTamLote];  // each message's sender
-  std::vector<in_addr> fuentes;    // the only senders accepted; empty: any
-  uint32_t descartados = 0;        // datagrams the kernel dropped for lack of room, so far
-  bool lleno = false;              // the last receive filled the batch: more may be waiting
-  int ultimos_mensajes = 0;        // messages it took, each a datagram or a merged run
-  std::vector<Vista> vistas;       // the batch's datagrams, in order
-  int copiados = 0;                // first datagram of the batch not yet in paquete
+  int segmento[kTamLote] = {};  // size of each message's datagrams when merged; 0: one datagram
+  sockaddr_storage origenes[kTamLote];    // each message's sender, of the group's family
+  std::vector<sockaddr_storage> fuentes;  // the only senders accepted; empty: any
+  uint32_t descartados = 0;               // datagrams the kernel dropped for lack of room, so far
+  bool lleno = false;                     // the last receive filled the batch: more may be waiting
+  int ultimos_mensajes = 0;               // messages it took, each a datagram or a merged run
+  std::vector<Vista> vistas;              // the batch's datagrams, in order
+  int copiados = 0;                       // first datagram of the batch not yet in paquete
   // What a single receive buffer would hold: every datagram in turn over what earlier ones
   // left. Short datagrams are read from here, so that they see those leftovers.
   unsigned char paquete[kTamRanura] = {};

@@ -12,6 +12,7 @@
 #include <ctime>
 
 #include "bucle.h"
+#include "direcciones.h"
 #include "directorio.h"
 #include "en_curso.h"
 #include "fatal.h"
@@ -85,7 +86,7 @@ static void AnadirRestos(std::string &json, const AlmacenFicheros &almacen, int6
   json += "  \"restos\": [";
   bool alguno = false;
   for (const Resto &resto : almacen.restos) {
-    if (Buscar(almacen, resto.identidad) >= 0) continue;
+    if (BuscarPorApodo(almacen, resto.identidad) >= 0) continue;
     json += alguno ? ",\n    {\"fichero\": " : "\n    {\"fichero\": ";
     AnadirCadena(json, resto.identidad);
     json += ", \"partes\": " + std::to_string(resto.partes) +
@@ -113,9 +114,12 @@ static std::string Documento(const FicheroEstado &informe, const EstadoBucle &es
   for (std::size_t i = 0; i < almacen.en_curso.size(); ++i) {
     const FicheroEnCurso &f = almacen.en_curso[i];
     json += i == 0 ? "\n    {\"fichero\": " : ",\n    {\"fichero\": ";
-    AnadirCadena(json, f.old_nombre);
+    AnadirCadena(json, f.apodo);
     json += ", \"partes\": " + std::to_string(Recibidas(f.partes)) +
-            ", \"total\": " + std::to_string(f.disposicion.totpartes) + "}";
+            ", \"total\": " + std::to_string(f.disposicion.totpartes);
+    // a version told apart by its sender says which
+    if (f.emisor.ss_family != 0) json += ", \"emisor\": \"" + TextoDeDireccion(f.emisor) + "\"";
+    json += "}";
   }
   json += almacen.en_curso.empty() ? "],\n" : "\n  ],\n";
   AnadirRestos(json, almacen, real.tv_sec);

@@ -3,6 +3,8 @@
 #ifndef FICHEROS_H
 #define FICHEROS_H
 
+#include <sys/socket.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -39,8 +41,14 @@ struct FalloAvisado {
 
 /// One file in progress: its temporary file and what of it has arrived.
 struct FicheroEnCurso {
-  std::string old_nombre;       // identity, and final name, of the file
-  std::string old_nombre_temp;  // its temporary file's name: old_nombre followed by ".tmp"
+  std::string old_nombre;  // identity, and final name, of the file
+  // With versions told apart by their senders, the one this file comes from; family 0 when
+  // they are not. The name it goes by in progress, in the log, the status file and its names
+  // on disk: its identity, or, while another sender's version of it is in progress, the
+  // identity, '@' and the sender.
+  sockaddr_storage emisor{};
+  std::string apodo;
+  std::string old_nombre_temp;  // its temporary file's name: apodo followed by ".tmp"
   int pf1 = -1;                 // the temporary file, open while the file is in progress
   Disposicion disposicion;      // part count announced by the datagram that started the file, its
                                 // own part size once a part but the last has arrived, and the last
@@ -114,6 +122,8 @@ struct OpcionesAlmacen {
   bool a_terminal = false;  // standard output is a terminal: names are shown without controls
   bool entregar = false;    // completed files go to a program: each hand-off is marked on disk
   int64_t caducar_s = 0;    // leftovers unchanged for this many seconds are removed; 0 never
+  bool por_emisor = false;  // a file in progress is its identity and its sender together: two
+                            // senders' versions of one file are rebuilt apart
 };
 
 /// State of the store; one lives for the whole run.
@@ -132,8 +142,9 @@ struct AlmacenFicheros {
   uint64_t completados = 0;              // files completed since the start
   std::vector<std::string> recien_completados;  // final names of files completed lately, for
                                                 // whoever acts on them to take
-  std::vector<std::string> sin_anunciar;        // completed files whose new name a sync of the
-                                                // directory has yet to put on disk
+  // completed files whose new name a sync of the directory has yet to put on disk, each with
+  // the name it went by in progress
+  std::vector<std::pair<std::string, std::string>> sin_anunciar;
   // Within a batch, each identity's final name is probed once: its answer is kept here.
   bool en_lote = false;
   std::vector<Sondeo> sondeos;

@@ -131,7 +131,7 @@ static void AnadirPartes(Renglon &linea, int32_t partes, int32_t total) {
 void InformarDeFichero(const AlmacenFicheros &almacen, std::string_view suceso,
                        const FicheroEnCurso &f, FILE *salida, Prioridad prioridad) {
   Renglon linea;
-  AnadirSuceso(linea, almacen, suceso, f.old_nombre, salida, prioridad);
+  AnadirSuceso(linea, almacen, suceso, f.apodo, salida, prioridad);
   AnadirPartes(linea, Recibidas(f.partes), f.disposicion.totpartes);
   Anadir(linea, ".\n");
   Emitir(linea, salida);
@@ -198,7 +198,7 @@ bool PrimeraVez(FicheroEnCurso &f, const char *mensaje, int error) {
 
 void ReportarFalloUnaVez(const AlmacenFicheros &almacen, FicheroEnCurso &f, const char *mensaje,
                          int error, FILE *salida) {
-  if (PrimeraVez(f, mensaje, error)) ReportarFallo(almacen, f.old_nombre, mensaje, error, salida);
+  if (PrimeraVez(f, mensaje, error)) ReportarFallo(almacen, f.apodo, mensaje, error, salida);
 }
 
 void DarPorSuperados(const AlmacenFicheros &almacen, FicheroEnCurso &f, FILE *salida) {
@@ -206,7 +206,7 @@ void DarPorSuperados(const AlmacenFicheros &almacen, FicheroEnCurso &f, FILE *sa
   f.errores_avisados.clear();
   Renglon linea;
   Anadir(linea, Prefijo(salida, Prioridad::kSuceso));
-  AnadirNombre(linea, f.old_nombre, almacen.opciones.a_terminal);
+  AnadirNombre(linea, f.apodo, almacen.opciones.a_terminal);
   Anadir(linea, ": Guardado sin errores de nuevo.\n");
   Emitir(linea, salida);
 }
@@ -215,7 +215,7 @@ void AvisarPartesNoGrabadas(const AlmacenFicheros &almacen, const FicheroEnCurso
   int32_t fallidas = Fallidas(f.partes);
   if (fallidas == 0) return;
   fflush(salida);
-  std::string nombre = NombreVisible(f.old_nombre);
+  std::string nombre = NombreVisible(f.apodo);
   fprintf(almacen.errores, "%s%s: Fichero %s abandonado: %ld partes no grabadas.\n",
           Prefijo(almacen.errores, Prioridad::kError), nombre.c_str(), nombre.c_str(),
           static_cast<long>(fallidas));

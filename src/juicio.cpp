@@ -138,7 +138,7 @@ Veredicto Juzgar(AlmacenFicheros &almacen, const DatagramaActual &actual, const 
   if (v.decision == Decision::kRechazado) return v;
   const std::string &id = actual.elnombre;
   bool actualizar = almacen.opciones.actualizar;
-  int cual = actualizar ? Buscar(almacen, id) : -1;
+  int cual = actualizar ? BuscarDe(almacen, id, paquete.origen) : -1;
   bool primero = false;
   if (cual < 0 && YaGrabado(almacen, id, primero)) {
     v = Decidido(!actualizar || IgualQueElGrabado(almacen, actual, paquete)
@@ -147,7 +147,7 @@ Veredicto Juzgar(AlmacenFicheros &almacen, const DatagramaActual &actual, const 
     v.primer_sondeo = primero;
     return v;
   }
-  if (!actualizar) cual = Buscar(almacen, id);
+  if (!actualizar) cual = BuscarDe(almacen, id, paquete.origen);
   if (cual < 0) return Decidido(Decision::kEmpezar);
   return JuzgarEnCurso(almacen, cual, actual, paquete, tamparte);
 }

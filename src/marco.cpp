@@ -130,7 +130,7 @@ void ProcesarPaquete(const Paquete &paquete, EstadoBucle &estado, DatagramaActua
   const OpcionesAlmacen &opciones = almacen.opciones;
   // the count is only shown on the summary line, which quiet never prints
   if (estado.modo == 2 && !opciones.silencioso)
-    estado.faltan = FaltanParaResumen(almacen, actual, estado.faltan);
+    estado.faltan = FaltanParaResumen(almacen, actual, paquete.origen, estado.faltan);
   if (!opciones.silencioso) {
     ImprimirResumen(actual, estado, opciones.a_terminal, salida);
     if (estado.modo == 0)

@@ -1,7 +1,6 @@
 #include "membresia.h"
 
 #include <arpa/inet.h>
-#include <ifaddrs.h>
 #include <net/if.h>
 #include <netinet/in.h>
 #include <netinet/udp.h>
@@ -15,113 +14,67 @@
 #include <cstring>
 
 #include "fatal.h"
+#include "interfaces.h"
 #include "salida.h"
 
 static constexpr int kTamColaSocket = 8 << 20;
 
-// Bound to the group itself, the socket takes neither unicast datagrams sent to the port nor
-// those of other groups joined on the host. Anything else is bound to every address, so that
-// the join reports it.
-static in_addr_t DireccionLocal(in_addr_t grupo) {
-  return IN_MULTICAST(ntohl(grupo)) ? grupo : htonl(INADDR_ANY);
-}
-
-// The address is one of this host's: a socket can be bound to it. No listing of the interfaces
-// needed (a sandbox may forbid the netlink sockets that list them).
-static bool DireccionPropia(in_addr_t direccion) {
-  // any address binds, and is no interface's
-  if (direccion == htonl(INADDR_ANY)) {
-    errno = EADDRNOTAVAIL;
-    return false;
-  }
-  int sock = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
-  if (sock < 0) return false;
-  sockaddr_in local{};
-  local.sin_family = AF_INET;
-  local.sin_addr.s_addr = direccion;
-  bool propia = bind(sock, reinterpret_cast<sockaddr *>(&local), sizeof local) == 0;
-  int error = errno;
-  close(sock);
-  errno = error;
-  return propia;
-}
-
-// The interface with that name, or that has that IPv4 address, as its index. When the interfaces
-// cannot be listed, an address of this host stands for its interface, as direccion, with the
-// index 0: the kernel finds the interface from it. False when there is none, with errno saying
-// which of the two is missing.
-static bool BuscarInterfaz(const char *interfaz, unsigned &indice, in_addr_t &direccion) {
-  in_addr pedida;
-  indice = 0;
-  direccion = 0;
-  // an unknown name leaves ENODEV; the name is looked up without listing
-  if (inet_pton(AF_INET, interfaz, &pedida) != 1) return (indice = if_nametoindex(interfaz)) != 0;
-  ifaddrs *lista = nullptr;
-  if (getifaddrs(&lista) != 0) {
-    if (!DireccionPropia(pedida.s_addr)) return false;
-    direccion = pedida.s_addr;
-    return true;
-  }
-  for (const ifaddrs *i = lista; i != nullptr && indice == 0; i = i->ifa_next)
-    if (i->ifa_addr != nullptr && i->ifa_addr->sa_family == AF_INET &&
-        reinterpret_cast<const sockaddr_in *>(i->ifa_addr)->sin_addr.s_addr == pedida.s_addr)
-      indice = if_nametoindex(i->ifa_name);
-  freeifaddrs(lista);
-  if (indice == 0) errno = EADDRNOTAVAIL;
-  return indice != 0;
-}
-
-static void LlenarDireccion(sockaddr_storage &destino, in_addr_t direccion) {
-  sockaddr_in ipv4{};
-  ipv4.sin_family = AF_INET;
-  ipv4.sin_addr.s_addr = direccion;
-  memcpy(&destino, &ipv4, sizeof ipv4);
+// The group's IPv4 address, for the calls that only IPv4 has.
+static in_addr_t Ipv4(const Membresia &m) {
+  sockaddr_in ipv4;
+  memcpy(&ipv4, &m.direccion, sizeof ipv4);
+  return ipv4.sin_addr.s_addr;
 }
 
 // A join or a leave of the whole group, with all its senders, on the interface of that index.
 static bool Grupo(const Membresia &m, int orden, unsigned indice) {
   group_req peticion{};
   peticion.gr_interface = indice;
-  LlenarDireccion(peticion.gr_group, m.direccion);
-  return setsockopt(m.sock, IPPROTO_IP, orden, &peticion, sizeof peticion) == 0;
+  peticion.gr_group = m.direccion;
+  return setsockopt(m.sock, NivelIp(m.direccion), orden, &peticion, sizeof peticion) == 0;
 }
 
 // A join or a leave of the whole group on the interface that has that address, or with 0 on the
 // one the routing table gives.
 static bool GrupoPorDireccion(const Membresia &m, int orden, in_addr_t interfaz) {
   ip_mreqn peticion{};
-  peticion.imr_multiaddr.s_addr = m.direccion;
+  peticion.imr_multiaddr.s_addr = Ipv4(m);
   peticion.imr_address.s_addr = interfaz;
   return setsockopt(m.sock, IPPROTO_IP, orden, &peticion, sizeof peticion) == 0;
 }
 
 // Each sender alone, on the interface that has that address.
 static bool FuentesPorDireccion(const Membresia &m, in_addr_t interfaz) {
-  for (const in_addr &fuente : m.opciones.fuentes) {
+  for (const sockaddr_storage &fuente : m.opciones.fuentes) {
     ip_mreq_source peticion{};
-    peticion.imr_multiaddr.s_addr = m.direccion;
+    sockaddr_in ipv4;
+    memcpy(&ipv4, &fuente, sizeof ipv4);
+    peticion.imr_multiaddr.s_addr = Ipv4(m);
     peticion.imr_interface.s_addr = interfaz;
-    peticion.imr_sourceaddr = fuente;
+    peticion.imr_sourceaddr = ipv4.sin_addr;
     if (setsockopt(m.sock, IPPROTO_IP, IP_ADD_SOURCE_MEMBERSHIP, &peticion, sizeof peticion) < 0)
       return false;
   }
   return true;
 }
 
-// On the interface of that index, or of that address (index 0), or with neither on the one the
-// routing table gives; with senders asked for, once for each of them alone, so that the network
-// does not even bring the others. False, with errno set, when a join is refused.
+// On the interface of that index, or of that address (index 0, IPv4), or with neither on the
+// one the routing table gives; with senders asked for, once for each of them alone, so that the
+// network does not even bring the others. False, with errno set, when a join is refused.
 static bool Unirse(const Membresia &m, unsigned indice, in_addr_t direccion) {
-  const std::vector<in_addr> &fuentes = m.opciones.fuentes;
+  const std::vector<sockaddr_storage> &fuentes = m.opciones.fuentes;
+  bool ipv4 = m.direccion.ss_family == AF_INET;
   if (indice == 0 && !fuentes.empty() && direccion != 0) return FuentesPorDireccion(m, direccion);
-  if (indice == 0 && fuentes.empty()) return GrupoPorDireccion(m, IP_ADD_MEMBERSHIP, direccion);
+  if (indice == 0 && fuentes.empty() && ipv4)
+    return GrupoPorDireccion(m, IP_ADD_MEMBERSHIP, direccion);
   if (fuentes.empty()) return Grupo(m, MCAST_JOIN_GROUP, indice);
-  for (const in_addr &fuente : fuentes) {
+  for (const sockaddr_storage &fuente : fuentes) {
     group_source_req peticion{};
     peticion.gsr_interface = indice;
-    LlenarDireccion(peticion.gsr_group, m.direccion);
-    LlenarDireccion(peticion.gsr_source, fuente.s_addr);
-    if (setsockopt(m.sock, IPPROTO_IP, MCAST_JOIN_SOURCE_GROUP, &peticion, sizeof peticion) < 0)
+    peticion.gsr_group = m.direccion;
+    peticion.gsr_source = fuente;
+    if (setsockopt(m.sock, NivelIp(m.direccion), MCAST_JOIN_SOURCE_GROUP, &peticion,
+                   sizeof peticion) < 0)
       return false;
   }
   return true;
@@ -139,9 +92,9 @@ static bool Dejar(const Membresia &m) {
 static bool Sostenida(const Membresia &m, unsigned indice) {
   group_filter filtro{};
   filtro.gf_interface = indice;
-  LlenarDireccion(filtro.gf_group, m.direccion);
+  filtro.gf_group = m.direccion;
   socklen_t largo = sizeof filtro;
-  return getsockopt(m.sock, IPPROTO_IP, MCAST_MSFILTER, &filtro, &largo) == 0;
+  return getsockopt(m.sock, NivelIp(m.direccion), MCAST_MSFILTER, &filtro, &largo) == 0;
 }
 
 // Where a join without interface landed, whole or halfway through its senders, as indice (0
@@ -163,7 +116,8 @@ static bool BuscarSostenida(const Membresia &m, unsigned &indice) {
 static bool IntentarUnion(Membresia &m) {
   unsigned indice = 0;
   in_addr_t direccion = 0;
-  if (m.opciones.interfaz != nullptr && !BuscarInterfaz(m.opciones.interfaz, indice, direccion))
+  if (m.opciones.interfaz != nullptr &&
+      !BuscarInterfaz(m.direccion.ss_family, m.opciones.interfaz, indice, direccion))
     return false;
   bool unida = Unirse(m, indice, direccion);
   int error = errno;
@@ -195,13 +149,11 @@ static bool Localizada(Membresia &m) {
 static bool HayDondeUnirse(const Membresia &m) {
   unsigned indice;
   in_addr_t direccion;
-  if (m.opciones.interfaz != nullptr) return BuscarInterfaz(m.opciones.interfaz, indice, direccion);
-  int sock = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
-  sockaddr_in grupo{};
-  grupo.sin_family = AF_INET;
-  grupo.sin_addr.s_addr = m.direccion;
-  grupo.sin_port = htons(m.puerto);
-  bool hay = sock >= 0 && connect(sock, reinterpret_cast<sockaddr *>(&grupo), sizeof grupo) == 0;
+  if (m.opciones.interfaz != nullptr)
+    return BuscarInterfaz(m.direccion.ss_family, m.opciones.interfaz, indice, direccion);
+  int sock = socket(m.direccion.ss_family, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
+  const sockaddr *grupo = reinterpret_cast<const sockaddr *>(&m.direccion);
+  bool hay = sock >= 0 && connect(sock, grupo, LargoDireccion(m.direccion)) == 0;
   if (sock >= 0) close(sock);
   return hay;
 }
@@ -214,14 +166,15 @@ static bool FaltaLaRed(int error) {
 
 static void AbrirSocket(Membresia &m) {
   // a program run on a completed file must not inherit it
-  m.sock = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
+  m.sock = socket(m.direccion.ss_family, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
   if (m.sock < 0) DieWithError("1Error al crear  el socket()");
   // The default queue holds about a hundred datagrams, a millisecond at line rate; ask for
   // more. The kernel caps it at net.core.rmem_max, and a refusal leaves the default.
   int tamano_cola = kTamColaSocket;
   setsockopt(m.sock, SOL_SOCKET, SO_RCVBUF, &tamano_cola, sizeof tamano_cola);
   // Runs of datagrams from a sender that segments them on this host, or that the network card
-  // merged, come as one message each; a kernel without it hands them over one by one.
+  // merged, come as one message each; a kernel without it hands them over one by one. IPv6's
+  // UDP takes the same option.
   int si = 1;
   setsockopt(m.sock, SOL_UDP, UDP_GRO, &si, sizeof si);
   // each receive then says how many datagrams the kernel dropped for lack of room
@@ -231,12 +184,8 @@ static void AbrirSocket(Membresia &m) {
   // still makes the bind fail.
   setsockopt(m.sock, SOL_SOCKET, SO_REUSEADDR, &si, sizeof si);
 
-  sockaddr_in local;
-  memset(&local, 0, sizeof local);
-  local.sin_family = AF_INET;
-  local.sin_addr.s_addr = DireccionLocal(m.direccion);
-  local.sin_port = htons(m.puerto);
-  if (bind(m.sock, reinterpret_cast<sockaddr *>(&local), sizeof local) < 0)
+  sockaddr_storage local = DireccionLocal(m.direccion);
+  if (bind(m.sock, reinterpret_cast<sockaddr *>(&local), LargoDireccion(local)) < 0)
     DieWithError("2Error al crear  el socket()");
 }
 
@@ -244,13 +193,13 @@ void AbrirMembresia(Membresia &m, const char *grupo, uint16_t puerto,
                     const OpcionesEntrada &opciones, FILE *avisos) {
   m.grupo = grupo;
   m.puerto = puerto;
-  m.direccion = inet_addr(grupo);
+  m.direccion = LeerGrupo(grupo, puerto);
   m.opciones = opciones;
   m.avisos = avisos;
   unsigned indice;
   in_addr_t direccion;
   if (opciones.interfaz != nullptr && !opciones.esperar_red &&
-      !BuscarInterfaz(opciones.interfaz, indice, direccion)) {
+      !BuscarInterfaz(m.direccion.ss_family, opciones.interfaz, indice, direccion)) {
     fprintf(stderr, "%sInterfaz desconocida: %s\n", Prefijo(stderr, Prioridad::kError),
             opciones.interfaz);
     exit(kSalidaFatal);

@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "direcciones.h"
+
 /// No datagram for this long, and the membership is renewed: left and joined again.
 inline constexpr int64_t kMsSinDatagramasParaRenovar = 5000;
 /// A join that waits for the network is tried again this often.
@@ -17,9 +19,12 @@ inline constexpr int64_t kMsEntreIntentosDeUnion = 1000;
 
 /// Where the group is joined and whose datagrams count, fixed for the run.
 struct OpcionesEntrada {
-  const char *interfaz = nullptr;  // a name or one of its IPv4 addresses; nullptr: as routed
-  std::vector<in_addr> fuentes;    // the only senders accepted; empty: any
-  bool esperar_red = false;        // a join that fails for want of the network is tried again
+  const char *interfaz = nullptr;         // a name, one of its IPv4 addresses (IPv4 group) or
+                                          // its index (IPv6 group); nullptr: as routed
+  std::vector<sockaddr_storage> fuentes;  // the only senders accepted, of the group's family;
+                                          // empty: any
+  bool esperar_red = false;               // a join that fails for want of the network is tried
+                                          // again
 };
 
 /// The socket and the state of its membership, for the whole run.
@@ -27,7 +32,7 @@ struct Membresia {
   int sock = -1;                     // UDP socket bound to the port
   const char *grupo = "";            // the group as given, for the messages
   uint16_t puerto = 0;               // the port, for the messages
-  in_addr_t direccion = 0;           // the group's address
+  sockaddr_storage direccion = {};   // the group's address and port, IPv4 or IPv6
   OpcionesEntrada opciones;          // where it is joined, and for which senders
   unsigned indice = 0;               // interface of the membership, held or half made; 0 none
                                      // or not known
@@ -42,13 +47,15 @@ struct Membresia {
   FILE *avisos = stderr;             // where its changes are told
 };
 
-/// Opens the UDP socket (shared with other receivers of the port, a large queue, merged runs,
-/// the kernel's count of drops), binds it to the group (to every address when the group is not
-/// multicast) and joins it, on the interface and for the senders asked for. A failure ends the
-/// process as it always has (an unknown interface named, kSalidaFatal; any other step through
-/// DieWithError), but with esperar_red a join that fails for want of the network (the interface,
-/// its address or a route missing) waits instead: told by AvisarEsperaDeUnion, tried again by
-/// CuidarUnion. Changes of the membership are told on avisos.
+/// Opens the UDP socket of the group's family (IPv6 for an IPv6 multicast address, IPv4 for any
+/// other text), shared with other receivers of the port, with a large queue, merged runs and the
+/// kernel's count of drops; binds it to the group (to every address of the family when the group
+/// is not multicast, or is IPv6 of link or node scope) and joins it, on the interface and for
+/// the senders asked for. A failure ends the process as it always has (an unknown interface
+/// named, kSalidaFatal; any other step through DieWithError), but with esperar_red a join that
+/// fails for want of the network (the interface, its address or a route missing) waits instead:
+/// told by AvisarEsperaDeUnion, tried again by CuidarUnion. Changes of the membership are told on
+/// avisos.
 void AbrirMembresia(Membresia &membresia, const char *grupo, uint16_t puerto,
                     const OpcionesEntrada &opciones, FILE *avisos);
 

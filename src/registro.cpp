@@ -10,6 +10,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "direcciones.h"
 #include "formato.h"
 #include "informes.h"
 #include "salida.h"
@@ -18,6 +19,7 @@
 // newline), the numbers, one character per part, and a last line that proves the record whole.
 static constexpr std::string_view kCabeceraRegistro = "partes-recibidas 2\n";
 static constexpr std::string_view kFinRegistro = "fin\n";
+static constexpr std::string_view kEtiquetaEmisor = "emisor ";
 
 void BorrarRegistro(const std::string &identidad) {
   unlink(NombreRegistro(identidad).c_str());
@@ -70,6 +72,9 @@ static std::string TextoIdentificacion(const Identificacion &id) {
 static std::string TextoRegistro(const FicheroEnCurso &f, const Identificacion &id) {
   std::string texto(kCabeceraRegistro);
   texto += std::to_string(f.old_nombre.size()) + " " + f.old_nombre + "\n";
+  // a version told apart by its sender resumes only for it
+  if (f.emisor.ss_family != 0)
+    texto += std::string(kEtiquetaEmisor) + TextoDeDireccion(f.emisor) + "\n";
   texto += TextoIdentificacion(id);
   texto += std::to_string(f.disposicion.totpartes) + " " + std::to_string(f.disposicion.tamparte) +
            " " + std::to_string(f.disposicion.ultima) + "\n";
@@ -103,7 +108,7 @@ static bool EscribirNuevo(const std::string &nombre, const std::string &texto) {
 }
 
 bool EscribirRegistro(const AlmacenFicheros &almacen, FicheroEnCurso &f, FILE *salida) {
-  std::string nombre = NombreRegistro(f.old_nombre);
+  std::string nombre = NombreRegistro(f.apodo);
   // written aside and then renamed, so that a record is never seen half written
   std::string nuevo = NombreNuevo(nombre);
   Identificacion id;
@@ -113,7 +118,7 @@ bool EscribirRegistro(const AlmacenFicheros &almacen, FicheroEnCurso &f, FILE *s
   int error = errno;
   if (PrimeraVez(f, "Error al guardar el registro de partes", error)) {
     fflush(salida);
-    std::string visible = NombreVisible(f.old_nombre);
+    std::string visible = NombreVisible(f.apodo);
     fprintf(almacen.errores, "%s%s: Error al guardar el registro de partes de %s: %s\n",
             Prefijo(almacen.errores, Prioridad::kError), visible.c_str(), visible.c_str(),
             strerror(error));
@@ -150,6 +155,7 @@ static bool LeerNumero(const std::string &texto, std::size_t &pos, char separado
 }
 
 struct Registro {
+  std::string emisor;  // the sender of its version; "" when versions were not told apart
   int64_t totpartes = 0, tamparte = 0, largo_ultima = 0;
   Identificacion temporal;  // the temporary file it describes
   std::string partes;       // '1' for a part on disk
@@ -165,17 +171,30 @@ static bool LeerIdentificacion(const std::string &texto, std::size_t &pos, Ident
          LeerNumero(texto, pos, '\n', id.cambio_ns);
 }
 
+// An optional line: "emisor <address>".
+static bool LeerEmisor(const std::string &texto, std::size_t &pos, std::string &emisor) {
+  if (texto.compare(pos, kEtiquetaEmisor.size(), kEtiquetaEmisor) != 0) return true;
+  std::size_t fin = texto.find('\n', pos);
+  if (fin == std::string::npos || fin - pos > kEtiquetaEmisor.size() + 64) return false;
+  emisor = texto.substr(pos + kEtiquetaEmisor.size(), fin - pos - kEtiquetaEmisor.size());
+  pos = fin + 1;
+  return true;
+}
+
+// A record of the identity given, or, with none given, of any.
 static bool Interpretar(const std::string &texto, const std::string &identidad, Registro &r) {
   std::size_t pos = kCabeceraRegistro.size();
   int64_t largo = 0;
   if (texto.compare(0, pos, kCabeceraRegistro) != 0 || !LeerNumero(texto, pos, ' ', largo) ||
-      texto.compare(pos, identidad.size(), identidad) != 0 ||
-      largo != static_cast<int64_t>(identidad.size()))
+      largo <= 0 || largo > static_cast<int64_t>(kMaxIdentidad) ||
+      (!identidad.empty() && (texto.compare(pos, identidad.size(), identidad) != 0 ||
+                              largo != static_cast<int64_t>(identidad.size()))))
     return false;
-  pos += identidad.size();
-  if (pos >= texto.size() || texto[pos++] != '\n' || !LeerIdentificacion(texto, pos, r.temporal) ||
-      !LeerNumero(texto, pos, ' ', r.totpartes) || !LeerNumero(texto, pos, ' ', r.tamparte) ||
-      !LeerNumero(texto, pos, '\n', r.largo_ultima) || r.totpartes <= 0 || r.totpartes > MAX_TROZOS)
+  pos += static_cast<std::size_t>(largo);
+  if (pos >= texto.size() || texto[pos++] != '\n' || !LeerEmisor(texto, pos, r.emisor) ||
+      !LeerIdentificacion(texto, pos, r.temporal) || !LeerNumero(texto, pos, ' ', r.totpartes) ||
+      !LeerNumero(texto, pos, ' ', r.tamparte) || !LeerNumero(texto, pos, '\n', r.largo_ultima) ||
+      r.totpartes <= 0 || r.totpartes > MAX_TROZOS)
     return false;
   std::size_t partes = static_cast<std::size_t>(r.totpartes);
   if (texto.size() != pos + partes + 1 + kFinRegistro.size() || texto[pos + partes] != '\n' ||
@@ -198,9 +217,10 @@ static bool Coherente(const Registro &r) {
 bool LeerRegistro(FicheroEnCurso &f, int temporal) {
   Registro r;
   Identificacion actual;
-  if (!Interpretar(LeerTodo(NombreRegistro(f.old_nombre)), f.old_nombre, r) ||
+  if (!Interpretar(LeerTodo(NombreRegistro(f.apodo)), f.old_nombre, r) ||
       r.totpartes != f.disposicion.totpartes || !Identificar(temporal, actual) ||
-      !MismoTemporal(r.temporal, actual) || !Coherente(r))
+      !MismoTemporal(r.temporal, actual) || !Coherente(r) ||
+      (f.emisor.ss_family != 0 && !r.emisor.empty() && r.emisor != TextoDeDireccion(f.emisor)))
     return false;
   // an earlier receiver wrote 0 for a size not known yet
   f.disposicion.tamparte = r.tamparte > 0 ? static_cast<int32_t>(r.tamparte) : kTamParteDesconocido;
@@ -209,9 +229,14 @@ bool LeerRegistro(FicheroEnCurso &f, int temporal) {
   return true;
 }
 
-bool ContarPartesDelRegistro(const std::string &identidad, int32_t &partes, int32_t &total) {
+std::string EmisorDelRegistro(const std::string &apodo) {
   Registro r;
-  if (!Interpretar(LeerTodo(NombreRegistro(identidad)), identidad, r)) return false;
+  return Interpretar(LeerTodo(NombreRegistro(apodo)), "", r) ? r.emisor : "";
+}
+
+bool ContarPartesDelRegistro(const std::string &apodo, int32_t &partes, int32_t &total) {
+  Registro r;
+  if (!Interpretar(LeerTodo(NombreRegistro(apodo)), "", r)) return false;
   partes = static_cast<int32_t>(std::count(r.partes.begin(), r.partes.end(), '1'));
   total = static_cast<int32_t>(r.totpartes);
   return true;

@@ -9,7 +9,8 @@
 #include "ficheros.h"
 #include "nombres.h"
 
-/// Removes the record of that identity, if there is one.
+/// Removes the record of the file that goes by that name (its identity, or its identity and
+/// sender), if there is one.
 void BorrarRegistro(const std::string &identidad);
 
 /// Replaces the record of a file whose temporary file is already synced to disk, atomically: the
@@ -18,13 +19,18 @@ void BorrarRegistro(const std::string &identidad);
 /// record; returns whether it was written.
 bool EscribirRegistro(const AlmacenFicheros &almacen, FicheroEnCurso &fichero, FILE *salida);
 
-/// Reads the record of fichero.old_nombre and, when it describes the temporary file open at
-/// temporal (the same file, not one created again since, with the same count), takes its parts
-/// into fichero; returns whether it did.
+/// Reads the record of fichero (by its apodo) and, when it describes the temporary file open at
+/// temporal (the same file, not one created again since, with the same count, and, when
+/// versions are told apart, of the same sender or of none), takes its parts into fichero;
+/// returns whether it did.
 bool LeerRegistro(FicheroEnCurso &fichero, int temporal);
 
-/// The parts on disk and the part count that the record of that identity tells, whatever
-/// temporary file it describes; false, leaving them alone, when there is no whole record.
-bool ContarPartesDelRegistro(const std::string &identidad, int32_t &partes, int32_t &total);
+/// The parts on disk and the part count that the record of the file that went by that name tells,
+/// whatever temporary file it describes; false, leaving them alone, when there is no whole record.
+bool ContarPartesDelRegistro(const std::string &apodo, int32_t &partes, int32_t &total);
+
+/// The sender whose version the record of the file that went by that name describes; "" when
+/// there is none, or it was written without telling senders apart.
+std::string EmisorDelRegistro(const std::string &apodo);
 
 #endif

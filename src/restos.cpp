@@ -48,7 +48,7 @@ static std::map<std::string, int64_t> BuscarRestos(const AlmacenFicheros &almace
   if (directorio == nullptr) return restos;
   while (const dirent *entrada = readdir(directorio)) {
     std::string identidad = IdentidadDeResto(entrada->d_name);
-    if (identidad.empty() || Buscar(almacen, identidad) >= 0) continue;
+    if (identidad.empty() || BuscarPorApodo(almacen, identidad) >= 0) continue;
     int64_t cambio = UltimoCambio(entrada->d_name);
     if (cambio < 0) continue;
     auto [sitio, nuevo] = restos.emplace(identidad, cambio);

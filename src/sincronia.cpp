@@ -104,10 +104,10 @@ bool SincronizarTemporal(AlmacenFicheros &almacen, FicheroEnCurso &f, FILE *sali
   if (PrimeraVez(f, "Error al sincronizar", error)) {
     fflush(salida);
     fprintf(almacen.errores, "%s%s: Error al sincronizar %s: %s\n",
-            Prefijo(almacen.errores, Prioridad::kError), NombreVisible(f.old_nombre).c_str(),
+            Prefijo(almacen.errores, Prioridad::kError), NombreVisible(f.apodo).c_str(),
             NombreVisible(f.old_nombre_temp).c_str(), strerror(error));
   }
-  BorrarRegistro(f.old_nombre);
+  BorrarRegistro(f.apodo);
   f.mudar = true;
   Mudar(almacen, f, salida);
   return false;

@@ -18,6 +18,8 @@ static void AnadirSeparador(Renglon &r, std::string_view linea, int tampaquete) 
   Anadir(r, "\n");
 }
 
+// Two characters and the separator, written without a bound: the dump's rows hold at most
+// kTamVistaCabecera cells of three bytes, far within a Renglon.
 static void AnadirCelda(Renglon &r, char primero, char segundo) {
   r.texto[r.largo++] = primero;
   r.texto[r.largo++] = segundo;

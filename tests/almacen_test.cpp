@@ -10,8 +10,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "e2e.h"
 #include "almacen.h"
+#include "e2e.h"
 #include "marco.h"
 
 namespace {
@@ -170,6 +170,31 @@ TEST_F(AlmacenTest, UnNombreDeLongitudMaximaValeYUnoMasSeRechaza) {
   EXPECT_EQ(Pasar(Cabecera(1, 1, "").substr(0, offsetof(::Cabecera, nombre)) + largo + "m" + '\0'),
             "T:0001|S:0002|Nom:" + largo + "m|0/1|MxPrt:0|Fltn:0|\nNombre demasiado largo (" +
                 std::to_string(kMaxIdentidad + 1) + " caracteres), descartado.\n");
+}
+
+// More files in progress than write buffers, their parts interleaved: the buffers go from file
+// to file, and every file is its content. Then, with new versions taken, more stored files than
+// are kept open for comparing: the same content is answered as stored, other content starts a
+// new version.
+TEST_F(AlmacenTest, MasFicherosQueBuffersYMasGrabadosQueAbiertos) {
+  almacen.opciones.maximo = 40;
+  almacen.opciones.actualizar = true;
+  auto contenido = [](int n, char v) {
+    return std::string(300, static_cast<char>('A' + n % 26 + v));
+  };
+  for (uint32_t parte = 1; parte <= 3; ++parte)
+    for (int n = 0; n < 40; ++n)
+      Pasar(Cabecera(parte, 3, "m" + std::to_string(n)) +
+            contenido(n, 0).substr((parte - 1) * 100, 100));
+  for (int n = 0; n < 40; ++n)
+    EXPECT_EQ(LeerFichero("0001-0002-m" + std::to_string(n)), contenido(n, 0)) << n;
+  almacen.opciones.silencioso = true;
+  for (int n = 0; n < 20; ++n)
+    EXPECT_EQ(Pasar(Cabecera(2, 3, "m" + std::to_string(n)) + contenido(n, 0).substr(100, 100)),
+              "0001-0002-m" + std::to_string(n) + ": Ya grabado antes...\n");
+  EXPECT_EQ(Pasar(Cabecera(2, 3, "m3") + std::string(100, '#')),
+            "0001-0002-m3: Nueva version del fichero grabado: se recibe de nuevo.\n"
+            "0001-0002-m3: Empezado con 3 partes de 100 bytes.\n");
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "e2e.h"
 
+#include "direcciones.h"
 #include "formato.h"
 
 #include <arpa/inet.h>
@@ -8,6 +9,7 @@
 #include <net/if.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -84,6 +86,26 @@ Destino DestinoNuevo() {
   return {grupo, puerto};
 }
 
+Destino DestinoNuevoIpv6() {
+  Destino destino = DestinoNuevo();
+  char grupo[32];
+  unsigned pid = static_cast<unsigned>(getpid());
+  snprintf(grupo, sizeof grupo, "ff3e::%x:%x", pid >> 16, pid & 0xffff);
+  destino.grupo = grupo;
+  return destino;
+}
+
+bool RedIpv6Propia() {
+  if (unshare(CLONE_NEWNET) != 0) return false;
+  // each address is usable at once, without the seconds of duplicate address detection
+  const char *preparar =
+      "ip link set lo up && for f in /proc/sys/net/ipv6/conf/*/accept_dad; do echo 0 > $f; done "
+      "&& ip link add v6a type veth peer name v6b && ip addr add fd00::1/64 dev v6a nodad && "
+      "ip addr add fd00::2/64 dev v6b nodad && ip link set v6a up && ip link set v6b up && "
+      "ip -6 route add multicast ff00::/8 dev v6a table local metric 1";
+  return system(preparar) == 0;
+}
+
 Proceso Lanzar(const std::vector<std::string> &argumentos, const std::string &directorio) {
   int salida[2], error[2];
   if (pipe(salida) != 0 || pipe(error) != 0) ADD_FAILURE() << "pipe";
@@ -107,9 +129,10 @@ Proceso Lanzar(const std::vector<std::string> &argumentos, const std::string &di
   return proceso;
 }
 
-// Sockets joined to the group on any interface, as the kernel counts them.
-static int MiembrosDelGrupo(const char *clave) {
-  std::ifstream igmp("/proc/net/igmp");
+// Sockets joined to the group on any interface, as the kernel counts them: in both lists the
+// count follows the group.
+static int MiembrosDelGrupo(const char *lista, const std::string &clave) {
+  std::ifstream igmp(lista);
   std::string palabra;
   int miembros = 0;
   while (igmp >> palabra)
@@ -121,15 +144,28 @@ static int MiembrosDelGrupo(const char *clave) {
   return miembros;
 }
 
+// The key of a group in the kernel's lists: the address word in hexadecimal in /proc/net/igmp,
+// the sixteen bytes in /proc/net/igmp6.
+static std::string ClaveDelGrupo(const std::string &grupo) {
+  unsigned char ipv6[16];
+  char clave[33];
+  if (inet_pton(AF_INET6, grupo.c_str(), ipv6) == 1) {
+    for (int i = 0; i < 16; ++i) snprintf(clave + 2 * i, 3, "%02x", ipv6[i]);
+    return clave;
+  }
+  in_addr ipv4{};
+  inet_aton(grupo.c_str(), &ipv4);
+  snprintf(clave, sizeof clave, "%08X", ipv4.s_addr);
+  return clave;
+}
+
 bool EsperarUnion(const Destino &destino, double segundos, int miembros) {
-  in_addr grupo{};
-  inet_aton(destino.grupo.c_str(), &grupo);
-  char clave[16];
-  // the kernel lists each group as its address word in hexadecimal
-  snprintf(clave, sizeof clave, "%08X", grupo.s_addr);
+  bool ipv6 = destino.grupo.find(':') != std::string::npos;
+  std::string clave = ClaveDelGrupo(destino.grupo);
   auto inicio = Reloj::now();
   while (SegundosDesde(inicio) < segundos) {
-    if (MiembrosDelGrupo(clave) >= miembros) return true;
+    if (MiembrosDelGrupo(ipv6 ? "/proc/net/igmp6" : "/proc/net/igmp", clave) >= miembros)
+      return true;
     usleep(2000);
   }
   return false;
@@ -219,30 +255,33 @@ int Terminar(Proceso &proceso) {
   return proceso.estado;
 }
 
-// One socket per source address, bound to it, leaving by the loopback.
+// One socket per source address, bound to it, leaving by the loopback, or for IPv6 by the
+// sending end of the pair.
 static int SocketDesde(const std::string &origen) {
   static std::map<std::string, int> sockets;
   int &sock = sockets[origen];
   if (sock > 0) return sock;
-  sock = socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_storage local;
+  bool ipv6 = LeerDireccion(origen.c_str(), AF_INET6, local);
+  if (!ipv6) LeerDireccion(origen.c_str(), AF_INET, local);
+  sock = socket(local.ss_family, SOCK_DGRAM, 0);
   in_addr lo{};
   lo.s_addr = htonl(INADDR_LOOPBACK);
-  setsockopt(sock, IPPROTO_IP, IP_MULTICAST_IF, &lo, sizeof lo);
-  sockaddr_in local{};
-  local.sin_family = AF_INET;
-  inet_aton(origen.c_str(), &local.sin_addr);
-  EXPECT_EQ(bind(sock, reinterpret_cast<sockaddr *>(&local), sizeof local), 0) << strerror(errno);
+  int envia = static_cast<int>(if_nametoindex(kIpv6Envia));
+  if (ipv6)
+    setsockopt(sock, IPPROTO_IPV6, IPV6_MULTICAST_IF, &envia, sizeof envia);
+  else
+    setsockopt(sock, IPPROTO_IP, IP_MULTICAST_IF, &lo, sizeof lo);
+  EXPECT_EQ(bind(sock, reinterpret_cast<sockaddr *>(&local), LargoDireccion(local)), 0)
+      << strerror(errno);
   return sock;
 }
 
 void Enviar(const Destino &destino, const std::string &datagrama, const std::string &origen) {
   int sock = SocketDesde(origen);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(destino.puerto);
-  inet_aton(destino.grupo.c_str(), &a.sin_addr);
+  sockaddr_storage a = LeerGrupo(destino.grupo.c_str(), destino.puerto);
   ssize_t n = sendto(sock, datagrama.data(), datagrama.size(), 0, reinterpret_cast<sockaddr *>(&a),
-                     sizeof a);
+                     LargoDireccion(a));
   EXPECT_EQ(n, static_cast<ssize_t>(datagrama.size())) << strerror(errno);
 }
 

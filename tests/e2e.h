@@ -19,6 +19,21 @@ struct Destino {
 };
 Destino DestinoNuevo();
 
+/// The same for an IPv6 group (ff3e::/16), to be sent over RedIpv6Propia's pair.
+Destino DestinoNuevoIpv6();
+
+/// The ends of RedIpv6Propia's veth pair: the receiver joins on the first (fd00::1), datagrams
+/// leave by the second (fd00::2).
+inline constexpr const char *kIpv6Recibe = "v6a";
+inline constexpr const char *kIpv6Envia = "v6b";
+
+/// Moves the test process into a network namespace of its own, so that the tests beside it
+/// still see only the loopback, holding a veth pair for IPv6 multicast (the loopback alone
+/// delivers none): duplicate address detection off, addresses fd00::1 and fd00::2 usable at
+/// once, and the multicast route through kIpv6Recibe. False when the kernel has no IPv6 or no
+/// veth here. The namespace and its links end with the process.
+bool RedIpv6Propia();
+
 /// A program started by a test, with its standard output and error collected.
 struct Proceso {
   pid_t pid = -1;
@@ -65,7 +80,8 @@ int EsperarFin(Proceso &proceso, double segundos = 10);
 /// Ends the process with SIGTERM, collects all its output and returns its status.
 int Terminar(Proceso &proceso);
 
-/// Sends the bytes as one datagram to the group on loopback, from the source address given.
+/// Sends the bytes as one datagram to the group on loopback, from the source address given; to
+/// an IPv6 group, out of kIpv6Envia.
 void Enviar(const Destino &destino, const std::string &datagrama,
             const std::string &origen = "127.0.0.1");
 

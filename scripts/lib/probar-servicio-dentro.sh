@@ -621,15 +621,43 @@ interfaz_rehecha() {
   done
 }
 
+# A veth pair for IPv6 in the container's network, where the loopback alone takes no IPv6
+# multicast: duplicate address detection off, so that the addresses serve at once, and the
+# groups routed through v6a, whose peer v6b sends.
+hacer_v6() {
+  local f
+  for f in /proc/sys/net/ipv6/conf/*/accept_dad; do echo 0 >"$f"; done
+  ip link add v6a type veth peer name v6b && ip addr add fd00::1/64 dev v6a nodad &&
+    ip addr add fd00::2/64 dev v6b nodad && ip link set v6a up && ip link set v6b up &&
+    ip -6 route add multicast ff00::/8 dev v6a table local metric 1
+}
+
+# GRUPO an IPv6 group: joined as routed, and by name for its one source, each instance says it
+# receives the group as written, receives emisor's file over IPv6, and its status file says
+# "unido": true.
+recibe_ipv6() {
+  local grupo=ff3e::5:6 instancia
+  local -A puerto=([ipv6]=5017 [ipv6fuente]=5018)
+  local -A opcion=([ipv6]="-w" [ipv6fuente]="-w -i v6a -s fd00::2")
+  hacer_v6 || return 1
+  for instancia in ipv6 ipv6fuente; do
+    # shellcheck disable=SC2086 # the options split into words
+    arrancar_con "$instancia" "${puerto[$instancia]}" ${opcion[$instancia]} &&
+      enviar_hasta_completar "$instancia" datos "${puerto[$instancia]}" -i v6b &&
+      esperar 3 unido_en_estado "$instancia" true || unido_en_estado "$instancia" true || return 1
+  done
+}
+
 # The instances of the network's checks go, with their files: the checks below count the rest.
 retirar_instancias_de_red() {
   local instancia
-  for instancia in "${!puertos[@]}" interfaz sinlistainterfaz; do
+  for instancia in "${!puertos[@]}" interfaz sinlistainterfaz ipv6 ipv6fuente; do
     systemctl stop "$(unidad "$instancia")"
     rm -rf "${estado:?}/$instancia" "$conf/$instancia.conf" "/etc/systemd/system/$(unidad "$instancia").d"
   done
   systemctl daemon-reload
   ip link del v1 2>/dev/null || true
+  ip link del v6a 2>/dev/null || true
 }
 
 mkdir -p "$originales"
@@ -670,6 +698,8 @@ comprobar "tras una pausa de 7 s siguen unidas (\"unido\": true), no dicen nada 
   siguen_unidas
 comprobar "una interfaz borrada se dice perdida y, hecha de nuevo, se une y recibe; con netlink y sin el" \
   interfaz_rehecha
+comprobar "GRUPO=ff3e::5:6: la instancia se une por IPv6, por la ruta y por nombre con -s, y recibe de emisor" \
+  recibe_ipv6
 retirar_instancias_de_red
 comprobar "instalar el paquete de nuevo reinicia las instancias en marcha" reinstalar_reinicia
 comprobar "quitar el paquete para las instancias" quitar_para

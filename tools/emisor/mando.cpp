@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "direcciones.h"
 #include "fallo.h"
 
 // A full queue (ENOBUFS) is waited out with pauses that double from the first one; after the
@@ -106,7 +107,8 @@ Fin Mandar(Envio &envio, const Opciones &opciones, std::size_t total, uint64_t c
   const sockaddr *destino = reinterpret_cast<const sockaddr *>(&opciones.destino);
   int64_t pausa = kPrimeraPausaNs, pausa_red = kPrimeraPausaRedNs;
   for (int intento = 0; !ParadaPedida();) {
-    if (sendto(envio.sock, envio.datagrama, total, 0, destino, sizeof opciones.destino) >= 0) {
+    if (sendto(envio.sock, envio.datagrama, total, 0, destino, LargoDireccion(opciones.destino)) >=
+        0) {
       AnotarSalida(envio, total, cuantos, fichero, parte);
       return Fin::kCompleto;
     }

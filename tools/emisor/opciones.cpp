@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "direcciones.h"
 #include "fallo.h"
 #include "formato.h"
 #include "numeros.h"
@@ -34,9 +35,12 @@ static const char kUso[] =
     "                          fichero (por defecto, el nombre base del fichero)\n"
     "  -p, --tamparte N        bytes de contenido por parte, de 1 a %d (por\n"
     "                          defecto 1428, que viaja sin fragmentos por Ethernet)\n"
+    "                          con un grupo IPv4; 1408 con uno IPv6\n"
     "      --ttl N             TTL de los datagramas, de 0 a 255 (por defecto 1)\n"
+    "                          (con un grupo IPv6, su limite de saltos)\n"
     "  -i, --interfaz INTERFAZ interfaz de salida, por su nombre (eth1) o por una\n"
-    "                          de sus direcciones IPv4\n"
+    "                          de sus direcciones IPv4 (con un grupo IPv6, solo por\n"
+    "                          su nombre)\n"
     "  -r, --ritmo R           limite: datagramas por segundo, o bits por segundo\n"
     "                          con sufijo k, m o g, contando los bytes de cada\n"
     "                          datagrama (por defecto 100m; 0: sin limite)\n"
@@ -175,19 +179,33 @@ static void LeerOpcionesSueltas(int argc, char **argv, Opciones &opciones) {
   }
 }
 
+// An IPv6 multicast group goes over IPv6, any other multicast address over IPv4.
 static void LeerDestino(const char *grupo, const char *puerto, Opciones &opciones) {
-  sockaddr_in &destino = opciones.destino;
-  destino.sin_family = AF_INET;
-  if (inet_pton(AF_INET, grupo, &destino.sin_addr) != 1 ||
-      !IN_MULTICAST(ntohl(destino.sin_addr.s_addr)))
+  sockaddr_storage &destino = opciones.destino;
+  in_addr ipv4;
+  bool ipv6 = LeerGrupoIpv6(grupo, 0, destino);
+  if (!ipv6 && (inet_pton(AF_INET, grupo, &ipv4) != 1 || !IN_MULTICAST(ntohl(ipv4.s_addr))))
     ErrorDeUso("IP multicast no valida: %s", grupo);
-  destino.sin_port = htons(static_cast<uint16_t>(LeerEnteroPequeno(puerto, 1, 65535, "Puerto")));
+  auto numero = static_cast<uint16_t>(LeerEnteroPequeno(puerto, 1, 65535, "Puerto"));
+  if (!ipv6) destino = LeerGrupo(grupo, numero);
+  PonerPuerto(destino, numero);
+}
+
+// What the group's family asks of the options: the largest part that goes unfragmented, and an
+// interface named, since IPv6 chooses it by its index.
+static void AjustarAlDestino(Opciones &opciones) {
+  bool ipv6 = opciones.destino.ss_family == AF_INET6;
+  if (opciones.tamparte == 0)
+    opciones.tamparte = ipv6 ? kTamParteSinFragmentarIpv6 : kTamParteSinFragmentar;
+  if (ipv6 && opciones.interfaz != nullptr && opciones.interfaz_elegida.imr_ifindex == 0)
+    ErrorDeUso("Con un grupo IPv6, la interfaz se da por su nombre: %s", opciones.interfaz);
 }
 
 void LeerOpciones(int argc, char **argv, Opciones &opciones) {
   LeerOpcionesSueltas(argc, argv, opciones);
   if (argc - optind < 3) ErrorDeUso("Faltan argumentos");
   LeerDestino(argv[optind], argv[optind + 1], opciones);
+  AjustarAlDestino(opciones);
   opciones.rutas.assign(argv + optind + 2, argv + argc);
   if (opciones.nombre != nullptr && opciones.rutas.size() > 1)
     ErrorDeUso("La opcion --nombre solo vale con un unico fichero");

@@ -3,16 +3,19 @@
 #define EMISOR_OPCIONES_H
 
 #include <netinet/in.h>
+#include <sys/socket.h>
 
 #include <cstdint>
 #include <vector>
 
 #include "formato.h"
 
-// An Ethernet frame holds an IP packet of 1500 bytes: after the IP header (20 bytes) and the
-// UDP header (8 bytes), a datagram of 1472 bytes goes whole, without fragments.
+// An Ethernet frame holds an IP packet of 1500 bytes: after the IP header (20 bytes, IPv6's 40)
+// and the UDP header (8 bytes), a datagram of 1472 bytes (IPv6: 1452) goes whole, without
+// fragments.
 inline constexpr int kMtuEthernet = 1500;
 inline constexpr int kTamParteSinFragmentar = kMtuEthernet - 20 - 8 - TamCabecera;
+inline constexpr int kTamParteSinFragmentarIpv6 = kMtuEthernet - 40 - 8 - TamCabecera;
 
 enum class Orden { kDirecto, kInverso, kAleatorio };
 
@@ -21,7 +24,8 @@ struct Opciones {
   uint16_t tipo = 0x0001;                 // type, sent as given
   uint16_t subtipo = 0x0002;              // subtype, sent as given
   const char *nombre = nullptr;           // name for the only file; nullptr: each base name
-  int tamparte = kTamParteSinFragmentar;  // content bytes of every part but the last
+  int tamparte = 0;                       // content bytes of every part but the last; 0 until
+                                          // the group's family sets the default
   int ttl = 1;                            // multicast time-to-live
   const char *interfaz = nullptr;         // -i as given, an address or a name; nullptr: the route's
   ip_mreqn interfaz_elegida = {};         // the outgoing interface, by its address or its index
@@ -36,7 +40,7 @@ struct Opciones {
   double perdida = 0;                     // share of datagrams left out on purpose
   bool con_perdida = false;               // perdida was given, so the summary counts them
   bool gso = false;                       // runs of parts go to the kernel in one call each
-  sockaddr_in destino = {};               // group and port
+  sockaddr_storage destino = {};          // group and port, IPv4 or IPv6
   std::vector<const char *> rutas;        // files, in the order given
 };
 

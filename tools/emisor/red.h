@@ -4,7 +4,8 @@
 
 #include "opciones.h"
 
-/// Opens the socket that sends to the group, with its TTL and interface, and with --gso the
+/// Opens the socket that sends to the group in its family, IPv4 or IPv6, with its TTL (IPv6's
+/// hop limit) and interface, and with --gso the
 /// size of each datagram of a run. Ends the sender on failure.
 int AbrirEmisor(const Opciones &opciones);
 
