@@ -232,16 +232,16 @@ std::vector<Datagrama> MezclaDeFicheros() {
   for (uint32_t parte = 1; parte <= 3; ++parte) mezcla.emplace_back(parte, 3, 1500);
   mezcla.emplace_back(1, 3, 1500, "otro");
   mezcla.emplace_back(2, 3, 1500);
-  mezcla.emplace_back(2, 4, 1500);         // the same file with another count
-  mezcla.emplace_back(3, 4, 900);          // and another part size
-  mezcla.emplace_back(4, 4, 100);          // its last part, which keeps the size
+  mezcla.emplace_back(2, 4, 1500);  // the same file with another count
+  mezcla.emplace_back(3, 4, 900);   // and another part size
+  mezcla.emplace_back(4, 4, 100);   // its last part, which keeps the size
   mezcla.emplace_back(1, 2, 1500, "");
-  mezcla.emplace_back(1, 2, 20);           // shorter than the header
+  mezcla.emplace_back(1, 2, 20);                                        // shorter than the header
   mezcla.emplace_back(1, 2, 1500, "nombre-que-llena-su-campo-de-32b");  // runs into the content
   mezcla.emplace_back(1, 2, 1500, "datos");
-  mezcla.back().bytes[1] = 7;              // another type, the same name
+  mezcla.back().bytes[1] = 7;  // another type, the same name
   mezcla.emplace_back(1, 2, 1500, "datos");
-  mezcla.back().bytes[3] = 9;              // another subtype
+  mezcla.back().bytes[3] = 9;  // another subtype
   mezcla.emplace_back(1, 2, 1500, "datos");
   mezcla.emplace_back(2, 2, 1500, con_controles);
   return mezcla;
