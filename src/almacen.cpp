@@ -62,9 +62,12 @@ static void TomarParte(AlmacenFicheros &almacen, int cual, int32_t parte,
   Tomar(f.partes, parte);
   if (es_ultima) f.disposicion.ultima = largo;
   DescartarUltimaMasLarga(almacen, f, salida);
-  std::string identidad = f.old_nombre;
-  if (f.partes.faltan == 0 && CompletarFichero(almacen, static_cast<std::size_t>(cual), salida))
-    AnotarGrabado(almacen, identidad);
+  if (f.partes.faltan == 0) {
+    // the file leaves the table as it completes
+    std::string identidad = f.old_nombre;
+    if (CompletarFichero(almacen, static_cast<std::size_t>(cual), salida))
+      AnotarGrabado(almacen, identidad);
+  }
   faltan = almacen.ultimo >= 0
                ? almacen.en_curso[static_cast<std::size_t>(almacen.ultimo)].partes.faltan
                : 0;
