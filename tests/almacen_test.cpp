@@ -1,4 +1,5 @@
 // Unit tests of the file store, on a real temporary directory, without a socket.
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,10 +10,12 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 
 #include "almacen.h"
 #include "e2e.h"
 #include "marco.h"
+#include "registro.h"
 
 namespace {
 
@@ -195,6 +198,52 @@ TEST_F(AlmacenTest, MasFicherosQueBuffersYMasGrabadosQueAbiertos) {
   EXPECT_EQ(Pasar(Cabecera(2, 3, "m3") + std::string(100, '#')),
             "0001-0002-m3: Nueva version del fichero grabado: se recibe de nuevo.\n"
             "0001-0002-m3: Empezado con 3 partes de 100 bytes.\n");
+}
+
+// Only a whole record of its file is read back: cut at any byte, without a line, with two lines
+// swapped or grown past any record, it is refused. One that names its sender resumes only that
+// sender's version; one that names none, any.
+TEST_F(AlmacenTest, SoloUnRegistroEnteroYDeSuEmisorSeLee) {
+  almacen.opciones.reanudar = true;
+  for (uint32_t parte : {1u, 3u}) Pasar(Cabecera(parte, 5, "r") + std::string(100, 'r'));
+  GuardarFicherosEnCurso(almacen, salida);
+  FicheroEnCurso &f = almacen.en_curso.at(0);
+  const std::string texto = LeerFichero(NombreRegistro(f.apodo));
+  auto leer = [&](const std::string &registro, const sockaddr_storage &emisor) {
+    std::ofstream(NombreRegistro(f.apodo), std::ios::trunc) << registro;
+    FicheroEnCurso g;
+    g.old_nombre = g.apodo = f.apodo;
+    g.disposicion.totpartes = 5;
+    EmpezarPartes(g.partes, 5);
+    g.emisor = emisor;
+    return LeerRegistro(g, f.pf1);
+  };
+  sockaddr_storage ninguno{}, uno{}, otro{};
+  for (auto [direccion, ip] : {std::pair{&uno, "192.0.2.7"}, std::pair{&otro, "192.0.2.8"}}) {
+    direccion->ss_family = AF_INET;
+    inet_pton(AF_INET, ip, &reinterpret_cast<sockaddr_in *>(direccion)->sin_addr);
+  }
+  EXPECT_TRUE(leer(texto, otro));
+  for (std::size_t largo = 0; largo < texto.size(); ++largo)
+    EXPECT_FALSE(leer(texto.substr(0, largo), ninguno)) << largo;
+  std::vector<std::string> lineas;
+  std::istringstream entrada(texto);
+  for (std::string linea; std::getline(entrada, linea);) lineas.push_back(linea + "\n");
+  for (std::size_t i = 0; i + 1 < lineas.size(); ++i) {
+    std::string sin, cambiado;
+    for (std::size_t j = 0; j < lineas.size(); ++j) {
+      sin += j == i ? "" : lineas[j];
+      cambiado += lineas[j == i ? i + 1 : j == i + 1 ? i : j];
+    }
+    EXPECT_FALSE(leer(sin, ninguno) || leer(cambiado, ninguno)) << i;
+  }
+  EXPECT_FALSE(leer(texto + std::string(3 << 20, '1'), ninguno));
+  f.emisor = uno;
+  GuardarFicherosEnCurso(almacen, salida);
+  const std::string con_emisor = LeerFichero(NombreRegistro(f.apodo));
+  EXPECT_EQ(EmisorDelRegistro(f.apodo), "192.0.2.7");
+  EXPECT_TRUE(leer(con_emisor, uno));
+  EXPECT_FALSE(leer(con_emisor, otro));
 }
 
 }  // namespace

@@ -253,9 +253,10 @@ TEST_F(OpcionesE2E, OtraFuenteNoCuentaYCadaFicheroCompletoPasaAlPrograma) {
                                 "0001-0002-bueno: ./al-completar termino con estado 0.\n");
   EXPECT_EQ(LeerFichero(dir + "/0001-0002-bueno"), bueno);
   EXPECT_EQ(LeerFichero(dir + "/hechos"), dir + "/0001-0002-bueno \n");
-  EXPECT_NE(durante.find("  \"datagramas\": 1,\n  \"descartados_por_el_nucleo\": 0,\n  "
-                         "\"completados\": 0,\n  \"en_curso\": [\n    {\"fichero\": "
-                         "\"0001-0002-bueno\", \"partes\": 1, \"total\": 3}\n  ],\n  \"restos\": []\n}\n"),
+  EXPECT_NE(durante.find(
+                "  \"datagramas\": 1,\n  \"descartados_por_el_nucleo\": 0,\n  "
+                "\"completados\": 0,\n  \"en_curso\": [\n    {\"fichero\": "
+                "\"0001-0002-bueno\", \"partes\": 1, \"total\": 3}\n  ],\n  \"restos\": []\n}\n"),
             std::string::npos)
       << durante;
   EXPECT_NE(LeerFichero(otro + "/e.json").find("\"datagramas\": 4,"), std::string::npos);
@@ -264,8 +265,9 @@ TEST_F(OpcionesE2E, OtraFuenteNoCuentaYCadaFicheroCompletoPasaAlPrograma) {
   // a name's control bytes never reach the error stream
   Enviar(destino, Parte("m\x1b[2Jal", "ok", 1));
   ASSERT_TRUE(LeerHastaTexto(cliente, "Completado!\n"));
-  ASSERT_TRUE(LeerHastaTexto(cliente, "al|0/1|MxPrt:0|Fltn:0|\nTotPart:1|MaxTAMprt:0|TAMprt:0\n"
-                                      "NO LA TENGO,posicion 0....2 bytes...\nCompletado!\n"))
+  ASSERT_TRUE(LeerHastaTexto(cliente,
+                             "al|0/1|MxPrt:0|Fltn:0|\nTotPart:1|MaxTAMprt:0|TAMprt:0\n"
+                             "NO LA TENGO,posicion 0....2 bytes...\nCompletado!\n"))
       << cliente.salida;
   EXPECT_EQ(Terminar(cliente), 128 + SIGTERM);
   EXPECT_EQ(cliente.error,
@@ -277,7 +279,8 @@ TEST_F(OpcionesE2E, OtraFuenteNoCuentaYCadaFicheroCompletoPasaAlPrograma) {
 
 // Every file announced complete reaches its program at least once, however the receiver ends:
 // completed while it ends, after a datagram over the part-count limit that a quiet receiver
-// refuses, or killed while the program runs. The next start hands over what is pending. A program's path may be as long as a path can be.
+// refuses, or killed while the program runs. The next start hands over what is pending. A program's
+// path may be as long as a path can be.
 TEST_F(OpcionesE2E, CadaFicheroCompletadoLlegaAlProgramaTermineComoTermineElReceptor) {
   // the program waits while "cerrado" exists, 10 s at most
   std::ofstream(dir + "/entregar")
@@ -400,10 +403,9 @@ TEST_F(OpcionesE2E, UnDirectorioQueNoSeSincronizaNoDejaSinFicheroGrabado) {
   const std::string id = "0001-0002-hoja", ruta = dir + "/" + id;
   std::string v1 = ContenidoAleatorio(300, 11), v2 = ContenidoAleatorio(300, 12);
   std::string aparte = DirectorioNuevo(), senal = aparte + "/fallar";
-  Proceso cliente =
-      Cliente({"-q", "-a", "-r"}, "", false,
-              {"LD_PRELOAD=" SIN_SYNC_PATH, "RECEPTOR_PRUEBA_SIN_SYNC=" + senal,
-               "ASAN_OPTIONS=verify_asan_link_order=0"});
+  Proceso cliente = Cliente({"-q", "-a", "-r"}, "", false,
+                            {"LD_PRELOAD=" SIN_SYNC_PATH, "RECEPTOR_PRUEBA_SIN_SYNC=" + senal,
+                             "ASAN_OPTIONS=verify_asan_link_order=0"});
   for (uint32_t i = 1; i <= 3; ++i) Enviar(destino, Parte("hoja", v1, i));
   ASSERT_TRUE(LeerHastaTexto(cliente, "Completado!\n"));
   std::ofstream(senal).flush();
@@ -485,8 +487,8 @@ TEST_F(OpcionesE2E, LosRestosViejosCaducanYLosDemasSeListan) {
   std::ofstream(dir + "/otro.tmp") << "no es de ningun receptor";
   // a week and a day ago, and the record of "viejo" too
   const long long hace = time(nullptr) - 8 * 86400;
-  for (const char *nombre : {"0001-0002-viejo.tmp", ".0001-0002-viejo.partes",
-                             "0001-0002-suelto.tmp", "otro.tmp"}) {
+  for (const char *nombre :
+       {"0001-0002-viejo.tmp", ".0001-0002-viejo.partes", "0001-0002-suelto.tmp", "otro.tmp"}) {
     timespec veces[2] = {{hace, 0}, {hace, 0}};
     ASSERT_EQ(utimensat(AT_FDCWD, (dir + "/" + nombre).c_str(), veces, 0), 0) << nombre;
   }
@@ -498,54 +500,42 @@ TEST_F(OpcionesE2E, LosRestosViejosCaducanYLosDemasSeListan) {
   // the ages as E: a second may pass between the lines and the check
   std::regex edad("(en |edad_s\": )[0-9]+");
   EXPECT_EQ(std::regex_replace(cliente.salida, edad, "$1E"),
-            Inicio() + "0001-0002-suelto: Caducado, sin registro, sin cambios en E s.\n"
-                       "0001-0002-viejo: Caducado con 1 de 3 partes, sin cambios en E s.\n");
+            Inicio() +
+                "0001-0002-suelto: Caducado, sin registro, sin cambios en E s.\n"
+                "0001-0002-viejo: Caducado con 1 de 3 partes, sin cambios en E s.\n");
   EXPECT_NE(cliente.salida.find("en 69120"), std::string::npos) << "8 days";
   std::string restos = estado.substr(estado.find("  \"restos\""));
   EXPECT_EQ(std::regex_replace(restos, edad, "$1E"),
             "  \"restos\": [\n    {\"fichero\": \"0001-0002-reciente\", \"partes\": 1, "
             "\"total\": 3, \"edad_s\": E}\n  ]\n}\n");
-  EXPECT_EQ(Listar(dir), (std::vector<std::string>{".0001-0002-reciente.partes",
-                                                   "0001-0002-reciente.tmp", "e.json",
-                                                   "otro.tmp"}));
+  EXPECT_EQ(Listar(dir),
+            (std::vector<std::string>{".0001-0002-reciente.partes", "0001-0002-reciente.tmp",
+                                      "e.json", "otro.tmp"}));
 }
 
 // On the journal's stream (JOURNAL_STREAM names it), each line starts with its syslog priority:
 // errors 3, warnings 4, events 6; on any other stream, never.
 TEST_F(OpcionesE2E, EnElDiarioCadaLineaLlevaSuPrioridad) {
-  struct Caso {
-    const char *redireccion;  // of standard error, before the receiver starts
-    bool diario;              // standard output is the journal's stream
-    std::string salida;       // after the first line
-  } casos[] = {
-      {"", false,
-       "0001-0002-d: Empezado con 1 partes de 2 bytes.\n0001-0002-d: Completado!\n"
-       "0001-0002-e: Total de partes 0 no valido, descartado.\n"},
-      {"2>&1", true,
-       "<6>0001-0002-d: Empezado con 1 partes de 2 bytes.\n<6>0001-0002-d: Completado!\n"
-       "<3>0001-0002-d: No se pudo ejecutar /no/existe para 0001-0002-d: No such file or "
-       "directory\n<4>0001-0002-e: Total de partes 0 no valido, descartado.\n"},
-  };
-  for (const Caso &caso : casos) {
-    SCOPED_TRACE(caso.redireccion);
-    std::string diario = caso.diario ? "export JOURNAL_STREAM=$(stat -L -c %d:%i /proc/$$/fd/1); "
-                                     : "export JOURNAL_STREAM=1:1; ";
-    Proceso cliente = Lanzar({"/bin/bash", "-c",
-                              diario + "exec \"$0\" \"$@\" " + caso.redireccion, CLIENT_PATH, "-q",
-                              "-x", "/no/existe", destino.grupo, std::to_string(destino.puerto),
-                              "2"},
-                             dir);
-    lanzados.push_back(cliente.pid);
-    ASSERT_TRUE(EsperarUnion(destino));
-    Enviar(destino, Datagrama(1, 2, 1, 1, "d", "ok"));
-    usleep(100000);
-    Enviar(destino, Datagrama(1, 2, 1, 0, "e", "x"));
-    ASSERT_TRUE(LeerHastaTexto(cliente, "descartado.\n")) << cliente.salida;
-    EXPECT_EQ(Terminar(cliente), 128 + SIGTERM);
-    EXPECT_EQ(cliente.salida, (caso.diario ? "<6>" : "") + Inicio() + caso.salida);
-    for (const char *nombre : {"/0001-0002-d", "/.0001-0002-d.pendiente"})
-      unlink((dir + nombre).c_str());
-  }
+  // standard output is the journal's stream, standard error a pipe of its own
+  Proceso cliente = Lanzar(
+      {"/bin/bash", "-c", "JOURNAL_STREAM=$(stat -L -c %d:%i /proc/$$/fd/1) exec \"$0\" \"$@\"",
+       CLIENT_PATH, "-q", "-x", "/no/existe", destino.grupo, std::to_string(destino.puerto), "2"},
+      dir);
+  lanzados.push_back(cliente.pid);
+  ASSERT_TRUE(EsperarUnion(destino));
+  Enviar(destino, Datagrama(1, 2, 1, 1, "d", "ok"));
+  usleep(100000);
+  Enviar(destino, Datagrama(1, 2, 1, 0, "e", "x"));
+  ASSERT_TRUE(LeerHastaTexto(cliente, "descartado.\n")) << cliente.salida;
+  EXPECT_EQ(Terminar(cliente), 128 + SIGTERM);
+  EXPECT_EQ(cliente.salida,
+            "<6>" + Inicio() +
+                "<6>0001-0002-d: Empezado con 1 partes de 2 bytes.\n<6>0001-0002-d: "
+                "Completado!\n<4>0001-0002-e: Total de partes 0 no valido, "
+                "descartado.\n");
+  EXPECT_EQ(cliente.error,
+            "0001-0002-d: No se pudo ejecutar /no/existe para 0001-0002-d: No such file or "
+            "directory\n");
 }
 
 // Quiet, a refusal that repeats is told once and counted; a sender that changes the file in
