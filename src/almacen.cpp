@@ -36,9 +36,7 @@ static void DescartarUltimaMasLarga(const AlmacenFicheros &almacen, FicheroEnCur
   Informar(almacen, f.apodo, salida,
            "Ultima parte de %zu bytes, mayor que las del fichero (%d), descartada.\n",
            f.ultima.size(), f.disposicion.tamparte);
-  f.ultima_adelantada = false;
-  Olvidar(f.partes, f.disposicion.totpartes - 1);
-  f.disposicion.ultima = -1;
+  EsperarUltimaOtraVez(f);
 }
 
 // Takes a new part where it goes: reported, flagged, and on its way to the disk; a file that

@@ -207,8 +207,7 @@ int EmpezarFichero(AlmacenFicheros &almacen, const DatagramaActual &actual,
   return static_cast<int>(almacen.en_curso.size()) - 1;
 }
 
-// The last part goes missing again, to be taken when it comes next.
-static void EsperarUltimaOtraVez(FicheroEnCurso &f) {
+void EsperarUltimaOtraVez(FicheroEnCurso &f) {
   Olvidar(f.partes, f.disposicion.totpartes - 1);
   f.disposicion.ultima = -1;
   f.ultima_adelantada = false;
@@ -234,9 +233,7 @@ static bool EscribirUltima(AlmacenFicheros &almacen, FicheroEnCurso &f, FILE *sa
 // Bytes past the last part, left by an earlier run, go; with resume asked, the file is on
 // disk before it takes its final name.
 static bool DejarEnDisco(AlmacenFicheros &almacen, FicheroEnCurso &f, FILE *salida) {
-  int64_t largo =
-      PosicionDeLaParte(f.disposicion, f.disposicion.totpartes - 1) + f.disposicion.ultima;
-  if (ftruncate(f.pf1, largo) != 0) {
+  if (ftruncate(f.pf1, LargoDelFichero(f.disposicion)) != 0) {
     ReportarFallo(almacen, f.apodo, "Error al recortar el fichero temporal", errno, salida);
     EsperarUltimaOtraVez(f);
     return false;

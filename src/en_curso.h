@@ -37,6 +37,10 @@ int BuscarPorApodo(const AlmacenFicheros &almacen, const std::string &apodo);
 int EmpezarFichero(AlmacenFicheros &almacen, const DatagramaActual &actual,
                    const sockaddr_storage *origen, int32_t tamparte, int32_t largo, FILE *salida);
 
+/// The last part goes missing again, whether written or kept in memory, to be taken when it
+/// comes next.
+void EsperarUltimaOtraVez(FicheroEnCurso &fichero);
+
 /// Drops a file whose sender changed it: its temporary file and record go, unwritten parts
 /// with them, and nothing more is said about it.
 void DescartarFichero(AlmacenFicheros &almacen, std::size_t cual);

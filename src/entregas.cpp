@@ -31,13 +31,7 @@ void BorrarEntrega(const std::string &identidad) {
 
 // The identity a mark names, or "" when the name is no mark of a file this receiver stores.
 static std::string IdentidadDeMarca(std::string_view nombre) {
-  if (nombre.size() <= 1 + kSufijoEntrega.size() || nombre[0] != '.' ||
-      nombre.substr(nombre.size() - kSufijoEntrega.size()) != kSufijoEntrega)
-    return "";
-  std::string_view identidad = nombre.substr(1, nombre.size() - 1 - kSufijoEntrega.size());
-  if (identidad[0] == '.' || identidad.size() > kMaxIdentidad || TerminaEnTemporal(identidad))
-    return "";
-  return std::string(identidad);
+  return IdentidadEntre(nombre, ".", kSufijoEntrega);
 }
 
 std::vector<std::string> EntregasPendientes() {

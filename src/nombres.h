@@ -26,6 +26,22 @@ inline constexpr std::size_t kMaxIdentidad =
     std::max({1 + kSufijoRegistro.size() + kSufijoNuevo.size(),
               1 + kSufijoTemporal.size() + kSufijoNuevo.size(), 1 + kSufijoEntrega.size()});
 
+/// The identity that a name on disk holds between prefijo and sufijo, "" when it holds none:
+/// an identity never starts with a dot, nor ends as a temporary file, nor is longer than the
+/// longest.
+inline std::string IdentidadEntre(std::string_view nombre, std::string_view prefijo,
+                                  std::string_view sufijo) {
+  if (nombre.size() <= prefijo.size() + sufijo.size() || !nombre.starts_with(prefijo) ||
+      !nombre.ends_with(sufijo))
+    return "";
+  std::string_view identidad =
+      nombre.substr(prefijo.size(), nombre.size() - prefijo.size() - sufijo.size());
+  if (identidad[0] == '.' || identidad.size() > kMaxIdentidad ||
+      identidad.ends_with(kSufijoTemporal))
+    return "";
+  return std::string(identidad);
+}
+
 /// The temporary file in which the file of that identity is rebuilt.
 inline std::string NombreTemporal(const std::string &identidad) {
   return identidad + std::string(kSufijoTemporal);

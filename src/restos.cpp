@@ -15,23 +15,12 @@
 #include "informes.h"
 #include "registro.h"
 
-static bool TerminaEn(std::string_view nombre, std::string_view sufijo) {
-  return nombre.size() > sufijo.size() && nombre.substr(nombre.size() - sufijo.size()) == sufijo;
-}
-
 // The identity whose temporary file or record the name is; "" for any other name, which is
 // no receiver's.
 static std::string IdentidadDeResto(std::string_view nombre) {
-  std::string_view identidad;
-  if (TerminaEn(nombre, kSufijoTemporal)) {
-    identidad = nombre.substr(0, nombre.size() - kSufijoTemporal.size());
-  } else if (nombre.size() > 1 && nombre[0] == '.' && TerminaEn(nombre, kSufijoRegistro)) {
-    identidad = nombre.substr(1, nombre.size() - 1 - kSufijoRegistro.size());
-  }
-  if (!TieneFormaDeIdentidad(identidad) || identidad.size() > kMaxIdentidad ||
-      TerminaEn(identidad, kSufijoTemporal))
-    return "";
-  return std::string(identidad);
+  std::string identidad = IdentidadEntre(nombre, "", kSufijoTemporal);
+  if (identidad.empty()) identidad = IdentidadEntre(nombre, ".", kSufijoRegistro);
+  return TieneFormaDeIdentidad(identidad) ? identidad : "";
 }
 
 // When a plain file last changed, seconds since the epoch; -1 when it is no plain file.

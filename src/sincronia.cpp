@@ -31,7 +31,7 @@ static void DevolverNoSincronizadas(FicheroEnCurso &f) {
 // Where the bytes of the parts before hasta end in the file.
 static int64_t FinDePartes(const FicheroEnCurso &f, int32_t hasta) {
   if (hasta < f.disposicion.totpartes) return PosicionDeLaParte(f.disposicion, hasta);
-  return PosicionDeLaParte(f.disposicion, f.disposicion.totpartes - 1) + f.disposicion.ultima;
+  return LargoDelFichero(f.disposicion);
 }
 
 static bool CopiarTramo(int desde_fd, int hacia_fd, int64_t desde, int64_t hasta,
