@@ -69,6 +69,7 @@ static void Quitar(AlmacenFicheros &almacen, std::size_t cual) {
   SoltarBuffer(almacen, almacen.en_curso[cual]);
   CerrarTemporal(almacen.en_curso[cual]);
   almacen.en_curso.erase(almacen.en_curso.begin() + static_cast<std::ptrdiff_t>(cual));
+  ++almacen.cambios_de_tabla;
   almacen.ultimo = -1;
 }
 
@@ -192,6 +193,7 @@ int EmpezarFichero(AlmacenFicheros &almacen, const DatagramaActual &actual,
     apodo = ElegirApodo(almacen, actual.elnombre, emisor);
   }
   FicheroEnCurso &f = almacen.en_curso.emplace_back();
+  ++almacen.cambios_de_tabla;
   f.old_nombre = actual.elnombre;
   f.emisor = emisor;
   f.apodo = apodo;

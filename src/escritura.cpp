@@ -70,8 +70,11 @@ static void EscribirTramo(AlmacenFicheros &almacen, FicheroEnCurso &f, int64_t d
 static void EscribirTodo(AlmacenFicheros &almacen, FicheroEnCurso &f, int64_t &inicio_ultimo,
                          int64_t &fin_ultimo, FILE *salida) {
   BufferEscritura &b = f.buffer;
-  std::sort(b.partes.begin(), b.partes.end(),
-            [](const ParteEnBuffer &x, const ParteEnBuffer &y) { return x.posicion < y.posicion; });
+  // parts mostly come in order, and then are in order already
+  if (b.desordenadas)
+    std::sort(b.partes.begin(), b.partes.end(), [](const ParteEnBuffer &x, const ParteEnBuffer &y) {
+      return x.posicion < y.posicion;
+    });
   inicio_ultimo = fin_ultimo = b.base;
   std::size_t i = 0;
   while (i < b.partes.size()) {
@@ -86,6 +89,7 @@ static void EscribirTodo(AlmacenFicheros &almacen, FicheroEnCurso &f, int64_t &i
     fin_ultimo = hasta;
   }
   b.partes.clear();
+  b.desordenadas = false;
   b.arrastre = 0;
 }
 
@@ -145,6 +149,7 @@ void GuardarEnBuffer(AlmacenFicheros &almacen, FicheroEnCurso &f, int32_t indice
     MoverVentana(b, posicion, largo, inicio, fin);
   }
   memcpy(b.memoria.get() + (posicion - b.base), datos, static_cast<std::size_t>(largo));
+  if (!b.partes.empty() && posicion < b.partes.back().posicion) b.desordenadas = true;
   b.partes.push_back({indice, posicion, largo});
 }
 

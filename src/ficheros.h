@@ -28,6 +28,7 @@ struct BufferEscritura {
   int64_t arrastre = 0;  // bytes at memoria[0] already on disk, kept so that the next write
                          // starts on a page
   std::vector<ParteEnBuffer> partes;  // the parts held, in the order they came
+  bool desordenadas = false;          // some part came below one before it
 };
 
 /// Most files that may be in progress at once.
@@ -84,6 +85,17 @@ struct Sondeo {
   bool grabado = false;   // whether it is stored
   int abierto = -1;       // its entry in AlmacenFicheros::grabados once compared in this batch;
                           // -1 not yet, -2 no plain file that can be read
+};
+
+/// The file in progress that a datagram was judged against, taken again for the next datagrams
+/// of its identity and sender in the same batch while no file enters or leaves the table: what
+/// the judgement looked up and probed for the first holds for them.
+struct Atajo {
+  uint64_t identidad = 0;    // DatagramaActual::identidades of the datagram; 0 none
+  uint64_t lote = 0;         // AlmacenFicheros::lotes then
+  uint64_t cambios = 0;      // AlmacenFicheros::cambios_de_tabla then
+  sockaddr_storage origen{};  // its sender, when versions are told apart by sender
+  int cual = -1;             // the file in progress
 };
 
 /// A stored file kept open for comparing datagrams with it, across batches, while it stays the
@@ -148,6 +160,9 @@ struct AlmacenFicheros {
   // Within a batch, each identity's final name is probed once: its answer is kept here.
   bool en_lote = false;
   std::vector<Sondeo> sondeos;
+  uint64_t lotes = 0;             // batches begun
+  uint64_t cambios_de_tabla = 0;  // files that entered or left en_curso
+  Atajo atajo;
   std::vector<Grabado> grabados;       // stored files open for comparing, with new versions taken
   std::vector<std::string> limpiados;  // stored identities whose leftovers were removed lately
   std::unordered_set<std::string>

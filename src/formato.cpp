@@ -46,20 +46,47 @@ void CodificarCabecera(const CamposCabecera &campos, unsigned char *destino) {
   memcpy(cabecera.nombre, campos.nombre.data(), largo);
 }
 
+// Whether the header names the file whose identity actual holds: a run of one file decodes its
+// name and builds its identity once.
+static bool MismaIdentidad(const Cabecera &cabecera, std::size_t hasta,
+                           const DatagramaActual &actual) {
+  std::size_t largo = actual.nombre.size();
+  return actual.nombre_con_nul && largo < hasta && cabecera.nombre[largo] == '\0' &&
+         memcmp(cabecera.tipo, actual.tipos, sizeof actual.tipos) == 0 &&
+         memcmp(cabecera.nombre, actual.elnombre.data() + 10, largo) == 0;
+}
+
+static void ConstruirIdentidad(DatagramaActual &actual) {
+  std::string &identidad = actual.elnombre;
+  identidad.assign(actual.eltipo, 4);
+  identidad.push_back('-');
+  identidad.append(actual.elsubtipo, 4);
+  identidad.push_back('-');
+  identidad.append(actual.nombre);
+  ++actual.identidades;
+}
+
 void DecodificarCabecera(const unsigned char *paquete, std::size_t legibles,
                          DatagramaActual &actual) {
   actual.miinfo2 = reinterpret_cast<const Cabecera *>(paquete);
   const Cabecera &cabecera = *actual.miinfo2;
-  FormatearHex(cabecera.tipo, actual.eltipo);
-  FormatearHex(cabecera.subtipo, actual.elsubtipo);
   actual.parteactual = static_cast<int32_t>(LeerBigEndian(cabecera.parte) - 1u);
   actual.totpartes = static_cast<int32_t>(LeerBigEndian(cabecera.totpartes));
   // the name may run past its field, but never past the bytes at hand
   const char *nombre = cabecera.nombre;
   std::size_t hasta = legibles - offsetof(Cabecera, nombre);
+  if (MismaIdentidad(cabecera, hasta, actual)) {
+    actual.nombre = std::string_view(nombre, actual.nombre.size());
+    return;
+  }
+  FormatearHex(cabecera.tipo, actual.eltipo);
+  FormatearHex(cabecera.subtipo, actual.elsubtipo);
+  memcpy(actual.tipos, cabecera.tipo, sizeof actual.tipos);
   const void *nul = memchr(nombre, '\0', hasta);
+  actual.nombre_con_nul = nul != nullptr;
   actual.nombre = std::string_view(
       nombre, nul ? static_cast<std::size_t>(static_cast<const char *>(nul) - nombre) : hasta);
+  ConstruirIdentidad(actual);
 }
 
 bool NombreConBarra(std::string_view nombre) {
@@ -68,15 +95,6 @@ bool NombreConBarra(std::string_view nombre) {
 
 bool TerminaEnTemporal(std::string_view nombre) {
   return nombre.ends_with(kSufijoTemporal);
-}
-
-void ConstruirIdentidad(DatagramaActual &actual) {
-  std::string &identidad = actual.elnombre;
-  identidad.assign(actual.eltipo, 4);
-  identidad.push_back('-');
-  identidad.append(actual.elsubtipo, 4);
-  identidad.push_back('-');
-  identidad.append(actual.nombre);
 }
 
 bool TieneFormaDeIdentidad(std::string_view texto) {

@@ -55,11 +55,14 @@ struct DatagramaActual {
   int32_t totpartes = 0;              // parts of the whole file, as announced
   std::string_view nombre;            // the name: bytes from offset 12 up to the first NUL
   std::string elnombre;               // identity "tipo-subtipo-nombre", also the final file name
+  uint64_t identidades = 0;           // identities decoded so far: changes with elnombre
+  unsigned char tipos[4] = {};        // the type and subtype bytes elnombre was built from
+  bool nombre_con_nul = false;        // elnombre's name ended at a NUL, not at the bytes' end
 };
 
 /// Decodes the header at paquete, of which legibles bytes (TamCabecera at least) may be read,
-/// into actual. The name runs from its field up to the first NUL, or up to the last readable
-/// byte. The identity is left for ConstruirIdentidad.
+/// into actual, with its identity. The name runs from its field up to the first NUL, or up to
+/// the last readable byte.
 void DecodificarCabecera(const unsigned char *paquete, std::size_t legibles,
                          DatagramaActual &actual);
 
@@ -77,10 +80,7 @@ bool NombreConBarra(std::string_view nombre);
 /// Whether a name, or an identity, ends in kSufijoTemporal: receivers refuse such files.
 bool TerminaEnTemporal(std::string_view nombre);
 
-/// Builds actual.elnombre from the decoded type, subtype and name.
-void ConstruirIdentidad(DatagramaActual &actual);
-
-/// Whether a text has the shape that ConstruirIdentidad gives: the type and subtype in four
+/// Whether a text has the shape that DecodificarCabecera gives: the type and subtype in four
 /// hexadecimal digits each, a dash after each, then the name.
 bool TieneFormaDeIdentidad(std::string_view texto);
 

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "direcciones.h"
 #include "en_curso.h"
 #include "escritura.h"
 #include "versiones.h"
@@ -39,9 +40,9 @@ static Veredicto Decidido(Decision decision, int cual = -1) {
   return v;
 }
 
-// What no file can hold, whatever the store has; kTomar when none of it.
-static Veredicto Imposible(const DatagramaActual &actual, const Paquete &paquete) {
-  const std::string &id = actual.elnombre;
+// What no file can hold, whatever the store has, by the datagram's numbers; kTomar when none of
+// it.
+static Veredicto FueraDeMedida(const DatagramaActual &actual, const Paquete &paquete) {
   if (paquete.tampaquete < TamCabecera) return Rechazo(Causa::kCorto, paquete.tampaquete);
   if (paquete.truncado) return Rechazo(Causa::kLargo, kTamMaxPaquete);
   if (actual.totpartes <= 0) return Rechazo(Causa::kTotal, actual.totpartes);
@@ -51,6 +52,12 @@ static Veredicto Imposible(const DatagramaActual &actual, const Paquete &paquete
   // nowhere
   if (paquete.tampaquete == TamCabecera && actual.parteactual < actual.totpartes - 1)
     return Rechazo(Causa::kVacia, actual.parteactual, actual.totpartes);
+  return Decidido(Decision::kTomar);
+}
+
+// What no file can be called, by its identity; kTomar when none of it.
+static Veredicto NombreImposible(const DatagramaActual &actual) {
+  const std::string &id = actual.elnombre;
   if (NombreConBarra(actual.nombre)) return Rechazo(Causa::kBarra);
   // another file's temporary name: storing it, or starting that file, would delete the other
   if (TerminaEnTemporal(id)) return Rechazo(Causa::kTemporal);
@@ -130,15 +137,39 @@ Veredicto JuzgarEnCurso(const AlmacenFicheros &almacen, int cual, const Datagram
                      tamparte);
 }
 
+// The file in progress the datagram goes to, as judged for an earlier datagram of its identity
+// and sender in this batch; -1 when that does not hold.
+static int SegunElAtajo(const AlmacenFicheros &almacen, const DatagramaActual &actual,
+                        const sockaddr_storage *origen) {
+  const Atajo &a = almacen.atajo;
+  if (!almacen.en_lote || a.identidad != actual.identidades || a.lote != almacen.lotes ||
+      a.cambios != almacen.cambios_de_tabla)
+    return -1;
+  if (almacen.opciones.por_emisor && (origen == nullptr || !MismaDireccion(a.origen, *origen)))
+    return -1;
+  return a.cual;
+}
+
+static void TomarAtajo(AlmacenFicheros &almacen, const DatagramaActual &actual,
+                       const sockaddr_storage *origen, int cual) {
+  Atajo &a = almacen.atajo;
+  a = {actual.identidades, almacen.lotes, almacen.cambios_de_tabla, {}, cual};
+  if (origen != nullptr) a.origen = *origen;
+}
+
 // With new versions asked for, a file in progress takes its datagrams before the stored one is
 // looked at: the new version is rebuilt beside it, which stays until it completes.
 Veredicto Juzgar(AlmacenFicheros &almacen, const DatagramaActual &actual, const Paquete &paquete,
                  int32_t tamparte) {
-  Veredicto v = Imposible(actual, paquete);
+  Veredicto v = FueraDeMedida(actual, paquete);
+  if (v.decision == Decision::kRechazado) return v;
+  int cual = SegunElAtajo(almacen, actual, paquete.origen);
+  if (cual >= 0) return JuzgarEnCurso(almacen, cual, actual, paquete, tamparte);
+  v = NombreImposible(actual);
   if (v.decision == Decision::kRechazado) return v;
   const std::string &id = actual.elnombre;
   bool actualizar = almacen.opciones.actualizar;
-  int cual = actualizar ? BuscarDe(almacen, id, paquete.origen) : -1;
+  cual = actualizar ? BuscarDe(almacen, id, paquete.origen) : -1;
   bool primero = false;
   if (cual < 0 && YaGrabado(almacen, id, primero)) {
     v = Decidido(!actualizar || IgualQueElGrabado(almacen, actual, paquete)
@@ -149,5 +180,6 @@ Veredicto Juzgar(AlmacenFicheros &almacen, const DatagramaActual &actual, const 
   }
   if (!actualizar) cual = BuscarDe(almacen, id, paquete.origen);
   if (cual < 0) return Decidido(Decision::kEmpezar);
+  TomarAtajo(almacen, actual, paquete.origen, cual);
   return JuzgarEnCurso(almacen, cual, actual, paquete, tamparte);
 }

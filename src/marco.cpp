@@ -29,7 +29,6 @@ static bool ExcedeElLimite(DatagramaActual &actual, const Paquete &paquete, Esta
     estado.excedido = actual.totpartes;
     return true;
   }
-  ConstruirIdentidad(actual);
   Rechazar(almacen, actual.elnombre, salida,
            "Total de partes %d mayor que el maximo (%d), descartado.\n", actual.totpartes,
            MAX_TROZOS);
@@ -109,24 +108,12 @@ static void ImprimirResumen(const DatagramaActual &actual, EstadoBucle &estado, 
   Escrito(salida, Copiar(p, "|\n"));
 }
 
-// Whether actual.elnombre is already the identity that ConstruirIdentidad would build from the
-// datagram's type, subtype and name ("tipo-subtipo-nombre"): a run of one file builds it once.
-static bool IdentidadAlDia(const DatagramaActual &actual) {
-  const std::string &identidad = actual.elnombre;
-  return identidad.size() == 10 + actual.nombre.size() &&
-         memcmp(identidad.data(), actual.eltipo, 4) == 0 && identidad[4] == '-' &&
-         memcmp(identidad.data() + 5, actual.elsubtipo, 4) == 0 && identidad[9] == '-' &&
-         identidad.compare(10, std::string::npos, actual.nombre) == 0;
-}
-
 void ProcesarPaquete(const Paquete &paquete, EstadoBucle &estado, DatagramaActual &actual,
                      AlmacenFicheros &almacen, FILE *salida) {
   DecodificarCabecera(paquete.datos, static_cast<std::size_t>(paquete.legibles), actual);
   ++estado.datagramas;
   if (ExcedeElLimite(actual, paquete, estado, almacen, salida)) return;
   ActualizarTamParte(actual, paquete, estado);
-  // the identity says which file's missing count the summary line shows
-  if (!IdentidadAlDia(actual)) ConstruirIdentidad(actual);
   const OpcionesAlmacen &opciones = almacen.opciones;
   // the count is only shown on the summary line, which quiet never prints
   if (estado.modo == 2 && !opciones.silencioso)

@@ -37,6 +37,7 @@ static void CerrarGrabado(AlmacenFicheros &almacen, const std::string &identidad
 
 void EmpezarLote(AlmacenFicheros &almacen) {
   almacen.en_lote = true;
+  ++almacen.lotes;
   almacen.sondeos.clear();
   if (almacen.grabados.empty()) return;
   int64_t ahora_ms = AhoraNs() / 1'000'000;

@@ -25,7 +25,6 @@ DatagramaActual Decodificar(const std::vector<unsigned char> &contenido) {
   Datagrama datagrama(contenido);
   DatagramaActual actual;
   DecodificarCabecera(datagrama.bytes, datagrama.legibles, actual);
-  ConstruirIdentidad(actual);
   // the name points into the buffer, which dies here
   actual.nombre = {};
   return actual;
@@ -106,11 +105,9 @@ TEST(Cabecera, LaIdentidadSeRehaceEnteraConCadaDatagrama) {
   DatagramaActual actual;
   Datagrama largo(Cabecera({0xab, 0xcd, 0xef, 0x01}, "un_nombre_bastante_largo"));
   DecodificarCabecera(largo.bytes, largo.legibles, actual);
-  ConstruirIdentidad(actual);
   EXPECT_EQ(actual.elnombre, "abcd-ef01-un_nombre_bastante_largo");
   Datagrama corto(Cabecera({0, 1, 0, 2}, "x"));
   DecodificarCabecera(corto.bytes, corto.legibles, actual);
-  ConstruirIdentidad(actual);
   EXPECT_EQ(actual.elnombre, "0001-0002-x");
 }
 
@@ -148,6 +145,40 @@ TEST(Cabecera, LoQueSeCodificaSeDecodificaIgual) {
     EXPECT_EQ(actual.parteactual, static_cast<int32_t>(caso.campos.parte - 1u));
     EXPECT_EQ(actual.totpartes, static_cast<int32_t>(caso.campos.totpartes));
     EXPECT_EQ(actual.nombre, caso.nombre_leido);
+  }
+}
+
+// Decoded after other datagrams, a header reads as it does alone: the identity kept from one
+// datagram to the next must change with the type, the subtype and the name, and with where the
+// name ends.
+TEST(Cabecera, UnaCabeceraTrasOtrasSeLeeComoSola) {
+  const std::vector<std::pair<std::vector<unsigned char>, std::size_t>> serie = {
+      {Cabecera({0, 1, 0, 2, 0, 0, 0, 1, 0, 0, 0, 3}, "datos"), 50},
+      {Cabecera({0, 1, 0, 2, 0, 0, 0, 2, 0, 0, 0, 3}, "datos"), 50},
+      {Cabecera({0, 1, 0, 3, 0, 0, 0, 2, 0, 0, 0, 3}, "datos"), 50},
+      {Cabecera({0, 9, 0, 3, 0, 0, 0, 2, 0, 0, 0, 3}, "datos"), 50},
+      {Cabecera({0, 9, 0, 3, 0, 0, 0, 2, 0, 0, 0, 3}, "datosmas"), 50},
+      {Cabecera({0, 9, 0, 3, 0, 0, 0, 2, 0, 0, 0, 3}, "dat"), 50},
+      {Cabecera({0, 9, 0, 3, 0, 0, 0, 2, 0, 0, 0, 3}, "dat"), 16},
+      {Cabecera({0, 9, 0, 3, 0, 0, 0, 2, 0, 0, 0, 3}, "dat"), 16},
+      {Cabecera({0, 9, 0, 3, 0, 0, 0, 2, 0, 0, 0, 3}, "dat"), 15},
+      {Cabecera({0, 9, 0, 3, 0, 0, 0, 2, 0, 0, 0, 3}, "dat"), 50},
+  };
+  DatagramaActual seguido;
+  for (const auto &[bytes, legibles] : serie) {
+    std::vector<unsigned char> buffer(bytes);
+    buffer.resize(64, 'z');
+    buffer[bytes.size()] = 0;
+    DatagramaActual solo;
+    DecodificarCabecera(buffer.data(), legibles, solo);
+    DecodificarCabecera(buffer.data(), legibles, seguido);
+    SCOPED_TRACE(solo.elnombre);
+    EXPECT_EQ(seguido.elnombre, solo.elnombre);
+    EXPECT_EQ(seguido.nombre, solo.nombre);
+    EXPECT_EQ(seguido.nombre.data(), solo.nombre.data());
+    EXPECT_STREQ(seguido.eltipo, solo.eltipo);
+    EXPECT_STREQ(seguido.elsubtipo, solo.elsubtipo);
+    EXPECT_EQ(seguido.parteactual, solo.parteactual);
   }
 }
 

@@ -61,7 +61,6 @@ class Juicio : public testing::Test {
       ProcesarPaquete(Cargar(d), estado, actual, almacen, salida);
     Paquete paquete = Cargar(caso.datagrama);
     DecodificarCabecera(paquete.datos, static_cast<std::size_t>(paquete.legibles), actual);
-    ConstruirIdentidad(actual);
     std::vector<Partes> partes;
     for (const FicheroEnCurso &f : almacen.en_curso) partes.push_back(f.partes);
     Veredicto v = ::Juzgar(almacen, actual, paquete, static_cast<int32_t>(100));

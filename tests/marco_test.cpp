@@ -13,6 +13,10 @@
 #include <string>
 #include <vector>
 
+#include <arpa/inet.h>
+#include <unistd.h>
+
+#include "almacen.h"
 #include "informes.h"
 #include "salida.h"
 #include "volcado.h"
@@ -202,6 +206,74 @@ TEST(Paso, UnaTandaFundidaDaLoMismoQueSusDatagramasUnoAUno) {
       EXPECT_EQ(PasarMensajes({fundido}, {static_cast<int>(tanda[0].size())}, modo),
                 PasarMensajes(tanda, std::vector<int>(tanda.size(), 0), modo));
     }
+  }
+}
+
+// A datagram of a sender, 1 or 2, with its first content byte given.
+struct DeEmisor {
+  uint32_t parte, total;
+  int emisor;
+  char primero = 'c';
+};
+
+// What a pass in mode 2 printed and left in the directory (names and bytes), with the datagrams
+// in one batch or one batch each.
+std::string PasarEnLotes(const std::vector<DeEmisor> &datagramas, const OpcionesAlmacen &opciones,
+                         bool uno_por_lote) {
+  auto receptor = std::make_unique<Receptor>();
+  EstadoBucle estado;
+  estado.modo = 2;
+  DatagramaActual actual;
+  AlmacenFicheros almacen;
+  almacen.opciones = opciones;
+  char plantilla[] = "/tmp/marco-test-XXXXXX";
+  auto anterior = std::filesystem::current_path();
+  std::filesystem::current_path(mkdtemp(plantilla));
+  std::string texto = Capturar([&](FILE *f) {
+    int n = 0;
+    for (std::size_t i = 0; i < datagramas.size(); ++i) {
+      Datagrama d(datagramas[i].parte, datagramas[i].total, 1500);
+      d.bytes[TamCabecera] = static_cast<unsigned char>(datagramas[i].primero);
+      memcpy(receptor->mensajes_datos[n], d.bytes, 1500);
+      receptor->mensajes[n].msg_len = 1500;
+      receptor->segmento[n] = 0;
+      auto &origen = reinterpret_cast<sockaddr_in &>(receptor->origenes[n]);
+      origen = {AF_INET, htons(9000), {htonl(0x7f000000u + datagramas[i].emisor)}, {}};
+      if (++n < kTamLote && !uno_por_lote && i + 1 < datagramas.size()) continue;
+      SepararDatagramas(*receptor, n);
+      ProcesarLote(*receptor, estado, actual, almacen, f);
+      n = 0;
+    }
+    VolcarFicheros(almacen, f);
+  });
+  for (const auto &entrada : std::filesystem::directory_iterator(".")) {
+    texto += entrada.path().filename().string() + " " +
+             std::to_string(std::filesystem::file_size(entrada.path())) + "\n";
+  }
+  for (FicheroEnCurso &f : almacen.en_curso) close(f.pf1);
+  std::filesystem::current_path(anterior);
+  std::filesystem::remove_all(plantilla);
+  return texto;
+}
+
+// What a batch looks up once for a run of one file's datagrams must hold for each of them: a
+// file that completes or starts afresh inside the batch, two senders, a stored file.
+TEST(Paso, UnLoteDaLoMismoQueUnDatagramaPorLote) {
+  OpcionesAlmacen callado, por_emisor, versiones;
+  callado.silencioso = true;
+  por_emisor.maximo = 2;
+  por_emisor.por_emisor = true;
+  versiones.actualizar = true;
+  const std::vector<std::pair<OpcionesAlmacen, std::vector<DeEmisor>>> casos = {
+      {callado, {{1, 2, 1}, {2, 2, 1}, {1, 2, 1}, {2, 2, 1}}},
+      {{}, {{1, 3, 1}, {2, 3, 1}, {2, 3, 1, 'x'}, {1, 3, 1}, {3, 3, 1}, {1, 3, 1}}},
+      {por_emisor, {{1, 3, 1}, {1, 3, 2}, {2, 3, 1}, {2, 3, 2, 'y'}, {3, 3, 2}, {3, 3, 1}, {1, 3, 2}}},
+      {versiones, {{1, 2, 1}, {2, 2, 1}, {1, 2, 1, 'v'}, {2, 2, 1}, {1, 2, 1}, {1, 3, 1}}},
+  };
+  for (std::size_t i = 0; i < casos.size(); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(PasarEnLotes(casos[i].second, casos[i].first, false),
+              PasarEnLotes(casos[i].second, casos[i].first, true));
   }
 }
 
