@@ -50,10 +50,12 @@ void CodificarCabecera(const CamposCabecera &campos, unsigned char *destino) {
 // name and builds its identity once.
 static bool MismaIdentidad(const Cabecera &cabecera, std::size_t hasta,
                            const DatagramaActual &actual) {
+  // the name may run past its field
+  const char *nombre = cabecera.nombre;
   std::size_t largo = actual.nombre.size();
-  return actual.nombre_con_nul && largo < hasta && cabecera.nombre[largo] == '\0' &&
+  return actual.nombre_con_nul && largo < hasta && nombre[largo] == '\0' &&
          memcmp(cabecera.tipo, actual.tipos, sizeof actual.tipos) == 0 &&
-         memcmp(cabecera.nombre, actual.elnombre.data() + 10, largo) == 0;
+         memcmp(nombre, actual.elnombre.data() + 10, largo) == 0;
 }
 
 static void ConstruirIdentidad(DatagramaActual &actual) {

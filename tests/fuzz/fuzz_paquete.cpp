@@ -1,5 +1,6 @@
 // libFuzzer target over the per-datagram pass: each input goes through ProcesarLote in its own
 // batches and one datagram per batch, each in a private directory; both must print and store alike.
+#include <arpa/inet.h>
 #include <dirent.h>
 #include <sanitizer/common_interface_defs.h>
 #include <sys/stat.h>
@@ -24,11 +25,13 @@
 // Input layout: the first byte picks the mode (byte % 3) and the store's options (its higher
 // bits); then datagrams, each after two big-endian bytes: the top bit marks it truncated, the
 // next one ends the batch after it, the next one merges it into the message before it as the
-// kernel merges a run (when the run allows it), and the other 13 bits give its length.
+// kernel merges a run (when the run allows it), the next one says it comes from a second sender,
+// and the other 12 bits give its length.
 static constexpr unsigned kBitTruncado = 0x8000;
 static constexpr unsigned kBitFinDeLote = 0x4000;
 static constexpr unsigned kBitFundir = 0x2000;
-static constexpr unsigned kMascaraLargo = 0x1fff;
+static constexpr unsigned kBitOtroEmisor = 0x1000;
+static constexpr unsigned kMascaraLargo = 0x0fff;
 
 // One directory per way of running: in the input's batches, then one datagram per batch.
 static char g_directorios[2][sizeof "/tmp/fuzz_paquete.XXXXXX"] = {"/tmp/fuzz_paquete.XXXXXX",
@@ -136,8 +139,9 @@ static int g_mensajes = 0;  // messages in the batch being filled
 
 // A run merged by the kernel: datagrams of one size, the last one maybe shorter, within a
 // message. Returns whether the datagram joined the last message of the batch.
-static bool Fundir(const uint8_t *datagrama, size_t largo) {
+static bool Fundir(const uint8_t *datagrama, size_t largo, const sockaddr_storage &emisor) {
   if (g_mensajes == 0 || largo == 0) return false;
+  if (memcmp(&g_receptor.origenes[g_mensajes - 1], &emisor, sizeof emisor) != 0) return false;
   int i = g_mensajes - 1;
   size_t hecho = g_receptor.mensajes[i].msg_len;
   size_t segmento = g_receptor.segmento[i] > 0 ? g_receptor.segmento[i] : hecho;
@@ -151,10 +155,16 @@ static bool Fundir(const uint8_t *datagrama, size_t largo) {
 }
 
 // Adds the datagram to the batch as a receive would; returns whether the batch is full.
-static bool AnadirAlLote(const uint8_t *datagrama, size_t largo, bool fundir) {
-  if (fundir && largo <= static_cast<size_t>(kTamMaxPaquete) && Fundir(datagrama, largo))
+static bool AnadirAlLote(const uint8_t *datagrama, size_t largo, bool fundir, bool otro_emisor) {
+  sockaddr_storage emisor{};
+  auto &ipv4 = reinterpret_cast<sockaddr_in &>(emisor);
+  ipv4.sin_family = AF_INET;
+  ipv4.sin_port = htons(9000);
+  ipv4.sin_addr.s_addr = htonl(otro_emisor ? 0x7f000002u : 0x7f000001u);
+  if (fundir && largo <= static_cast<size_t>(kTamMaxPaquete) && Fundir(datagrama, largo, emisor))
     return false;
   int i = g_mensajes++;
+  g_receptor.origenes[i] = emisor;
   memcpy(g_receptor.mensajes_datos[i], datagrama, largo);
   g_receptor.mensajes[i].msg_len = static_cast<unsigned>(largo);
   g_receptor.segmento[i] = 0;
@@ -225,6 +235,7 @@ static OpcionesAlmacen OpcionesDe(uint8_t byte) {
   opciones.silencioso = (byte & 0x10) != 0;
   opciones.reanudar = (byte & 0x20) != 0;
   opciones.actualizar = (byte & 0x40) != 0;
+  opciones.por_emisor = (byte & 0x80) != 0;
   return opciones;
 }
 
@@ -253,7 +264,8 @@ static void Recorrer(const uint8_t *datos, size_t tam, bool uno_a_uno) {
         !TerminariaProceso(datagrama, std::min(recibido, static_cast<size_t>(kTamMaxPaquete)));
     // one datagram per batch is one per message too
     bool lleno =
-        entra && AnadirAlLote(datagrama, recibido, !uno_a_uno && (cabeza & kBitFundir) != 0);
+        entra && AnadirAlLote(datagrama, recibido, !uno_a_uno && (cabeza & kBitFundir) != 0,
+                              (cabeza & kBitOtroEmisor) != 0);
     if (uno_a_uno ? entra : lleno || (cabeza & kBitFinDeLote) != 0)
       PasarLote(estado, actual, almacen);
     pos += largo;
