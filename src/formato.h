@@ -56,8 +56,9 @@ struct DatagramaActual {
   std::string_view nombre;            // the name: bytes from offset 12 up to the first NUL
   std::string elnombre;               // identity "tipo-subtipo-nombre", also the final file name
   uint64_t identidades = 0;           // identities decoded so far: changes with elnombre
-  unsigned char tipos[4] = {};        // the type and subtype bytes elnombre was built from
-  bool nombre_con_nul = false;        // elnombre's name ended at a NUL, not at the bytes' end
+  // the header's bytes elnombre was built from, type to name, when its name ended in its field
+  unsigned char campos[TamCabecera] = {};
+  bool en_campos = false;
 };
 
 /// Decodes the header at paquete, of which legibles bytes (TamCabecera at least) may be read,
