@@ -76,8 +76,10 @@ static void Aplicar(AlmacenFicheros &almacen, const Veredicto &v, const Datagram
                     const Paquete &paquete, int32_t tamparte, int32_t &faltan, FILE *salida);
 
 // The datagram starts its file, resumed when asked and possible, and is judged against it.
-static void Empezar(AlmacenFicheros &almacen, const DatagramaActual &actual, const Paquete &paquete,
-                    int32_t tamparte, int32_t &faltan, FILE *salida) {
+[[gnu::cold, gnu::noinline]] static void Empezar(AlmacenFicheros &almacen,
+                                                 const DatagramaActual &actual,
+                                                 const Paquete &paquete, int32_t tamparte,
+                                                 int32_t &faltan, FILE *salida) {
   int cual = EmpezarFichero(almacen, actual, paquete.origen, tamparte,
                             paquete.tampaquete - TamCabecera, salida);
   Aplicar(almacen, JuzgarEnCurso(almacen, cual, actual, paquete, tamparte), actual, paquete,
@@ -95,9 +97,9 @@ static void Proponer(FicheroEnCurso &f, const DatagramaActual &actual,
 
 // The file follows its sender into the layout offered: it starts afresh, remembers the layout
 // left behind, takes the datagram that offered the new one, then this one.
-static void CambiarDeDisposicion(AlmacenFicheros &almacen, const Veredicto &v,
-                                 const DatagramaActual &actual, const Paquete &paquete,
-                                 int32_t tamparte, int32_t &faltan, FILE *salida) {
+[[gnu::cold, gnu::noinline]] static void CambiarDeDisposicion(
+    AlmacenFicheros &almacen, const Veredicto &v, const DatagramaActual &actual,
+    const Paquete &paquete, int32_t tamparte, int32_t &faltan, FILE *salida) {
   FicheroEnCurso &f = almacen.en_curso[static_cast<std::size_t>(v.cual)];
   std::string id = f.apodo;
   Disposicion dejada = {f.disposicion.totpartes, f.disposicion.tamparte, -1};
@@ -134,9 +136,10 @@ static void CambiarDeDisposicion(AlmacenFicheros &almacen, const Veredicto &v,
 
 // The sender changed the file since the part was taken: what is stored cannot be completed
 // with what comes now, so the file starts afresh from this datagram.
-static void EmpezarDeNuevo(AlmacenFicheros &almacen, int cual, const DatagramaActual &actual,
-                           const Paquete &paquete, int32_t tamparte, int32_t &faltan,
-                           FILE *salida) {
+[[gnu::cold, gnu::noinline]] static void EmpezarDeNuevo(AlmacenFicheros &almacen, int cual,
+                                                        const DatagramaActual &actual,
+                                                        const Paquete &paquete, int32_t tamparte,
+                                                        int32_t &faltan, FILE *salida) {
   Informar(almacen, almacen.en_curso[static_cast<std::size_t>(cual)].apodo, salida,
            "Parte %d distinta de la ya recibida: el fichero ha cambiado, se empieza de nuevo.\n",
            actual.parteactual);
@@ -145,8 +148,9 @@ static void EmpezarDeNuevo(AlmacenFicheros &almacen, int cual, const DatagramaAc
 }
 
 // A refusal says why; one of another layout than its file may offer that layout.
-static void Rehusar(AlmacenFicheros &almacen, const Veredicto &v, const DatagramaActual &actual,
-                    const Paquete &paquete, FILE *salida) {
+[[gnu::cold, gnu::noinline]] static void Rehusar(AlmacenFicheros &almacen, const Veredicto &v,
+                                                 const DatagramaActual &actual,
+                                                 const Paquete &paquete, FILE *salida) {
   if (v.proponer)
     Proponer(almacen.en_curso[static_cast<std::size_t>(v.cual)], actual,
              paquete.datos + TamCabecera, paquete.tampaquete - TamCabecera);
@@ -202,7 +206,8 @@ void AlmacenarParte(AlmacenFicheros &almacen, const DatagramaActual &actual, con
 // Read from the file itself, since a write that failed after the datagram gives parts back.
 int32_t FaltanParaResumen(const AlmacenFicheros &almacen, const DatagramaActual &actual,
                           const sockaddr_storage *origen, int32_t faltan) {
-  int cual = BuscarDe(almacen, actual.elnombre, origen);
+  int cual = SegunElAtajo(almacen, actual, origen);
+  if (cual < 0) cual = BuscarDe(almacen, actual.elnombre, origen);
   if (cual < 0) cual = almacen.ultimo;
   return cual >= 0 ? almacen.en_curso[static_cast<std::size_t>(cual)].partes.faltan : faltan;
 }

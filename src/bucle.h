@@ -9,7 +9,7 @@
 /// The parts of the summary line that stay the same while the datagrams of one file follow one
 /// another, kept from one line to the next: only the part number and the missing count change.
 struct PrincipioDeResumen {
-  std::string identidad;    // the file the start was built for; empty before the first
+  uint64_t identidad = 0;   // the identity's number the start was built for; 0 before the first
   bool a_terminal = false;  // whether the name was shown without its control bytes
   std::string texto;        // the start, "T:0001|S:0002|Nom:datos|"
   int32_t totpartes = -1;   // the part count the middle was built for

@@ -45,6 +45,24 @@ int BuscarDe(const AlmacenFicheros &almacen, const std::string &identidad,
   return -1;
 }
 
+void RecordarAtajo(AlmacenFicheros &almacen, const DatagramaActual &actual,
+                   const sockaddr_storage *origen, int cual) {
+  Atajo &a = almacen.atajo;
+  a = {actual.numero_de_identidad, almacen.lotes, almacen.cambios_de_tabla, {}, cual};
+  if (origen != nullptr) a.origen = *origen;
+}
+
+int SegunElAtajo(const AlmacenFicheros &almacen, const DatagramaActual &actual,
+                 const sockaddr_storage *origen) {
+  const Atajo &a = almacen.atajo;
+  if (!almacen.en_lote || a.identidad != actual.numero_de_identidad || a.lote != almacen.lotes ||
+      a.cambios != almacen.cambios_de_tabla)
+    return -1;
+  if (almacen.opciones.por_emisor && (origen == nullptr || !MismaDireccion(a.origen, *origen)))
+    return -1;
+  return a.cual;
+}
+
 int BuscarPorApodo(const AlmacenFicheros &almacen, const std::string &apodo) {
   for (std::size_t i = 0; i < almacen.en_curso.size(); ++i)
     if (almacen.en_curso[i].apodo == apodo) return static_cast<int>(i);

@@ -25,6 +25,17 @@ bool SeDistinguen(const AlmacenFicheros &almacen, const std::string &identidad,
 int BuscarDe(const AlmacenFicheros &almacen, const std::string &identidad,
              const sockaddr_storage *origen);
 
+/// What the judgement of a datagram found: the file in progress it goes to (not stored, as the
+/// batch's probe says), kept for the next datagrams of its identity and sender in the batch.
+void RecordarAtajo(AlmacenFicheros &almacen, const DatagramaActual &actual,
+                   const sockaddr_storage *origen, int cual);
+
+/// The file in progress the datagram goes to, as judged for an earlier datagram of its identity
+/// and sender in this batch, while no file entered or left the table since; -1 when that does
+/// not hold.
+int SegunElAtajo(const AlmacenFicheros &almacen, const DatagramaActual &actual,
+                 const sockaddr_storage *origen);
+
 /// The file in progress that goes by that name (apodo), or -1.
 int BuscarPorApodo(const AlmacenFicheros &almacen, const std::string &apodo);
 

@@ -63,7 +63,9 @@ static void ConstruirIdentidad(DatagramaActual &actual) {
   identidad.append(actual.elsubtipo, 4);
   identidad.push_back('-');
   identidad.append(actual.nombre);
-  ++actual.identidades;
+  // numbered across the process, so that a number names one identity whoever decoded it
+  static uint64_t numeradas = 0;
+  actual.numero_de_identidad = ++numeradas;
 }
 
 void DecodificarCabecera(const unsigned char *paquete, std::size_t legibles,

@@ -55,7 +55,7 @@ struct DatagramaActual {
   int32_t totpartes = 0;              // parts of the whole file, as announced
   std::string_view nombre;            // the name: bytes from offset 12 up to the first NUL
   std::string elnombre;               // identity "tipo-subtipo-nombre", also the final file name
-  uint64_t identidades = 0;           // identities decoded so far: changes with elnombre
+  uint64_t numero_de_identidad = 0;  // the number of elnombre, new with each identity decoded
   // the header's bytes elnombre was built from, type to name, when its name ended in its field
   unsigned char campos[TamCabecera] = {};
   bool en_campos = false;

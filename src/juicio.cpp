@@ -4,7 +4,6 @@
 
 #include <cstring>
 
-#include "direcciones.h"
 #include "en_curso.h"
 #include "escritura.h"
 #include "versiones.h"
@@ -68,9 +67,9 @@ static Veredicto NombreImposible(const DatagramaActual &actual) {
 
 // Whether a part already taken came again with the same bytes: compared with the buffer, the
 // last part kept in memory, or the temporary file. A part that cannot be read back counts as
-// changed.
-static bool IgualQueLaGuardada(const FicheroEnCurso &f, int32_t parte,
-                               const unsigned char *contenido, int32_t largo) {
+// changed. Not inlined: its room for a part would weigh on every new part's judgement.
+[[gnu::noinline]] static bool IgualQueLaGuardada(const FicheroEnCurso &f, int32_t parte,
+                                                 const unsigned char *contenido, int32_t largo) {
   bool es_ultima = parte == f.disposicion.totpartes - 1;
   int64_t guardado = es_ultima ? f.disposicion.ultima : f.disposicion.tamparte;
   std::size_t bytes = static_cast<std::size_t>(largo);
@@ -114,8 +113,9 @@ Veredicto JuzgarParte(const AlmacenFicheros &almacen, int cual, int32_t parte,
 // A datagram of another layout than its file is refused, and offered as the file's next layout,
 // unless it is of the layout the file had before. When the next datagram of the file brings
 // the offered layout again, the sender changed the file: it starts afresh in that layout.
-static Veredicto JuzgarDisposicion(const FicheroEnCurso &f, int cual, const DatagramaActual &actual,
-                                   int32_t largo) {
+[[gnu::cold, gnu::noinline]] static Veredicto JuzgarDisposicion(const FicheroEnCurso &f, int cual,
+                                                                const DatagramaActual &actual,
+                                                                int32_t largo) {
   bool cuenta = actual.totpartes != f.disposicion.totpartes;
   bool anterior = Admite(f.anterior, actual.totpartes, actual.parteactual, largo);
   bool propuesta = Admite(f.propuesta, actual.totpartes, actual.parteactual, largo);
@@ -135,26 +135,6 @@ Veredicto JuzgarEnCurso(const AlmacenFicheros &almacen, int cual, const Datagram
     return JuzgarDisposicion(f, cual, actual, largo);
   return JuzgarParte(almacen, cual, actual.parteactual, paquete.datos + TamCabecera, largo,
                      tamparte);
-}
-
-// The file in progress the datagram goes to, as judged for an earlier datagram of its identity
-// and sender in this batch; -1 when that does not hold.
-static int SegunElAtajo(const AlmacenFicheros &almacen, const DatagramaActual &actual,
-                        const sockaddr_storage *origen) {
-  const Atajo &a = almacen.atajo;
-  if (!almacen.en_lote || a.identidad != actual.identidades || a.lote != almacen.lotes ||
-      a.cambios != almacen.cambios_de_tabla)
-    return -1;
-  if (almacen.opciones.por_emisor && (origen == nullptr || !MismaDireccion(a.origen, *origen)))
-    return -1;
-  return a.cual;
-}
-
-static void TomarAtajo(AlmacenFicheros &almacen, const DatagramaActual &actual,
-                       const sockaddr_storage *origen, int cual) {
-  Atajo &a = almacen.atajo;
-  a = {actual.identidades, almacen.lotes, almacen.cambios_de_tabla, {}, cual};
-  if (origen != nullptr) a.origen = *origen;
 }
 
 // With new versions asked for, a file in progress takes its datagrams before the stored one is
@@ -180,6 +160,6 @@ Veredicto Juzgar(AlmacenFicheros &almacen, const DatagramaActual &actual, const 
   }
   if (!actualizar) cual = BuscarDe(almacen, id, paquete.origen);
   if (cual < 0) return Decidido(Decision::kEmpezar);
-  TomarAtajo(almacen, actual, paquete.origen, cual);
+  RecordarAtajo(almacen, actual, paquete.origen, cual);
   return JuzgarEnCurso(almacen, cual, actual, paquete, tamparte);
 }

@@ -44,11 +44,10 @@ static void ActualizarTamParte(const DatagramaActual &actual, const Paquete &paq
   if (actual.parteactual < ultima) estado.tamparte = paquete.tampaquete - TamCabecera;
 }
 
-// "T:%s|S:%s|Nom:%s|", built again only for a datagram of another file than the last line's.
-static const std::string &Principio(PrincipioDeResumen &principio, const DatagramaActual &actual,
-                                    bool a_terminal) {
-  if (principio.identidad == actual.elnombre && principio.a_terminal == a_terminal)
-    return principio.texto;
+// "T:%s|S:%s|Nom:%s|", for a datagram of another file than the last line's. Apart from the
+// test whether it is needed, so that the test costs a datagram no more than itself.
+[[gnu::noinline]] static void RehacerPrincipio(PrincipioDeResumen &principio,
+                                               const DatagramaActual &actual, bool a_terminal) {
   Renglon linea;
   Anadir(linea, "T:");
   Anadir(linea, std::string_view(actual.eltipo, 4));
@@ -57,16 +56,21 @@ static const std::string &Principio(PrincipioDeResumen &principio, const Datagra
   Anadir(linea, "|Nom:");
   AnadirNombre(linea, actual.nombre, a_terminal);
   Anadir(linea, "|");
-  principio.identidad = actual.elnombre;
+  principio.identidad = actual.numero_de_identidad;
   principio.a_terminal = a_terminal;
   principio.texto.assign(linea.texto, linea.largo);
+}
+
+static const std::string &Principio(PrincipioDeResumen &principio, const DatagramaActual &actual,
+                                    bool a_terminal) {
+  if (principio.identidad != actual.numero_de_identidad || principio.a_terminal != a_terminal)
+    RehacerPrincipio(principio, actual, a_terminal);
   return principio.texto;
 }
 
-// "/%d|MxPrt:%d|Fltn:", built again only when the count or the part size changed.
-static const std::string &Medio(PrincipioDeResumen &principio, int32_t totpartes,
-                                int32_t tamparte) {
-  if (principio.totpartes == totpartes && principio.tamparte == tamparte) return principio.medio;
+// "/%d|MxPrt:%d|Fltn:", when the count or the part size changed.
+[[gnu::noinline]] static void RehacerMedio(PrincipioDeResumen &principio, int32_t totpartes,
+                                           int32_t tamparte) {
   Renglon linea;
   Anadir(linea, "/");
   AnadirEntero(linea, totpartes);
@@ -76,6 +80,12 @@ static const std::string &Medio(PrincipioDeResumen &principio, int32_t totpartes
   principio.totpartes = totpartes;
   principio.tamparte = tamparte;
   principio.medio.assign(linea.texto, linea.largo);
+}
+
+static const std::string &Medio(PrincipioDeResumen &principio, int32_t totpartes,
+                                int32_t tamparte) {
+  if (principio.totpartes != totpartes || principio.tamparte != tamparte)
+    RehacerMedio(principio, totpartes, tamparte);
   return principio.medio;
 }
 

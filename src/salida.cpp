@@ -40,6 +40,12 @@ std::size_t FormatearEntero(char *destino, int64_t numero) {
   if (numero < 0) destino[0] = '-';
   // written from the last digit backwards, where it goes
   char *fin = destino + largo;
+  // in 32 bits, where the numbers of a line mostly fit, each division is cheaper
+  for (uint32_t corta; magnitud >= 100 && magnitud <= UINT32_MAX; magnitud = corta / 100) {
+    corta = static_cast<uint32_t>(magnitud);
+    fin -= 2;
+    memcpy(fin, kPares + 2 * (corta % 100), 2);
+  }
   while (magnitud >= 100) {
     fin -= 2;
     memcpy(fin, kPares + 2 * (magnitud % 100), 2);
