@@ -26,17 +26,36 @@ static void Tocar(AlmacenFicheros &almacen, int cual, int32_t &faltan) {
   faltan = f.partes.faltan;
 }
 
+// What a datagram does once per file, or seldom, is kept out of the routines that every new part
+// runs through (cold, not inlined): they then cost a part only their own steps.
+
 // A last part kept from before the file's part size was known, longer than that size, cannot
 // be this file's: it goes, and the last part is awaited again.
-static void DescartarUltimaMasLarga(const AlmacenFicheros &almacen, FicheroEnCurso &f,
-                                    FILE *salida) {
-  if (!f.ultima_adelantada || f.disposicion.tamparte == kTamParteDesconocido ||
+[[gnu::cold, gnu::noinline]] static void DescartarUltimaMasLarga(const AlmacenFicheros &almacen,
+                                                                 FicheroEnCurso &f, FILE *salida) {
+  if (f.disposicion.tamparte == kTamParteDesconocido ||
       f.ultima.size() <= static_cast<std::size_t>(f.disposicion.tamparte))
     return;
   Informar(almacen, f.apodo, salida,
            "Ultima parte de %zu bytes, mayor que las del fichero (%d), descartada.\n",
            f.ultima.size(), f.disposicion.tamparte);
   EsperarUltimaOtraVez(f);
+}
+
+// A last part that came before the part size was known waits in memory for it.
+[[gnu::cold, gnu::noinline]] static void Adelantar(FicheroEnCurso &f, int64_t posicion,
+                                                   const unsigned char *contenido, int32_t largo) {
+  f.ultima_adelantada = true;
+  f.ultima_posicion = posicion;
+  f.ultima.assign(contenido, contenido + largo);
+}
+
+// The file leaves the table as it completes.
+[[gnu::cold, gnu::noinline]] static void Completar(AlmacenFicheros &almacen, int cual,
+                                                   FILE *salida) {
+  std::string identidad = almacen.en_curso[static_cast<std::size_t>(cual)].old_nombre;
+  if (CompletarFichero(almacen, static_cast<std::size_t>(cual), salida))
+    AnotarGrabado(almacen, identidad);
 }
 
 // Takes a new part where it goes: reported, flagged, and on its way to the disk; a file that
@@ -48,24 +67,19 @@ static void TomarParte(AlmacenFicheros &almacen, int cual, int32_t parte,
   Tocar(almacen, cual, faltan);
   FicheroEnCurso &f = almacen.en_curso[static_cast<std::size_t>(cual)];
   if (donde.fija_tamano) f.disposicion.tamparte = largo;
-  if (donde.adelantada) {
-    f.ultima_adelantada = true;
-    f.ultima_posicion = donde.posicion;
-    f.ultima.assign(contenido, contenido + largo);
-  }
+  if (donde.adelantada) Adelantar(f, donde.posicion, contenido, largo);
   InformarParte(almacen, donde.posicion, static_cast<std::size_t>(largo), salida);
   bool es_ultima = parte == f.disposicion.totpartes - 1;
   if (!donde.adelantada)
     GuardarEnBuffer(almacen, f, parte, donde.posicion, contenido, largo, salida);
   Tomar(f.partes, parte);
   if (es_ultima) f.disposicion.ultima = largo;
-  DescartarUltimaMasLarga(almacen, f, salida);
-  if (f.partes.faltan == 0) {
-    // the file leaves the table as it completes
-    std::string identidad = f.old_nombre;
-    if (CompletarFichero(almacen, static_cast<std::size_t>(cual), salida))
-      AnotarGrabado(almacen, identidad);
+  if (f.ultima_adelantada) DescartarUltimaMasLarga(almacen, f, salida);
+  if (f.partes.faltan != 0) {
+    faltan = f.partes.faltan;
+    return;
   }
+  Completar(almacen, cual, salida);
   faltan = almacen.ultimo >= 0
                ? almacen.en_curso[static_cast<std::size_t>(almacen.ultimo)].partes.faltan
                : 0;
@@ -76,10 +90,8 @@ static void Aplicar(AlmacenFicheros &almacen, const Veredicto &v, const Datagram
                     const Paquete &paquete, int32_t tamparte, int32_t &faltan, FILE *salida);
 
 // The datagram starts its file, resumed when asked and possible, and is judged against it.
-[[gnu::cold, gnu::noinline]] static void Empezar(AlmacenFicheros &almacen,
-                                                 const DatagramaActual &actual,
-                                                 const Paquete &paquete, int32_t tamparte,
-                                                 int32_t &faltan, FILE *salida) {
+static void Empezar(AlmacenFicheros &almacen, const DatagramaActual &actual, const Paquete &paquete,
+                    int32_t tamparte, int32_t &faltan, FILE *salida) {
   int cual = EmpezarFichero(almacen, actual, paquete.origen, tamparte,
                             paquete.tampaquete - TamCabecera, salida);
   Aplicar(almacen, JuzgarEnCurso(almacen, cual, actual, paquete, tamparte), actual, paquete,
@@ -97,9 +109,9 @@ static void Proponer(FicheroEnCurso &f, const DatagramaActual &actual,
 
 // The file follows its sender into the layout offered: it starts afresh, remembers the layout
 // left behind, takes the datagram that offered the new one, then this one.
-[[gnu::cold, gnu::noinline]] static void CambiarDeDisposicion(
-    AlmacenFicheros &almacen, const Veredicto &v, const DatagramaActual &actual,
-    const Paquete &paquete, int32_t tamparte, int32_t &faltan, FILE *salida) {
+static void CambiarDeDisposicion(AlmacenFicheros &almacen, const Veredicto &v,
+                                 const DatagramaActual &actual, const Paquete &paquete,
+                                 int32_t tamparte, int32_t &faltan, FILE *salida) {
   FicheroEnCurso &f = almacen.en_curso[static_cast<std::size_t>(v.cual)];
   std::string id = f.apodo;
   Disposicion dejada = {f.disposicion.totpartes, f.disposicion.tamparte, -1};
@@ -110,12 +122,12 @@ static void Proponer(FicheroEnCurso &f, const DatagramaActual &actual,
     Informar(almacen, id, salida,
              "Total de partes %d distinto del fichero en curso (%d): el fichero ha cambiado, se "
              "empieza de nuevo.\n",
-             static_cast<int>(v.datos[0]), static_cast<int>(v.datos[1]));
+             static_cast<int>(v.dato), static_cast<int>(v.otro_dato));
   else
     Informar(almacen, id, salida,
              "Parte de %d bytes distinta de las del fichero en curso (%d): el fichero ha cambiado, "
              "se empieza de nuevo.\n",
-             static_cast<int>(v.datos[0]), static_cast<int>(v.datos[1]));
+             static_cast<int>(v.dato), static_cast<int>(v.otro_dato));
   DescartarFichero(almacen, static_cast<std::size_t>(v.cual));
   int cual = EmpezarFichero(almacen, actual, paquete.origen, tamparte,
                             paquete.tampaquete - TamCabecera, salida);
@@ -136,10 +148,9 @@ static void Proponer(FicheroEnCurso &f, const DatagramaActual &actual,
 
 // The sender changed the file since the part was taken: what is stored cannot be completed
 // with what comes now, so the file starts afresh from this datagram.
-[[gnu::cold, gnu::noinline]] static void EmpezarDeNuevo(AlmacenFicheros &almacen, int cual,
-                                                        const DatagramaActual &actual,
-                                                        const Paquete &paquete, int32_t tamparte,
-                                                        int32_t &faltan, FILE *salida) {
+static void EmpezarDeNuevo(AlmacenFicheros &almacen, int cual, const DatagramaActual &actual,
+                           const Paquete &paquete, int32_t tamparte, int32_t &faltan,
+                           FILE *salida) {
   Informar(almacen, almacen.en_curso[static_cast<std::size_t>(cual)].apodo, salida,
            "Parte %d distinta de la ya recibida: el fichero ha cambiado, se empieza de nuevo.\n",
            actual.parteactual);
@@ -148,16 +159,15 @@ static void Proponer(FicheroEnCurso &f, const DatagramaActual &actual,
 }
 
 // A refusal says why; one of another layout than its file may offer that layout.
-[[gnu::cold, gnu::noinline]] static void Rehusar(AlmacenFicheros &almacen, const Veredicto &v,
-                                                 const DatagramaActual &actual,
-                                                 const Paquete &paquete, FILE *salida) {
+static void Rehusar(AlmacenFicheros &almacen, const Veredicto &v, const DatagramaActual &actual,
+                    const Paquete &paquete, FILE *salida) {
   if (v.proponer)
     Proponer(almacen.en_curso[static_cast<std::size_t>(v.cual)], actual,
              paquete.datos + TamCabecera, paquete.tampaquete - TamCabecera);
   const std::string &nombre =
       v.cual >= 0 ? almacen.en_curso[static_cast<std::size_t>(v.cual)].apodo : actual.elnombre;
-  Rechazar(almacen, nombre, salida, LineaDeRechazo(v.causa), static_cast<int>(v.datos[0]),
-           static_cast<int>(v.datos[1]));
+  Rechazar(almacen, nombre, salida, LineaDeRechazo(v.causa), static_cast<int>(v.dato),
+           static_cast<int>(v.otro_dato));
 }
 
 // A layout offered lasts one datagram of its file.
@@ -168,10 +178,12 @@ static void RetirarPropuesta(AlmacenFicheros &almacen, int cual) {
   f.parte_propuesta = -1;
 }
 
-static void Aplicar(AlmacenFicheros &almacen, const Veredicto &v, const DatagramaActual &actual,
-                    const Paquete &paquete, int32_t tamparte, int32_t &faltan, FILE *salida) {
+// Every verdict but a part taken or repeated.
+[[gnu::cold, gnu::noinline]] static void AplicarOtro(AlmacenFicheros &almacen, const Veredicto &v,
+                                                     const DatagramaActual &actual,
+                                                     const Paquete &paquete, int32_t tamparte,
+                                                     int32_t &faltan, FILE *salida) {
   const std::string &id = actual.elnombre;
-  if (v.decision != Decision::kCambioDeDisposicion) RetirarPropuesta(almacen, v.cual);
   if ((v.decision == Decision::kGrabado || v.decision == Decision::kNuevaVersion) &&
       v.primer_sondeo)
     LimpiarRestos(almacen, id);
@@ -190,15 +202,28 @@ static void Aplicar(AlmacenFicheros &almacen, const Veredicto &v, const Datagram
     case Decision::kCambioDeContenido:
       return EmpezarDeNuevo(almacen, v.cual, actual, paquete, tamparte, faltan, salida);
     case Decision::kRepetida:
-      return Tocar(almacen, v.cual, faltan);
     case Decision::kTomar:
-      return TomarParte(almacen, v.cual, actual.parteactual, paquete.datos + TamCabecera,
-                        paquete.tampaquete - TamCabecera, v.colocacion, faltan, salida);
+      return;
   }
 }
 
-void AlmacenarParte(AlmacenFicheros &almacen, const DatagramaActual &actual, const Paquete &paquete,
-                    int32_t tamparte, int32_t &faltan, FILE *salida) {
+static void Aplicar(AlmacenFicheros &almacen, const Veredicto &v, const DatagramaActual &actual,
+                    const Paquete &paquete, int32_t tamparte, int32_t &faltan, FILE *salida) {
+  if (v.decision != Decision::kCambioDeDisposicion) RetirarPropuesta(almacen, v.cual);
+  if (v.decision == Decision::kTomar)
+    TomarParte(almacen, v.cual, actual.parteactual, paquete.datos + TamCabecera,
+               paquete.tampaquete - TamCabecera, v.colocacion, faltan, salida);
+  else if (v.decision == Decision::kRepetida)
+    Tocar(almacen, v.cual, faltan);
+  else
+    AplicarOtro(almacen, v, actual, paquete, tamparte, faltan, salida);
+}
+
+// Every routine a new part runs through is inlined here (the rare ones are marked not to be):
+// a datagram's store then costs its steps, not their calls.
+[[gnu::flatten]] void AlmacenarParte(AlmacenFicheros &almacen, const DatagramaActual &actual,
+                                     const Paquete &paquete, int32_t tamparte, int32_t &faltan,
+                                     FILE *salida) {
   Aplicar(almacen, Juzgar(almacen, actual, paquete, tamparte), actual, paquete, tamparte, faltan,
           salida);
 }

@@ -91,11 +91,11 @@ struct Sondeo {
 /// of its identity and sender in the same batch while no file enters or leaves the table: what
 /// the judgement looked up and probed for the first holds for them.
 struct Atajo {
-  uint64_t identidad = 0;    // DatagramaActual::numero_de_identidad of the datagram; 0 none
-  uint64_t lote = 0;         // AlmacenFicheros::lotes then
-  uint64_t cambios = 0;      // AlmacenFicheros::cambios_de_tabla then
+  uint64_t identidad = 0;     // DatagramaActual::numero_de_identidad of the datagram; 0 none
+  uint64_t lote = 0;          // AlmacenFicheros::lotes then
+  uint64_t cambios = 0;       // AlmacenFicheros::cambios_de_tabla then
   sockaddr_storage origen{};  // its sender, when versions are told apart by sender
-  int cual = -1;             // the file in progress
+  int cual = -1;              // the file in progress
 };
 
 /// A stored file kept open for comparing datagrams with it, across batches, while it stays the

@@ -55,7 +55,7 @@ struct DatagramaActual {
   int32_t totpartes = 0;              // parts of the whole file, as announced
   std::string_view nombre;            // the name: bytes from offset 12 up to the first NUL
   std::string elnombre;               // identity "tipo-subtipo-nombre", also the final file name
-  uint64_t numero_de_identidad = 0;  // the number of elnombre, new with each identity decoded
+  uint64_t numero_de_identidad = 0;   // the number of elnombre, new with each identity decoded
   // the header's bytes elnombre was built from, type to name, when its name ended in its field
   unsigned char campos[TamCabecera] = {};
   bool en_campos = false;
@@ -73,7 +73,6 @@ int32_t IndiceDeParte(const unsigned char *paquete);
 /// Whether two headers announce the same file with the same count: type, subtype, part count
 /// and name, whose NUL lies before fin_nombre, all alike; the part number may differ.
 bool MismoFichero(const unsigned char *a, const unsigned char *b, std::size_t fin_nombre);
-
 
 /// Whether a name holds '/', which would place the file outside the receiving directory.
 bool NombreConBarra(std::string_view nombre);

@@ -27,8 +27,8 @@ const char *LineaDeRechazo(Causa causa) {
 static Veredicto Rechazo(Causa causa, int64_t a = 0, int64_t b = 0) {
   Veredicto v;
   v.causa = causa;
-  v.datos[0] = a;
-  v.datos[1] = b;
+  v.dato = a;
+  v.otro_dato = b;
   return v;
 }
 

@@ -49,7 +49,8 @@ struct Veredicto {
   Decision decision = Decision::kRechazado;
   int cual = -1;                // the file in progress it concerns; -1 none
   Causa causa = Causa::kCorto;  // why it is refused
-  int64_t datos[2] = {0, 0};    // the numbers its line names
+  int64_t dato = 0;             // the numbers its line names (apart, not an array: a
+  int64_t otro_dato = 0;        // function holding an array pays for the stack's guard)
   bool proponer = false;        // refused by layout: its layout is offered as the file's next
   bool primer_sondeo = false;   // the final name was probed now, not earlier in the batch
   Colocacion colocacion;        // where the part goes, when taken

@@ -32,29 +32,38 @@ static std::size_t Cifras(uint64_t magnitud) {
   return t + 1 - (v < kPotencias[t] ? 1 : 0);
 }
 
-std::size_t FormatearEntero(char *destino, int64_t numero) {
-  // the magnitude as unsigned, so that the most negative value has one
-  uint64_t magnitud =
-      numero < 0 ? 0 - static_cast<uint64_t>(numero) : static_cast<uint64_t>(numero);
-  std::size_t largo = Cifras(magnitud) + (numero < 0 ? 1 : 0);
-  if (numero < 0) destino[0] = '-';
-  // written from the last digit backwards, where it goes
-  char *fin = destino + largo;
-  // in 32 bits, where the numbers of a line mostly fit, each division is cheaper
-  for (uint32_t corta; magnitud >= 100 && magnitud <= UINT32_MAX; magnitud = corta / 100) {
-    corta = static_cast<uint32_t>(magnitud);
-    fin -= 2;
-    memcpy(fin, kPares + 2 * (corta % 100), 2);
-  }
-  while (magnitud >= 100) {
+// The digits of the magnitude, written backwards from fin, two at a time: in 32-bit steps
+// while it fits them, which are cheaper, as the numbers of a line mostly do.
+static void EscribirCifras(char *fin, uint64_t magnitud) {
+  while (magnitud > UINT32_MAX) {
     fin -= 2;
     memcpy(fin, kPares + 2 * (magnitud % 100), 2);
     magnitud /= 100;
   }
-  if (magnitud >= 10)
-    memcpy(fin - 2, kPares + 2 * magnitud, 2);
+  auto corta = static_cast<uint32_t>(magnitud);
+  while (corta >= 100) {
+    uint32_t resto = corta % 100;
+    corta /= 100;
+    fin -= 2;
+    memcpy(fin, kPares + 2 * resto, 2);
+  }
+  if (corta >= 10)
+    memcpy(fin - 2, kPares + 2 * corta, 2);
   else
-    fin[-1] = static_cast<char>('0' + magnitud);
+    fin[-1] = static_cast<char>('0' + corta);
+}
+
+std::size_t FormatearEntero(char *destino, int64_t numero) {
+  if (numero >= 0) {
+    std::size_t largo = Cifras(static_cast<uint64_t>(numero));
+    EscribirCifras(destino + largo, static_cast<uint64_t>(numero));
+    return largo;
+  }
+  // the magnitude as unsigned, so that the most negative value has one
+  uint64_t magnitud = 0 - static_cast<uint64_t>(numero);
+  std::size_t largo = Cifras(magnitud) + 1;
+  destino[0] = '-';
+  EscribirCifras(destino + largo, magnitud);
   return largo;
 }
 
