@@ -32,37 +32,61 @@ static std::size_t Cifras(uint64_t magnitud) {
   return t + 1 - (v < kPotencias[t] ? 1 : 0);
 }
 
-// The digits of the magnitude, written backwards from fin, two at a time: in 32-bit steps
-// while it fits them, which are cheaper, as the numbers of a line mostly do.
+// The digits of the magnitude, written backwards from fin, two at a time.
 static void EscribirCifras(char *fin, uint64_t magnitud) {
-  while (magnitud > UINT32_MAX) {
+  while (magnitud >= 100) {
     fin -= 2;
     memcpy(fin, kPares + 2 * (magnitud % 100), 2);
     magnitud /= 100;
   }
-  auto corta = static_cast<uint32_t>(magnitud);
-  while (corta >= 100) {
-    uint32_t resto = corta % 100;
-    corta /= 100;
-    fin -= 2;
-    memcpy(fin, kPares + 2 * resto, 2);
-  }
-  if (corta >= 10)
-    memcpy(fin - 2, kPares + 2 * corta, 2);
+  if (magnitud >= 10)
+    memcpy(fin - 2, kPares + 2 * magnitud, 2);
   else
-    fin[-1] = static_cast<char>('0' + corta);
+    fin[-1] = static_cast<char>('0' + magnitud);
 }
 
+// Up to four digits, forward, without leading zeros: the numbers of a line mostly have so few
+// that a comparison or two beats counting their digits.
+static std::size_t HastaCuatroCifras(char *destino, uint32_t n) {
+  if (n < 10) {
+    destino[0] = static_cast<char>('0' + n);
+    return 1;
+  }
+  if (n < 100) {
+    memcpy(destino, kPares + 2 * n, 2);
+    return 2;
+  }
+  uint32_t alto = n / 100, bajo = n % 100;
+  std::size_t largo = alto < 10 ? 1 : 2;
+  if (alto < 10)
+    destino[0] = static_cast<char>('0' + alto);
+  else
+    memcpy(destino, kPares + 2 * alto, 2);
+  memcpy(destino + largo, kPares + 2 * bajo, 2);
+  return largo + 2;
+}
+
+// Exactly four digits, zeros included.
+static void CuatroCifras(char *destino, uint32_t n) {
+  memcpy(destino, kPares + 2 * (n / 100), 2);
+  memcpy(destino + 2, kPares + 2 * (n % 100), 2);
+}
+
+// Under 10^8, as a file's parts, counts and offsets mostly are, in groups of four digits.
 std::size_t FormatearEntero(char *destino, int64_t numero) {
-  if (numero >= 0) {
-    std::size_t largo = Cifras(static_cast<uint64_t>(numero));
-    EscribirCifras(destino + largo, static_cast<uint64_t>(numero));
-    return largo;
+  if (numero >= 0 && numero < 10000)
+    return HastaCuatroCifras(destino, static_cast<uint32_t>(numero));
+  if (numero >= 0 && numero < 100000000) {
+    auto n = static_cast<uint32_t>(numero);
+    std::size_t largo = HastaCuatroCifras(destino, n / 10000);
+    CuatroCifras(destino + largo, n % 10000);
+    return largo + 4;
   }
   // the magnitude as unsigned, so that the most negative value has one
-  uint64_t magnitud = 0 - static_cast<uint64_t>(numero);
-  std::size_t largo = Cifras(magnitud) + 1;
-  destino[0] = '-';
+  uint64_t magnitud =
+      numero < 0 ? 0 - static_cast<uint64_t>(numero) : static_cast<uint64_t>(numero);
+  std::size_t largo = Cifras(magnitud) + (numero < 0 ? 1 : 0);
+  if (numero < 0) destino[0] = '-';
   EscribirCifras(destino + largo, magnitud);
   return largo;
 }

@@ -267,7 +267,8 @@ TEST(Paso, UnLoteDaLoMismoQueUnDatagramaPorLote) {
   const std::vector<std::pair<OpcionesAlmacen, std::vector<DeEmisor>>> casos = {
       {callado, {{1, 2, 1}, {2, 2, 1}, {1, 2, 1}, {2, 2, 1}}},
       {{}, {{1, 3, 1}, {2, 3, 1}, {2, 3, 1, 'x'}, {1, 3, 1}, {3, 3, 1}, {1, 3, 1}}},
-      {por_emisor, {{1, 3, 1}, {1, 3, 2}, {2, 3, 1}, {2, 3, 2, 'y'}, {3, 3, 2}, {3, 3, 1}, {1, 3, 2}}},
+      {por_emisor,
+       {{1, 3, 1}, {1, 3, 2}, {2, 3, 1}, {2, 3, 2, 'y'}, {3, 3, 2}, {3, 3, 1}, {1, 3, 2}}},
       {versiones, {{1, 2, 1}, {2, 2, 1}, {1, 2, 1, 'v'}, {2, 2, 1}, {1, 2, 1}, {1, 3, 1}}},
   };
   for (std::size_t i = 0; i < casos.size(); ++i) {
@@ -381,7 +382,9 @@ TEST(Salida, LaLineaDeUnaParteEsLaDePrintf) {
 }
 
 TEST(Salida, FormatearEnteroEscribeLoMismoQuePrintf) {
-  std::vector<int64_t> numeros = {0, -1, INT32_MIN, INT32_MAX, INT64_MIN, INT64_MAX};
+  // the limits, and numbers with zeros inside a group of four digits
+  std::vector<int64_t> numeros = {0,         -1,    INT32_MIN, INT32_MAX, INT64_MIN,
+                                  INT64_MAX, 10203, 1002003,   90000801};
   // every digit count, on both sides of each power of ten
   for (int64_t potencia = 1; potencia <= INT64_MAX / 10; potencia *= 10)
     for (int64_t numero : {potencia, potencia - 1, potencia * 10 - 1}) {
