@@ -33,8 +33,8 @@ static constexpr int64_t kMsEntreAvisosDeDescartes = 1000;
 // While datagrams keep coming, the next receive waits this long at most, so that the kernel
 // gathers a run and one wake-up takes it, instead of one wake-up for every few datagrams.
 static constexpr int64_t kPausaEntreRecepcionesNs = 500'000;
-// Datagrams per message from which the kernel's runs are gathering enough without the pause.
-static constexpr int kRunSinPausa = 8;
+// Messages that a pause must gather, at the rate just seen, to be worth it.
+static constexpr int64_t kMensajesPorPausa = 2;
 // What the kernel charges a socket's queue for an ordinary datagram of a full Ethernet frame.
 static constexpr int64_t kColaPorDatagrama = 2304;
 
@@ -69,8 +69,10 @@ static int64_t AhoraMs() {
 // is due. 0 to receive at once.
 static int64_t Pausa(const Receptor_ &r) {
   if (r.ultimos == 0 || r.receptor->lleno) return 0;
-  // runs the kernel merged already come gathered: waiting for more would only let them go cold
-  if (r.ultimos >= kRunSinPausa * r.receptor->ultimos_mensajes) return 0;
+  // a pause pays for its own call only when it gathers several messages: runs the kernel
+  // merges come few and far between, and are gathered already
+  if (r.receptor->ultimos_mensajes * kPausaEntreRecepcionesNs < kMensajesPorPausa * r.intervalo_ns)
+    return 0;
   int64_t pausa = std::min(kPausaEntreRecepcionesNs, r.cola * r.intervalo_ns / (2 * r.ultimos));
   return r.vaciado.pendiente ? std::min(pausa, EsperaHastaVaciar(r.vaciado)) : pausa;
 }
