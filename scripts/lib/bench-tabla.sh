@@ -232,5 +232,5 @@ for modo in 1 2; do
 done
 echo "objetivos cumplidos: $CUMPLIDOS de $OBJETIVOS"
 echo "instrucciones por datagrama de la pasada: modo 2 $IR, modo 1 $IR_MODO1, -q modo 2" \
-  "$IR_SILENCIOSO (antes de guardar las partes fijas de las lineas: 2369.1, 942.5 y 1289.7;" \
-  "cuantas menos, mejor)"
+  "$IR_SILENCIOSO (antes de buscar una vez por lote: 1650.0, 432.4 y 1129.1; cuantas menos," \
+  "mejor)"
