@@ -162,28 +162,45 @@ TEST(Paso, SoloElModoCeroAnadeElVolcadoTrasLaLinea) {
   }
 }
 
-// Messages as a receive leaves them: each a run of datagrams of the size given (0: one alone).
+// Messages as a receive leaves them, each a run of datagrams of the size given (0: one alone)
+// from the sender given (1 or 2), through the pass in one batch, or in one batch each: what it
+// printed, and the names and sizes of the files it left.
 std::string PasarMensajes(const std::vector<std::string> &mensajes,
-                          const std::vector<int> &segmentos, int modo) {
+                          const std::vector<int> &segmentos, int modo,
+                          const std::vector<int> &emisores = {},
+                          const OpcionesAlmacen &opciones = {}, bool uno_por_lote = false) {
   auto receptor = std::make_unique<Receptor>();
-  for (std::size_t i = 0; i < mensajes.size(); ++i) {
-    memcpy(receptor->mensajes_datos[i], mensajes[i].data(), mensajes[i].size());
-    receptor->mensajes[i].msg_len = static_cast<unsigned>(mensajes[i].size());
-    receptor->segmento[i] = segmentos[i];
-  }
-  SepararDatagramas(*receptor, static_cast<int>(mensajes.size()));
   EstadoBucle estado;
   estado.modo = modo;
   DatagramaActual actual;
   AlmacenFicheros almacen;
+  almacen.opciones = opciones;
   char plantilla[] = "/tmp/marco-test-XXXXXX";
   auto anterior = std::filesystem::current_path();
   std::filesystem::current_path(mkdtemp(plantilla));  // mode 2 stores there
-  std::string salida =
-      Capturar([&](FILE *f) { ProcesarLote(*receptor, estado, actual, almacen, f); });
+  std::string texto = Capturar([&](FILE *f) {
+    for (std::size_t i = 0, n = 0; i < mensajes.size(); ++i) {
+      memcpy(receptor->mensajes_datos[n], mensajes[i].data(), mensajes[i].size());
+      receptor->mensajes[n].msg_len = static_cast<unsigned>(mensajes[i].size());
+      receptor->segmento[n] = segmentos[i];
+      auto &origen = reinterpret_cast<sockaddr_in &>(receptor->origenes[n]);
+      uint32_t emisor = i < emisores.size() ? static_cast<uint32_t>(emisores[i]) : 1;
+      origen = {AF_INET, htons(9000), {htonl(0x7f000000u + emisor)}, {}};
+      if (++n < static_cast<std::size_t>(kTamLote) && !uno_por_lote && i + 1 < mensajes.size())
+        continue;
+      SepararDatagramas(*receptor, static_cast<int>(n));
+      ProcesarLote(*receptor, estado, actual, almacen, f);
+      n = 0;
+    }
+    VolcarFicheros(almacen, f);
+  });
+  for (const auto &entrada : std::filesystem::directory_iterator("."))
+    texto += entrada.path().filename().string() + " " +
+             std::to_string(std::filesystem::file_size(entrada.path())) + "\n";
+  for (FicheroEnCurso &f : almacen.en_curso) close(f.pf1);
   std::filesystem::current_path(anterior);
   std::filesystem::remove_all(plantilla);
-  return salida;
+  return texto;
 }
 
 // A run the kernel merged is taken as its datagrams one by one: a shorter last one, a short one
@@ -216,44 +233,18 @@ struct DeEmisor {
   char primero = 'c';
 };
 
-// What a pass in mode 2 printed and left in the directory (names and bytes), with the datagrams
-// in one batch or one batch each.
 std::string PasarEnLotes(const std::vector<DeEmisor> &datagramas, const OpcionesAlmacen &opciones,
                          bool uno_por_lote) {
-  auto receptor = std::make_unique<Receptor>();
-  EstadoBucle estado;
-  estado.modo = 2;
-  DatagramaActual actual;
-  AlmacenFicheros almacen;
-  almacen.opciones = opciones;
-  char plantilla[] = "/tmp/marco-test-XXXXXX";
-  auto anterior = std::filesystem::current_path();
-  std::filesystem::current_path(mkdtemp(plantilla));
-  std::string texto = Capturar([&](FILE *f) {
-    int n = 0;
-    for (std::size_t i = 0; i < datagramas.size(); ++i) {
-      Datagrama d(datagramas[i].parte, datagramas[i].total, 1500);
-      d.bytes[TamCabecera] = static_cast<unsigned char>(datagramas[i].primero);
-      memcpy(receptor->mensajes_datos[n], d.bytes, 1500);
-      receptor->mensajes[n].msg_len = 1500;
-      receptor->segmento[n] = 0;
-      auto &origen = reinterpret_cast<sockaddr_in &>(receptor->origenes[n]);
-      origen = {AF_INET, htons(9000), {htonl(0x7f000000u + datagramas[i].emisor)}, {}};
-      if (++n < kTamLote && !uno_por_lote && i + 1 < datagramas.size()) continue;
-      SepararDatagramas(*receptor, n);
-      ProcesarLote(*receptor, estado, actual, almacen, f);
-      n = 0;
-    }
-    VolcarFicheros(almacen, f);
-  });
-  for (const auto &entrada : std::filesystem::directory_iterator(".")) {
-    texto += entrada.path().filename().string() + " " +
-             std::to_string(std::filesystem::file_size(entrada.path())) + "\n";
+  std::vector<std::string> mensajes;
+  std::vector<int> emisores;
+  for (const DeEmisor &d : datagramas) {
+    Datagrama datagrama(d.parte, d.total, 1500);
+    datagrama.bytes[TamCabecera] = static_cast<unsigned char>(d.primero);
+    mensajes.emplace_back(reinterpret_cast<const char *>(datagrama.bytes), 1500);
+    emisores.push_back(d.emisor);
   }
-  for (FicheroEnCurso &f : almacen.en_curso) close(f.pf1);
-  std::filesystem::current_path(anterior);
-  std::filesystem::remove_all(plantilla);
-  return texto;
+  return PasarMensajes(mensajes, std::vector<int>(mensajes.size(), 0), 2, emisores, opciones,
+                       uno_por_lote);
 }
 
 // What a batch looks up once for a run of one file's datagrams must hold for each of them: a
