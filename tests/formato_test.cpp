@@ -148,38 +148,4 @@ TEST(Cabecera, LoQueSeCodificaSeDecodificaIgual) {
   }
 }
 
-// Decoded after other datagrams, a header reads as it does alone: the identity kept from one
-// datagram to the next must change with the type, the subtype and the name, and with where the
-// name ends.
-TEST(Cabecera, UnaCabeceraTrasOtrasSeLeeComoSola) {
-  const std::vector<std::pair<std::vector<unsigned char>, std::size_t>> serie = {
-      {Cabecera({0, 1, 0, 2, 0, 0, 0, 1, 0, 0, 0, 3}, "datos"), 50},
-      {Cabecera({0, 1, 0, 2, 0, 0, 0, 2, 0, 0, 0, 3}, "datos"), 50},
-      {Cabecera({0, 1, 0, 3, 0, 0, 0, 2, 0, 0, 0, 3}, "datos"), 50},
-      {Cabecera({0, 9, 0, 3, 0, 0, 0, 2, 0, 0, 0, 3}, "datos"), 50},
-      {Cabecera({0, 9, 0, 3, 0, 0, 0, 2, 0, 0, 0, 3}, "datosmas"), 50},
-      {Cabecera({0, 9, 0, 3, 0, 0, 0, 2, 0, 0, 0, 3}, "dat"), 50},
-      {Cabecera({0, 9, 0, 3, 0, 0, 0, 2, 0, 0, 0, 3}, "dat"), 16},
-      {Cabecera({0, 9, 0, 3, 0, 0, 0, 2, 0, 0, 0, 3}, "dat"), 16},
-      {Cabecera({0, 9, 0, 3, 0, 0, 0, 2, 0, 0, 0, 3}, "dat"), 15},
-      {Cabecera({0, 9, 0, 3, 0, 0, 0, 2, 0, 0, 0, 3}, "dat"), 50},
-  };
-  DatagramaActual seguido;
-  for (const auto &[bytes, legibles] : serie) {
-    std::vector<unsigned char> buffer(bytes);
-    buffer.resize(64, 'z');
-    buffer[bytes.size()] = 0;
-    DatagramaActual solo;
-    DecodificarCabecera(buffer.data(), legibles, solo);
-    DecodificarCabecera(buffer.data(), legibles, seguido);
-    SCOPED_TRACE(solo.elnombre);
-    EXPECT_EQ(seguido.elnombre, solo.elnombre);
-    EXPECT_EQ(seguido.nombre, solo.nombre);
-    EXPECT_EQ(seguido.nombre.data(), solo.nombre.data());
-    EXPECT_STREQ(seguido.eltipo, solo.eltipo);
-    EXPECT_STREQ(seguido.elsubtipo, solo.elsubtipo);
-    EXPECT_EQ(seguido.parteactual, solo.parteactual);
-  }
-}
-
 }  // namespace
