@@ -55,7 +55,7 @@ void RecordarAtajo(AlmacenFicheros &almacen, const DatagramaActual &actual,
 int SegunElAtajo(const AlmacenFicheros &almacen, const DatagramaActual &actual,
                  const sockaddr_storage *origen) {
   const Atajo &a = almacen.atajo;
-  if (!almacen.en_lote || a.identidad != actual.numero_de_identidad || a.lote != almacen.lotes ||
+  if (almacen.lotes == 0 || a.identidad != actual.numero_de_identidad || a.lote != almacen.lotes ||
       a.cambios != almacen.cambios_de_tabla)
     return -1;
   if (almacen.opciones.por_emisor && (origen == nullptr || !MismaDireccion(a.origen, *origen)))

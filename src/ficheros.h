@@ -158,9 +158,8 @@ struct AlmacenFicheros {
   // the name it went by in progress
   std::vector<std::pair<std::string, std::string>> sin_anunciar;
   // Within a batch, each identity's final name is probed once: its answer is kept here.
-  bool en_lote = false;
   std::vector<Sondeo> sondeos;
-  uint64_t lotes = 0;             // batches begun
+  uint64_t lotes = 0;             // batches begun; 0: datagrams come one by one, each probing
   uint64_t cambios_de_tabla = 0;  // files that entered or left en_curso
   Atajo atajo;
   std::vector<Grabado> grabados;       // stored files open for comparing, with new versions taken

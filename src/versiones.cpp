@@ -36,7 +36,6 @@ static void CerrarGrabado(AlmacenFicheros &almacen, const std::string &identidad
 }
 
 void EmpezarLote(AlmacenFicheros &almacen) {
-  almacen.en_lote = true;
   ++almacen.lotes;
   almacen.sondeos.clear();
   if (almacen.grabados.empty()) return;
@@ -72,11 +71,11 @@ void LimpiarRestos(AlmacenFicheros &almacen, const std::string &identidad) {
 // FIFO of that name cannot block the receiver. The datagrams of a file mostly come together.
 bool YaGrabado(AlmacenFicheros &almacen, const std::string &nombre, bool &primero) {
   primero = false;
-  if (almacen.en_lote)
+  if (almacen.lotes > 0)
     if (Sondeo *sondeo = SondeoDelLote(almacen, nombre)) return sondeo->grabado;
   primero = true;
   bool grabado = access(nombre.c_str(), R_OK) == 0;
-  if (almacen.en_lote) almacen.sondeos.push_back({nombre, grabado});
+  if (almacen.lotes > 0) almacen.sondeos.push_back({nombre, grabado});
   if (!grabado && !almacen.grabados.empty()) CerrarGrabado(almacen, nombre);
   return grabado;
 }
@@ -191,7 +190,7 @@ static bool MismosBytes(Grabado &g, const unsigned char *contenido, std::size_t 
 bool IgualQueElGrabado(AlmacenFicheros &almacen, const DatagramaActual &actual,
                        const Paquete &paquete) {
   Sondeo suelto;
-  Sondeo *sondeo = almacen.en_lote ? SondeoDelLote(almacen, actual.elnombre) : nullptr;
+  Sondeo *sondeo = almacen.lotes > 0 ? SondeoDelLote(almacen, actual.elnombre) : nullptr;
   if (sondeo == nullptr) sondeo = &suelto;
   if (sondeo->abierto == -1) sondeo->abierto = AbrirGrabado(almacen, actual.elnombre);
   // what is no plain file that can be read is left as it is
