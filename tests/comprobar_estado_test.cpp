@@ -2,12 +2,13 @@
 // writes, with the ages it sets, judged by its exit status and its exact output.
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <ctime>
 #include <fstream>
-#include <functional>
+#include <sstream>
 
 #include "e2e.h"
 
@@ -17,25 +18,24 @@ namespace {
 std::string Fecha(time_t segundos) {
   char texto[32];
   tm partes;
-  gmtime_r(&segundos, &partes);
-  strftime(texto, sizeof texto, "%Y-%m-%dT%H:%M:%SZ", &partes);
+  strftime(texto, sizeof texto, "%Y-%m-%dT%H:%M:%SZ", gmtime_r(&segundos, &partes));
   return texto;
 }
 
 // A status file as the receiver writes it, started an hour before ahora; hace is the age of the
 // last datagram (-1: none yet), and restos the count of leftovers, whose list is absent when 0.
+// crudo, when given, is written instead ("-": no file at all).
 struct Receptor {
   bool unido = true;
-  int hace = 2;
-  int descartados = 0;
-  int pid = 1234;
-  int restos = 0;
+  int hace = 2, descartados = 0, pid = 1234, restos = 0;
+  std::string crudo = "";
 };
 
 const std::string kResto =
     "{\"fichero\": \"0001-0002-viejo\", \"partes\": 3, \"total\": 9, \"edad_s\": 40}";
 
 std::string Estado(const Receptor &r, time_t ahora) {
+  if (!r.crudo.empty()) return r.crudo;
   std::string ultimo = r.hace < 0 ? "null" : "\"" + Fecha(ahora - r.hace) + "\"";
   std::string json =
       "{\n  \"inicio\": \"" + Fecha(ahora - 3600) + "\",\n  \"pid\": " + std::to_string(r.pid) +
@@ -55,20 +55,22 @@ class ComprobarEstado : public testing::Test {
   void SetUp() override { dir = DirectorioNuevo(); }
   void TearDown() override { BorrarDirectorio(dir); }
 
-  // Writes the file that contenido makes for the second now, its modification antiguedad
-  // seconds before, and runs the check on it; again when the second changed meanwhile, so that
-  // the ages it tells are exact.
-  Proceso Comprobar(const std::function<std::string(time_t)> &contenido, int antiguedad,
-                    std::vector<std::string> opciones) {
+  // Writes the receiver's file for the second now, its modification antiguedad seconds before,
+  // and runs the check on it with opciones (split at spaces); again when the second changed
+  // meanwhile, so that the ages it tells are exact, with the memory as the first try found it.
+  Proceso Comprobar(const Receptor &receptor, int antiguedad, const std::string &opciones) {
+    const std::string memoria = LeerFichero(dir + "/memoria"), fichero = dir + "/estado.json";
+    std::vector<std::string> argumentos = {COMPROBAR_ESTADO_PATH};
+    std::istringstream palabras(opciones + " estado.json");
+    for (std::string palabra; palabras >> palabra;) argumentos.push_back(palabra);
     Proceso proceso;
     for (int intento = 0; intento < 3; ++intento) {
       time_t ahora = time(nullptr);
-      std::ofstream(dir + "/estado.json") << contenido(ahora);
+      if (intento > 0 && !memoria.empty()) std::ofstream(dir + "/memoria") << memoria;
+      std::ofstream(fichero) << Estado(receptor, ahora);
       timespec tiempos[2] = {{ahora - antiguedad, 0}, {ahora - antiguedad, 0}};
-      EXPECT_EQ(utimensat(AT_FDCWD, (dir + "/estado.json").c_str(), tiempos, 0), 0);
-      std::vector<std::string> argumentos = {COMPROBAR_ESTADO_PATH};
-      argumentos.insert(argumentos.end(), opciones.begin(), opciones.end());
-      argumentos.push_back("estado.json");
+      EXPECT_EQ(utimensat(AT_FDCWD, fichero.c_str(), tiempos, 0), 0);
+      if (receptor.crudo == "-") unlink(fichero.c_str());
       proceso = Lanzar(argumentos, dir);
       EsperarFin(proceso);
       if (time(nullptr) == ahora) break;
@@ -76,159 +78,117 @@ class ComprobarEstado : public testing::Test {
     return proceso;
   }
 
-  Proceso Comprobar(const Receptor &receptor, int antiguedad, std::vector<std::string> opciones) {
-    return Comprobar([&](time_t ahora) { return Estado(receptor, ahora); }, antiguedad, opciones);
-  }
-
   std::string dir;
 };
 
-// The line of a verdict: "RECEPTOR <causa> | <perf data>", the drops given, the rest as Estado.
-std::string Linea(const std::string &causa, const std::string &resto, int descartados = 0) {
-  return "RECEPTOR " + causa +
-         " | datagramas=4200c descartados_por_el_nucleo=" + std::to_string(descartados) +
-         "c completados=3c en_curso=1 restos=" + resto + "\n";
+// A file, the check's options, and what it answers: the exit status and cause of the line, and
+// the figures that both formats give, none when the file is no receiver's.
+struct Caso {
+  Receptor receptor;
+  int antiguedad;  // of the file, which the check tells as it is
+  std::string opciones;
+  int estado;
+  std::string causa, silencio = "";  // silencio as the line gives it, with its limit
+  int nuevos = -1;                   // drops since the check before (-m); -1: not counted
+};
+
+// The line of a verdict: "RECEPTOR <causa> | <perf data>".
+std::string Linea(const Caso &c) {
+  if (c.silencio.empty()) return "RECEPTOR " + c.causa + "\n";
+  return "RECEPTOR " + c.causa +
+         " | datagramas=4200c descartados_por_el_nucleo=" + std::to_string(c.receptor.descartados) +
+         "c completados=3c en_curso=1 restos=" + std::to_string(c.receptor.restos) +
+         " silencio=" + c.silencio + " antiguedad=" + std::to_string(c.antiguedad) + "s;;5" +
+         (c.nuevos < 0 ? "" : " descartados_nuevos=" + std::to_string(c.nuevos)) + "\n";
 }
 
-const std::string kBien =
-    "OK - unido al grupo, ultimo datagrama hace 2 s; completados: 3, en curso: 1";
-
-// Each state of a receiver, and the drops remembered (-m) from one check to the next, counted
-// from 0 for a receiver started since.
-TEST_F(ComprobarEstado, CadaEstadoDelReceptorDaSuVeredictoYSuLinea) {
-  struct Caso {
-    Receptor receptor;
-    int antiguedad;
-    std::vector<std::string> opciones;
-    int estado;
-    std::string causa, resto;
+// The same in Prometheus' text: the verdict as the first figure.
+std::string Prometheus(const Caso &c) {
+  std::string texto;
+  auto metrica = [&](const std::string &nombre, const char *tipo, const char *ayuda, int valor) {
+    std::string m = "receptor_multicast_" + nombre;
+    texto += "# HELP " + m + " " + ayuda + "\n# TYPE " + m + " " + tipo + "\n" + m +
+             "{fichero=\"estado.json\"} " + std::to_string(valor) + "\n";
   };
-  const std::string sordo = "CRITICAL - no esta unido al grupo", restos =
-                                                                     "restos de ficheros "
-                                                                     "que ya no estan en curso: ";
-  const std::vector<std::string> memoria = {"-m", "memoria"};
+  metrica("estado", "gauge",
+          "Veredicto de la comprobacion: 0 bien, 1 aviso, 2 critico, 3 desconocido.", c.estado);
+  if (c.silencio.empty()) return texto;
+  metrica("unido", "gauge", "1 si el receptor esta unido al grupo.", c.receptor.unido);
+  metrica("datagramas_total", "counter", "Datagramas aceptados desde el arranque.", 4200);
+  metrica("descartados_por_el_nucleo_total", "counter",
+          "Datagramas que el nucleo descarto sin sitio en la cola desde el arranque.",
+          c.receptor.descartados);
+  metrica("completados_total", "counter", "Ficheros completados desde el arranque.", 3);
+  metrica("en_curso", "gauge", "Ficheros en curso.", 1);
+  metrica("restos", "gauge", "Restos de ficheros que ya no estan en curso.", c.receptor.restos);
+  metrica("silencio_segundos", "gauge",
+          "Segundos desde el ultimo datagrama, o desde el arranque antes del primero.",
+          std::stoi(c.silencio));
+  metrica("antiguedad_segundos", "gauge",
+          "Segundos desde que el receptor reescribio el fichero de estado.", c.antiguedad);
+  if (c.nuevos >= 0)
+    metrica("descartados_nuevos", "gauge",
+            "Datagramas descartados por el nucleo desde la comprobacion anterior.", c.nuevos);
+  return texto;
+}
+
+// Each state of a receiver, the drops remembered (-m) from one check to the next, counted from 0
+// for a receiver started since, and what is no receiver's status file: UNKNOWN, but no file at
+// all; as a line and its status, and as Prometheus' text.
+TEST_F(ComprobarEstado, CadaEstadoDelReceptorDaSuVeredictoYSusCifras) {
+  const std::string bien =
+      "OK - unido al grupo, ultimo datagrama hace 2 s; completados: 3, en curso: 1";
+  const std::string sordo = "CRITICAL - no esta unido al grupo";
+  const std::string nuevos =
+      "WARNING - datagramas descartados por el nucleo desde la comprobacion anterior: ";
+  const std::string no_valido = "UNKNOWN - estado.json no es un fichero de estado valido: ";
   const Caso casos[] = {
-      {{}, 0, {}, 0, kBien, "0 silencio=2s antiguedad=0s;;5"},
-      {{.hace = -1},
-       1,
-       {},
-       0,
-       "OK - unido al grupo, ningun datagrama aun; completados: 3, en curso: 1",
-       "0 silencio=3600s antiguedad=1s;;5"},
-      {{.unido = false}, 0, {}, 2, sordo, "0 silencio=2s antiguedad=0s;;5"},
-      {{.hace = 600},
-       0,
-       {"--silencio", "60"},
-       2,
-       "CRITICAL - ningun datagrama desde hace 600 s (limite 60 s)",
-       "0 silencio=600s;;60 antiguedad=0s;;5"},
-      {{.hace = -1},
-       0,
-       {"-s", "60"},
-       2,
-       "CRITICAL - ningun datagrama en 3600 s desde el arranque (limite 60 s)",
-       "0 silencio=3600s;;60 antiguedad=0s;;5"},
-      {{},
-       6,
-       {},
-       2,
+      {Receptor{}, 0, "", 0, bien, "2s"},
+      {Receptor{.hace = -1}, 1, "", 0,
+       "OK - unido al grupo, ningun datagrama aun; completados: 3, en curso: 1", "3600s"},
+      {Receptor{.unido = false}, 0, "", 2, sordo, "2s"},
+      {Receptor{.hace = 600}, 0, "--silencio 60", 2,
+       "CRITICAL - ningun datagrama desde hace 600 s (limite 60 s)", "600s;;60"},
+      {Receptor{.hace = -1}, 0, "-s 60", 2,
+       "CRITICAL - ningun datagrama en 3600 s desde el arranque (limite 60 s)", "3600s;;60"},
+      {Receptor{}, 6, "", 2,
        "CRITICAL - el fichero de estado no se reescribe desde hace 6 s: el receptor esta detenido",
-       "0 silencio=2s antiguedad=6s;;5"},
-      {{.unido = false, .restos = 1},
-       0,
-       {},
-       2,
-       sordo + "; " + restos + "1",
-       "1 silencio=2s antiguedad=0s;;5"},
-      {{.descartados = 5},
-       0,
-       memoria,
-       0,
-       kBien,
-       "0 silencio=2s antiguedad=0s;;5 descartados_nuevos=0"},
-      {{.descartados = 12},
-       0,
-       memoria,
-       1,
-       "WARNING - datagramas descartados por el nucleo desde la comprobacion anterior: 7",
-       "0 silencio=2s antiguedad=0s;;5 descartados_nuevos=7"},
-      {{.descartados = 3, .pid = 99},
-       0,
-       memoria,
-       1,
-       "WARNING - datagramas descartados por el nucleo desde la comprobacion anterior: 3",
-       "0 silencio=2s antiguedad=0s;;5 descartados_nuevos=3"},
+       "2s"},
+      {Receptor{.unido = false, .restos = 1}, 0, "", 2,
+       sordo + "; restos de ficheros que ya no estan en curso: 1", "2s"},
+      {Receptor{.descartados = 5}, 0, "-m memoria", 0, bien, "2s", 0},
+      {Receptor{.descartados = 12}, 0, "-m memoria", 1, nuevos + "7", "2s", 7},
+      {Receptor{.descartados = 3, .pid = 99}, 0, "-m memoria", 1, nuevos + "3", "2s", 3},
+      {Receptor{.crudo = "-"}, 0, "-m m", 2,
+       "CRITICAL - no existe el fichero de estado estado.json: el receptor no esta en marcha"},
+      {Receptor{.crudo = "{\"unido\": true,"}, 0, "-m m", 3,
+       no_valido + "falta un nombre en el byte 15"},
+      {Receptor{.crudo = "{\"unido\": true}"}, 0, "-m m", 3,
+       no_valido + "falta el campo \"inicio\""},
   };
-  for (const Caso &caso : casos) {
-    SCOPED_TRACE(caso.causa);
-    Proceso proceso = Comprobar(caso.receptor, caso.antiguedad, caso.opciones);
-    EXPECT_EQ(proceso.estado, caso.estado);
-    EXPECT_EQ(proceso.salida, Linea(caso.causa, caso.resto, caso.receptor.descartados));
-    EXPECT_EQ(proceso.error, "");
+  for (std::string formato : {"", "--prometheus "}) {
+    unlink((dir + "/memoria").c_str());  // each format starts the memory afresh
+    for (const Caso &caso : casos) {
+      SCOPED_TRACE(formato + caso.causa);
+      Proceso proceso = Comprobar(caso.receptor, caso.antiguedad, formato + caso.opciones);
+      // Prometheus gives the verdict as a figure, and ends well
+      EXPECT_EQ(proceso.estado, formato.empty() ? caso.estado : 0);
+      EXPECT_EQ(proceso.salida, formato.empty() ? Linea(caso) : Prometheus(caso));
+      EXPECT_EQ(proceso.error, "");
+    }
   }
 }
 
-// What is no receiver's status file, and a wrong command line: UNKNOWN, but no file at all.
-TEST_F(ComprobarEstado, FicherosQueNoSonDeUnReceptorYOpcionesErroneas) {
-  const std::string kPruebe = "Pruebe 'comprobar-estado --help' para mas informacion.\n",
-                    kNoValido =
-                        "RECEPTOR UNKNOWN - estado.json no es un fichero de estado valido: ";
-  struct Caso {
-    std::string contenido;  // "-": no file at all
-    std::string opcion;
-    int estado;
-    std::string salida, error;
-  } casos[] = {
-      {"-", "-m", 2,
-       "RECEPTOR CRITICAL - no existe el fichero de estado estado.json: el receptor "
-       "no esta en marcha\n",
-       ""},
-      {"{\"unido\": true,", "-m", 3, kNoValido + "falta un nombre en el byte 15\n", ""},
-      {"{\"unido\": true}", "-m", 3, kNoValido + "falta el campo \"inicio\"\n", ""},
-      {"{}", "--sordo", 3, "", "Opcion no valida: --sordo\n" + kPruebe},
-  };
-  for (const Caso &caso : casos) {
-    SCOPED_TRACE(caso.contenido);
-    unlink((dir + "/estado.json").c_str());
-    if (caso.contenido != "-") std::ofstream(dir + "/estado.json") << caso.contenido;
-    Proceso proceso = Lanzar({COMPROBAR_ESTADO_PATH, caso.opcion, "m", "estado.json"}, dir);
-    EXPECT_EQ(EsperarFin(proceso), caso.estado);
-    EXPECT_EQ(proceso.salida, caso.salida);
-    EXPECT_EQ(proceso.error, caso.error);
-  }
+// A wrong command line is UNKNOWN, and told on standard error; the version needs no file.
+TEST_F(ComprobarEstado, OpcionErroneaYVersion) {
+  Proceso sordo = Lanzar({COMPROBAR_ESTADO_PATH, "--sordo", "m", "estado.json"}, dir);
+  EXPECT_EQ(EsperarFin(sordo), 3);
+  EXPECT_EQ(sordo.salida, "");
+  EXPECT_EQ(sordo.error,
+            "Opcion no valida: --sordo\nPruebe 'comprobar-estado --help' para mas informacion.\n");
   Proceso version = Lanzar({COMPROBAR_ESTADO_PATH, "-V"});
   EXPECT_EQ(EsperarFin(version), 0);
   EXPECT_EQ(version.salida, "comprobar-estado " RECEPTOR_VERSION "\n");
-}
-
-TEST_F(ComprobarEstado, PrometheusDaLasMismasCifras) {
-  Proceso proceso = Comprobar(Receptor{.hace = 600, .descartados = 9, .restos = 1}, 0,
-                              {"--prometheus", "-s", "60"});
-  EXPECT_EQ(proceso.estado, 0);
-  std::string e = "{fichero=\"estado.json\"} ", m = "receptor_multicast_";
-  auto metrica = [&](const std::string &nombre, const char *tipo, const std::string &ayuda,
-                     const char *valor) {
-    return "# HELP " + m + nombre + " " + ayuda + "\n# TYPE " + m + nombre + " " + tipo + "\n" + m +
-           nombre + e + valor + "\n";
-  };
-  EXPECT_EQ(
-      proceso.salida,
-      metrica("estado", "gauge",
-              "Veredicto de la comprobacion: 0 bien, 1 aviso, 2 critico, 3 desconocido.", "2") +
-          metrica("unido", "gauge", "1 si el receptor esta unido al grupo.", "1") +
-          metrica("datagramas_total", "counter", "Datagramas aceptados desde el arranque.",
-                  "4200") +
-          metrica("descartados_por_el_nucleo_total", "counter",
-                  "Datagramas que el nucleo descarto sin sitio en la cola desde el arranque.",
-                  "9") +
-          metrica("completados_total", "counter", "Ficheros completados desde el arranque.", "3") +
-          metrica("en_curso", "gauge", "Ficheros en curso.", "1") +
-          metrica("restos", "gauge", "Restos de ficheros que ya no estan en curso.", "1") +
-          metrica("silencio_segundos", "gauge",
-                  "Segundos desde el ultimo datagrama, o desde el arranque antes del primero.",
-                  "600") +
-          metrica("antiguedad_segundos", "gauge",
-                  "Segundos desde que el receptor reescribio el fichero de estado.", "0"));
 }
 
 }  // namespace
