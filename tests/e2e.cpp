@@ -57,6 +57,10 @@ void DrenarTodo(Proceso &proceso) {
   while (proceso.fd_salida >= 0 || proceso.fd_error >= 0) Drenar(proceso, 1000);
 }
 
+bool EsIpv6(const Destino &destino) {
+  return destino.grupo.find(':') != std::string::npos;
+}
+
 int EstadoDe(int estado) {
   if (WIFEXITED(estado)) return WEXITSTATUS(estado);
   if (WIFSIGNALED(estado)) return 128 + WTERMSIG(estado);
@@ -160,7 +164,7 @@ static std::string ClaveDelGrupo(const std::string &grupo) {
 }
 
 bool EsperarUnion(const Destino &destino, double segundos, int miembros) {
-  bool ipv6 = destino.grupo.find(':') != std::string::npos;
+  bool ipv6 = EsIpv6(destino);
   std::string clave = ClaveDelGrupo(destino.grupo);
   auto inicio = Reloj::now();
   while (SegundosDesde(inicio) < segundos) {
@@ -253,6 +257,44 @@ int Terminar(Proceso &proceso) {
   DrenarTodo(proceso);
   proceso.estado = EstadoDe(estado);
   return proceso.estado;
+}
+
+void Acabar(Proceso &proceso) {
+  // a pid already waited for may be another process's now
+  if (proceso.pid <= 0 || proceso.estado >= 0) return;
+  kill(proceso.pid, SIGKILL);
+  EsperarFin(proceso);
+}
+
+void E2E::SetUp() {
+  ASSERT_NO_FATAL_FAILURE(ExigirRedPrivada());
+  dir = DirectorioNuevo();
+  aparte = DirectorioNuevo();
+  if (EsIpv6(destino) && !RedIpv6Propia()) GTEST_SKIP() << "no IPv6 or no veth here";
+}
+
+void E2E::TearDown() {
+  Acabar(cliente);
+  BorrarDirectorio(dir);
+  BorrarDirectorio(aparte);
+  // the pair goes with the namespace; gone now, a next test in this process sees no other
+  if (EsIpv6(destino)) {
+    EXPECT_EQ(system("ip link del v6a 2>/dev/null; true"), 0);
+  }
+}
+
+void E2E::Arrancar(const std::vector<std::string> &opciones) {
+  std::vector<std::string> argumentos = {CLIENT_PATH};
+  argumentos.insert(argumentos.end(), opciones.begin(), opciones.end());
+  argumentos.insert(argumentos.end(), {destino.grupo, std::to_string(destino.puerto), "2"});
+  cliente = Lanzar(argumentos, dir);
+  ASSERT_TRUE(EsperarUnion(destino))
+      << "client did not join " << destino.grupo << ": " << cliente.error;
+}
+
+std::string E2E::Inicio() const {
+  return "Recibiendo " + destino.grupo + ", puerto " + std::to_string(destino.puerto) +
+         ", modo 2, en " + dir + "\n";
 }
 
 // One socket per source address, bound to it, leaving by the loopback, or for IPv6 by the

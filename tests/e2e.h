@@ -5,6 +5,8 @@
 
 #include <sys/types.h>
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -80,6 +82,9 @@ int EsperarFin(Proceso &proceso, double segundos = 10);
 /// Ends the process with SIGTERM, collects all its output and returns its status.
 int Terminar(Proceso &proceso);
 
+/// Ends with SIGKILL a process started and not yet waited for, and collects its output.
+void Acabar(Proceso &proceso);
+
 /// Sends the bytes as one datagram to the group on loopback, from the source address given; to
 /// an IPv6 group, out of kIpv6Envia.
 void Enviar(const Destino &destino, const std::string &datagrama,
@@ -103,5 +108,23 @@ void BorrarDirectorio(const std::string &directorio);
 /// The whole content of a file ("" when it cannot be read), and the names in a directory.
 std::string LeerFichero(const std::string &ruta);
 std::vector<std::string> Listar(const std::string &directorio);
+
+/// The fixture that end-to-end tests share: the private network checked, a group of their own,
+/// the receiver's directory and one apart; at the end a receiver still running is killed and
+/// both directories go. For an IPv6 group, RedIpv6Propia's pair too, or the test is skipped.
+class E2E : public testing::Test {
+ protected:
+  explicit E2E(const Destino &grupo = DestinoNuevo()) : destino(grupo) {}
+  void SetUp() override;
+  void TearDown() override;
+  /// Starts client in dir with the options given, destino and mode 2, and waits until it has
+  /// joined.
+  void Arrancar(const std::vector<std::string> &opciones);
+  /// The line that client prints on starting so.
+  std::string Inicio() const;
+  Destino destino;
+  std::string dir, aparte;  // where the receiver writes; the files sent, or a program's copies
+  Proceso cliente;
+};
 
 #endif

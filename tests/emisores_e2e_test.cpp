@@ -3,7 +3,6 @@
 // rebuilt apart, completes on its own and is never mixed with the other; with -r, each resumes
 // with its own sender after a stop.
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -18,107 +17,77 @@
 namespace {
 
 constexpr uint32_t kPartes = 50;
-const std::string kId = "0001-0002-doc";
 
-class DosEmisores : public testing::Test {
- protected:
-  void SetUp() override {
-    ExigirRedPrivada();
-    dir = DirectorioNuevo();
-    copias = DirectorioNuevo();
-  }
-  void TearDown() override {
-    if (cliente.pid > 0 && cliente.estado < 0) Terminar(cliente);
-    BorrarDirectorio(dir);
-    BorrarDirectorio(copias);
-  }
-  void Arrancar(std::vector<std::string> opciones) {
-    std::vector<std::string> argumentos = {CLIENT_PATH, "-q"};
-    argumentos.insert(argumentos.end(), opciones.begin(), opciones.end());
-    argumentos.insert(argumentos.end(), {destino.grupo, std::to_string(destino.puerto), "2"});
-    cliente = Lanzar(argumentos, dir);
-    ASSERT_TRUE(EsperarUnion(destino));
-  }
-  // Parts desde to hasta (counted from 1) of both versions, in an order of their own each,
-  // interleaved at random.
-  void Pasada(std::mt19937 &azar, uint32_t desde = 1, uint32_t hasta = kPartes) {
+class DosEmisores : public E2E {};
+
+// A version is stored, whole, within two passes, or once stopped halfway with -r and resumed
+// by each sender under its own name; later passes leave it whole. With -a each pass of each
+// completes and replaces it, and each reaches the program; without it the first stays and the
+// other sender's datagrams are answered as stored.
+TEST_F(DosEmisores, CadaVersionSeCompletaSinMezclarse) {
+  const std::string kId = "0001-0002-doc", origenes[2] = {"127.0.0.1", "127.0.0.2"};
+  const std::string versiones[2] = {ContenidoAleatorio(kPartes * 1000, 33),
+                                    ContenidoAleatorio(kPartes * 1000, 34)};
+  std::mt19937 azar(33);
+  auto enviar = [&](int emisor, uint32_t i) {
+    std::string parte = versiones[emisor].substr((i - 1) * 1000, 1000);
+    Enviar(destino, Datagrama(1, 2, i, kPartes, "doc", parte), origenes[emisor]);
+  };
+  // parts desde to hasta of both versions, in an order of their own each, interleaved at random
+  auto pasada = [&](uint32_t desde = 1, uint32_t hasta = kPartes) {
     std::vector<std::pair<int, uint32_t>> envios;
     for (int emisor : {0, 1})
       for (uint32_t i = desde; i <= hasta; ++i) envios.emplace_back(emisor, i);
     std::shuffle(envios.begin(), envios.end(), azar);
-    for (const auto &[emisor, i] : envios)
-      Enviar(destino,
-             Datagrama(1, 2, i, kPartes, "doc", versiones[emisor].substr((i - 1) * 1000, 1000)),
-             origenes[emisor]);
+    for (const auto &[emisor, i] : envios) enviar(emisor, i);
     Escuchar(cliente, 0.2);
-  }
-  bool EsUnaVersion(const std::string &contenido) {
-    return contenido == versiones[0] || contenido == versiones[1];
-  }
-  Destino destino = DestinoNuevo();
-  std::string dir, copias;
-  const std::string versiones[2] = {ContenidoAleatorio(kPartes * 1000, 33),
-                                    ContenidoAleatorio(kPartes * 1000, 34)};
-  const std::string origenes[2] = {"127.0.0.1", "127.0.0.2"};
-  Proceso cliente;
-};
-
-// Within two passes a version is stored, whole; with -a each pass of each completes and
-// replaces it, and each reaches the program; without -a the first stays and the other sender's
-// datagrams are answered as stored.
-TEST_F(DosEmisores, CadaVersionSeCompletaSinMezclarse) {
-  std::ofstream(copias + "/copiar") << "#!/bin/sh\ncp \"$1\" \"" << copias << "/v.$$\"\n";
-  chmod((copias + "/copiar").c_str(), 0755);
+    std::string guardado = LeerFichero(dir + "/" + kId);
+    return guardado == versiones[0] || guardado == versiones[1];
+  };
+  std::ofstream(aparte + "/copiar") << "#!/bin/sh\ncp \"$1\" \"" << aparte << "/v.$$\"\n";
+  chmod((aparte + "/copiar").c_str(), 0755);
   struct Caso {
     std::vector<std::string> opciones;
-    bool ambas;  // both versions complete, each handed to the program
-  } casos[] = {{{"-f", "2"}, false}, {{"-a", "-x", copias + "/copiar"}, true}};
-  std::mt19937 azar(33);
+    bool ambas;     // both versions complete, each handed to the program
+    bool reanudar;  // stopped after half a pass and started again
+  } casos[] = {{{"-q", "-f", "2"}, false, false},
+               {{"-q", "-r", "-f", "2"}, false, true},
+               {{"-q", "-a", "-x", aparte + "/copiar"}, true, false}};
   for (const Caso &caso : casos) {
-    SCOPED_TRACE(caso.opciones[0]);
+    SCOPED_TRACE(caso.opciones[1]);
     ASSERT_NO_FATAL_FAILURE(Arrancar(caso.opciones));
-    for (int pasada = 0; pasada < 2; ++pasada) Pasada(azar);
-    EXPECT_TRUE(EsUnaVersion(LeerFichero(dir + "/" + kId))) << "no version whole after two passes";
-    for (int pasada = 0; pasada < 4; ++pasada) {
-      Pasada(azar);
-      EXPECT_TRUE(EsUnaVersion(LeerFichero(dir + "/" + kId))) << "mixed or missing";
+    // the first sender's version takes the plain names
+    enviar(0, 1);
+    Escuchar(cliente, 0.1);
+    pasada(1, kPartes / 2);
+    if (caso.reanudar) {
+      EXPECT_EQ(Terminar(cliente), 128 + SIGTERM);
+      EXPECT_EQ(Listar(dir),
+                (std::vector<std::string>{"." + kId + ".partes", "." + kId + "@127.0.0.2.partes",
+                                          kId + ".tmp", kId + "@127.0.0.2.tmp"}));
+      ASSERT_NO_FATAL_FAILURE(Arrancar(caso.opciones));
     }
+    // resumed, the half kept and the half sent make it whole; afresh, a second pass does
+    bool entera = pasada(kPartes / 2 + 1, kPartes);
+    if (!caso.reanudar) entera = pasada();
+    EXPECT_TRUE(entera) << "no version whole";
+    for (int vez = 0; vez < 4; ++vez) EXPECT_TRUE(pasada()) << "mixed or missing";
     Escuchar(cliente, 0.5);
     EXPECT_EQ(Terminar(cliente), 128 + SIGTERM);
+    for (const std::string &apodo : {kId, kId + "@127.0.0.2"}) {
+      std::size_t en = cliente.salida.find(apodo + ": Reanudado con 25 de 50 partes.\n");
+      EXPECT_EQ(en != std::string::npos, caso.reanudar) << cliente.salida;
+    }
     bool vistas[2] = {false, false};
-    for (const std::string &copia : Listar(copias))
-      for (int v : {0, 1}) vistas[v] |= LeerFichero(copias + "/" + copia) == versiones[v];
+    for (const std::string &copia : Listar(aparte))
+      for (int v : {0, 1}) vistas[v] |= LeerFichero(aparte + "/" + copia) == versiones[v];
     EXPECT_EQ(vistas[0] && vistas[1], caso.ambas) << cliente.salida;
-    // but the temporary file of a version in progress when the receiver ended
+    // but the temporary file of a version in progress when the receiver ended, without -r
     for (const std::string &nombre : Listar(dir)) {
-      EXPECT_TRUE(nombre == kId || nombre.ends_with(".tmp")) << nombre;
+      EXPECT_TRUE(nombre == kId || (!caso.reanudar && nombre.ends_with(".tmp"))) << nombre;
       std::filesystem::remove(dir + "/" + nombre);
     }
   }
-}
-
-// Stopped halfway with -r, each version resumes with its own sender, under its own name, and
-// the one stored is one of them, whole.
-TEST_F(DosEmisores, ConReanudarCadaVersionSigueConSuEmisor) {
-  std::mt19937 azar(34);
-  ASSERT_NO_FATAL_FAILURE(Arrancar({"-r", "-f", "2"}));
-  // the first sender's version takes the plain names
-  Enviar(destino, Datagrama(1, 2, 1, kPartes, "doc", versiones[0].substr(0, 1000)), origenes[0]);
-  Escuchar(cliente, 0.1);
-  Pasada(azar, 1, kPartes / 2);
-  EXPECT_EQ(Terminar(cliente), 128 + SIGTERM);
-  EXPECT_EQ(Listar(dir),
-            (std::vector<std::string>{"." + kId + ".partes", "." + kId + "@127.0.0.2.partes",
-                                      kId + ".tmp", kId + "@127.0.0.2.tmp"}));
-  ASSERT_NO_FATAL_FAILURE(Arrancar({"-r", "-f", "2"}));
-  Pasada(azar, kPartes / 2 + 1, kPartes);
-  Escuchar(cliente, 0.3);
-  EXPECT_EQ(Terminar(cliente), 128 + SIGTERM);
-  for (const std::string &apodo : {kId, kId + "@127.0.0.2"})
-    EXPECT_NE(cliente.salida.find(apodo + ": Reanudado con 25 de 50 partes.\n"), std::string::npos)
-        << cliente.salida;
-  EXPECT_TRUE(EsUnaVersion(LeerFichero(dir + "/" + kId))) << cliente.salida;
-  EXPECT_EQ(Listar(dir), std::vector<std::string>{kId}) << "leftovers";
 }
 
 }  // namespace

@@ -42,22 +42,15 @@ struct Caso {
   std::string subtipo = "0002";
 };
 
-class IdaYVuelta : public testing::Test {
+class IdaYVuelta : public E2E {
  protected:
   void SetUp() override {
-    ExigirRedPrivada();
-    dir = DirectorioNuevo();
-    originales = DirectorioNuevo();
-    cliente = LanzarCliente(destino, "2", dir);
-  }
-  void TearDown() override {
-    if (cliente.estado < 0) Terminar(cliente);
-    BorrarDirectorio(dir);
-    BorrarDirectorio(originales);
+    E2E::SetUp();
+    if (!HasFatalFailure()) cliente = LanzarCliente(destino, "2", dir);
   }
 
   std::string Crear(const std::string &nombre, const std::string &contenido) {
-    std::string ruta = originales + "/" + nombre;
+    std::string ruta = aparte + "/" + nombre;
     std::ofstream(ruta, std::ios::binary) << contenido;
     return ruta;
   }
@@ -137,10 +130,6 @@ class IdaYVuelta : public testing::Test {
     EXPECT_EQ(cliente.salida, "");
     EXPECT_EQ(cliente.error, "");
   }
-
-  Destino destino = DestinoNuevo();
-  std::string dir, originales;
-  Proceso cliente;
 };
 
 TEST_F(IdaYVuelta, CadaTamanoVuelveExactoByteAByte) {

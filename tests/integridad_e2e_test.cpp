@@ -26,34 +26,22 @@ using Reloj = std::chrono::steady_clock;
 constexpr std::size_t kParte = 1428;  // the sender's default part
 constexpr int kEsperas = 600;         // of 50 ms: the last send completes every file in 30 s
 
-class Integridad : public testing::Test {
+class Integridad : public E2E {
  protected:
-  void SetUp() override {
-    ExigirRedPrivada();
-    dir = DirectorioNuevo();
-    origen = DirectorioNuevo();
-  }
   void TearDown() override {
-    for (Proceso *p : {&cliente, &emisor})
-      if (p->pid > 0 && p->estado < 0) {
-        kill(p->pid, SIGKILL);
-        EsperarFin(*p);
-      }
-    BorrarDirectorio(dir);
-    BorrarDirectorio(origen);
+    Acabar(emisor);
+    E2E::TearDown();
   }
   void Arrancar(bool reanudar) {
-    std::vector<std::string> argumentos = {CLIENT_PATH, "-f", "4"};
-    if (reanudar) argumentos.insert(argumentos.begin() + 1, "-r");
-    argumentos.insert(argumentos.end(), {destino.grupo, std::to_string(destino.puerto), "2"});
-    cliente = Lanzar(argumentos, dir);
-    ASSERT_TRUE(EsperarUnion(destino)) << "the receiver did not join";
+    std::vector<std::string> opciones = {"-f", "4"};
+    if (reanudar) opciones.insert(opciones.begin(), "-r");
+    E2E::Arrancar(opciones);
   }
   void Emitir(std::vector<std::string> opciones) {
     std::vector<std::string> argumentos = {EMISOR_PATH, "-i", "127.0.0.1", "-r", "20000"};
     argumentos.insert(argumentos.end(), opciones.begin(), opciones.end());
     argumentos.insert(argumentos.end(), {destino.grupo, std::to_string(destino.puerto)});
-    for (const auto &[nombre, contenido] : fuentes) argumentos.push_back(origen + "/" + nombre);
+    for (const auto &[nombre, contenido] : fuentes) argumentos.push_back(aparte + "/" + nombre);
     emisor = Lanzar(argumentos);
   }
   // Once a receiver is gone, every final file is its source. A consumer may then take the files
@@ -88,10 +76,8 @@ class Integridad : public testing::Test {
       if (!std::filesystem::exists(dir + "/0001-0002-" + nombre)) return false;
     return true;
   }
-  Destino destino = DestinoNuevo();
-  std::string dir, origen;
   std::map<std::string, std::string> fuentes;  // name sent, and its content
-  Proceso cliente, emisor;
+  Proceso emisor;
 };
 
 TEST_F(Integridad, LoCompletadoTrasReiniciosAlAzarEsSuFuente) {
@@ -103,7 +89,7 @@ TEST_F(Integridad, LoCompletadoTrasReiniciosAlAzarEsSuFuente) {
       {"corto", 1000}, {"medio", 20 * 1024 + 5}, {"justo", 300 * kParte}, {"largo", 1536000}};
   for (auto [nombre, largo] : largos) {
     fuentes[nombre] = ContenidoAleatorio(largo, azar());
-    std::ofstream(origen + "/" + nombre, std::ios::binary) << fuentes[nombre];
+    std::ofstream(aparte + "/" + nombre, std::ios::binary) << fuentes[nombre];
   }
   auto inicio = Reloj::now();
   for (int ronda = 0;
@@ -232,8 +218,8 @@ TEST_F(Integridad, UnFicheroQueNoPudoMudarseNoSeCompletaCorto) {
       Escuchar(cliente, 0.05);
     return cliente.error.find(texto) != std::string::npos;
   };
-  cliente = Lanzar({CLIENT_PATH, "-r", "-q", destino.grupo, std::to_string(destino.puerto), "2"},
-                   recibe);
+  cliente =
+      Lanzar({CLIENT_PATH, "-r", "-q", destino.grupo, std::to_string(destino.puerto), "2"}, recibe);
   ASSERT_TRUE(EsperarUnion(destino));
   enviar(1, 300);
   std::string registro = recibe + "/." + id + ".partes";
@@ -249,7 +235,8 @@ TEST_F(Integridad, UnFicheroQueNoPudoMudarseNoSeCompletaCorto) {
   EXPECT_NE(cliente.error.find("Error al sincronizar " + visible + ".tmp: "), std::string::npos);
   EXPECT_EQ(cliente.error.find('\x1b'), std::string::npos) << cliente.error;
   // a failure that repeats at every save is told once
-  EXPECT_EQ(cliente.error.find("Error al sincronizar"), cliente.error.rfind("Error al sincronizar"));
+  EXPECT_EQ(cliente.error.find("Error al sincronizar"),
+            cliente.error.rfind("Error al sincronizar"));
   unlink((disco.montaje + "/lleno").c_str());
   unlink((disco.base + "/relleno").c_str());
   enviar(301, total);

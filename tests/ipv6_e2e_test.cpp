@@ -2,7 +2,6 @@
 // plain, in merged runs, from one source alone, on an interface by name or index; and the
 // texts that are no IPv6 group, which keep to IPv4. Each test runs in a namespace of its own.
 #include <net/if.h>
-#include <sys/wait.h>
 
 #include <gtest/gtest.h>
 
@@ -16,91 +15,61 @@ namespace {
 
 const std::string kPruebe = "Pruebe 'client --help' para mas informacion.\n";
 
-class Ipv6E2E : public testing::Test {
+class Ipv6E2E : public E2E {
  protected:
-  void SetUp() override {
-    ASSERT_NO_FATAL_FAILURE(ExigirRedPrivada());
-    if (!RedIpv6Propia()) GTEST_SKIP() << "no IPv6 or no veth here";
-    dir = DirectorioNuevo();
-  }
-  void TearDown() override {
-    // only a child not yet waited for: a pid already reaped may be another process's now
-    if (cliente.pid > 0 && waitpid(cliente.pid, nullptr, WNOHANG) == 0) kill(cliente.pid, SIGKILL);
-    // the pair goes with the namespace; gone now, a next test in this process sees no other
-    EXPECT_EQ(system("ip link del v6a 2>/dev/null; true"), 0);
-    BorrarDirectorio(dir);
-  }
-  // The quiet receiver with the options given, once it has joined.
-  void Cliente(std::vector<std::string> opciones) {
-    opciones.insert(opciones.begin(), {CLIENT_PATH, "-q"});
-    opciones.insert(opciones.end(), {destino.grupo, puerto, "2"});
-    cliente = Lanzar(opciones, dir);
-    ASSERT_TRUE(EsperarUnion(destino)) << cliente.error;
-  }
-  // A file of largo bytes sent by emisor out of the sending end, with the options given.
-  std::string EnviarFichero(const std::string &nombre, std::size_t largo,
-                            std::vector<std::string> opciones) {
-    std::string contenido = ContenidoAleatorio(largo, static_cast<unsigned>(largo));
-    std::ofstream(dir + "/" + nombre, std::ios::binary) << contenido;
-    opciones.insert(opciones.begin(), {EMISOR_PATH, "-i", kIpv6Envia});
-    opciones.insert(opciones.end(), {destino.grupo, puerto, dir + "/" + nombre});
-    Proceso emisor = Lanzar(opciones);
-    EXPECT_EQ(EsperarFin(emisor), 0) << emisor.error;
-    return contenido;
-  }
-  std::string Inicio() {
-    return "Recibiendo " + destino.grupo + ", puerto " + puerto + ", modo 2, en " + dir + "\n";
-  }
-  Destino destino = DestinoNuevoIpv6();
-  std::string puerto = std::to_string(destino.puerto), dir;
-  Proceso cliente;
+  Ipv6E2E() : E2E(DestinoNuevoIpv6()) {}
 };
 
 // Each file comes whole in the default part of 1408 bytes, which an IPv6 packet carries in a
 // 1500-byte frame, joined as routed, by the interface's name or index, for its sender alone, and
-// in runs that the kernel merges.
+// in runs that the kernel merges. A receiver for another source takes nothing of emisor's file,
+// and what that source sends.
 TEST_F(Ipv6E2E, UnFicheroLlegaEnteroPorIpv6) {
+  ASSERT_EQ(system("ip addr add fd00::3/128 dev lo nodad"), 0);
   const std::string indice = std::to_string(if_nametoindex(kIpv6Recibe));
   struct Caso {
     std::vector<std::string> cliente, emisor;
     std::size_t largo;
+    bool ajeno = false;  // the file is another source's; fd00::3 sends "propio" after it
   } casos[] = {
-      {{}, {}, 3000},
-      {{"-i", kIpv6Recibe}, {"--gso"}, 200 * 1408 + 5},
-      {{"--interfaz", indice, "-e", "e.json"}, {"--gso"}, 90 * 1408},
-      {{"-s", "fd00::2"}, {}, 5000},
-      {{"-s", "fd00::2", "-s", "fd00::3", "-i", kIpv6Recibe}, {"--gso"}, 100 * 1408},
+      {{"-q"}, {}, 3000},
+      {{"-q", "-i", kIpv6Recibe}, {"--gso"}, 200 * 1408 + 5},
+      {{"-q", "--interfaz", indice, "-e", "e.json"}, {"--gso"}, 90 * 1408},
+      {{"-q", "-s", "fd00::2"}, {}, 5000},
+      {{"-q", "-s", "fd00::2", "-s", "fd00::3", "-i", kIpv6Recibe}, {"--gso"}, 100 * 1408},
+      {{"-q", "--fuente", "fd00::3"}, {}, 3000, true},
   };
   for (const Caso &caso : casos) {
     std::string nombre = "f" + std::to_string(&caso - casos);
     SCOPED_TRACE(nombre);
-    ASSERT_NO_FATAL_FAILURE(Cliente(caso.cliente));
-    std::string contenido = EnviarFichero(nombre, caso.largo, caso.emisor);
-    std::string log = Inicio() + "0001-0002-" + nombre + ": Empezado con " +
-                      std::to_string((caso.largo + 1407) / 1408) + " partes de 1408 bytes.\n" +
-                      "0001-0002-" + nombre + ": Completado!\n";
+    ASSERT_NO_FATAL_FAILURE(Arrancar(caso.cliente));
+    // a file of largo bytes sent by emisor out of the sending end
+    std::string contenido = ContenidoAleatorio(caso.largo, static_cast<unsigned>(caso.largo));
+    std::ofstream(aparte + "/" + nombre, std::ios::binary) << contenido;
+    std::vector<std::string> emisor = {EMISOR_PATH, "-i", kIpv6Envia};
+    emisor.insert(emisor.end(), caso.emisor.begin(), caso.emisor.end());
+    emisor.insert(emisor.end(),
+                  {destino.grupo, std::to_string(destino.puerto), aparte + "/" + nombre});
+    Proceso proceso = Lanzar(emisor);
+    EXPECT_EQ(EsperarFin(proceso), 0) << proceso.error;
+    std::size_t largo = caso.largo;
+    if (caso.ajeno) {
+      nombre = "propio", contenido = "ok", largo = 2;
+      Enviar(destino, Datagrama(1, 2, 1, 1, nombre, contenido), "fd00::3");
+    }
+    std::string id = "0001-0002-" + nombre;
+    std::string log = Inicio() + id + ": Empezado con " + std::to_string((largo + 1407) / 1408) +
+                      " partes de " + std::to_string(std::min<std::size_t>(largo, 1408)) +
+                      " bytes.\n" + id + ": Completado!\n";
     EXPECT_TRUE(LeerHastaTexto(cliente, "Completado!\n")) << cliente.salida;
     EXPECT_EQ(Terminar(cliente), 128 + SIGTERM);
     EXPECT_EQ(cliente.salida, log);
     EXPECT_EQ(cliente.error, "");
-    EXPECT_TRUE(LeerFichero(dir + "/0001-0002-" + nombre) == contenido);
-    if (std::count(caso.cliente.begin(), caso.cliente.end(), "-e") > 0) {
+    EXPECT_TRUE(LeerFichero(dir + "/" + id) == contenido);
+    if (caso.cliente.back() == "e.json") {
       EXPECT_NE(LeerFichero(dir + "/e.json").find("\"unido\": true,"), std::string::npos);
     }
   }
-}
-
-// A receiver for another source takes nothing of emisor's file, and what that source sends.
-TEST_F(Ipv6E2E, OtraFuenteNoLlega) {
-  ASSERT_EQ(system("ip addr add fd00::3/128 dev lo nodad"), 0);
-  ASSERT_NO_FATAL_FAILURE(Cliente({"--fuente", "fd00::3"}));
-  EnviarFichero("ajeno", 3000, {});
-  Enviar(destino, Datagrama(1, 2, 1, 1, "propio", "ok"), "fd00::3");
-  ASSERT_TRUE(LeerHastaTexto(cliente, "Completado!\n")) << cliente.salida;
-  EXPECT_EQ(Terminar(cliente), 128 + SIGTERM);
-  EXPECT_EQ(cliente.salida, Inicio() +
-                                "0001-0002-propio: Empezado con 1 partes de 2 bytes.\n"
-                                "0001-0002-propio: Completado!\n");
 }
 
 // A source of the other family, an interface that is not there, and group texts that are no
