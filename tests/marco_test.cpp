@@ -11,7 +11,6 @@
 #include <filesystem>
 #include <memory>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include <arpa/inet.h>
@@ -119,20 +118,24 @@ TEST(Paso, UnDatagramaMasCortoQueLaCabeceraNoCambiaElTamanoNiDisparaElLimite) {
 TEST(Paso, UnTotalPorEncimaDelLimitePideElFinOCallandoSeRechaza) {
   const std::string rechazo =
       "0001-0002-datos: Total de partes 50001 mayor que el maximo (50000), descartado.\n";
-  for (auto [silencioso, modo, total] : {std::tuple{false, 1, 50001u},
-                                         {false, 1, 0x7fffffffu},
-                                         {true, 0, 50001u},
-                                         {true, 1, 50001u},
-                                         {true, 2, 50001u}}) {
+  struct Caso {
+    bool silencioso;
+    int modo;
+    uint32_t total;
+  };
+  for (auto [silencioso, modo, total] :
+       {Caso{false, 1, 50001u}, Caso{false, 1, 0x7fffffffu}, Caso{true, 0, 50001u},
+        Caso{true, 1, 50001u}, Caso{true, 2, 50001u}}) {
     SCOPED_TRACE(testing::Message() << silencioso << modo << total);
     EstadoBucle estado;
     estado.modo = modo;
     DatagramaActual actual;
     AlmacenFicheros almacen;
     almacen.opciones.silencioso = silencioso;
+    const Datagrama datagrama(1, total, 100);  // apart: a lambda cannot name a binding
     std::string texto = Capturar([&](FILE *salida) {
       for (int i = 0; i < 3 && estado.excedido == 0; ++i)
-        ProcesarPaquete(Datagrama(1, total, 100).paquete(), estado, actual, almacen, salida);
+        ProcesarPaquete(datagrama.paquete(), estado, actual, almacen, salida);
     });
     EXPECT_EQ(texto, silencioso ? rechazo : "");
     EXPECT_EQ(estado.excedido, silencioso ? 0 : static_cast<int32_t>(total));
