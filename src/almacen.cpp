@@ -186,7 +186,7 @@ static void RetirarPropuesta(AlmacenFicheros &almacen, int cual) {
   const std::string &id = actual.elnombre;
   if ((v.decision == Decision::kGrabado || v.decision == Decision::kNuevaVersion) &&
       v.primer_sondeo)
-    LimpiarRestos(almacen, id);
+    LimpiarRestos(almacen, id, paquete.origen);
   switch (v.decision) {
     case Decision::kRechazado:
       return Rehusar(almacen, v, actual, paquete, salida);

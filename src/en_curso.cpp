@@ -63,9 +63,9 @@ int SegunElAtajo(const AlmacenFicheros &almacen, const DatagramaActual &actual,
   return a.cual;
 }
 
-int BuscarPorApodo(const AlmacenFicheros &almacen, const std::string &apodo) {
+int BuscarPorRaiz(const AlmacenFicheros &almacen, const std::string &raiz) {
   for (std::size_t i = 0; i < almacen.en_curso.size(); ++i)
-    if (almacen.en_curso[i].apodo == apodo) return static_cast<int>(i);
+    if (almacen.en_curso[i].raiz == raiz) return static_cast<int>(i);
   return -1;
 }
 
@@ -92,9 +92,7 @@ static void Quitar(AlmacenFicheros &almacen, std::size_t cual) {
 }
 
 void DescartarFichero(AlmacenFicheros &almacen, std::size_t cual) {
-  FicheroEnCurso &f = almacen.en_curso[cual];
-  BorrarRegistro(f.apodo);
-  unlink(f.old_nombre_temp.c_str());
+  BorrarRastros(almacen.en_curso[cual].raiz);
   Quitar(almacen, cual);
 }
 
@@ -146,7 +144,7 @@ static void HacerSitio(AlmacenFicheros &almacen, const std::string &identidad, b
 // Picks up a file that an earlier run left with its record; a record that does not describe
 // the temporary file in place is removed.
 static bool Reanudar(AlmacenFicheros &almacen, FicheroEnCurso &f, FILE *salida) {
-  if (access(NombreRegistro(f.apodo).c_str(), F_OK) != 0) return false;
+  if (access(NombreRegistro(f.raiz).c_str(), F_OK) != 0) return false;
   int fd = open(f.old_nombre_temp.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   struct stat datos;
   // only a plain file that is nowhere else: a hard link would write outside the directory
@@ -154,7 +152,7 @@ static bool Reanudar(AlmacenFicheros &almacen, FicheroEnCurso &f, FILE *salida) 
                 datos.st_nlink == 1 && LeerRegistro(f, fd);
   if (!valido) {
     if (fd >= 0) close(fd);
-    BorrarRegistro(f.apodo);
+    BorrarRegistro(f.raiz);
     return false;
   }
   f.pf1 = fd;
@@ -164,9 +162,10 @@ static bool Reanudar(AlmacenFicheros &almacen, FicheroEnCurso &f, FILE *salida) 
 
 // A leftover of that name, even a link planted there, is replaced, never followed; whatever is
 // planted between the two calls makes the create fail rather than block or be followed. Read
-// too: a part that comes again is compared with what is stored.
+// too: a part that comes again is compared with what is stored. No record may describe another
+// file, and no side copy of an earlier run may stay.
 static void CrearTemporal(FicheroEnCurso &f) {
-  unlink(f.old_nombre_temp.c_str());
+  BorrarRastros(f.raiz);
   f.pf1 = open(f.old_nombre_temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
   if (f.pf1 < 0) DieWithError("Error al crear el fichero temporal.");
 }
@@ -185,17 +184,20 @@ static void InformarInicio(const AlmacenFicheros &almacen, const std::string &id
   }
 }
 
-// The name a version goes by: its identity, unless another sender's version in progress goes
-// by it, or an earlier run left a record of another sender's version under it, or the
-// version's own record from an earlier run is under the name with its sender.
-static std::string ElegirApodo(const AlmacenFicheros &almacen, const std::string &identidad,
-                               const sockaddr_storage &emisor) {
-  std::string texto = TextoDeDireccion(emisor), con_emisor = identidad + "@" + texto;
+// What a version's names derive from: its identity, unless another sender's version in
+// progress has them, or an earlier run left a record of another sender's version under them, or
+// the version's own record from an earlier run is under the names with its sender. Taking the
+// identity, whatever an earlier run left under the names with its sender is no use to anyone.
+static std::string ElegirRaiz(const AlmacenFicheros &almacen, const std::string &identidad,
+                              const sockaddr_storage &emisor) {
+  std::string texto = TextoDeDireccion(emisor), con_emisor = RaizDeVersion(identidad, texto);
   if (access(NombreRegistro(con_emisor).c_str(), F_OK) == 0 ||
-      BuscarPorApodo(almacen, identidad) >= 0)
+      BuscarPorRaiz(almacen, identidad) >= 0)
     return con_emisor;
   std::string de = EmisorDelRegistro(identidad);
-  return de.empty() || de == texto ? identidad : con_emisor;
+  if (!de.empty() && de != texto) return con_emisor;
+  BorrarRastros(con_emisor);
+  return identidad;
 }
 
 int EmpezarFichero(AlmacenFicheros &almacen, const DatagramaActual &actual,
@@ -204,23 +206,22 @@ int EmpezarFichero(AlmacenFicheros &almacen, const DatagramaActual &actual,
   // the previous file, complete or not, leaves no temporary file behind
   if (!almacen.temporal_huerfano.empty()) unlink(almacen.temporal_huerfano.c_str());
   almacen.temporal_huerfano.clear();
-  std::string apodo = actual.elnombre;
+  std::string raiz = actual.elnombre;
   sockaddr_storage emisor{};
   if (SeDistinguen(almacen, actual.elnombre, origen)) {
     emisor = *origen;
-    apodo = ElegirApodo(almacen, actual.elnombre, emisor);
+    raiz = ElegirRaiz(almacen, actual.elnombre, emisor);
   }
   FicheroEnCurso &f = almacen.en_curso.emplace_back();
   ++almacen.cambios_de_tabla;
   f.old_nombre = actual.elnombre;
   f.emisor = emisor;
-  f.apodo = apodo;
-  f.old_nombre_temp = NombreTemporal(f.apodo);
+  f.raiz = raiz;
+  f.apodo = ApodoDeRaiz(raiz);
+  f.old_nombre_temp = NombreTemporal(f.raiz);
   f.disposicion.totpartes = actual.totpartes;
   EmpezarPartes(f.partes, actual.totpartes);
   if (!almacen.opciones.reanudar || !Reanudar(almacen, f, salida)) {
-    // gone before the file is made again: no record may describe another file
-    BorrarRegistro(f.apodo);
     CrearTemporal(f);
     InformarInicio(almacen, f.apodo, actual, tamparte, largo, salida);
   }
@@ -294,11 +295,11 @@ static void DejarOtrasVersiones(AlmacenFicheros &almacen, const std::string &ide
 }
 
 // "Completado!" under the name the file went by, and the file is for whoever acts on completed
-// files. Its record goes, unless a version that goes by the same name is in progress again.
-static void Anunciar(AlmacenFicheros &almacen, const std::string &final_, const std::string &apodo,
+// files. Its record goes, unless a version whose names are the same is in progress again.
+static void Anunciar(AlmacenFicheros &almacen, const std::string &final_, const std::string &raiz,
                      FILE *salida) {
-  if (BuscarPorApodo(almacen, apodo) < 0) BorrarRegistro(apodo);
-  Informar(almacen, apodo, salida, "Completado!\n");
+  if (BuscarPorRaiz(almacen, raiz) < 0) BorrarRegistro(raiz);
+  Informar(almacen, std::string(ApodoDeRaiz(raiz)), salida, "Completado!\n");
   ++almacen.completados;
   almacen.recien_completados.push_back(final_);
   DejarOtrasVersiones(almacen, final_, salida);
@@ -306,9 +307,9 @@ static void Anunciar(AlmacenFicheros &almacen, const std::string &final_, const 
 
 // A failed rename leaves the data in the temporary file, which the next file's start deletes.
 static void NoRenombrado(AlmacenFicheros &almacen, const std::string &temporal,
-                         const std::string &final_, const std::string &apodo, bool marca_propia,
+                         const std::string &final_, const std::string &raiz, bool marca_propia,
                          int error, FILE *salida) {
-  BorrarRegistro(apodo);
+  BorrarRegistro(raiz);
   if (marca_propia) BorrarEntrega(final_);
   ReportarFallo(almacen, final_, "Error al renombrar el fichero temporal", error, salida);
   almacen.temporal_huerfano = temporal;
@@ -322,13 +323,13 @@ bool CompletarFichero(AlmacenFicheros &almacen, std::size_t cual, FILE *salida) 
       !DejarEnDisco(almacen, f, salida) || !EnteroEnElTemporal(almacen, f) ||
       !AnotarSiSeEntrega(almacen, f, marca_propia, salida))
     return false;
-  std::string temporal = f.old_nombre_temp, final_ = f.old_nombre, apodo = f.apodo;
+  std::string temporal = f.old_nombre_temp, final_ = f.old_nombre, raiz = f.raiz;
   bool renombrado = rename(temporal.c_str(), final_.c_str()) == 0;
   int error = errno;
   // complete or not, the file is no longer in progress: its next datagram is probed afresh
   Quitar(almacen, cual);
   if (!renombrado) {
-    NoRenombrado(almacen, temporal, final_, apodo, marca_propia, error, salida);
+    NoRenombrado(almacen, temporal, final_, raiz, marca_propia, error, salida);
     return false;
   }
   // With resume asked, the new name is on disk before the file is announced. Until a sync of
@@ -336,16 +337,16 @@ bool CompletarFichero(AlmacenFicheros &almacen, std::size_t cual, FILE *salida) 
   // of power leaves (its data is on disk), and its record stays for the temporary name.
   if (almacen.opciones.reanudar && !SincronizarDirectorio(almacen.directorio)) {
     ReportarFallo(almacen, final_, "Error al sincronizar el directorio de trabajo", errno, salida);
-    almacen.sin_anunciar.emplace_back(final_, apodo);
+    almacen.sin_anunciar.emplace_back(final_, raiz);
     return false;
   }
-  Anunciar(almacen, final_, apodo, salida);
+  Anunciar(almacen, final_, raiz, salida);
   return true;
 }
 
 void AnunciarSiEstanEnDisco(AlmacenFicheros &almacen, FILE *salida) {
   if (almacen.sin_anunciar.empty() || !SincronizarDirectorio(almacen.directorio)) return;
-  for (const auto &[final_, apodo] : almacen.sin_anunciar) Anunciar(almacen, final_, apodo, salida);
+  for (const auto &[final_, raiz] : almacen.sin_anunciar) Anunciar(almacen, final_, raiz, salida);
   almacen.sin_anunciar.clear();
 }
 

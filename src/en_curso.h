@@ -36,13 +36,13 @@ void RecordarAtajo(AlmacenFicheros &almacen, const DatagramaActual &actual,
 int SegunElAtajo(const AlmacenFicheros &almacen, const DatagramaActual &actual,
                  const sockaddr_storage *origen);
 
-/// The file in progress that goes by that name (apodo), or -1.
-int BuscarPorApodo(const AlmacenFicheros &almacen, const std::string &apodo);
+/// The file in progress whose names on disk derive from raiz, or -1.
+int BuscarPorRaiz(const AlmacenFicheros &almacen, const std::string &raiz);
 
 /// Starts the file of the datagram, whose content is largo bytes and whose sender is origen
 /// (nullptr: not known), after making room for it: resumed from its record when asked and
 /// possible, otherwise in a new temporary file, with its record removed; with versions told
-/// apart, named with its sender while another's is in progress (see ElegirApodo). Returns its
+/// apart, named with its sender while another's is in progress (see ElegirRaiz). Returns its
 /// index. Ends the process through DieWithError when the temporary
 /// file cannot be created.
 int EmpezarFichero(AlmacenFicheros &almacen, const DatagramaActual &actual,

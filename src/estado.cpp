@@ -86,9 +86,9 @@ static void AnadirRestos(std::string &json, const AlmacenFicheros &almacen, int6
   json += "  \"restos\": [";
   bool alguno = false;
   for (const Resto &resto : almacen.restos) {
-    if (BuscarPorApodo(almacen, resto.identidad) >= 0) continue;
+    if (BuscarPorRaiz(almacen, resto.raiz) >= 0) continue;
     json += alguno ? ",\n    {\"fichero\": " : "\n    {\"fichero\": ";
-    AnadirCadena(json, resto.identidad);
+    AnadirCadena(json, std::string(ApodoDeRaiz(resto.raiz)));
     json += ", \"partes\": " + std::to_string(resto.partes) +
             ", \"total\": " + std::to_string(resto.total) +
             ", \"edad_s\": " + std::to_string(std::max<int64_t>(0, ahora - resto.cambio)) + "}";

@@ -44,12 +44,13 @@ struct FalloAvisado {
 struct FicheroEnCurso {
   std::string old_nombre;  // identity, and final name, of the file
   // With versions told apart by their senders, the one this file comes from; family 0 when
-  // they are not. The name it goes by in progress, in the log, the status file and its names
-  // on disk: its identity, or, while another sender's version of it is in progress, the
-  // identity, '@' and the sender.
+  // they are not. What its names on disk derive from: its identity, or, while another sender's
+  // version of it is in progress, RaizDeVersion, which no sender can name; and the name it goes
+  // by in the log and the status file, ApodoDeRaiz of that.
   sockaddr_storage emisor{};
+  std::string raiz;
   std::string apodo;
-  std::string old_nombre_temp;  // its temporary file's name: apodo followed by ".tmp"
+  std::string old_nombre_temp;  // its temporary file's name: raiz followed by ".tmp"
   int pf1 = -1;                 // the temporary file, open while the file is in progress
   Disposicion disposicion;      // part count announced by the datagram that started the file, its
                                 // own part size once a part but the last has arrived, and the last
@@ -120,7 +121,7 @@ struct Repeticion {
 
 /// A temporary file or record of a file not in progress, left by an earlier run.
 struct Resto {
-  std::string identidad;
+  std::string raiz;  // what its names derive from: an identity, or a version's RaizDeVersion
   int32_t partes = 0, total = 0;  // as its record tells; 0 and 0 without one
   int64_t cambio = 0;             // when it last changed, seconds since the epoch
 };
@@ -155,7 +156,7 @@ struct AlmacenFicheros {
   std::vector<std::string> recien_completados;  // final names of files completed lately, for
                                                 // whoever acts on them to take
   // completed files whose new name a sync of the directory has yet to put on disk, each with
-  // the name it went by in progress
+  // what its names in progress derived from (its raiz)
   std::vector<std::pair<std::string, std::string>> sin_anunciar;
   // Within a batch, each identity's final name is probed once: its answer is kept here.
   std::vector<Sondeo> sondeos;

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "ficheros.h"
+#include "nombres.h"
 #include "salida.h"
 
 // The journal's priority, and quiet, the identity: the summary lines that would name the file
@@ -140,7 +141,8 @@ void InformarDeFichero(const AlmacenFicheros &almacen, std::string_view suceso,
 void InformarDeResto(const AlmacenFicheros &almacen, const Resto &resto, int64_t edad,
                      FILE *salida) {
   Renglon linea;
-  AnadirSuceso(linea, almacen, "Caducado", resto.identidad, salida, Prioridad::kSuceso);
+  AnadirSuceso(linea, almacen, "Caducado", std::string(ApodoDeRaiz(resto.raiz)), salida,
+               Prioridad::kSuceso);
   if (resto.total > 0) {
     AnadirPartes(linea, resto.partes, resto.total);
   } else {

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 /// What ends a temporary file's name: a file whose name ends so would be another's temporary.
 inline constexpr std::string_view kSufijoTemporal = ".tmp";
@@ -66,6 +67,27 @@ inline std::string NombreNuevo(const std::string &nombre) {
 /// A temporary file made anew before it replaces the one of that name: hidden, as a record is.
 inline std::string NombreTemporalNuevo(const std::string &temporal) {
   return "." + temporal + std::string(kSufijoNuevo);
+}
+
+/// What the names on disk of another sender's version of a file derive from: a dot, the
+/// identity, '@' and the sender. An identity starts with four hexadecimal digits, so neither this
+/// nor any name derived from it is a name that a sender can give a file, or its temporary file,
+/// record or side copy.
+inline std::string RaizDeVersion(std::string_view identidad, std::string_view emisor) {
+  return "." + std::string(identidad) + "@" + std::string(emisor);
+}
+
+/// How a file in progress is named in the log and the status file: its identity, or a version's
+/// "<identidad>@<emisor>".
+inline std::string_view ApodoDeRaiz(std::string_view raiz) {
+  return raiz.starts_with('.') ? raiz.substr(1) : raiz;
+}
+
+/// Every name the receiver may keep on disk for the file whose names derive from raiz: its
+/// temporary file, its record, and the side copies of both.
+inline std::vector<std::string> NombresDeUnFichero(const std::string &raiz) {
+  std::string temporal = NombreTemporal(raiz), registro = NombreRegistro(raiz);
+  return {temporal, registro, NombreTemporalNuevo(temporal), NombreNuevo(registro)};
 }
 
 #endif

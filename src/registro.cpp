@@ -21,8 +21,12 @@ static constexpr std::string_view kCabeceraRegistro = "partes-recibidas 2\n";
 static constexpr std::string_view kFinRegistro = "fin\n";
 static constexpr std::string_view kEtiquetaEmisor = "emisor ";
 
-void BorrarRegistro(const std::string &identidad) {
-  unlink(NombreRegistro(identidad).c_str());
+void BorrarRegistro(const std::string &raiz) {
+  unlink(NombreRegistro(raiz).c_str());
+}
+
+void BorrarRastros(const std::string &raiz) {
+  for (const std::string &nombre : NombresDeUnFichero(raiz)) unlink(nombre.c_str());
 }
 
 /// What tells one temporary file from another made later under the same name. Without a birth
@@ -108,7 +112,7 @@ static bool EscribirNuevo(const std::string &nombre, const std::string &texto) {
 }
 
 bool EscribirRegistro(const AlmacenFicheros &almacen, FicheroEnCurso &f, FILE *salida) {
-  std::string nombre = NombreRegistro(f.apodo);
+  std::string nombre = NombreRegistro(f.raiz);
   // written aside and then renamed, so that a record is never seen half written
   std::string nuevo = NombreNuevo(nombre);
   Identificacion id;
@@ -217,7 +221,7 @@ static bool Coherente(const Registro &r) {
 bool LeerRegistro(FicheroEnCurso &f, int temporal) {
   Registro r;
   Identificacion actual;
-  if (!Interpretar(LeerTodo(NombreRegistro(f.apodo)), f.old_nombre, r) ||
+  if (!Interpretar(LeerTodo(NombreRegistro(f.raiz)), f.old_nombre, r) ||
       r.totpartes != f.disposicion.totpartes || !Identificar(temporal, actual) ||
       !MismoTemporal(r.temporal, actual) || !Coherente(r) ||
       (f.emisor.ss_family != 0 && !r.emisor.empty() && r.emisor != TextoDeDireccion(f.emisor)))
@@ -229,14 +233,14 @@ bool LeerRegistro(FicheroEnCurso &f, int temporal) {
   return true;
 }
 
-std::string EmisorDelRegistro(const std::string &apodo) {
+std::string EmisorDelRegistro(const std::string &raiz) {
   Registro r;
-  return Interpretar(LeerTodo(NombreRegistro(apodo)), "", r) ? r.emisor : "";
+  return Interpretar(LeerTodo(NombreRegistro(raiz)), "", r) ? r.emisor : "";
 }
 
-bool ContarPartesDelRegistro(const std::string &apodo, int32_t &partes, int32_t &total) {
+bool ContarPartesDelRegistro(const std::string &raiz, int32_t &partes, int32_t &total) {
   Registro r;
-  if (!Interpretar(LeerTodo(NombreRegistro(apodo)), "", r)) return false;
+  if (!Interpretar(LeerTodo(NombreRegistro(raiz)), "", r)) return false;
   partes = static_cast<int32_t>(std::count(r.partes.begin(), r.partes.end(), '1'));
   total = static_cast<int32_t>(r.totpartes);
   return true;

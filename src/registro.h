@@ -9,9 +9,13 @@
 #include "ficheros.h"
 #include "nombres.h"
 
-/// Removes the record of the file that goes by that name (its identity, or its identity and
-/// sender), if there is one.
-void BorrarRegistro(const std::string &identidad);
+/// Removes the record of the file whose names derive from raiz (its identity, or a version's
+/// RaizDeVersion), if there is one.
+void BorrarRegistro(const std::string &raiz);
+
+/// Removes everything kept on disk for the file whose names derive from raiz: its temporary file,
+/// its record, and the side copies of both that a run cut short leaves.
+void BorrarRastros(const std::string &raiz);
 
 /// Replaces the record of a file whose temporary file is already synced to disk, atomically: the
 /// parts on disk, the part size, and what tells its temporary file from any other (device,
@@ -19,7 +23,7 @@ void BorrarRegistro(const std::string &identidad);
 /// record; returns whether it was written.
 bool EscribirRegistro(const AlmacenFicheros &almacen, FicheroEnCurso &fichero, FILE *salida);
 
-/// Reads the record of fichero (by its apodo) and, when it describes the temporary file open at
+/// Reads the record of fichero (by its raiz) and, when it describes the temporary file open at
 /// temporal (the same file, not one created again since, with the same count, and, when
 /// versions are told apart, of the same sender or of none), takes its parts into fichero;
 /// returns whether it did.
@@ -27,10 +31,10 @@ bool LeerRegistro(FicheroEnCurso &fichero, int temporal);
 
 /// The parts on disk and the part count that the record of the file that went by that name tells,
 /// whatever temporary file it describes; false, leaving them alone, when there is no whole record.
-bool ContarPartesDelRegistro(const std::string &apodo, int32_t &partes, int32_t &total);
+bool ContarPartesDelRegistro(const std::string &raiz, int32_t &partes, int32_t &total);
 
 /// The sender whose version the record of the file that went by that name describes; "" when
 /// there is none, or it was written without telling senders apart.
-std::string EmisorDelRegistro(const std::string &apodo);
+std::string EmisorDelRegistro(const std::string &raiz);
 
 #endif

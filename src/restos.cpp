@@ -15,12 +15,30 @@
 #include "informes.h"
 #include "registro.h"
 
-// The identity whose temporary file or record the name is; "" for any other name, which is
-// no receiver's.
-static std::string IdentidadDeResto(std::string_view nombre) {
-  std::string identidad = IdentidadEntre(nombre, "", kSufijoTemporal);
-  if (identidad.empty()) identidad = IdentidadEntre(nombre, ".", kSufijoRegistro);
-  return TieneFormaDeIdentidad(identidad) ? identidad : "";
+// Whether names derive from raiz: an identity, or a version's dot, identity, '@' and sender.
+static bool EsRaiz(std::string_view raiz) {
+  if (!raiz.starts_with('.'))
+    return !IdentidadEntre(raiz, "", "").empty() && TieneFormaDeIdentidad(raiz);
+  std::size_t arroba = raiz.rfind('@');
+  return arroba != std::string_view::npos && arroba + 1 < raiz.size() &&
+         EsRaiz(raiz.substr(1, arroba - 1));
+}
+
+// What the names of the temporary file, record or side copy that the name is derive from; ""
+// for any other name, which is no receiver's.
+static std::string RaizDeResto(std::string_view nombre) {
+  if (nombre.ends_with(kSufijoNuevo)) {
+    nombre.remove_suffix(kSufijoNuevo.size());
+    // a temporary file's side copy is hidden; a record's is hidden already
+    if (nombre.ends_with(kSufijoTemporal) && !nombre.starts_with('.')) return "";
+    if (nombre.ends_with(kSufijoTemporal)) nombre.remove_prefix(1);
+  }
+  std::string_view raiz;
+  if (nombre.ends_with(kSufijoTemporal))
+    raiz = nombre.substr(0, nombre.size() - kSufijoTemporal.size());
+  else if (nombre.starts_with('.') && nombre.ends_with(kSufijoRegistro))
+    raiz = nombre.substr(1, nombre.size() - 1 - kSufijoRegistro.size());
+  return EsRaiz(raiz) ? std::string(raiz) : "";
 }
 
 // When a plain file last changed, seconds since the epoch; -1 when it is no plain file.
@@ -30,17 +48,17 @@ static int64_t UltimoCambio(const std::string &nombre) {
   return static_cast<int64_t>(datos.st_mtime);
 }
 
-// Each leftover identity, with its latest change, in name order.
+// What each leftover's names derive from, with its latest change, in name order.
 static std::map<std::string, int64_t> BuscarRestos(const AlmacenFicheros &almacen) {
   std::map<std::string, int64_t> restos;
   DIR *directorio = opendir(".");
   if (directorio == nullptr) return restos;
   while (const dirent *entrada = readdir(directorio)) {
-    std::string identidad = IdentidadDeResto(entrada->d_name);
-    if (identidad.empty() || BuscarPorApodo(almacen, identidad) >= 0) continue;
+    std::string raiz = RaizDeResto(entrada->d_name);
+    if (raiz.empty() || BuscarPorRaiz(almacen, raiz) >= 0) continue;
     int64_t cambio = UltimoCambio(entrada->d_name);
     if (cambio < 0) continue;
-    auto [sitio, nuevo] = restos.emplace(identidad, cambio);
+    auto [sitio, nuevo] = restos.emplace(raiz, cambio);
     if (!nuevo) sitio->second = std::max(sitio->second, cambio);
   }
   closedir(directorio);
@@ -48,8 +66,7 @@ static std::map<std::string, int64_t> BuscarRestos(const AlmacenFicheros &almace
 }
 
 static void Caducar(AlmacenFicheros &almacen, const Resto &resto, int64_t edad, FILE *salida) {
-  unlink(NombreTemporal(resto.identidad).c_str());
-  BorrarRegistro(resto.identidad);
+  BorrarRastros(resto.raiz);
   InformarDeResto(almacen, resto, edad, salida);
 }
 
@@ -57,9 +74,9 @@ void RepasarRestos(AlmacenFicheros &almacen, int64_t ahora_ms, FILE *salida) {
   almacen.ultimo_repaso_ms = ahora_ms;
   almacen.restos.clear();
   int64_t ahora = static_cast<int64_t>(time(nullptr));
-  for (const auto &[identidad, cambio] : BuscarRestos(almacen)) {
-    Resto resto{identidad, 0, 0, cambio};
-    ContarPartesDelRegistro(identidad, resto.partes, resto.total);
+  for (const auto &[raiz, cambio] : BuscarRestos(almacen)) {
+    Resto resto{raiz, 0, 0, cambio};
+    ContarPartesDelRegistro(raiz, resto.partes, resto.total);
     int64_t edad = std::max<int64_t>(0, ahora - cambio);
     if (almacen.opciones.caducar_s > 0 && edad >= almacen.opciones.caducar_s) {
       Caducar(almacen, resto, edad, salida);

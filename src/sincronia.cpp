@@ -107,7 +107,7 @@ bool SincronizarTemporal(AlmacenFicheros &almacen, FicheroEnCurso &f, FILE *sali
             Prefijo(almacen.errores, Prioridad::kError), NombreVisible(f.apodo).c_str(),
             NombreVisible(f.old_nombre_temp).c_str(), strerror(error));
   }
-  BorrarRegistro(f.apodo);
+  BorrarRegistro(f.raiz);
   f.mudar = true;
   Mudar(almacen, f, salida);
   return false;

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "direcciones.h"
 #include "en_curso.h"
 #include "registro.h"
 #include "salida.h"
@@ -50,21 +51,27 @@ static Sondeo *SondeoDelLote(AlmacenFicheros &almacen, const std::string &nombre
   return nullptr;
 }
 
-void LimpiarRestos(AlmacenFicheros &almacen, const std::string &identidad) {
+// The leftovers under raiz go, once among the last few, unless a file in progress has those
+// names or, with new versions taken, they are a new version that an earlier run left with its
+// record: it resumes when that version comes again.
+static void LimpiarRaiz(AlmacenFicheros &almacen, const std::string &raiz) {
   std::vector<std::string> &limpiados = almacen.limpiados;
-  if (Buscar(almacen, identidad) >= 0 ||
-      std::find(limpiados.begin(), limpiados.end(), identidad) != limpiados.end())
+  if (BuscarPorRaiz(almacen, raiz) >= 0 ||
+      std::find(limpiados.begin(), limpiados.end(), raiz) != limpiados.end())
     return;
-  std::string temporal = NombreTemporal(identidad);
-  // with new versions taken, a temporary file with its record is a new version that an earlier
-  // run left in progress: it resumes when that version comes again
-  if (almacen.opciones.actualizar && access(temporal.c_str(), F_OK) == 0 &&
-      access(NombreRegistro(identidad).c_str(), F_OK) == 0)
+  if (almacen.opciones.actualizar && access(NombreTemporal(raiz).c_str(), F_OK) == 0 &&
+      access(NombreRegistro(raiz).c_str(), F_OK) == 0)
     return;
-  unlink(temporal.c_str());
-  BorrarRegistro(identidad);
+  BorrarRastros(raiz);
   if (limpiados.size() == kMaxLimpiados) limpiados.erase(limpiados.begin());
-  limpiados.push_back(identidad);
+  limpiados.push_back(raiz);
+}
+
+void LimpiarRestos(AlmacenFicheros &almacen, const std::string &identidad,
+                   const sockaddr_storage *origen) {
+  if (Buscar(almacen, identidad) < 0) LimpiarRaiz(almacen, identidad);
+  if (SeDistinguen(almacen, identidad, origen))
+    LimpiarRaiz(almacen, RaizDeVersion(identidad, TextoDeDireccion(*origen)));
 }
 
 // The final name counts as stored when it can be read; asked without opening it, so that a

@@ -17,10 +17,12 @@ void EmpezarLote(AlmacenFicheros &almacen);
 bool YaGrabado(AlmacenFicheros &almacen, const std::string &identidad, bool &primero);
 
 /// A stored file needs no temporary file nor record: an earlier run that ended between the
-/// rename and the record's removal, or a file that came by other means, leaves them. Removes
-/// them, once for each identity among the last few, unless the file is in progress or, with new
+/// rename and the record's removal, or a file that came by other means, leaves them, and so may
+/// the version of the datagram's sender origen (nullptr: not known). Removes them, side copies
+/// included, once for each among the last few, unless the file is in progress or, with new
 /// versions taken, they are a new version an earlier run left to resume.
-void LimpiarRestos(AlmacenFicheros &almacen, const std::string &identidad);
+void LimpiarRestos(AlmacenFicheros &almacen, const std::string &identidad,
+                   const sockaddr_storage *origen);
 
 /// A file completed within the batch is stored for the rest of it, in its new version; the quiet
 /// log names it again when its datagrams come again.

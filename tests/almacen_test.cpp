@@ -208,11 +208,11 @@ TEST_F(AlmacenTest, SoloUnRegistroEnteroYDeSuEmisorSeLee) {
   for (uint32_t parte : {1u, 3u}) Pasar(Cabecera(parte, 5, "r") + std::string(100, 'r'));
   GuardarFicherosEnCurso(almacen, salida);
   FicheroEnCurso &f = almacen.en_curso.at(0);
-  const std::string texto = LeerFichero(NombreRegistro(f.apodo));
+  const std::string texto = LeerFichero(NombreRegistro(f.raiz));
   auto leer = [&](const std::string &registro, const sockaddr_storage &emisor) {
-    std::ofstream(NombreRegistro(f.apodo), std::ios::trunc) << registro;
+    std::ofstream(NombreRegistro(f.raiz), std::ios::trunc) << registro;
     FicheroEnCurso g;
-    g.old_nombre = g.apodo = f.apodo;
+    g.old_nombre = g.apodo = g.raiz = f.raiz;
     g.disposicion.totpartes = 5;
     EmpezarPartes(g.partes, 5);
     g.emisor = emisor;
@@ -240,8 +240,8 @@ TEST_F(AlmacenTest, SoloUnRegistroEnteroYDeSuEmisorSeLee) {
   EXPECT_FALSE(leer(texto + std::string(3 << 20, '1'), ninguno));
   f.emisor = uno;
   GuardarFicherosEnCurso(almacen, salida);
-  const std::string con_emisor = LeerFichero(NombreRegistro(f.apodo));
-  EXPECT_EQ(EmisorDelRegistro(f.apodo), "192.0.2.7");
+  const std::string con_emisor = LeerFichero(NombreRegistro(f.raiz));
+  EXPECT_EQ(EmisorDelRegistro(f.raiz), "192.0.2.7");
   EXPECT_TRUE(leer(con_emisor, uno));
   EXPECT_FALSE(leer(con_emisor, otro));
 }

@@ -10,6 +10,7 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <random>
 
 #include "e2e.h"
@@ -63,8 +64,8 @@ TEST_F(DosEmisores, CadaVersionSeCompletaSinMezclarse) {
     if (caso.reanudar) {
       EXPECT_EQ(Terminar(cliente), 128 + SIGTERM);
       EXPECT_EQ(Listar(dir),
-                (std::vector<std::string>{"." + kId + ".partes", "." + kId + "@127.0.0.2.partes",
-                                          kId + ".tmp", kId + "@127.0.0.2.tmp"}));
+                (std::vector<std::string>{".." + kId + "@127.0.0.2.partes", "." + kId + ".partes",
+                                          "." + kId + "@127.0.0.2.tmp", kId + ".tmp"}));
       ASSERT_NO_FATAL_FAILURE(Arrancar(caso.opciones));
     }
     // resumed, the half kept and the half sent make it whole; afresh, a second pass does
@@ -87,6 +88,80 @@ TEST_F(DosEmisores, CadaVersionSeCompletaSinMezclarse) {
       EXPECT_TRUE(nombre == kId || (!caso.reanudar && nombre.ends_with(".tmp"))) << nombre;
       std::filesystem::remove(dir + "/" + nombre);
     }
+  }
+}
+
+// A name a sender chooses never reaches what the receiver keeps for another sender's version: a
+// file named "foo@<address>", stored or in progress, and the version of foo from that address
+// are rebuilt apart, each equal to its source; what a version left before a kill -9 goes once
+// its sender's version starts again under the plain names.
+TEST_F(DosEmisores, UnNombreElegidoNoTocaLaVersionDeOtroEmisor) {
+  const std::string kId = "0001-0002-";
+  std::map<char, std::string> fuente;
+  for (char c : {'A', 'B', 'C'}) fuente[c] = ContenidoAleatorio(4 * 500, c);
+  struct Paso {
+    char contenido;  // whose parts; '!' kills the receiver and starts it again
+    std::string origen, nombre;
+    uint32_t desde, hasta;
+  };
+  struct Caso {
+    std::vector<std::string> opciones;
+    std::map<std::string, std::string> antes;  // files in the directory before the start
+    std::vector<Paso> pasos;
+    std::map<std::string, char> despues;  // every file left, and whose content it holds
+  } casos[] = {
+      {{"-q", "-f", "4"},
+       {},
+       {{'A', "127.0.0.1", "foo", 1, 1},
+        {'C', "127.0.0.9", "foo@127.0.0.3", 1, 2},
+        {'B', "127.0.0.3", "foo", 1, 1},
+        {'A', "127.0.0.1", "foo", 2, 4},
+        {'C', "127.0.0.9", "foo@127.0.0.3", 3, 4},
+        {'B', "127.0.0.3", "foo", 2, 4}},
+       {{"foo", 'A'}, {"foo@127.0.0.3", 'C'}}},
+      {{"-q", "-a", "-f", "2"},
+       {{kId + "foo@127.0.0.3", fuente['C']}},
+       {{'A', "127.0.0.1", "foo", 1, 1},
+        {'B', "127.0.0.3", "foo", 1, 1},
+        {'C', "127.0.0.9", "foo@127.0.0.3", 1, 1},
+        {'B', "127.0.0.3", "foo", 2, 4}},
+       {{"foo", 'B'}, {"foo@127.0.0.3", 'C'}, {"foo.tmp", '-'}}},
+      {{"-q", "-r", "-f", "2"},
+       {{"..0001-0002-data@127.0.0.2.partes.nuevo", "x"}},
+       {{'A', "127.0.0.1", "data", 1, 1},
+        {'B', "127.0.0.2", "data", 1, 1},
+        {'!', "", "", 0, 0},
+        {'B', "127.0.0.2", "data", 1, 4},
+        {'A', "127.0.0.1", "data", 1, 4}},
+       {{"data", 'B'}}},
+  };
+  for (const Caso &caso : casos) {
+    SCOPED_TRACE(caso.opciones[1]);
+    for (const auto &[nombre, bytes] : caso.antes) std::ofstream(dir + "/" + nombre) << bytes;
+    ASSERT_NO_FATAL_FAILURE(Arrancar(caso.opciones));
+    for (const Paso &paso : caso.pasos) {
+      if (paso.contenido == '!') {
+        Acabar(cliente);
+        ASSERT_NO_FATAL_FAILURE(Arrancar(caso.opciones));
+        continue;
+      }
+      for (uint32_t i = paso.desde; i <= paso.hasta; ++i)
+        Enviar(destino,
+               Datagrama(1, 2, i, 4, paso.nombre, fuente[paso.contenido].substr((i - 1) * 500, 500)),
+               paso.origen);
+      Escuchar(cliente, 0.1);
+    }
+    EXPECT_EQ(Terminar(cliente), 128 + SIGTERM);
+    std::vector<std::string> esperados;
+    for (const auto &[nombre, contenido] : caso.despues) {
+      esperados.push_back(kId + nombre);
+      if (contenido != '-') {
+        EXPECT_EQ(LeerFichero(dir + "/" + kId + nombre), fuente[contenido]) << nombre;
+      }
+    }
+    std::sort(esperados.begin(), esperados.end());
+    EXPECT_EQ(Listar(dir), esperados) << cliente.salida;
+    for (const std::string &nombre : Listar(dir)) std::filesystem::remove(dir + "/" + nombre);
   }
 }
 
