@@ -13,6 +13,7 @@
 #include "argumentos.h"
 #include "avance.h"
 #include "directorio.h"
+#include "en_curso.h"
 #include "entrada.h"
 #include "estado.h"
 #include "fatal.h"
@@ -108,6 +109,7 @@ static int AtenderLote(Receptor_ &r, bool esperar) {
   r.lote_ns = ahora;
   r.ultimos = recibidos;
   ProcesarLote(*r.receptor, r.estado, r.actual, r.almacen, stdout);
+  CederSitio(r.almacen, stdout);
   return recibidos;
 }
 

@@ -106,7 +106,6 @@ static void Abandonar(AlmacenFicheros &almacen, std::size_t cual, FILE *salida) 
   DescartarFichero(almacen, cual);
 }
 
-// Room for one more file: the one touched least recently goes.
 // The least recently touched file, of the identity given, or of any when it is empty.
 static std::size_t MasViejo(const AlmacenFicheros &almacen, const std::string &identidad) {
   std::size_t cual = almacen.en_curso.size();
@@ -139,6 +138,48 @@ static void HacerSitio(AlmacenFicheros &almacen, const std::string &identidad, b
   }
   while (!almacen.en_curso.empty() && Identidades(almacen) >= almacen.opciones.maximo)
     Abandonar(almacen, MasViejo(almacen, ""), salida);
+}
+
+// Another sender's version of the file is in progress.
+static bool HayOtraVersion(const AlmacenFicheros &almacen, const FicheroEnCurso &f) {
+  return std::any_of(almacen.en_curso.begin(), almacen.en_curso.end(), [&](const auto &otro) {
+    return &otro != &f && otro.old_nombre == f.old_nombre;
+  });
+}
+
+// Of the versions of a file whose writes found the disk full, the one with the fewest parts: the
+// others then gain parts at each turn, and one of them completes.
+static int QueCede(const AlmacenFicheros &almacen) {
+  const std::vector<FicheroEnCurso> &todos = almacen.en_curso;
+  for (const FicheroEnCurso &f : todos) {
+    if (!f.sin_sitio || !HayOtraVersion(almacen, f)) continue;
+    int cual = -1;
+    for (std::size_t i = 0; i < todos.size(); ++i)
+      if (todos[i].old_nombre == f.old_nombre &&
+          (cual < 0 || Recibidas(todos[i].partes) < Recibidas(todos[cual].partes)))
+        cual = static_cast<int>(i);
+    return cual;
+  }
+  return -1;
+}
+
+void CederSitio(AlmacenFicheros &almacen, FILE *salida) {
+  if (!almacen.disco_lleno) return;
+  almacen.disco_lleno = false;
+  for (int cual; (cual = QueCede(almacen)) >= 0;) {
+    FicheroEnCurso &f = almacen.en_curso[static_cast<std::size_t>(cual)];
+    std::string identidad = f.old_nombre;
+    // once for each version, however often it comes back and gives way again
+    if (almacen.cedidas.size() > kMaxFicherosEnCurso) almacen.cedidas.clear();
+    if (almacen.cedidas.insert(f.raiz).second)
+      InformarCon(almacen, Prioridad::kAviso, f.apodo, salida,
+                  "Sin sitio en el disco para dos versiones: esta deja el suyo a la otra.\n");
+    Abandonar(almacen, static_cast<std::size_t>(cual), salida);
+    // the space it leaves is the other versions' to try again
+    for (FicheroEnCurso &otro : almacen.en_curso)
+      if (otro.old_nombre == identidad) otro.sin_sitio = false;
+  }
+  for (FicheroEnCurso &f : almacen.en_curso) f.sin_sitio = false;
 }
 
 // Picks up a file that an earlier run left with its record; a record that does not describe

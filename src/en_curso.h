@@ -52,6 +52,11 @@ int EmpezarFichero(AlmacenFicheros &almacen, const DatagramaActual &actual,
 /// comes next.
 void EsperarUltimaOtraVez(FicheroEnCurso &fichero);
 
+/// On a full disk, of two versions of one file in progress, the one whose writes found it full
+/// gives way to the other, said on a line before its drop: two versions that share a full disk
+/// would otherwise keep it full for each other and every other file, for ever.
+void CederSitio(AlmacenFicheros &almacen, FILE *salida);
+
 /// Drops a file whose sender changed it: its temporary file and record go, unwritten parts
 /// with them, and nothing more is said about it.
 void DescartarFichero(AlmacenFicheros &almacen, std::size_t cual);

@@ -47,6 +47,7 @@ static void DevolverPartes(AlmacenFicheros &almacen, FicheroEnCurso &f, const Pa
     if (partes[i].indice == f.disposicion.totpartes - 1) f.disposicion.ultima = -1;
   }
   ReportarFalloUnaVez(almacen, f, "Error al grabar la parte en el fichero temporal", error, salida);
+  if (error == ENOSPC || error == EDQUOT) f.sin_sitio = almacen.disco_lleno = true;
 }
 
 // Writes the bytes from desde to hasta, a run of parts with nothing missing between them.

@@ -66,6 +66,7 @@ struct FicheroEnCurso {
                                                // save without errors
   bool mudar = false;       // a write-back of its temporary file failed: no sync counts until the
                             // file goes on in a new one
+  bool sin_sitio = false;   // a write of it found the disk full
   uint64_t ultimo_uso = 0;  // when a datagram of it came last, in datagrams handled
   // The layout it had before its sender changed it, whose late datagrams are refused rather
   // than taken as yet another change; totpartes 0 when none.
@@ -170,6 +171,8 @@ struct AlmacenFicheros {
   std::vector<Repeticion> repeticiones;  // refusals told lately on the quiet log
   std::vector<Resto> restos;             // leftovers found at the last look, not in progress
   int64_t ultimo_repaso_ms = 0;          // when leftovers were last looked at, monotonic
+  bool disco_lleno = false;              // some file in progress found the disk full lately
+  std::unordered_set<std::string> cedidas;  // versions that gave way on a full disk, told once
 };
 
 #endif

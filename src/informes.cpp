@@ -18,14 +18,28 @@ static void AnadirPrefijo(Renglon &linea, const AlmacenFicheros &almacen,
   Anadir(linea, ": ");
 }
 
+static void InformarSegun(const AlmacenFicheros &almacen, Prioridad prioridad,
+                          const std::string &identidad, FILE *salida, const char *formato,
+                          va_list argumentos) {
+  Renglon prefijo;
+  AnadirPrefijo(prefijo, almacen, identidad, salida, prioridad);
+  Emitir(prefijo, salida);
+  vfprintf(salida, formato, argumentos);
+}
+
 void Informar(const AlmacenFicheros &almacen, const std::string &identidad, FILE *salida,
               const char *formato, ...) {
-  Renglon prefijo;
-  AnadirPrefijo(prefijo, almacen, identidad, salida, Prioridad::kSuceso);
-  Emitir(prefijo, salida);
   va_list argumentos;
   va_start(argumentos, formato);
-  vfprintf(salida, formato, argumentos);
+  InformarSegun(almacen, Prioridad::kSuceso, identidad, salida, formato, argumentos);
+  va_end(argumentos);
+}
+
+void InformarCon(const AlmacenFicheros &almacen, Prioridad prioridad, const std::string &identidad,
+                 FILE *salida, const char *formato, ...) {
+  va_list argumentos;
+  va_start(argumentos, formato);
+  InformarSegun(almacen, prioridad, identidad, salida, formato, argumentos);
   va_end(argumentos);
 }
 

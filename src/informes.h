@@ -22,6 +22,11 @@ inline constexpr int64_t kMsEntreRepeticiones = 5000;
                                             const std::string &identidad, FILE *salida,
                                             const char *formato, ...);
 
+/// The same at the priority given.
+[[gnu::format(printf, 5, 6)]] void InformarCon(const AlmacenFicheros &almacen, Prioridad prioridad,
+                                               const std::string &identidad, FILE *salida,
+                                               const char *formato, ...);
+
 /// A datagram refused: printed as Informar prints. On the quiet log, a refusal that comes again
 /// for the same file and cause is told once, then counted, and its count told at most every
 /// kMsEntreRepeticiones: "<identidad>: <line> Repetido N veces en S s.".

@@ -252,4 +252,37 @@ TEST_F(Integridad, UnFicheroQueNoPudoMudarseNoSeCompletaCorto) {
   EXPECT_TRUE(LeerFichero(recibe + "/" + id) == contenido) << "the file on disk is not its source";
 }
 
+// Two senders' versions of one file on a disk with room for one: the version whose writes find
+// the disk full gives way, said on a line, and the other completes equal to its source.
+TEST_F(Integridad, DosVersionesEnUnDiscoLlenoNoSeBloquean) {
+  std::string recibe = DirectorioNuevo();
+  if (geteuid() != 0 || unshare(CLONE_NEWNS) != 0 ||
+      mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+      mount("tmpfs", recibe.c_str(), "tmpfs", 0, "size=600k") != 0)
+    GTEST_SKIP() << "a full disk is not tried: no small tmpfs of its own can be mounted here";
+  const uint32_t total = 400;
+  const std::string versiones[2] = {ContenidoAleatorio(total * 1000, 41),
+                                    ContenidoAleatorio(total * 1000, 42)};
+  cliente = Lanzar(
+      {CLIENT_PATH, "-q", "-f", "2", destino.grupo, std::to_string(destino.puerto), "2"}, recibe);
+  ASSERT_TRUE(EsperarUnion(destino));
+  const std::string id = "0001-0002-doble";
+  for (int pasada = 0; pasada < 6 && !std::filesystem::exists(recibe + "/" + id); ++pasada) {
+    for (uint32_t i = 1; i <= total; ++i)
+      for (int v : {0, 1})
+        Enviar(destino, Datagrama(1, 2, i, total, "doble", versiones[v].substr((i - 1) * 1000, 1000)),
+               "127.0.0.1" + std::to_string(v));
+    Escuchar(cliente, 0.3);
+  }
+  Terminar(cliente);
+  std::string guardado = LeerFichero(recibe + "/" + id);
+  EXPECT_TRUE(guardado == versiones[0] || guardado == versiones[1]) << cliente.salida;
+  EXPECT_NE(cliente.salida.find(": Sin sitio en el disco para dos versiones: esta deja el suyo a "
+                                "la otra.\n"),
+            std::string::npos)
+      << cliente.salida;
+  umount2(recibe.c_str(), MNT_DETACH);
+  BorrarDirectorio(recibe);
+}
+
 }  // namespace
