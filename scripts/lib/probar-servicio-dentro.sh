@@ -197,6 +197,20 @@ receptor-multicast@noticias.service"
   }
 }
 
+# muro's -x program lists what it reaches of noticias' and of its own from its sandbox: its own.
+muros_entre_instancias() {
+  local n=$estado/noticias propios="$estado/muro/x $ejecucion/muro/x /tmp/x /dev/shm/x" hecho=$estado/muro/0001-0002-segundo.hecho
+  printf '#!/bin/sh\nexec >"$1.hecho" 2>/dev/null\nfor f in %s; do touch $f && echo $f; done\nfor f in %s; do cat $f >/dev/null && echo $f; done\n' \
+    "$ejecucion/noticias/x $n/x /run/lock/x $propios" "$n/0001-0002-datos /proc/$(propiedad noticias MainPID)/cwd/0001-0002-datos" \
+    >/usr/local/bin/intentar && chmod 755 /usr/local/bin/intentar
+  arrancar_con muro 5003 -x /usr/local/bin/intentar && enviar_hasta_completar muro segundo 5003 &&
+    esperar 5 en_diario muro "intentar termino con estado" || return 1
+  [ "$(tr '\n' ' ' <"$hecho")" = "$propios " ] && [ ! -e /dev/shm/x ] || {
+    echo "desde muro se alcanza: $(tr '\n' ' ' <"$hecho")y fuera se ve: $(ls /dev/shm)"
+    return 1
+  }
+}
+
 sin_puerto_se_para() {
   configurar sinpuerto "GRUPO=$grupo" MODO=2
   systemctl start "$(unidad sinpuerto)" || true
@@ -677,6 +691,7 @@ preparar_programa
 comprobar "una instancia recibe un fichero de emisor: del usuario del servicio, 0640 en un directorio 0750" recibe_fichero
 comprobar "un miembro del grupo del servicio lee el fichero, otro usuario no" legible_por_el_grupo
 comprobar "el programa de -x corre en el entorno aislado, como el usuario del servicio" programa_aislado
+comprobar "el programa de -x de una instancia no alcanza los directorios ni los ficheros de otra, ni /run/lock; los suyos si" muros_entre_instancias
 comprobar "sin PUERTO la instancia se para sin reinicios y el diario dice por que" sin_puerto_se_para
 comprobar "un datagrama de mas de 50000 partes con un fichero en curso: se rechaza, sin reinicio, y el fichero se completa" \
   excesivo_no_para
