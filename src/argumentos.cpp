@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "compilacion.h"
 #include "direcciones.h"
 #include "fatal.h"
 #include "palabras.h"
@@ -159,7 +160,7 @@ static void AplicarOpcion(int opcion, const char *valor, Argumentos &argumentos)
     case 'h':
       Mostrar(kAyuda);
     case 'V':
-      Mostrar("client " RECEPTOR_VERSION "\n");
+      Mostrar(LineaDeVersion("client").c_str());
   }
 }
 

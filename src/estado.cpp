@@ -12,6 +12,7 @@
 #include <ctime>
 
 #include "bucle.h"
+#include "commit.h"
 #include "direcciones.h"
 #include "directorio.h"
 #include "en_curso.h"
@@ -105,6 +106,9 @@ static std::string Documento(const FicheroEstado &informe, const EstadoBucle &es
   std::string json = "{\n  \"inicio\": \"" + FechaUtc(informe.inicio) + "\",\n";
   json += "  \"pid\": " + std::to_string(getpid()) + ",\n";
   json += "  \"version\": \"" RECEPTOR_VERSION "\",\n";
+  // the commit the build came from; null when its sources did not say
+  json += RECEPTOR_COMMIT[0] != '\0' ? "  \"commit\": \"" RECEPTOR_COMMIT "\",\n"
+                                     : "  \"commit\": null,\n";
   json += "  \"actualizado\": \"" + FechaUtc(real.tv_sec) + "\",\n";
   AnadirUnion(json, informe.membresia, real);
   json += "  \"datagramas\": " + std::to_string(estado.datagramas) + ",\n";

@@ -188,7 +188,7 @@ TEST_F(ComprobarEstado, OpcionErroneaYVersion) {
             "Opcion no valida: --sordo\nPruebe 'comprobar-estado --help' para mas informacion.\n");
   Proceso version = Lanzar({COMPROBAR_ESTADO_PATH, "-V"});
   EXPECT_EQ(EsperarFin(version), 0);
-  EXPECT_EQ(version.salida, "comprobar-estado " RECEPTOR_VERSION "\n");
+  EXPECT_EQ(version.salida, "comprobar-estado" + kVersionConCommit);
 }
 
 }  // namespace

@@ -11,6 +11,16 @@
 #include <string>
 #include <vector>
 
+#include "commit.h"
+
+/// What -V prints after the program's name, and the status file's "commit", for this build, as
+/// written out in the manual.
+inline const std::string kVersionConCommit =
+    RECEPTOR_COMMIT[0] != '\0' ? " " RECEPTOR_VERSION " (commit " RECEPTOR_COMMIT ")\n"
+                               : " " RECEPTOR_VERSION " (sin commit)\n";
+inline const std::string kCommitJson =
+    RECEPTOR_COMMIT[0] != '\0' ? "\"" RECEPTOR_COMMIT "\"" : "null";
+
 /// Fails the current test unless the only interface visible is the loopback.
 void ExigirRedPrivada();
 

@@ -122,7 +122,7 @@ TEST_F(Emisor, RechazaLoQueElReceptorNoPodriaReconstruir) {
                             "  -V, --version           mostrar la version y salir\n"})
     EXPECT_NE(uso.find(linea), std::string::npos) << linea;
   for (const char *opcion : {"-V", "--version"})
-    EXPECT_EQ(Ejecutar({opcion}).salida, "emisor " RECEPTOR_VERSION "\n") << opcion;
+    EXPECT_EQ(Ejecutar({opcion}).salida, "emisor" + kVersionConCommit) << opcion;
   std::string largo(32, 'n');
   struct Caso {
     std::vector<std::string> argumentos;

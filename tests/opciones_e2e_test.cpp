@@ -111,7 +111,7 @@ TEST_F(OpcionesE2E, UnaOpcionErroneaSeNombraYNoAbreNingunSocket) {
   for (const char *version : {"-V", "--version"}) {
     Proceso cliente = Lanzar({CLIENT_PATH, version});
     EXPECT_EQ(EsperarFin(cliente), 0);
-    EXPECT_EQ(cliente.salida, "client " RECEPTOR_VERSION "\n");
+    EXPECT_EQ(cliente.salida, "client" + kVersionConCommit);
   }
   Proceso ayuda = Lanzar({CLIENT_PATH, "--help"});
   EXPECT_EQ(EsperarFin(ayuda), 0);

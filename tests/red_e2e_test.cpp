@@ -69,8 +69,9 @@ class RedE2E : public testing::Test {
     std::string n = std::to_string(recibidos), leido;
     std::string esperado =
         "{\n  \"inicio\": F,\n  \"pid\": " + std::to_string(cliente.pid) +
-        ",\n  \"version\": \"" RECEPTOR_VERSION "\",\n  \"actualizado\": F,\n  \"unido\": " +
-        unido + ",\n  \"ultimo_datagrama\": " + ultimo + ",\n  \"datagramas\": " + n +
+        ",\n  \"version\": \"" RECEPTOR_VERSION "\",\n  \"commit\": " + kCommitJson +
+        ",\n  \"actualizado\": F,\n  \"unido\": " + unido + ",\n  \"ultimo_datagrama\": " + ultimo +
+        ",\n  \"datagramas\": " + n +
         ",\n  \"descartados_por_el_nucleo\": 0,\n  \"completados\": " + n +
         ",\n  \"en_curso\": [],\n  \"restos\": []\n}\n";
     for (int i = 0; i < 100 && leido.find("\"unido\": " + unido) == std::string::npos; ++i) {

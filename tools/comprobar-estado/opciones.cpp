@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "compilacion.h"
 #include "juicio.h"
 #include "palabras.h"
 
@@ -64,7 +65,7 @@ static void AplicarOpcion(int opcion, const char *valor, Opciones &opciones) {
     case 'h':
       Mostrar(kAyuda);
     case 'V':
-      Mostrar("comprobar-estado " RECEPTOR_VERSION "\n");
+      Mostrar(LineaDeVersion("comprobar-estado").c_str());
   }
 }
 

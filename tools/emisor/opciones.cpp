@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "compilacion.h"
 #include "direcciones.h"
 #include "fallo.h"
 #include "formato.h"
@@ -168,7 +169,7 @@ static void LeerOpcionesSueltas(int argc, char **argv, Opciones &opciones) {
       exit(kSalidaBien);
     }
     if (opcion == 'V') {
-      fputs("emisor " RECEPTOR_VERSION "\n", stdout);
+      fputs(LineaDeVersion("emisor").c_str(), stdout);
       exit(kSalidaBien);
     }
     if (opcion == ':' || opcion == '?')
