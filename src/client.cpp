@@ -184,7 +184,8 @@ static void Atender(Receptor_ &r, int recibidos) {
 static void Preparar(Receptor_ &r) {
   const Argumentos &a = r.argumentos;
   r.almacen.opciones = a.almacen;
-  r.almacen.opciones.a_terminal = isatty(STDOUT_FILENO) != 0;
+  // the journal shows a line with a control byte as a blob, and a newline would forge a line
+  r.almacen.opciones.a_terminal = isatty(STDOUT_FILENO) != 0 || AlDiario(stdout);
   r.almacen.opciones.entregar = a.al_completar != nullptr && a.modo == 2;
   // several files at once, or new versions: two senders of one file are two files; with the
   // senders named (-s), one sender per group, as always

@@ -95,6 +95,11 @@ bool NombreConBarra(std::string_view nombre) {
   return nombre.find('/') != std::string_view::npos;
 }
 
+bool NombreConControl(std::string_view nombre) {
+  return std::any_of(nombre.begin(), nombre.end(),
+                     [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; });
+}
+
 bool TerminaEnTemporal(std::string_view nombre) {
   return nombre.ends_with(kSufijoTemporal);
 }

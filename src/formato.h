@@ -77,6 +77,9 @@ bool MismoFichero(const unsigned char *a, const unsigned char *b, std::size_t fi
 /// Whether a name holds '/', which would place the file outside the receiving directory.
 bool NombreConBarra(std::string_view nombre);
 
+/// Whether a name holds a control byte (below 0x20, or 0x7f): receivers refuse such files.
+bool NombreConControl(std::string_view nombre);
+
 /// Whether a name, or an identity, ends in kSufijoTemporal: receivers refuse such files.
 bool TerminaEnTemporal(std::string_view nombre);
 

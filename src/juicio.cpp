@@ -16,6 +16,7 @@ const char *LineaDeRechazo(Causa causa) {
       "Parte %d/%d fuera del fichero, descartada.\n",
       "Parte %d/%d vacia sin ser la ultima, descartada.\n",
       "Nombre con '/' no permitido, descartado.\n",
+      "Nombre con caracteres de control no permitido, descartado.\n",
       "Nombre terminado en '.tmp' no permitido, descartado.\n",
       "Nombre demasiado largo (%d caracteres), descartado.\n",
       "Total de partes %d distinto del fichero en curso (%d), descartado.\n",
@@ -58,6 +59,8 @@ static Veredicto FueraDeMedida(const DatagramaActual &actual, const Paquete &paq
 static Veredicto NombreImposible(const DatagramaActual &actual) {
   const std::string &id = actual.elnombre;
   if (NombreConBarra(actual.nombre)) return Rechazo(Causa::kBarra);
+  // a newline in a name would split every line about it, and every script's loop over the names
+  if (NombreConControl(actual.nombre)) return Rechazo(Causa::kControl);
   // another file's temporary name: storing it, or starting that file, would delete the other
   if (TerminaEnTemporal(id)) return Rechazo(Causa::kTemporal);
   if (id.size() > kMaxIdentidad)

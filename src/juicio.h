@@ -31,6 +31,7 @@ enum class Causa {
   kFuera,        // a part past its file's count
   kVacia,        // a part without bytes that is not the last
   kBarra,        // a name with '/'
+  kControl,      // a name with a control byte, which would reach file names and the log
   kTemporal,     // a name that ends as a temporary file's
   kNombreLargo,  // an identity too long for the disk
   kOtraCuenta,   // another part count than its file in progress

@@ -154,8 +154,12 @@ void DetectarDiario() {
   }
 }
 
-const char *Prefijo(FILE *flujo, Prioridad prioridad) {
+bool AlDiario(FILE *flujo) {
   int fd = flujo == stdout ? 1 : flujo == stderr ? 2 : 0;
-  if (fd == 0 || !g_al_diario[fd - 1]) return "";
+  return fd != 0 && g_al_diario[fd - 1];
+}
+
+const char *Prefijo(FILE *flujo, Prioridad prioridad) {
+  if (!AlDiario(flujo)) return "";
   return prioridad == Prioridad::kError ? "<3>" : prioridad == Prioridad::kAviso ? "<4>" : "<6>";
 }

