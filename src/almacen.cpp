@@ -3,8 +3,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdarg>
 #include <cstring>
 
+#include "direcciones.h"
 #include "directorio.h"
 #include "en_curso.h"
 #include "escritura.h"
@@ -107,6 +109,24 @@ static void Proponer(FicheroEnCurso &f, const DatagramaActual &actual,
   f.contenido_propuesto.assign(contenido, contenido + largo);
 }
 
+// A change of version or layout names its sender, at warning: datagrams that restart a file
+// must be seen, and whose they are. Within the log's budget, as anyone can send them.
+[[gnu::format(printf, 5, 6)]] static void InformarCambio(AlmacenFicheros &almacen,
+                                                         const std::string &id,
+                                                         const sockaddr_storage *origen,
+                                                         FILE *salida, const char *formato, ...) {
+  if (!DentroDelFreno(almacen, formato, origen)) return;
+  char texto[512];
+  va_list argumentos;
+  va_start(argumentos, formato);
+  vsnprintf(texto, sizeof texto, formato, argumentos);
+  va_end(argumentos);
+  std::string emisor =
+      origen != nullptr && origen->ss_family != AF_UNSPEC ? TextoDeDireccion(*origen) : "";
+  InformarCon(almacen, Prioridad::kAviso, id, salida, emisor.empty() ? "%s.\n" : "%s (emisor %s).\n",
+              texto, emisor.c_str());
+}
+
 // The file follows its sender into the layout offered: it starts afresh, remembers the layout
 // left behind, takes the datagram that offered the new one, then this one.
 static void CambiarDeDisposicion(AlmacenFicheros &almacen, const Veredicto &v,
@@ -119,15 +139,15 @@ static void CambiarDeDisposicion(AlmacenFicheros &almacen, const Veredicto &v,
   std::vector<unsigned char> contenido = std::move(f.contenido_propuesto);
   OlvidarRepeticiones(almacen, id, salida);
   if (v.causa == Causa::kOtraCuenta)
-    Informar(almacen, id, salida,
-             "Total de partes %d distinto del fichero en curso (%d): el fichero ha cambiado, se "
-             "empieza de nuevo.\n",
-             static_cast<int>(v.dato), static_cast<int>(v.otro_dato));
+    InformarCambio(almacen, id, paquete.origen, salida,
+                   "Total de partes %d distinto del fichero en curso (%d): el fichero ha cambiado, "
+                   "se empieza de nuevo",
+                   static_cast<int>(v.dato), static_cast<int>(v.otro_dato));
   else
-    Informar(almacen, id, salida,
-             "Parte de %d bytes distinta de las del fichero en curso (%d): el fichero ha cambiado, "
-             "se empieza de nuevo.\n",
-             static_cast<int>(v.dato), static_cast<int>(v.otro_dato));
+    InformarCambio(almacen, id, paquete.origen, salida,
+                   "Parte de %d bytes distinta de las del fichero en curso (%d): el fichero ha "
+                   "cambiado, se empieza de nuevo",
+                   static_cast<int>(v.dato), static_cast<int>(v.otro_dato));
   DescartarFichero(almacen, static_cast<std::size_t>(v.cual));
   int cual = EmpezarFichero(almacen, actual, paquete.origen, tamparte,
                             paquete.tampaquete - TamCabecera, salida);
@@ -151,9 +171,10 @@ static void CambiarDeDisposicion(AlmacenFicheros &almacen, const Veredicto &v,
 static void EmpezarDeNuevo(AlmacenFicheros &almacen, int cual, const DatagramaActual &actual,
                            const Paquete &paquete, int32_t tamparte, int32_t &faltan,
                            FILE *salida) {
-  Informar(almacen, almacen.en_curso[static_cast<std::size_t>(cual)].apodo, salida,
-           "Parte %d distinta de la ya recibida: el fichero ha cambiado, se empieza de nuevo.\n",
-           actual.parteactual);
+  InformarCambio(almacen, almacen.en_curso[static_cast<std::size_t>(cual)].apodo, paquete.origen,
+                 salida,
+                 "Parte %d distinta de la ya recibida: el fichero ha cambiado, se empieza de nuevo",
+                 actual.parteactual);
   DescartarFichero(almacen, static_cast<std::size_t>(cual));
   Empezar(almacen, actual, paquete, tamparte, faltan, salida);
 }
@@ -166,7 +187,7 @@ static void Rehusar(AlmacenFicheros &almacen, const Veredicto &v, const Datagram
              paquete.datos + TamCabecera, paquete.tampaquete - TamCabecera);
   const std::string &nombre =
       v.cual >= 0 ? almacen.en_curso[static_cast<std::size_t>(v.cual)].apodo : actual.elnombre;
-  Rechazar(almacen, nombre, salida, LineaDeRechazo(v.causa), static_cast<int>(v.dato),
+  Rechazar(almacen, nombre, paquete.origen, salida, LineaDeRechazo(v.causa), static_cast<int>(v.dato),
            static_cast<int>(v.otro_dato));
 }
 
@@ -193,7 +214,8 @@ static void RetirarPropuesta(AlmacenFicheros &almacen, int cual) {
     case Decision::kGrabado:
       return DecirYaGrabado(almacen, id, salida);
     case Decision::kNuevaVersion:
-      Informar(almacen, id, salida, "Nueva version del fichero grabado: se recibe de nuevo.\n");
+      InformarCambio(almacen, id, paquete.origen, salida,
+                     "Nueva version del fichero grabado: se recibe de nuevo");
       return Empezar(almacen, actual, paquete, tamparte, faltan, salida);
     case Decision::kEmpezar:
       return Empezar(almacen, actual, paquete, tamparte, faltan, salida);

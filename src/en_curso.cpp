@@ -101,7 +101,8 @@ static void Abandonar(AlmacenFicheros &almacen, std::size_t cual, FILE *salida) 
   FicheroEnCurso &f = almacen.en_curso[cual];
   VolcarBuffer(almacen, f, salida);
   AvisarPartesNoGrabadas(almacen, f, salida);
-  if (almacen.opciones.maximo > 1 || almacen.opciones.silencioso)
+  if ((almacen.opciones.maximo > 1 || almacen.opciones.silencioso) &&
+      DentroDelFreno(almacen, "Abandonado", &f.emisor))
     InformarDeFichero(almacen, "Abandonado", f, salida, Prioridad::kAviso);
   DescartarFichero(almacen, cual);
 }
@@ -211,13 +212,16 @@ static void CrearTemporal(FicheroEnCurso &f) {
   if (f.pf1 < 0) DieWithError("Error al crear el fichero temporal.");
 }
 
-// Quiet, a start says what the file is: its parts and, when this datagram tells it, their size.
-static void InformarInicio(const AlmacenFicheros &almacen, const std::string &id,
-                           const DatagramaActual &actual, int32_t tamparte, int32_t largo,
-                           FILE *salida) {
+// Quiet, a start says what the file is: its parts and, when this datagram tells it, their size;
+// within the log's budget, as anyone can start files.
+static void InformarInicio(AlmacenFicheros &almacen, const std::string &id,
+                           const DatagramaActual &actual, const sockaddr_storage *origen,
+                           int32_t tamparte, int32_t largo, FILE *salida) {
   if (!almacen.opciones.silencioso) {
     Informar(almacen, id, salida, "TotPart:%d|MaxTAMprt:%d|TAMprt:%d\n", actual.totpartes, tamparte,
              actual.totpartes * tamparte);
+  } else if (!DentroDelFreno(almacen, "Empezado", origen)) {
+    return;
   } else if (actual.parteactual < actual.totpartes - 1 || actual.totpartes == 1) {
     Informar(almacen, id, salida, "Empezado con %d partes de %d bytes.\n", actual.totpartes, largo);
   } else {
@@ -264,7 +268,7 @@ int EmpezarFichero(AlmacenFicheros &almacen, const DatagramaActual &actual,
   EmpezarPartes(f.partes, actual.totpartes);
   if (!almacen.opciones.reanudar || !Reanudar(almacen, f, salida)) {
     CrearTemporal(f);
-    InformarInicio(almacen, f.apodo, actual, tamparte, largo, salida);
+    InformarInicio(almacen, f.apodo, actual, origen, tamparte, largo, salida);
   }
   return static_cast<int>(almacen.en_curso.size()) - 1;
 }

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "disposicion.h"
+#include "freno.h"
 #include "partes.h"
 
 /// A part copied into a buffer and not yet on disk.
@@ -118,6 +119,7 @@ struct Repeticion {
   std::string linea;            // its latest line, without the identity
   uint64_t veces = 0;           // times it came again since it was last told
   int64_t dicho_ms = 0;         // when it was last told, monotonic milliseconds
+  sockaddr_storage emisor{};    // the sender of the latest; family 0 when not known
 };
 
 /// A temporary file or record of a file not in progress, left by an earlier run.
@@ -133,7 +135,8 @@ struct OpcionesAlmacen {
   bool reanudar = false;    // files in progress are kept across any end and resumed
   bool actualizar = false;  // a stored file is received again when another version of it comes
   bool silencioso = false;  // only the store's events are printed, each naming its file
-  bool a_terminal = false;  // standard output is a terminal: names are shown without controls
+  bool a_terminal = false;  // standard output is a terminal or the journal: names are shown
+                            // without controls
   bool entregar = false;    // completed files go to a program: each hand-off is marked on disk
   int64_t caducar_s = 0;    // leftovers unchanged for this many seconds are removed; 0 never
   bool por_emisor = false;  // a file in progress is its identity and its sender together: two
@@ -169,6 +172,8 @@ struct AlmacenFicheros {
   std::unordered_set<std::string>
       ya_dichos;                         // stored identities named on the quiet log in this run
   std::vector<Repeticion> repeticiones;  // refusals told lately on the quiet log
+  FrenoDeLineas freno;                   // the quiet log's budget for what strangers can cause
+  uint64_t rechazados = 0;               // datagrams refused since the start
   std::vector<Resto> restos;             // leftovers found at the last look, not in progress
   int64_t ultimo_repaso_ms = 0;          // when leftovers were last looked at, monotonic
   bool disco_lleno = false;              // some file in progress found the disk full lately

@@ -4,6 +4,7 @@
 #include <cstdarg>
 #include <cstring>
 
+#include "direcciones.h"
 #include "ficheros.h"
 #include "nombres.h"
 #include "salida.h"
@@ -55,6 +56,11 @@ static Repeticion *BuscarRepeticion(AlmacenFicheros &almacen, const std::string 
 
 static void DecirRepeticion(AlmacenFicheros &almacen, Repeticion &r, int64_t ahora_ms,
                             FILE *salida) {
+  if (!DentroDelFreno(almacen, r.causa, &r.emisor, r.veces)) {
+    r.veces = 0;
+    r.dicho_ms = ahora_ms;
+    return;
+  }
   Renglon linea;
   AnadirPrefijo(linea, almacen, r.identidad, salida, Prioridad::kAviso);
   Anadir(linea, std::string_view(r.linea).substr(0, r.linea.size() - 1));
@@ -68,40 +74,57 @@ static void DecirRepeticion(AlmacenFicheros &almacen, Repeticion &r, int64_t aho
   r.dicho_ms = ahora_ms;
 }
 
+bool DentroDelFreno(AlmacenFicheros &almacen, const char *causa, const sockaddr_storage *origen,
+                    uint64_t veces) {
+  if (!almacen.opciones.silencioso) return true;
+  int64_t ahora_ms = AhoraNs() / 1'000'000;
+  if (TomarFicha(almacen.freno, ahora_ms)) return true;
+  bool conocido = origen != nullptr && origen->ss_family != AF_UNSPEC;
+  Callar(almacen.freno, ahora_ms, causa, conocido ? TextoDeDireccion(*origen) : "?", veces);
+  return false;
+}
+
 // Quiet, a refusal is told once and then counted: a sender that keeps sending what is refused
-// would otherwise fill the log with one line per datagram.
-static void RechazarEnSilencio(AlmacenFicheros &almacen, const std::string &identidad, FILE *salida,
-                               const char *formato, va_list argumentos) {
+// would otherwise fill the log with one line per datagram. Names that change each time share
+// the log's budget.
+static void RechazarEnSilencio(AlmacenFicheros &almacen, const std::string &identidad,
+                               const sockaddr_storage *origen, FILE *salida, const char *formato,
+                               va_list argumentos) {
   char texto[512];
-  vsnprintf(texto, sizeof texto, formato, argumentos);
   int64_t ahora_ms = AhoraNs() / 1'000'000;
   Repeticion *r = BuscarRepeticion(almacen, identidad, formato);
   if (r != nullptr && (r->veces > 0 || ahora_ms - r->dicho_ms < kMsEntreRepeticiones)) {
+    vsnprintf(texto, sizeof texto, formato, argumentos);
     r->linea = texto;
     ++r->veces;
+    if (origen != nullptr) r->emisor = *origen;
     if (ahora_ms - r->dicho_ms >= kMsEntreRepeticiones)
       DecirRepeticion(almacen, *r, ahora_ms, salida);
     return;
   }
+  if (!DentroDelFreno(almacen, formato, origen)) return;
+  vsnprintf(texto, sizeof texto, formato, argumentos);
   std::vector<Repeticion> &todas = almacen.repeticiones;
   if (r == nullptr && todas.size() == kMaxRepeticiones)
     todas.erase(std::min_element(todas.begin(), todas.end(), [](const auto &a, const auto &b) {
       return a.dicho_ms < b.dicho_ms;
     }));
   if (r == nullptr) r = &todas.emplace_back();
-  *r = Repeticion{identidad, formato, texto, 0, ahora_ms};
+  *r = Repeticion{identidad, formato, texto, 0, ahora_ms, {}};
+  if (origen != nullptr) r->emisor = *origen;
   Renglon linea;
   AnadirPrefijo(linea, almacen, identidad, salida, Prioridad::kAviso);
   Emitir(linea, salida);
   EscribirTexto(salida, texto);
 }
 
-void Rechazar(AlmacenFicheros &almacen, const std::string &identidad, FILE *salida,
-              const char *formato, ...) {
+void Rechazar(AlmacenFicheros &almacen, const std::string &identidad,
+              const sockaddr_storage *origen, FILE *salida, const char *formato, ...) {
   va_list argumentos;
   va_start(argumentos, formato);
+  ++almacen.rechazados;
   if (almacen.opciones.silencioso) {
-    RechazarEnSilencio(almacen, identidad, salida, formato, argumentos);
+    RechazarEnSilencio(almacen, identidad, origen, salida, formato, argumentos);
   } else {
     fputs(Prefijo(salida, Prioridad::kAviso), salida);
     vfprintf(salida, formato, argumentos);
@@ -113,6 +136,7 @@ void AvisarRepeticiones(AlmacenFicheros &almacen, int64_t ahora_ms, bool todas, 
   for (Repeticion &r : almacen.repeticiones)
     if (r.veces > 0 && (todas || ahora_ms - r.dicho_ms >= kMsEntreRepeticiones))
       DecirRepeticion(almacen, r, ahora_ms, salida);
+  DecirCallados(almacen.freno, ahora_ms, todas, salida);
 }
 
 void OlvidarRepeticiones(AlmacenFicheros &almacen, const std::string &identidad, FILE *salida) {

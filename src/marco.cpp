@@ -29,7 +29,7 @@ static bool ExcedeElLimite(DatagramaActual &actual, const Paquete &paquete, Esta
     estado.excedido = actual.totpartes;
     return true;
   }
-  Rechazar(almacen, actual.elnombre, salida,
+  Rechazar(almacen, actual.elnombre, paquete.origen, salida,
            "Total de partes %d mayor que el maximo (%d), descartado.\n", actual.totpartes,
            MAX_TROZOS);
   return true;

@@ -203,7 +203,7 @@ TEST_F(OpcionesE2E, LoReanudadoYLoRepetidoSeComparanConLoGuardado) {
           "0001-0002-capa: Parte de 50 bytes distinta de las del fichero en curso (100), "
           "descartada.\n"
           "0001-0002-capa: Parte 0 distinta de la ya recibida: el fichero ha cambiado, se empieza "
-          "de nuevo.\n"
+          "de nuevo (emisor 127.0.0.1).\n"
           "0001-0002-capa: Empezado con 3 partes de 100 bytes.\n"
           "0001-0002-capa: Completado!\n"
           "0001-0002-capa: Ya grabado antes...\n");
@@ -262,18 +262,16 @@ TEST_F(OpcionesE2E, OtraFuenteNoCuentaYCadaFicheroCompletoPasaAlPrograma) {
   EXPECT_NE(LeerFichero(otro + "/e.json").find("\"datagramas\": 4,"), std::string::npos);
   cliente = Cliente({"-x", "/no/existe"});
   Enviar(destino, Parte("otro", "ok", 1));
-  // a name's control bytes never reach the error stream
+  // a name with control bytes is no file's: it never reaches the disk nor the program
   Enviar(destino, Parte("m\x1b[2Jal", "ok", 1));
   ASSERT_TRUE(LeerHastaTexto(cliente, "Completado!\n"));
-  ASSERT_TRUE(LeerHastaTexto(cliente,
-                             "al|0/1|MxPrt:0|Fltn:0|\nTotPart:1|MaxTAMprt:0|TAMprt:0\n"
-                             "NO LA TENGO,posicion 0....2 bytes...\nCompletado!\n"))
+  ASSERT_TRUE(LeerHastaTexto(cliente, "T:0001|S:0002|Nom:m\x1b[2Jal|0/1|MxPrt:0|Fltn:0|\nNombre con "
+                                      "caracteres de control no permitido, descartado.\n"))
       << cliente.salida;
   EXPECT_EQ(Terminar(cliente), 128 + SIGTERM);
   EXPECT_EQ(cliente.error,
             "0001-0002-otro: No se pudo ejecutar /no/existe para 0001-0002-otro: No such file or "
-            "directory\n0001-0002-m?[2Jal: No se pudo ejecutar /no/existe para 0001-0002-m?[2Jal: "
-            "No such file or directory\n");
+            "directory\n");
   BorrarDirectorio(otro);
 }
 
@@ -385,7 +383,7 @@ TEST_F(OpcionesE2E, ConActualizarUnaVersionNuevaSustituyeALaGrabada) {
     if (caso.contenido == "mezcla") std::ofstream(ruta, std::ios::binary) << mezcla;
     const std::string &contenido = caso.contenido == "mezcla" ? v3 : caso.contenido;
     pasada(contenido, caso.tam);
-    esperado += id + ": Nueva version del fichero grabado: se recibe de nuevo.\n" + id +
+    esperado += id + ": Nueva version del fichero grabado: se recibe de nuevo (emisor 127.0.0.1).\n" + id +
                 ": Empezado con " + std::to_string(contenido.size() / caso.tam) + " partes de " +
                 std::to_string(caso.tam) + " bytes.\n" + id + ": Completado!\n";
     ASSERT_TRUE(LeerHastaTexto(cliente, esperado)) << cliente.salida;
@@ -421,7 +419,7 @@ TEST_F(OpcionesE2E, UnDirectorioQueNoSeSincronizaNoDejaSinFicheroGrabado) {
   EXPECT_EQ(LeerFichero(ruta), v2);
   std::string antes = Inicio() + id + ": Empezado con 3 partes de 100 bytes.\n" + id +
                       ": Completado!\n" + id +
-                      ": Nueva version del fichero grabado: se recibe de nuevo.\n" + id +
+                      ": Nueva version del fichero grabado: se recibe de nuevo (emisor 127.0.0.1).\n" + id +
                       ": Empezado con 3 partes de 100 bytes.\n";
   EXPECT_EQ(cliente.salida, antes);
   EXPECT_EQ(cliente.error,
@@ -526,13 +524,16 @@ TEST_F(OpcionesE2E, EnElDiarioCadaLineaLlevaSuPrioridad) {
   Enviar(destino, Datagrama(1, 2, 1, 1, "d", "ok"));
   usleep(100000);
   Enviar(destino, Datagrama(1, 2, 1, 0, "e", "x"));
-  ASSERT_TRUE(LeerHastaTexto(cliente, "descartado.\n")) << cliente.salida;
+  // a name cannot forge a line of its own, nor make the journal keep its line as a blob
+  Enviar(destino, Datagrama(1, 2, 1, 1, "x\n<3>y\x07", "x"));
+  ASSERT_TRUE(LeerHastaTexto(cliente, "no permitido, descartado.\n")) << cliente.salida;
   EXPECT_EQ(Terminar(cliente), 128 + SIGTERM);
   EXPECT_EQ(cliente.salida,
             "<6>" + Inicio() +
                 "<6>0001-0002-d: Empezado con 1 partes de 2 bytes.\n<6>0001-0002-d: "
                 "Completado!\n<4>0001-0002-e: Total de partes 0 no valido, "
-                "descartado.\n");
+                "descartado.\n<4>0001-0002-x?<3>y?: Nombre con caracteres de control no "
+                "permitido, descartado.\n");
   EXPECT_EQ(cliente.error,
             "0001-0002-d: No se pudo ejecutar /no/existe para 0001-0002-d: No such file or "
             "directory\n");
@@ -567,10 +568,33 @@ TEST_F(OpcionesE2E, UnRechazoQueSeRepiteSeDiceUnaVezYSeCuenta) {
                         ": Total de partes 4 distinto del fichero en curso (3), descartado.\n" +
                         fuera + " Repetido 29 veces en S\n" + id +
                         ": Total de partes 4 distinto del fichero en curso (3): el fichero ha "
-                        "cambiado, se empieza de nuevo.\n" +
+                        "cambiado, se empieza de nuevo (emisor 127.0.0.1).\n" +
                         id + ": Empezado con 4 partes de 80 bytes.\n" + vieja + "\n" + id +
                         ": Completado!\n" + vieja + " Repetido 29 veces en S\n");
   EXPECT_EQ(LeerFichero(dir + "/" + id), nueva);
+}
+
+// Quiet, refusals under names that change each time share one budget with every line a stranger
+// can cause: a few are told, the rest counted by cause and sender on one line.
+TEST_F(OpcionesE2E, UnaRiadaDeNombresNoLlenaElRegistro) {
+  Proceso cliente = Cliente({"-q"});
+  for (int i = 0; i < 300; ++i)
+    Enviar(destino, Datagrama(1, 2, 1, 1, "a/" + std::to_string(i), "x"), "127.0.0.7");
+  Escuchar(cliente, 0.3);
+  EXPECT_EQ(Terminar(cliente), 128 + SIGTERM);
+  std::smatch callados;
+  ASSERT_TRUE(std::regex_search(
+      cliente.salida, callados,
+      std::regex("\nAvisos sin decir en los ultimos [0-9]+ s: ([0-9]+)\\. Nombre con '/' no "
+                 "permitido, descartado, de 127\\.0\\.0\\.7: ([0-9]+)\\.\n$")))
+      << cliente.salida;
+  std::size_t dichos = 0;
+  for (std::size_t en = 0; (en = cliente.salida.find("no permitido, descartado.\n", en + 1)) !=
+                           std::string::npos;)
+    ++dichos;
+  EXPECT_LE(dichos, 12u);
+  EXPECT_EQ(dichos + std::stoul(callados[1]), 300u);
+  EXPECT_EQ(callados[1], callados[2]);
 }
 
 // Stopped while its queue overflows, the receiver says so once it runs again.
