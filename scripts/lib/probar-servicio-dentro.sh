@@ -674,6 +674,77 @@ retirar_instancias_de_red() {
   ip link del v6a 2>/dev/null || true
 }
 
+# The tests that debian/tests/control lists, as autopkgtest runs them on the package installed
+# (here the container is the testbed: it cannot install what is missing): each from the root of
+# the source tree, with AUTOPKGTEST_TMP and AUTOPKGTEST_ARTIFACTS fresh directories, failed by a
+# status other than 0 or, without allow-stderr, by anything on standard error. Their output stays
+# in <dir>/autopkgtest-<prueba>.{salida,error}; what a test that passes printed goes among the
+# results as notes.
+pruebas_de_debian() {
+  local fuente=$dir/fuente control=$dir/fuente/debian/tests/control fallos=0
+  local pruebas dependencias restricciones prueba paquete alternativa hay tmp artefactos log estado
+  [ -f "$control" ] || {
+    echo "no existe $control"
+    return 1
+  }
+  # one line a paragraph, its fields joined over continuation lines and without versions,
+  # architectures or profiles: Tests;Depends;Restrictions
+  while IFS=';' read -r pruebas dependencias restricciones; do
+    restricciones=" ${restricciones//,/ } "
+    [ -n "$pruebas" ] || {
+      echo "un parrafo de $control sin Tests: (Test-Command no se ejecuta aqui)"
+      fallos=1
+      continue
+    }
+    for paquete in ${dependencias//,/ }; do
+      [ "$paquete" != @ ] || paquete=receptor-multicast
+      hay=0
+      for alternativa in ${paquete//|/ }; do
+        [ "$(dpkg-query -W -f='${Status}' "$alternativa" 2>/dev/null)" != "install ok installed" ] || hay=1
+      done
+      [ "$hay" -eq 1 ] || {
+        echo "$pruebas: falta $paquete, que pide su Depends, y aqui no se instala nada"
+        fallos=1
+      }
+    done
+    [[ $restricciones != *" isolation-machine "* ]] || {
+      echo "$pruebas: pide isolation-machine, que este contenedor no da"
+      fallos=1
+      continue
+    }
+    for prueba in $pruebas; do
+      tmp=$(mktemp -d /tmp/autopkgtest-tmp.XXXXXX)
+      artefactos=$(mktemp -d /tmp/autopkgtest-artefactos.XXXXXX)
+      log=$dir/autopkgtest-$prueba
+      estado=0
+      (cd "$fuente" && AUTOPKGTEST_TMP=$tmp AUTOPKGTEST_ARTIFACTS=$artefactos timeout 120 "debian/tests/$prueba") \
+        >"$log.salida" 2>"$log.error" </dev/null || estado=$?
+      rm -rf "$tmp" "$artefactos"
+      if [ "$estado" -ne 0 ] || { [ -s "$log.error" ] && [[ $restricciones != *" allow-stderr "* ]]; }; then
+        echo "debian/tests/$prueba termino con $estado; su salida de error: $(tail -n 20 "$log.error")" \
+          "; su salida: $(tail -n 10 "$log.salida")"
+        fallos=1
+      else
+        sed "s|^|nota: debian/tests/$prueba: |" "$log.salida" >>"$resultados"
+      fi
+    done
+  done < <(awk 'BEGIN { RS = ""; FS = "\n" }
+    {
+      split("", campo); clave = ""; campos = 0
+      for (i = 1; i <= NF; i++) {
+        if ($i ~ /^#/) continue
+        if ($i ~ /^[ \t]/ && clave != "") { campo[clave] = campo[clave] " " $i; continue }
+        n = index($i, ":"); if (n == 0) continue
+        clave = tolower(substr($i, 1, n - 1)); campo[clave] = substr($i, n + 1); campos++
+      }
+      if (campos == 0) next
+      linea = campo["tests"] ";" campo["depends"] ";" campo["restrictions"]
+      gsub(/[ \t]+/, " ", linea); gsub(/ *\| */, "|", linea); gsub(/ *; */, ";", linea); gsub(/ *, */, ",", linea)
+      gsub(/ *(\([^)]*\)|\[[^]]*\]|<[^>]*>)/, "", linea); gsub(/^ +| +$/, "", linea); print linea
+    }' "$control")
+  return $fallos
+}
+
 mkdir -p "$originales"
 head -c 300000 /dev/urandom >"$originales/datos"
 head -c 2000000 /dev/urandom >"$originales/parcial"
@@ -687,6 +758,7 @@ if grep -q '^FALLO' "$resultados"; then
   exit 1
 fi
 comprobar "el paquete se instala y crea el usuario de sistema" instalar
+comprobar "las pruebas de debian/tests, como autopkgtest, con el paquete instalado" pruebas_de_debian
 preparar_programa
 comprobar "una instancia recibe un fichero de emisor: del usuario del servicio, 0640 en un directorio 0750" recibe_fichero
 comprobar "un miembro del grupo del servicio lee el fichero, otro usuario no" legible_por_el_grupo
