@@ -69,6 +69,7 @@ static void TomarParte(AlmacenFicheros &almacen, int cual, int32_t parte,
   Tocar(almacen, cual, faltan);
   FicheroEnCurso &f = almacen.en_curso[static_cast<std::size_t>(cual)];
   if (donde.fija_tamano) f.disposicion.tamparte = largo;
+  if (almacen.ahora_s > f.progreso_s) f.progreso_s = almacen.ahora_s;
   if (donde.adelantada) Adelantar(f, donde.posicion, contenido, largo);
   InformarParte(almacen, donde.posicion, static_cast<std::size_t>(largo), salida);
   bool es_ultima = parte == f.disposicion.totpartes - 1;

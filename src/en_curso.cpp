@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <unordered_set>
 
 #include "direcciones.h"
@@ -89,6 +90,10 @@ static void Quitar(AlmacenFicheros &almacen, std::size_t cual) {
   almacen.en_curso.erase(almacen.en_curso.begin() + static_cast<std::ptrdiff_t>(cual));
   ++almacen.cambios_de_tabla;
   almacen.ultimo = -1;
+}
+
+void OlvidarResto(AlmacenFicheros &almacen, const std::string &raiz) {
+  std::erase_if(almacen.restos, [&](const Resto &resto) { return resto.raiz == raiz; });
 }
 
 void DescartarFichero(AlmacenFicheros &almacen, std::size_t cual) {
@@ -263,8 +268,10 @@ int EmpezarFichero(AlmacenFicheros &almacen, const DatagramaActual &actual,
   f.emisor = emisor;
   f.raiz = raiz;
   f.apodo = ApodoDeRaiz(raiz);
+  OlvidarResto(almacen, raiz);
   f.old_nombre_temp = NombreTemporal(f.raiz);
   f.disposicion.totpartes = actual.totpartes;
+  f.progreso_s = static_cast<int64_t>(time(nullptr));
   EmpezarPartes(f.partes, actual.totpartes);
   if (!almacen.opciones.reanudar || !Reanudar(almacen, f, salida)) {
     CrearTemporal(f);
@@ -368,6 +375,8 @@ bool CompletarFichero(AlmacenFicheros &almacen, std::size_t cual, FILE *salida) 
       !DejarEnDisco(almacen, f, salida) || !EnteroEnElTemporal(almacen, f) ||
       !AnotarSiSeEntrega(almacen, f, marca_propia, salida))
     return false;
+  // every part is on disk now: whatever failed on the way is over
+  DarPorSuperados(almacen, f, salida);
   std::string temporal = f.old_nombre_temp, final_ = f.old_nombre, raiz = f.raiz;
   bool renombrado = rename(temporal.c_str(), final_.c_str()) == 0;
   int error = errno;

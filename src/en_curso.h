@@ -57,6 +57,10 @@ void EsperarUltimaOtraVez(FicheroEnCurso &fichero);
 /// would otherwise keep it full for each other and every other file, for ever.
 void CederSitio(AlmacenFicheros &almacen, FILE *salida);
 
+/// A leftover taken up again, or removed, is no leftover any more: the status file lists it no
+/// longer.
+void OlvidarResto(AlmacenFicheros &almacen, const std::string &raiz);
+
 /// Drops a file whose sender changed it: its temporary file and record go, unwritten parts
 /// with them, and nothing more is said about it.
 void DescartarFichero(AlmacenFicheros &almacen, std::size_t cual);

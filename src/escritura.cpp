@@ -96,7 +96,11 @@ static void EscribirTodo(AlmacenFicheros &almacen, FicheroEnCurso &f, int64_t &i
 
 void VolcarBuffer(AlmacenFicheros &almacen, FicheroEnCurso &f, FILE *salida) {
   int64_t inicio = 0, fin = 0;
-  if (!f.buffer.partes.empty()) EscribirTodo(almacen, f, inicio, fin, salida);
+  if (f.buffer.partes.empty()) return;
+  EscribirTodo(almacen, f, inicio, fin, salida);
+  // without resume, a save is a write: once every part is written again, the trouble is over
+  if (!almacen.opciones.reanudar && !f.errores_avisados.empty() && Fallidas(f.partes) == 0)
+    DarPorSuperados(almacen, f, salida);
 }
 
 static bool Cabe(const BufferEscritura &b, int64_t posicion, int32_t largo) {

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -98,6 +99,44 @@ static void AnadirRestos(std::string &json, const AlmacenFicheros &almacen, int6
   json += alguno ? "\n  ]\n}\n" : "]\n}\n";
 }
 
+// Whether files can be written where they are rebuilt now: a directory the receiver may write
+// on a filesystem with room left.
+static bool DirectorioEscribible(const AlmacenFicheros &almacen) {
+  struct statvfs datos;
+  int fd = almacen.directorio >= 0 ? almacen.directorio : AT_FDCWD;
+  bool con_sitio = (fd >= 0 ? fstatvfs(fd, &datos) : statvfs(".", &datos)) == 0 &&
+                   datos.f_bavail > 0 && (datos.f_flag & ST_RDONLY) == 0;
+  return con_sitio && faccessat(fd, ".", W_OK, AT_EACCESS) == 0;
+}
+
+// What the disk did to the files lately, and what strangers sent.
+static void AnadirProblemas(std::string &json, const AlmacenFicheros &almacen) {
+  json += "  \"fallos\": " + std::to_string(almacen.fallos) + ",\n";
+  json += DirectorioEscribible(almacen) ? "  \"directorio_escribible\": true,\n"
+                                        : "  \"directorio_escribible\": false,\n";
+  json += "  \"rechazados\": " + std::to_string(almacen.rechazados) + ",\n";
+  json += "  \"avisos_sin_decir\": " + std::to_string(almacen.freno.total_sin_decir) + ",\n";
+}
+
+// A file in progress: its parts, its sender when versions are told apart, its time without a
+// new part, and the failure that lasts, if any.
+static void AnadirEnCurso(std::string &json, const FicheroEnCurso &f, int64_t ahora) {
+  json += "{\"fichero\": ";
+  AnadirCadena(json, f.apodo);
+  json += ", \"partes\": " + std::to_string(Recibidas(f.partes)) +
+          ", \"total\": " + std::to_string(f.disposicion.totpartes);
+  if (f.emisor.ss_family != 0) json += ", \"emisor\": \"" + TextoDeDireccion(f.emisor) + "\"";
+  json += ", \"edad_s\": " + std::to_string(std::max<int64_t>(0, ahora - f.progreso_s));
+  if (f.errores_avisados.empty()) {
+    json += ", \"error\": null}";
+    return;
+  }
+  const FalloAvisado &fallo = f.errores_avisados.back();
+  json += ", \"error\": {\"texto\": ";
+  AnadirCadena(json, std::string(fallo.mensaje) + ": " + strerror(fallo.error));
+  json += ", \"desde\": \"" + FechaUtc(fallo.desde_s) + "\"}}";
+}
+
 // The fields that existed first keep their order, the new ones after the start.
 static std::string Documento(const FicheroEstado &informe, const EstadoBucle &estado,
                              const AlmacenFicheros &almacen) {
@@ -114,16 +153,11 @@ static std::string Documento(const FicheroEstado &informe, const EstadoBucle &es
   json += "  \"datagramas\": " + std::to_string(estado.datagramas) + ",\n";
   json += "  \"descartados_por_el_nucleo\": " + std::to_string(estado.descartados) + ",\n";
   json += "  \"completados\": " + std::to_string(almacen.completados) + ",\n";
+  AnadirProblemas(json, almacen);
   json += "  \"en_curso\": [";
   for (std::size_t i = 0; i < almacen.en_curso.size(); ++i) {
-    const FicheroEnCurso &f = almacen.en_curso[i];
-    json += i == 0 ? "\n    {\"fichero\": " : ",\n    {\"fichero\": ";
-    AnadirCadena(json, f.apodo);
-    json += ", \"partes\": " + std::to_string(Recibidas(f.partes)) +
-            ", \"total\": " + std::to_string(f.disposicion.totpartes);
-    // a version told apart by its sender says which
-    if (f.emisor.ss_family != 0) json += ", \"emisor\": \"" + TextoDeDireccion(f.emisor) + "\"";
-    json += "}";
+    json += i == 0 ? "\n    " : ",\n    ";
+    AnadirEnCurso(json, almacen.en_curso[i], real.tv_sec);
   }
   json += almacen.en_curso.empty() ? "],\n" : "\n  ],\n";
   AnadirRestos(json, almacen, real.tv_sec);

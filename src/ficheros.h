@@ -35,10 +35,12 @@ struct BufferEscritura {
 /// Most files that may be in progress at once.
 inline constexpr int kMaxFicherosEnCurso = 1024;
 
-/// A failure of a file told on the error stream: its message and the system's error.
+/// A failure of a file told on the error stream: its message and the system's error, and since
+/// when it lasts, seconds since the epoch.
 struct FalloAvisado {
   const char *mensaje;
   int error;
+  int64_t desde_s;
 };
 
 /// One file in progress: its temporary file and what of it has arrived.
@@ -69,6 +71,8 @@ struct FicheroEnCurso {
                             // file goes on in a new one
   bool sin_sitio = false;   // a write of it found the disk full
   uint64_t ultimo_uso = 0;  // when a datagram of it came last, in datagrams handled
+  int64_t progreso_s = 0;   // when a new part of it came last, seconds since the epoch; kept
+                            // in its record, so that no stop or restart makes it younger
   // The layout it had before its sender changed it, whose late datagrams are refused rather
   // than taken as yet another change; totpartes 0 when none.
   Disposicion anterior;
@@ -126,7 +130,8 @@ struct Repeticion {
 struct Resto {
   std::string raiz;  // what its names derive from: an identity, or a version's RaizDeVersion
   int32_t partes = 0, total = 0;  // as its record tells; 0 and 0 without one
-  int64_t cambio = 0;             // when it last changed, seconds since the epoch
+  int64_t cambio = 0;             // when a new part came last, as its record tells, or else when
+                                  // its files last changed; seconds since the epoch
 };
 
 /// How the store behaves, fixed for the run.
@@ -157,6 +162,9 @@ struct AlmacenFicheros {
   int error_directorio = 0;              // the failed sync of the directory told last, while
                                          // it lasts
   uint64_t completados = 0;              // files completed since the start
+  mutable uint64_t fallos = 0;           // failures of the disk told since the start (counted
+                                         // by the reports, which read the store only)
+  int64_t ahora_s = 0;                   // the wall clock at the start of the batch, seconds
   std::vector<std::string> recien_completados;  // final names of files completed lately, for
                                                 // whoever acts on them to take
   // completed files whose new name a sync of the directory has yet to put on disk, each with

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdarg>
 #include <cstring>
+#include <ctime>
 
 #include "direcciones.h"
 #include "ficheros.h"
@@ -225,6 +226,7 @@ void InformarParte(const AlmacenFicheros &almacen, int64_t posicion, std::size_t
 void ReportarFallo(const AlmacenFicheros &almacen, const std::string &identidad,
                    const char *mensaje, int error, FILE *salida) {
   fflush(salida);
+  ++almacen.fallos;
   fputs(Prefijo(almacen.errores, Prioridad::kError), almacen.errores);
   if (!identidad.empty()) fprintf(almacen.errores, "%s: ", NombreVisible(identidad).c_str());
   fprintf(almacen.errores, "%s: %s\n", mensaje, strerror(error));
@@ -236,7 +238,7 @@ bool PrimeraVez(FicheroEnCurso &f, const char *mensaje, int error) {
         return a.error == error && strcmp(a.mensaje, mensaje) == 0;
       }))
     return false;
-  avisados.push_back({mensaje, error});
+  avisados.push_back({mensaje, error, static_cast<int64_t>(time(nullptr))});
   return true;
 }
 

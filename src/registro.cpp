@@ -17,9 +17,12 @@
 
 // Layout: a first line that names the format, the identity after its length (a name may hold a
 // newline), the numbers, one character per part, and a last line that proves the record whole.
-static constexpr std::string_view kCabeceraRegistro = "partes-recibidas 2\n";
+static constexpr std::string_view kCabeceraRegistro = "partes-recibidas 3\n";
+// what earlier receivers wrote: the same, without the time of the last new part
+static constexpr std::string_view kCabeceraAnterior = "partes-recibidas 2\n";
 static constexpr std::string_view kFinRegistro = "fin\n";
 static constexpr std::string_view kEtiquetaEmisor = "emisor ";
+static constexpr std::string_view kEtiquetaProgreso = "progreso ";
 
 void BorrarRegistro(const std::string &raiz) {
   unlink(NombreRegistro(raiz).c_str());
@@ -79,6 +82,8 @@ static std::string TextoRegistro(const FicheroEnCurso &f, const Identificacion &
   // a version told apart by its sender resumes only for it
   if (f.emisor.ss_family != 0)
     texto += std::string(kEtiquetaEmisor) + TextoDeDireccion(f.emisor) + "\n";
+  // its age goes on across stops and restarts
+  texto += std::string(kEtiquetaProgreso) + std::to_string(f.progreso_s) + "\n";
   texto += TextoIdentificacion(id);
   texto += std::to_string(f.disposicion.totpartes) + " " + std::to_string(f.disposicion.tamparte) +
            " " + std::to_string(f.disposicion.ultima) + "\n";
@@ -122,6 +127,7 @@ bool EscribirRegistro(const AlmacenFicheros &almacen, FicheroEnCurso &f, FILE *s
   int error = errno;
   if (PrimeraVez(f, "Error al guardar el registro de partes", error)) {
     fflush(salida);
+    ++almacen.fallos;
     std::string visible = NombreVisible(f.apodo);
     fprintf(almacen.errores, "%s%s: Error al guardar el registro de partes de %s: %s\n",
             Prefijo(almacen.errores, Prioridad::kError), visible.c_str(), visible.c_str(),
@@ -160,6 +166,7 @@ static bool LeerNumero(const std::string &texto, std::size_t &pos, char separado
 
 struct Registro {
   std::string emisor;  // the sender of its version; "" when versions were not told apart
+  int64_t progreso = 0;  // when its last new part came, seconds since the epoch; 0 not told
   int64_t totpartes = 0, tamparte = 0, largo_ultima = 0;
   Identificacion temporal;  // the temporary file it describes
   std::string partes;       // '1' for a part on disk
@@ -185,18 +192,27 @@ static bool LeerEmisor(const std::string &texto, std::size_t &pos, std::string &
   return true;
 }
 
+// "progreso <seconds>", in a record of the present format.
+static bool LeerProgreso(const std::string &texto, std::size_t &pos, int64_t &progreso) {
+  if (texto.starts_with(kCabeceraAnterior)) return true;
+  if (texto.compare(pos, kEtiquetaProgreso.size(), kEtiquetaProgreso) != 0) return false;
+  pos += kEtiquetaProgreso.size();
+  return LeerNumero(texto, pos, '\n', progreso) && progreso >= 0;
+}
+
 // A record of the identity given, or, with none given, of any.
 static bool Interpretar(const std::string &texto, const std::string &identidad, Registro &r) {
   std::size_t pos = kCabeceraRegistro.size();
   int64_t largo = 0;
-  if (texto.compare(0, pos, kCabeceraRegistro) != 0 || !LeerNumero(texto, pos, ' ', largo) ||
+  if ((!texto.starts_with(kCabeceraRegistro) && !texto.starts_with(kCabeceraAnterior)) ||
+      !LeerNumero(texto, pos, ' ', largo) ||
       largo <= 0 || largo > static_cast<int64_t>(kMaxIdentidad) ||
       (!identidad.empty() && (texto.compare(pos, identidad.size(), identidad) != 0 ||
                               largo != static_cast<int64_t>(identidad.size()))))
     return false;
   pos += static_cast<std::size_t>(largo);
   if (pos >= texto.size() || texto[pos++] != '\n' || !LeerEmisor(texto, pos, r.emisor) ||
-      !LeerIdentificacion(texto, pos, r.temporal) || !LeerNumero(texto, pos, ' ', r.totpartes) ||
+      !LeerProgreso(texto, pos, r.progreso) || !LeerIdentificacion(texto, pos, r.temporal) || !LeerNumero(texto, pos, ' ', r.totpartes) ||
       !LeerNumero(texto, pos, ' ', r.tamparte) || !LeerNumero(texto, pos, '\n', r.largo_ultima) ||
       r.totpartes <= 0 || r.totpartes > MAX_TROZOS)
     return false;
@@ -229,6 +245,7 @@ bool LeerRegistro(FicheroEnCurso &f, int temporal) {
   // an earlier receiver wrote 0 for a size not known yet
   f.disposicion.tamparte = r.tamparte > 0 ? static_cast<int32_t>(r.tamparte) : kTamParteDesconocido;
   f.disposicion.ultima = r.partes.back() == '1' ? r.largo_ultima : -1;
+  if (r.progreso > 0) f.progreso_s = r.progreso;
   TomarDelRegistro(f.partes, r.partes);
   return true;
 }
@@ -238,10 +255,12 @@ std::string EmisorDelRegistro(const std::string &raiz) {
   return Interpretar(LeerTodo(NombreRegistro(raiz)), "", r) ? r.emisor : "";
 }
 
-bool ContarPartesDelRegistro(const std::string &raiz, int32_t &partes, int32_t &total) {
+bool ContarPartesDelRegistro(const std::string &raiz, int32_t &partes, int32_t &total,
+                             int64_t &progreso) {
   Registro r;
   if (!Interpretar(LeerTodo(NombreRegistro(raiz)), "", r)) return false;
   partes = static_cast<int32_t>(std::count(r.partes.begin(), r.partes.end(), '1'));
   total = static_cast<int32_t>(r.totpartes);
+  progreso = r.progreso;
   return true;
 }

@@ -29,9 +29,11 @@ bool EscribirRegistro(const AlmacenFicheros &almacen, FicheroEnCurso &fichero, F
 /// returns whether it did.
 bool LeerRegistro(FicheroEnCurso &fichero, int temporal);
 
-/// The parts on disk and the part count that the record of the file that went by that name tells,
-/// whatever temporary file it describes; false, leaving them alone, when there is no whole record.
-bool ContarPartesDelRegistro(const std::string &raiz, int32_t &partes, int32_t &total);
+/// The parts on disk, the part count, and when a new part came last (0 when it does not say)
+/// that the record of the file whose names derive from raiz tells, whatever temporary file it
+/// describes; false, leaving them alone, when there is no whole record.
+bool ContarPartesDelRegistro(const std::string &raiz, int32_t &partes, int32_t &total,
+                             int64_t &progreso);
 
 /// The sender whose version the record of the file that went by that name describes; "" when
 /// there is none, or it was written without telling senders apart.

@@ -70,13 +70,29 @@ static void Caducar(AlmacenFicheros &almacen, const Resto &resto, int64_t edad, 
   InformarDeResto(almacen, resto, edad, salida);
 }
 
+// A file in progress that no sender has added to for the time asked is a leftover in the making.
+static void CaducarEnCurso(AlmacenFicheros &almacen, int64_t ahora, FILE *salida) {
+  for (std::size_t i = almacen.en_curso.size(); i-- > 0;) {
+    const FicheroEnCurso &f = almacen.en_curso[i];
+    int64_t edad = std::max<int64_t>(0, ahora - f.progreso_s);
+    if (edad < almacen.opciones.caducar_s) continue;
+    InformarDeResto(almacen, Resto{f.raiz, Recibidas(f.partes), f.disposicion.totpartes, 0}, edad,
+                    salida);
+    DescartarFichero(almacen, i);
+  }
+}
+
 void RepasarRestos(AlmacenFicheros &almacen, int64_t ahora_ms, FILE *salida) {
   almacen.ultimo_repaso_ms = ahora_ms;
   almacen.restos.clear();
   int64_t ahora = static_cast<int64_t>(time(nullptr));
+  if (almacen.opciones.caducar_s > 0) CaducarEnCurso(almacen, ahora, salida);
   for (const auto &[raiz, cambio] : BuscarRestos(almacen)) {
     Resto resto{raiz, 0, 0, cambio};
-    ContarPartesDelRegistro(raiz, resto.partes, resto.total);
+    // the age is the time without a new part, which a record keeps across stops
+    int64_t progreso = 0;
+    if (ContarPartesDelRegistro(raiz, resto.partes, resto.total, progreso) && progreso > 0)
+      resto.cambio = progreso;
     int64_t edad = std::max<int64_t>(0, ahora - cambio);
     if (almacen.opciones.caducar_s > 0 && edad >= almacen.opciones.caducar_s) {
       Caducar(almacen, resto, edad, salida);

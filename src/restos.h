@@ -9,13 +9,15 @@
 
 #include "ficheros.h"
 
-/// Leftovers are looked at again this often, besides at the start.
-inline constexpr int64_t kMsEntreRepasos = 3600 * 1000;
+/// Leftovers, and files in progress that stopped growing, are looked at again this often, besides
+/// at the start.
+inline constexpr int64_t kMsEntreRepasos = 60 * 1000;
 
 /// In the working directory: lists in almacen.restos the temporary files and records of files
 /// not in progress, and, when almacen.opciones.caducar_s is set, removes those that have not
-/// changed for that long, each told in one line as a file dropped is. ahora_ms is the monotonic
-/// clock's, kept to tell when the next look is due.
+/// changed for that long, each told in one line as a file dropped is; so are the files in progress
+/// without a new part for that long, dropped with everything they keep on disk. ahora_ms is the
+/// monotonic clock's, kept to tell when the next look is due.
 void RepasarRestos(AlmacenFicheros &almacen, int64_t ahora_ms, FILE *salida);
 
 /// The same, once kMsEntreRepasos have passed since the last look.

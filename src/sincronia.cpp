@@ -103,6 +103,7 @@ bool SincronizarTemporal(AlmacenFicheros &almacen, FicheroEnCurso &f, FILE *sali
   int error = errno;
   if (PrimeraVez(f, "Error al sincronizar", error)) {
     fflush(salida);
+    ++almacen.fallos;
     fprintf(almacen.errores, "%s%s: Error al sincronizar %s: %s\n",
             Prefijo(almacen.errores, Prioridad::kError), NombreVisible(f.apodo).c_str(),
             NombreVisible(f.old_nombre_temp).c_str(), strerror(error));

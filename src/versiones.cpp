@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <ctime>
 
 #include "direcciones.h"
 #include "en_curso.h"
@@ -38,6 +39,7 @@ static void CerrarGrabado(AlmacenFicheros &almacen, const std::string &identidad
 
 void EmpezarLote(AlmacenFicheros &almacen) {
   ++almacen.lotes;
+  almacen.ahora_s = static_cast<int64_t>(time(nullptr));
   almacen.sondeos.clear();
   if (almacen.grabados.empty()) return;
   int64_t ahora_ms = AhoraNs() / 1'000'000;
@@ -63,6 +65,7 @@ static void LimpiarRaiz(AlmacenFicheros &almacen, const std::string &raiz) {
       access(NombreRegistro(raiz).c_str(), F_OK) == 0)
     return;
   BorrarRastros(raiz);
+  OlvidarResto(almacen, raiz);
   if (limpiados.size() == kMaxLimpiados) limpiados.erase(limpiados.begin());
   limpiados.push_back(raiz);
 }

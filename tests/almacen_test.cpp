@@ -104,7 +104,8 @@ TEST_F(AlmacenTest, UnaEscrituraFallidaDevuelveSusPartesYNoCompleta) {
   Pasar(Cabecera(2, 2, "falla") + "c");
   EXPECT_EQ(Pasar(Cabecera(1, 2, "falla") + "ab"),
             "T:0001|S:0002|Nom:falla|0/2|MxPrt:2|Fltn:1|\n"
-            "NO LA TENGO,posicion 0....2 bytes...\nCompletado!\n");
+            "NO LA TENGO,posicion 0....2 bytes...\n0001-0002-falla: Guardado sin errores de "
+            "nuevo.\nCompletado!\n");
   EXPECT_EQ(LeerFichero("0001-0002-falla"), "abc");
 }
 

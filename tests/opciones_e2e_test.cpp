@@ -253,10 +253,13 @@ TEST_F(OpcionesE2E, OtraFuenteNoCuentaYCadaFicheroCompletoPasaAlPrograma) {
                                 "0001-0002-bueno: ./al-completar termino con estado 0.\n");
   EXPECT_EQ(LeerFichero(dir + "/0001-0002-bueno"), bueno);
   EXPECT_EQ(LeerFichero(dir + "/hechos"), dir + "/0001-0002-bueno \n");
+  durante = std::regex_replace(durante, std::regex("\"edad_s\": [0-9]+"), "\"edad_s\": E");
   EXPECT_NE(durante.find(
                 "  \"datagramas\": 1,\n  \"descartados_por_el_nucleo\": 0,\n  "
-                "\"completados\": 0,\n  \"en_curso\": [\n    {\"fichero\": "
-                "\"0001-0002-bueno\", \"partes\": 1, \"total\": 3}\n  ],\n  \"restos\": []\n}\n"),
+                "\"completados\": 0,\n  \"fallos\": 0,\n  \"directorio_escribible\": true,\n  "
+                "\"rechazados\": 0,\n  \"avisos_sin_decir\": 0,\n  \"en_curso\": [\n    "
+                "{\"fichero\": \"0001-0002-bueno\", \"partes\": 1, \"total\": 3, \"edad_s\": E, "
+                "\"error\": null}\n  ],\n  \"restos\": []\n}\n"),
             std::string::npos)
       << durante;
   EXPECT_NE(LeerFichero(otro + "/e.json").find("\"datagramas\": 4,"), std::string::npos);

@@ -73,7 +73,8 @@ class RedE2E : public testing::Test {
         ",\n  \"actualizado\": F,\n  \"unido\": " + unido + ",\n  \"ultimo_datagrama\": " + ultimo +
         ",\n  \"datagramas\": " + n +
         ",\n  \"descartados_por_el_nucleo\": 0,\n  \"completados\": " + n +
-        ",\n  \"en_curso\": [],\n  \"restos\": []\n}\n";
+        ",\n  \"fallos\": 0,\n  \"directorio_escribible\": true,\n  \"rechazados\": 0,\n  "
+        "\"avisos_sin_decir\": 0,\n  \"en_curso\": [],\n  \"restos\": []\n}\n";
     for (int i = 0; i < 100 && leido.find("\"unido\": " + unido) == std::string::npos; ++i) {
       leido = std::regex_replace(LeerFichero(dir + "/e.json"),
                                  std::regex("\"[0-9-]{10}T[0-9:]{8}Z\""), "F");
