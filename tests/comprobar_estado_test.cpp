@@ -161,8 +161,7 @@ TEST_F(ComprobarEstado, CadaEstadoDelReceptorDaSuVeredictoYSusCifras) {
       {Receptor{.descartados = 3, .pid = 99}, 0, "-m memoria", 1, nuevos + "3", "2s", 3},
       {Receptor{.crudo = "-"}, 0, "-m m", 2,
        "CRITICAL - no existe el fichero de estado estado.json: el receptor no esta en marcha"},
-      {Receptor{.crudo = "{\"unido\": true,"}, 0, "-m m", 3,
-       no_valido + "falta un nombre en el byte 15"},
+      {Receptor{.crudo = "{\"unido\": true,"}, 0, "-m m", 3, no_valido + "JSON incompleto"},
       {Receptor{.crudo = "{\"unido\": true}"}, 0, "-m m", 3,
        no_valido + "falta el campo \"inicio\""},
   };
