@@ -24,15 +24,34 @@ std::string Fecha(time_t segundos) {
 
 // A status file as the receiver writes it, started an hour before ahora; hace is the age of the
 // last datagram (-1: none yet), and restos the count of leftovers, whose list is absent when 0.
-// crudo, when given, is written instead ("-": no file at all).
+// fallos >= 0 is a receiver that tells its failures: en_curso files, the first con_error of
+// them failing. crudo, when given, is written instead ("-": no file at all).
 struct Receptor {
   bool unido = true;
-  int hace = 2, descartados = 0, pid = 1234, restos = 0;
+  int hace = 2, descartados = 0, pid = 1234, restos = 0, fallos = -1;
+  bool escribible = true;
+  int en_curso = 1, con_error = 0;
   std::string crudo = "";
 };
 
 const std::string kResto =
     "{\"fichero\": \"0001-0002-viejo\", \"partes\": 3, \"total\": 9, \"edad_s\": 40}";
+
+const std::string kFallo =
+    "Error al grabar la parte en el fichero temporal: No space left on device";
+
+// File i in progress; the failure of file i began 12 + i s before ahora.
+std::string EnCurso(const Receptor &r, int i, time_t ahora) {
+  std::string json = "\n    {\"fichero\": \"0001-0002-" +
+                     (i == 0 ? "d\\u00e9" : "e" + std::to_string(i)) +
+                     "\", \"partes\": 120, \"total\": 300";
+  if (r.fallos >= 0)
+    json += ", \"edad_s\": 12, \"error\": " +
+            (i < r.con_error
+                 ? "{\"texto\": \"" + kFallo + "\", \"desde\": \"" + Fecha(ahora - 12 - i) + "\"}"
+                 : "null");
+  return json + "}";
+}
 
 std::string Estado(const Receptor &r, time_t ahora) {
   if (!r.crudo.empty()) return r.crudo;
@@ -42,9 +61,14 @@ std::string Estado(const Receptor &r, time_t ahora) {
       ",\n  \"version\": \"1.0.0\",\n  \"actualizado\": \"" + Fecha(ahora) +
       "\",\n  \"unido\": " + (r.unido ? "true" : "false") + ",\n  \"ultimo_datagrama\": " + ultimo +
       ",\n  \"datagramas\": 4200,\n  \"descartados_por_el_nucleo\": " +
-      std::to_string(r.descartados) + ",\n  \"completados\": 3,\n" +
-      "  \"en_curso\": [\n    {\"fichero\": \"0001-0002-d\\u00e9\", \"partes\": 120, "
-      "\"total\": 300}\n  ]";
+      std::to_string(r.descartados) + ",\n  \"completados\": 3,\n";
+  if (r.fallos >= 0)
+    json += "  \"fallos\": " + std::to_string(r.fallos) +
+            ",\n  \"directorio_escribible\": " + (r.escribible ? "true" : "false") +
+            ",\n  \"rechazados\": 7,\n  \"avisos_sin_decir\": 2,\n";
+  json += "  \"en_curso\": [";
+  for (int i = 0; i < r.en_curso; ++i) json += (i == 0 ? "" : ",") + EnCurso(r, i, ahora);
+  json += "\n  ]";
   for (int i = 0; i < r.restos; ++i) json += (i == 0 ? ",\n  \"restos\": [" : ", ") + kResto;
   if (r.restos > 0) json += "]";
   return json + "\n}\n";
@@ -97,9 +121,12 @@ std::string Linea(const Caso &c) {
   if (c.silencio.empty()) return "RECEPTOR " + c.causa + "\n";
   return "RECEPTOR " + c.causa +
          " | datagramas=4200c descartados_por_el_nucleo=" + std::to_string(c.receptor.descartados) +
-         "c completados=3c en_curso=1 restos=" + std::to_string(c.receptor.restos) +
-         " silencio=" + c.silencio + " antiguedad=" + std::to_string(c.antiguedad) + "s;;5" +
-         (c.nuevos < 0 ? "" : " descartados_nuevos=" + std::to_string(c.nuevos)) + "\n";
+         "c completados=3c en_curso=" + std::to_string(c.receptor.en_curso) +
+         " restos=" + std::to_string(c.receptor.restos) + " silencio=" + c.silencio +
+         " antiguedad=" + std::to_string(c.antiguedad) + "s;;5" +
+         (c.nuevos < 0 ? "" : " descartados_nuevos=" + std::to_string(c.nuevos)) +
+         " fallos=" + std::to_string(std::max(0, c.receptor.fallos)) +
+         "c con_error=" + std::to_string(c.receptor.con_error) + "\n";
 }
 
 // The same in Prometheus' text: the verdict as the first figure.
@@ -119,7 +146,7 @@ std::string Prometheus(const Caso &c) {
           "Datagramas que el nucleo descarto sin sitio en la cola desde el arranque.",
           c.receptor.descartados);
   metrica("completados_total", "counter", "Ficheros completados desde el arranque.", 3);
-  metrica("en_curso", "gauge", "Ficheros en curso.", 1);
+  metrica("en_curso", "gauge", "Ficheros en curso.", c.receptor.en_curso);
   metrica("restos", "gauge", "Restos de ficheros que ya no estan en curso.", c.receptor.restos);
   metrica("silencio_segundos", "gauge",
           "Segundos desde el ultimo datagrama, o desde el arranque antes del primero.",
@@ -129,6 +156,10 @@ std::string Prometheus(const Caso &c) {
   if (c.nuevos >= 0)
     metrica("descartados_nuevos", "gauge",
             "Datagramas descartados por el nucleo desde la comprobacion anterior.", c.nuevos);
+  metrica("fallos_total", "counter", "Fallos al escribir, sincronizar o guardar desde el arranque.",
+          std::max(0, c.receptor.fallos));
+  metrica("con_error", "gauge", "Ficheros en curso que no se pueden guardar ahora.",
+          c.receptor.con_error);
   return texto;
 }
 
@@ -141,6 +172,7 @@ TEST_F(ComprobarEstado, CadaEstadoDelReceptorDaSuVeredictoYSusCifras) {
   const std::string sordo = "CRITICAL - no esta unido al grupo";
   const std::string nuevos =
       "WARNING - datagramas descartados por el nucleo desde la comprobacion anterior: ";
+  const std::string atascado = "CRITICAL - ningun fichero puede avanzar: ";
   const std::string no_valido = "UNKNOWN - estado.json no es un fichero de estado valido: ";
   const Caso casos[] = {
       {Receptor{}, 0, "", 0, bien, "2s"},
@@ -156,6 +188,17 @@ TEST_F(ComprobarEstado, CadaEstadoDelReceptorDaSuVeredictoYSusCifras) {
        "2s"},
       {Receptor{.unido = false, .restos = 1}, 0, "", 2,
        sordo + "; restos de ficheros que ya no estan en curso: 1", "2s"},
+      {Receptor{.fallos = 2, .en_curso = 3, .con_error = 2}, 0, "", 1,
+       "WARNING - fallo al guardar 2 ficheros, el mas antiguo 0001-0002-e1 desde hace 13 s: " +
+           kFallo,
+       "2s"},
+      {Receptor{.fallos = 1, .con_error = 1}, 0, "", 2,
+       atascado + "fallo al guardar 0001-0002-d\u00e9 desde hace 12 s: " + kFallo, "2s"},
+      {Receptor{.fallos = 0, .escribible = false}, 0, "", 2,
+       atascado +
+           "el directorio de recepcion no se puede escribir (sin permiso o sin espacio libre)",
+       "2s"},
+      {Receptor{.fallos = 3}, 0, "", 0, bien, "2s"},
       {Receptor{.descartados = 5}, 0, "-m memoria", 0, bien, "2s", 0},
       {Receptor{.descartados = 12}, 0, "-m memoria", 1, nuevos + "7", "2s", 7},
       {Receptor{.descartados = 3, .pid = 99}, 0, "-m memoria", 1, nuevos + "3", "2s", 3},

@@ -30,11 +30,14 @@ struct Juicio {
   int64_t antiguedad_s = 0;         // since the receiver last rewrote the file
   int64_t silencio_s = 0;           // since the last datagram, or the start before the first
   int64_t descartados_nuevos = -1;  // kernel drops since the last check; -1 not remembered
+  int64_t con_error = 0;            // files in progress with a failure now
 };
 
-/// Judges a receiver: critical when its file is not rewritten, it is not joined, or no datagram
-/// came for longer than the limit given; a warning for kernel drops since the last check and for
-/// leftovers; healthy otherwise. Pure: the clock and the memory come in observacion.
+/// Judges a receiver: critical when its file is not rewritten, it is not joined, no datagram
+/// came for longer than the limit given, or no file can progress (its directory cannot be
+/// written, or every file in progress fails to save); a warning for a file in progress that
+/// fails to save, kernel drops since the last check and leftovers; healthy otherwise. Pure: the
+/// clock and the memory come in observacion.
 Juicio Juzgar(const Documento &documento, const Observacion &observacion);
 
 #endif

@@ -18,7 +18,7 @@ static std::string DatosDeRendimiento(const Juicio &juicio, const Documento &doc
   datos += " antiguedad=" + Cifra(juicio.antiguedad_s) + "s;;" + Cifra(kMsSinReescribir / 1000);
   if (juicio.descartados_nuevos >= 0)
     datos += " descartados_nuevos=" + Cifra(juicio.descartados_nuevos);
-  return datos;
+  return datos + " fallos=" + Cifra(documento.fallos) + "c con_error=" + Cifra(juicio.con_error);
 }
 
 std::string LineaDePlugin(const Juicio &juicio, const Documento &documento,
@@ -72,5 +72,9 @@ std::string TextoPrometheus(const Juicio &juicio, const Documento &d, const std:
     Metrica(texto, e, "descartados_nuevos", "gauge",
             "Datagramas descartados por el nucleo desde la comprobacion anterior.",
             juicio.descartados_nuevos);
+  Metrica(texto, e, "fallos_total", "counter",
+          "Fallos al escribir, sincronizar o guardar desde el arranque.", d.fallos);
+  Metrica(texto, e, "con_error", "gauge", "Ficheros en curso que no se pueden guardar ahora.",
+          juicio.con_error);
   return texto;
 }
