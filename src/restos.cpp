@@ -93,7 +93,7 @@ void RepasarRestos(AlmacenFicheros &almacen, int64_t ahora_ms, FILE *salida) {
     int64_t progreso = 0;
     if (ContarPartesDelRegistro(raiz, resto.partes, resto.total, progreso) && progreso > 0)
       resto.cambio = progreso;
-    int64_t edad = std::max<int64_t>(0, ahora - cambio);
+    int64_t edad = std::max<int64_t>(0, ahora - resto.cambio);
     if (almacen.opciones.caducar_s > 0 && edad >= almacen.opciones.caducar_s) {
       Caducar(almacen, resto, edad, salida);
     } else {
@@ -103,6 +103,10 @@ void RepasarRestos(AlmacenFicheros &almacen, int64_t ahora_ms, FILE *salida) {
 }
 
 void RepasarRestosSiToca(AlmacenFicheros &almacen, int64_t ahora_ms, FILE *salida) {
-  if (ahora_ms - almacen.ultimo_repaso_ms >= kMsEntreRepasos)
+  // a short time to age out is kept within half of itself
+  int64_t caducar_ms = almacen.opciones.caducar_s * 1000;
+  int64_t intervalo =
+      caducar_ms > 0 ? std::clamp<int64_t>(caducar_ms / 2, 1000, kMsEntreRepasos) : kMsEntreRepasos;
+  if (ahora_ms - almacen.ultimo_repaso_ms >= intervalo)
     RepasarRestos(almacen, ahora_ms, salida);
 }

@@ -20,7 +20,8 @@ inline constexpr int64_t kMsEntreRepasos = 60 * 1000;
 /// monotonic clock's, kept to tell when the next look is due.
 void RepasarRestos(AlmacenFicheros &almacen, int64_t ahora_ms, FILE *salida);
 
-/// The same, once kMsEntreRepasos have passed since the last look.
+/// The same, once kMsEntreRepasos have passed since the last look, or half the time to age out
+/// when that is shorter (a second at least).
 void RepasarRestosSiToca(AlmacenFicheros &almacen, int64_t ahora_ms, FILE *salida);
 
 #endif

@@ -283,4 +283,43 @@ TEST_F(Integridad, DosVersionesEnUnDiscoLlenoNoSeBloquean) {
   BorrarDirectorio(recibe);
 }
 
+// A full disk is trouble that the status file tells and the check reports, until the file's
+// parts are written again: then the log says so, the file completes and the check is OK.
+TEST_F(Integridad, UnDiscoLlenoSeVeEnElEstadoHastaQueHaySitio) {
+  std::string recibe = DirectorioNuevo();
+  if (geteuid() != 0 || unshare(CLONE_NEWNS) != 0 ||
+      mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+      mount("tmpfs", recibe.c_str(), "tmpfs", 0, "size=400k") != 0)
+    GTEST_SKIP() << "a full disk is not tried: no small tmpfs of its own can be mounted here";
+  std::ofstream(recibe + "/relleno") << std::string(300 * 1024, 'r');
+  const std::string contenido = ContenidoAleatorio(200 * 1000, 43), id = "0001-0002-lleno";
+  // the status file elsewhere, as the service keeps it in /run
+  const std::string estado = aparte + "/e.json";
+  cliente = Lanzar({CLIENT_PATH, "-q", "-e", estado, destino.grupo, std::to_string(destino.puerto),
+                    "2"}, recibe);
+  ASSERT_TRUE(EsperarUnion(destino));
+  auto enviar = [&] {
+    for (uint32_t i = 1; i <= 200; ++i)
+      Enviar(destino, Datagrama(1, 2, i, 200, "lleno", contenido.substr((i - 1) * 1000, 1000)));
+    Escuchar(cliente, 1.5);
+    Proceso comprobar = Lanzar({COMPROBAR_ESTADO_PATH, estado});
+    EsperarFin(comprobar);
+    return std::to_string(comprobar.estado) + " " +
+           comprobar.salida.substr(0, comprobar.salida.find(" - "));
+  };
+  EXPECT_EQ(enviar(), "2 RECEPTOR CRITICAL") << LeerFichero(estado);
+  EXPECT_NE(LeerFichero(estado).find("\"error\": {\"texto\": \"Error al grabar la parte "
+                                                 "en el fichero temporal: No space left on device\""),
+            std::string::npos);
+  unlink((recibe + "/relleno").c_str());
+  EXPECT_EQ(enviar(), "0 RECEPTOR OK");
+  Terminar(cliente);
+  EXPECT_NE(cliente.salida.find(id + ": Guardado sin errores de nuevo.\n" + id + ": Completado!\n"),
+            std::string::npos)
+      << cliente.salida;
+  EXPECT_EQ(LeerFichero(recibe + "/" + id), contenido);
+  umount2(recibe.c_str(), MNT_DETACH);
+  BorrarDirectorio(recibe);
+}
+
 }  // namespace

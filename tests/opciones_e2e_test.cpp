@@ -486,8 +486,11 @@ TEST_F(OpcionesE2E, LosRestosViejosCaducanYLosDemasSeListan) {
   EXPECT_EQ(Terminar(cliente), 128 + SIGTERM);
   std::ofstream(dir + "/0001-0002-suelto.tmp") << "x";
   std::ofstream(dir + "/otro.tmp") << "no es de ningun receptor";
-  // a week and a day ago, and the record of "viejo" too
+  // a week and a day ago, and the record of "viejo" too, which keeps when a part came last
   const long long hace = time(nullptr) - 8 * 86400;
+  std::string registro = LeerFichero(dir + "/.0001-0002-viejo.partes");
+  std::ofstream(dir + "/.0001-0002-viejo.partes")
+      << std::regex_replace(registro, std::regex("progreso [0-9]+"), "progreso " + std::to_string(hace));
   for (const char *nombre :
        {"0001-0002-viejo.tmp", ".0001-0002-viejo.partes", "0001-0002-suelto.tmp", "otro.tmp"}) {
     timespec veces[2] = {{hace, 0}, {hace, 0}};
@@ -512,6 +515,48 @@ TEST_F(OpcionesE2E, LosRestosViejosCaducanYLosDemasSeListan) {
   EXPECT_EQ(Listar(dir),
             (std::vector<std::string>{".0001-0002-reciente.partes", "0001-0002-reciente.tmp",
                                       "e.json", "otro.tmp"}));
+}
+
+// A file's age is its time without a new part, which neither a stop nor a restart resets: past
+// --caducar it goes, in progress too; and a file taken up again is no leftover in the status file.
+TEST_F(OpcionesE2E, LaEdadEsElTiempoSinPartesNuevasYUnRestoRetomadoNoSeLista) {
+  const std::string contenido = ContenidoAleatorio(400, 44);
+  const std::string caducado = "0001-0002-t: Caducado con 2 de 4 partes, sin cambios en E s.\n";
+  struct Caso {
+    std::vector<std::string> antes, despues;  // the receiver's options; despues: after a stop
+    double espera;                            // seconds between the stop and the start
+    bool completar;                           // the other half is sent
+    std::string linea;                        // a line the log holds
+  } casos[] = {
+      {{"-q", "-r"}, {"-q", "-r", "-e", "e.json"}, 0, true, "0001-0002-t: Completado!\n"},
+      {{"-q", "-f", "4", "--caducar", "2s", "-e", "e.json"}, {}, 0, false, caducado},
+      {{"-q", "-r"}, {"-q", "-r", "--caducar", "2s", "-e", "e.json"}, 2.5, false, caducado},
+  };
+  for (const Caso &caso : casos) {
+    SCOPED_TRACE(caso.linea + std::to_string(caso.espera));
+    Proceso cliente = Cliente(caso.antes);
+    for (uint32_t i = 1; i <= 2; ++i) Enviar(destino, Parte("t", contenido, i));
+    Escuchar(cliente, 0.2);
+    if (!caso.despues.empty()) {
+      EXPECT_EQ(Terminar(cliente), 128 + SIGTERM);
+      usleep(static_cast<useconds_t>(caso.espera * 1e6));
+      cliente = Cliente(caso.despues);
+    }
+    for (uint32_t i = 3; caso.completar && i <= 4; ++i) Enviar(destino, Parte("t", contenido, i));
+    Escuchar(cliente, 3);
+    std::string estado = LeerFichero(dir + "/e.json");
+    EXPECT_EQ(Terminar(cliente), 128 + SIGTERM);
+    EXPECT_NE(std::regex_replace(cliente.salida, std::regex("en [0-9]+ s"), "en E s").find(caso.linea),
+              std::string::npos)
+        << cliente.salida;
+    EXPECT_NE(estado.find("\"en_curso\": [],\n  \"restos\": []\n"), std::string::npos) << estado;
+    for (const std::string &nombre : Listar(dir)) {
+      if (nombre != "e.json") {
+        EXPECT_EQ(nombre, caso.completar ? "0001-0002-t" : "");
+      }
+      unlink((dir + "/" + nombre).c_str());
+    }
+  }
 }
 
 // On the journal's stream (JOURNAL_STREAM names it), each line starts with its syslog priority:
