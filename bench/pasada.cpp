@@ -1,6 +1,7 @@
 // The pass over N datagrams prepared in memory, without a socket, in mode 2 (or the mode given,
 // quiet with q): a fixed workload for valgrind --tool=callgrind, whose cost of PasarLote divided
-// by N is the cost per datagram. bench/pasada [N] [modo] [q]
+// by N is the cost per datagram. bench/pasada [N] [modo] [q] [riada]: with riada, every datagram
+// has a name of its own with '/', refused, as a stranger's flood on the group would be.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,12 +21,13 @@ static constexpr char kNombre[] = "datos";
 static constexpr char kIdentidad[] = "0001-0002-datos";
 
 // One slot per datagram, laid out as the receive leaves it: the bytes, then a NUL.
-static std::vector<unsigned char> PrepararDatagramas(int n) {
+static std::vector<unsigned char> PrepararDatagramas(int n, bool riada) {
   std::vector<unsigned char> ranuras(static_cast<std::size_t>(n) * kTamRanura, 0);
   uint32_t semilla = 12345;
   for (int i = 0; i < n; ++i) {
     unsigned char *d = ranuras.data() + static_cast<std::size_t>(i) * kTamRanura;
-    CodificarCabecera({1, 2, static_cast<uint32_t>(i + 1), static_cast<uint32_t>(n), kNombre}, d);
+    std::string nombre = riada ? "x/" + std::to_string(i) : kNombre;
+    CodificarCabecera({1, 2, static_cast<uint32_t>(i + 1), static_cast<uint32_t>(n), nombre}, d);
     for (int j = TamCabecera; j < kTamMaxPaquete; ++j) {
       semilla = semilla * 1103515245u + 12345u;
       d[j] = static_cast<unsigned char>(semilla >> 16);
@@ -63,11 +65,12 @@ int main(int argc, char **argv) {
   int n = argc > 1 ? atoi(argv[1]) : 2000;
   int modo = argc > 2 ? atoi(argv[2]) : 2;
   bool silencioso = argc > 3 && strcmp(argv[3], "q") == 0;
+  bool riada = argc > 4 && strcmp(argv[4], "riada") == 0;
   if (n < 1 || n > MAX_TROZOS) {
-    fprintf(stderr, "Uso: %s [datagramas, de 1 a %d] [modo] [q]\n", argv[0], MAX_TROZOS);
+    fprintf(stderr, "Uso: %s [datagramas, de 1 a %d] [modo] [q] [riada]\n", argv[0], MAX_TROZOS);
     return 2;
   }
-  std::vector<unsigned char> ranuras = PrepararDatagramas(n);
+  std::vector<unsigned char> ranuras = PrepararDatagramas(n, riada);
 
   char plantilla[] = "/tmp/pasada.XXXXXX";
   if (mkdtemp(plantilla) == nullptr || chdir(plantilla) != 0) {
@@ -92,7 +95,7 @@ int main(int argc, char **argv) {
   unlink(kIdentidad);
   unlink((std::string(kIdentidad) + ".tmp").c_str());
   if (chdir("/") != 0 || rmdir(plantilla) != 0) perror(plantilla);
-  if (modo == 2 && !completo) {
+  if (modo == 2 && !completo && !riada) {
     fprintf(stderr, "El fichero de %d partes no quedo completo\n", n);
     return 1;
   }

@@ -104,3 +104,5 @@ instrucciones() {
 IR=$(instrucciones 2)
 IR_MODO1=$(instrucciones 1)
 IR_SILENCIOSO=$(instrucciones 2 q)
+# a stranger's flood: every datagram a name of its own, refused, its line mostly left untold
+IR_RIADA=$(instrucciones 2 q riada)

@@ -96,7 +96,7 @@ for ritmo in vmax v100k; do
 done
 echo "carga media del sistema al empezar: $CARGA ($(nproc) CPU), tras esperar $ESPERADO s"
 echo "instrucciones por datagrama de la pasada (callgrind, $PASADA_N datagramas): modo 2 $IR," \
-  "modo 1 $IR_MODO1, -q modo 2 $IR_SILENCIOSO"
+  "modo 1 $IR_MODO1, -q modo 2 $IR_SILENCIOSO, -q modo 2 con una riada de nombres rechazados $IR_RIADA"
 # What the receiver can take, whatever the sender gives: parts per second of its CPU, from its
 # CPU per part on merged runs (emisor --gso at 100k/s; over veth, the runs the card path merges).
 declare -A CAPACIDAD
