@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "direcciones.h"
+#include "completar.h"
 #include "directorio.h"
 #include "en_curso.h"
 #include "escritura.h"

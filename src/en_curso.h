@@ -61,22 +61,16 @@ void CederSitio(AlmacenFicheros &almacen, FILE *salida);
 /// longer.
 void OlvidarResto(AlmacenFicheros &almacen, const std::string &raiz);
 
+/// The file leaves the table, its temporary file closed: complete, or going.
+void QuitarFichero(AlmacenFicheros &almacen, std::size_t cual);
+
+/// The file goes, its progress with it (temporary file, record and side copies); what its writes
+/// failed to store is told first, and, with several files at once or quiet, the drop itself.
+void AbandonarFichero(AlmacenFicheros &almacen, std::size_t cual, FILE *salida);
+
 /// Drops a file whose sender changed it: its temporary file and record go, unwritten parts
 /// with them, and nothing more is said about it.
 void DescartarFichero(AlmacenFicheros &almacen, std::size_t cual);
-
-/// Once no part is missing: writes the file out, puts a last part that came early in its place,
-/// cuts the file to its length, syncs it when resuming is asked, marks its hand-off when a
-/// program takes completed files, and renames it once every part is known to be in it. A
-/// failure on the way leaves it in progress with the parts concerned missing again; a failed
-/// rename leaves it out of progress. With resume asked, the directory is synced after the
-/// rename; when that fails, the file keeps its final name and waits in sin_anunciar for
-/// AnunciarSiEstanEnDisco. Returns whether it took its final name for good, announced only then.
-bool CompletarFichero(AlmacenFicheros &almacen, std::size_t cual, FILE *salida);
-
-/// Announces the completed files whose new name waits for a sync of the directory, once one
-/// succeeds.
-void AnunciarSiEstanEnDisco(AlmacenFicheros &almacen, FILE *salida);
 
 /// Writes out the file's buffer, syncs the file and writes its record. A failed sync makes every
 /// part not known to be on disk missing again, and leaves no record.

@@ -1,0 +1,132 @@
+#include "completar.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+
+#include "directorio.h"
+#include "en_curso.h"
+#include "entregas.h"
+#include "escritura.h"
+#include "informes.h"
+#include "registro.h"
+#include "sincronia.h"
+
+// Writes a last part kept in memory at its place, now that the file's part size is known.
+static bool EscribirUltima(AlmacenFicheros &almacen, FicheroEnCurso &f, FILE *salida) {
+  if (!f.ultima_adelantada) return true;
+  int64_t correcta = PosicionDeLaParte(f.disposicion, f.disposicion.totpartes - 1);
+  if (!GrabarCompleto(f.pf1, f.ultima.data(), f.ultima.size(), correcta)) {
+    ReportarFallo(almacen, f.apodo, "Error al recolocar la ultima parte en el fichero temporal",
+                  errno, salida);
+    EsperarUltimaOtraVez(f);
+    return false;
+  }
+  if (f.ultima_posicion != correcta)
+    Informar(almacen, f.apodo, salida, "Ultima parte recolocada,posicion %lld....%zu bytes...\n",
+             static_cast<long long>(correcta), f.ultima.size());
+  f.ultima_adelantada = false;
+  return true;
+}
+
+// Bytes past the last part, left by an earlier run, go; with resume asked, the file is on
+// disk before it takes its final name.
+static bool DejarEnDisco(AlmacenFicheros &almacen, FicheroEnCurso &f, FILE *salida) {
+  if (ftruncate(f.pf1, LargoDelFichero(f.disposicion)) != 0) {
+    ReportarFallo(almacen, f.apodo, "Error al recortar el fichero temporal", errno, salida);
+    EsperarUltimaOtraVez(f);
+    return false;
+  }
+  return !almacen.opciones.reanudar || SincronizarTemporal(almacen, f, salida);
+}
+
+// With a program to run on completed files, the hand-off is marked on disk before the file
+// takes its name: whatever ends the receiver afterwards, the next start hands it over. Says
+// whether the mark is this completion's own, which a failure then takes back: one left by an
+// earlier version of the file still waits for its program.
+static bool AnotarSiSeEntrega(AlmacenFicheros &almacen, FicheroEnCurso &f, bool &marca_propia,
+                              FILE *salida) {
+  marca_propia = false;
+  if (!almacen.opciones.entregar) return true;
+  marca_propia = !HayEntrega(f.old_nombre);
+  if (AnotarEntrega(f.old_nombre)) return true;
+  ReportarFallo(almacen, f.apodo, "Error al anotar la entrega pendiente", errno, salida);
+  EsperarUltimaOtraVez(f);
+  return false;
+}
+
+// The one check that no way to the final name skips: every part is in the temporary file
+// (synced, when resuming is asked), none waits in memory. A part found missing again is
+// already counted in faltan, and the file waits for it.
+static bool EnteroEnElTemporal(const AlmacenFicheros &almacen, const FicheroEnCurso &f) {
+  return Completas(f.partes, almacen.opciones.reanudar) && !f.ultima_adelantada &&
+         f.buffer.partes.empty() && f.disposicion.ultima >= 0;
+}
+
+// Without new versions taken, a file stored leaves another sender's version of it in progress
+// nothing to complete: its datagrams are answered as stored from now on.
+static void DejarOtrasVersiones(AlmacenFicheros &almacen, const std::string &identidad,
+                                FILE *salida) {
+  if (almacen.opciones.actualizar) return;
+  for (int cual; (cual = Buscar(almacen, identidad)) >= 0;)
+    AbandonarFichero(almacen, static_cast<std::size_t>(cual), salida);
+}
+
+// "Completado!" under the name the file went by, and the file is for whoever acts on completed
+// files. Its record goes, unless a version whose names are the same is in progress again.
+static void Anunciar(AlmacenFicheros &almacen, const std::string &final_, const std::string &raiz,
+                     FILE *salida) {
+  if (BuscarPorRaiz(almacen, raiz) < 0) BorrarRegistro(raiz);
+  Informar(almacen, std::string(ApodoDeRaiz(raiz)), salida, "Completado!\n");
+  ++almacen.completados;
+  almacen.recien_completados.push_back(final_);
+  DejarOtrasVersiones(almacen, final_, salida);
+}
+
+// A failed rename leaves the data in the temporary file, which the next file's start deletes.
+static void NoRenombrado(AlmacenFicheros &almacen, const std::string &temporal,
+                         const std::string &final_, const std::string &raiz, bool marca_propia,
+                         int error, FILE *salida) {
+  BorrarRegistro(raiz);
+  if (marca_propia) BorrarEntrega(final_);
+  ReportarFallo(almacen, final_, "Error al renombrar el fichero temporal", error, salida);
+  almacen.temporal_huerfano = temporal;
+}
+
+bool CompletarFichero(AlmacenFicheros &almacen, std::size_t cual, FILE *salida) {
+  FicheroEnCurso &f = almacen.en_curso[cual];
+  VolcarBuffer(almacen, f, salida);
+  bool marca_propia = false;
+  if (f.partes.faltan != 0 || !EscribirUltima(almacen, f, salida) ||
+      !DejarEnDisco(almacen, f, salida) || !EnteroEnElTemporal(almacen, f) ||
+      !AnotarSiSeEntrega(almacen, f, marca_propia, salida))
+    return false;
+  // every part is on disk now: whatever failed on the way is over
+  DarPorSuperados(almacen, f, salida);
+  std::string temporal = f.old_nombre_temp, final_ = f.old_nombre, raiz = f.raiz;
+  bool renombrado = rename(temporal.c_str(), final_.c_str()) == 0;
+  int error = errno;
+  // complete or not, the file is no longer in progress: its next datagram is probed afresh
+  QuitarFichero(almacen, cual);
+  if (!renombrado) {
+    NoRenombrado(almacen, temporal, final_, raiz, marca_propia, error, salida);
+    return false;
+  }
+  // With resume asked, the new name is on disk before the file is announced. Until a sync of
+  // the directory succeeds, the file stays under its final name, whole whichever name a loss
+  // of power leaves (its data is on disk), and its record stays for the temporary name.
+  if (almacen.opciones.reanudar && !SincronizarDirectorio(almacen.directorio)) {
+    ReportarFallo(almacen, final_, "Error al sincronizar el directorio de trabajo", errno, salida);
+    almacen.sin_anunciar.emplace_back(final_, raiz);
+    return false;
+  }
+  Anunciar(almacen, final_, raiz, salida);
+  return true;
+}
+
+void AnunciarSiEstanEnDisco(AlmacenFicheros &almacen, FILE *salida) {
+  if (almacen.sin_anunciar.empty() || !SincronizarDirectorio(almacen.directorio)) return;
+  for (const auto &[final_, raiz] : almacen.sin_anunciar) Anunciar(almacen, final_, raiz, salida);
+  almacen.sin_anunciar.clear();
+}
