@@ -90,11 +90,12 @@ enviar_hasta_completar() {
   return 1
 }
 
-# Sends a file with half its datagrams left out, so that it stays in progress.
+# Sends a file with half its datagrams left out, so that it stays in progress; to port 5000
+# unless another is given.
 enviar_a_medias() {
-  local instancia=$1 nombre=$2 i
+  local instancia=$1 nombre=$2 puerto=${3:-5000} i
   for i in 1 2 3; do
-    (cd "$originales" && emisor --perdida 50% --semilla "$i" "$grupo" 5000 "$nombre" 2>/dev/null) || true
+    (cd "$originales" && emisor --perdida 50% --semilla "$i" "$grupo" "$puerto" "$nombre" 2>/dev/null) || true
     esperar 3 test -f "$estado/$instancia/0001-0002-$nombre.tmp" && return 0
   done
   echo "0001-0002-$nombre.tmp no aparece en $estado/$instancia"
@@ -674,6 +675,240 @@ retirar_instancias_de_red() {
   ip link del v6a 2>/dev/null || true
 }
 
+# Starts the instance, quiet, with the options given and its status file where the unit keeps
+# it, which the check reads, and waits until that file says it has joined the group.
+arrancar_supervisada() {
+  local instancia=$1 puerto_udp=$2
+  shift 2
+  configurar "$instancia" "GRUPO=$grupo" "PUERTO=$puerto_udp" MODO=2 "OPCIONES=\"-q $*\""
+  systemctl start "$(unidad "$instancia")" || return 1
+  esperar 10 grep -qxF '  "unido": true,' "$ejecucion/$instancia/estado.json" || {
+    echo "$instancia no se une al grupo: $(diario "$instancia" | tr '\n' ' ')"
+    return 1
+  }
+}
+
+# A number of the status file of the instance, such as rechazados.
+cifra_en_estado() {
+  sed -n "s/^  \"$2\": \([0-9]*\),\$/\1/p" "$ejecucion/$1/estado.json"
+}
+
+# Type 0001, subtype 0002, part 1 of 1: the datagram's first 12 bytes, as printf's escapes.
+cabecera_unica='\x00\x01\x00\x02\x00\x00\x00\x01\x00\x00\x00\x01'
+
+# One datagram to the group on the port, part 1 of 1: the name, given with printf's escapes
+# (\n, \x1b), padded with NULs to its 32 bytes, then some content.
+datagrama_con_nombre() {
+  local puerto_udp=$1 nombre=$2 crudo relleno='' bytes=$dir/datagrama
+  printf -v crudo '%b' "$nombre"
+  while [ "${#crudo}" -lt 32 ]; do
+    crudo+=x
+    relleno+='\x00'
+  done
+  printf '%b' "$cabecera_unica$nombre${relleno}hola" >"$bytes"
+  # in one write: the shell's own output would go out as two datagrams, cut after the newline
+  cat "$bytes" >"/dev/udp/$grupo/$puerto_udp"
+}
+
+# Names that would forge the journal, a newline and an error's priority, or make its line a blob,
+# ESC and BEL: refused at warning, each control byte shown as '?', and nothing at error.
+nombres_que_falsean_el_diario() {
+  local rechazo=': Nombre con caracteres de control no permitido, descartado.' i linea avisos errores
+  arrancar_supervisada avisos 5020 || return 1
+  for i in 1 2 3; do
+    datagrama_con_nombre 5020 'evil\n<3>FALLO DEL DISCO: sda'
+    datagrama_con_nombre 5020 'tono\a\x1b[5mparpadeo\x7f'
+    esperar 3 en_diario avisos "0001-0002-tono??[5mparpadeo?$rechazo" && break
+  done
+  # the journal's own view, which shows a message with control bytes as a blob
+  avisos=$(journalctl -q --no-pager -p warning..warning -u "$(unidad avisos)")
+  for linea in "0001-0002-evil?<3>FALLO DEL DISCO: sda$rechazo" "0001-0002-tono??[5mparpadeo?$rechazo"; do
+    grep -qF -- "$linea" <<<"$avisos" || {
+      echo "no hay un aviso '$linea' en: $avisos"
+      return 1
+    }
+  done
+  errores=$(journalctl -q --no-pager -p err -u "$(unidad avisos)")
+  ! grep -qF 'FALLO DEL DISCO' <<<"$errores" || {
+    echo "hay un error falso en el diario: $errores"
+    return 1
+  }
+}
+
+# 3000 datagrams at once, each of another name with '/': each is refused, the journal gains a few
+# tens of lines at most and the status file counts the rest; a file sent meanwhile completes, the
+# instance goes on and the check is not critical; at its stop, one line says what went untold.
+inundacion_con_freno() {
+  local cursor inunda lineas visto relleno i
+  cursor=$(journalctl -q --no-pager -n 1 --show-cursor -u "$(unidad avisos)" | sed -n 's/^-- cursor: //p')
+  # 11 bytes of name, inunda/NNNN, and 21 NULs
+  printf -v relleno '\\x00%.0s' {1..21}
+  (
+    exec {udp}>"/dev/udp/$grupo/5020"
+    for ((i = 0; i < 3000; i++)); do
+      # shellcheck disable=SC2059 # the header and the padding are escaped bytes
+      printf "${cabecera_unica}inunda/%04d${relleno}hola" "$i" >&"$udp"
+    done
+  ) &
+  inunda=$!
+  enviar_hasta_completar avisos segundo 5020 || return 1
+  wait "$inunda" || {
+    echo "no se pudo enviar la inundacion"
+    return 1
+  }
+  esperar 5 linea_en_diario avisos "0001-0002-segundo: Completado!" || {
+    echo "el diario no dice que 0001-0002-segundo se completo"
+    return 1
+  }
+  # lines still on their way to the journal
+  sleep 1
+  lineas=$(journalctl -q --no-pager -o cat -u "$(unidad avisos)" --after-cursor="$cursor")
+  [ "$(wc -l <<<"$lineas")" -le 40 ] || {
+    echo "el diario gano $(wc -l <<<"$lineas") lineas: $(head -n 50 <<<"$lineas" | tr '\n' ' ')"
+    return 1
+  }
+  [ "$(cifra_en_estado avisos avisos_sin_decir)" -gt 0 ] || {
+    echo "nada quedo sin decir: rechazados $(cifra_en_estado avisos rechazados), avisos sin decir $(cifra_en_estado avisos avisos_sin_decir)"
+    return 1
+  }
+  echo "nota: la inundacion de 3000 datagramas dejo $(wc -l <<<"$lineas") lineas en el diario; rechazados $(cifra_en_estado avisos rechazados), avisos sin decir $(cifra_en_estado avisos avisos_sin_decir)" >>"$resultados"
+  visto=$(comprobar_estado avisos)
+  [[ $visto == [01]" RECEPTOR "* ]] && activa avisos && [ "$(propiedad avisos NRestarts)" = 0 ] || {
+    echo "tras la inundacion: $(propiedad avisos ActiveState), $(propiedad avisos NRestarts) reinicios; el comprobador dice: $visto"
+    return 1
+  }
+  systemctl stop "$(unidad avisos)"
+  esperar 5 en_diario avisos "Avisos sin decir en los ultimos " || {
+    echo "al parar no dice lo que quedo sin decir: $(diario avisos | tail -n 5 | tr '\n' ' ')"
+    return 1
+  }
+}
+
+# True while the check says that the instance's file cannot be saved for want of room: a
+# warning, or critical when nothing can progress.
+sin_sitio_para_guardar() {
+  local visto
+  visto=$(comprobar_estado "$1")
+  [[ $visto == [12]" RECEPTOR "*"fallo al guardar 0001-0002-$2 "*"No space left on device"* ]]
+}
+
+# The instance's directory on a small filesystem of its own, mounted before the start (the unit
+# binds it as it finds it), with 64 KiB left: a file larger than that fails, the check says so;
+# with room again the file completes, the journal says it saves again, and the check is OK.
+disco_lleno() {
+  local dir_instancia=$estado/lleno relleno=$estado/lleno/relleno
+  mkdir -p "$dir_instancia"
+  mount -t tmpfs -o "size=512k,mode=0750,uid=$(id -u receptor-multicast),gid=$(id -g receptor-multicast)" \
+    tmpfs "$dir_instancia" || return 1
+  head -c 1M /dev/zero >"$relleno" 2>/dev/null || true
+  truncate -s -64K "$relleno"
+  arrancar_supervisada lleno 5021 || return 1
+  (cd "$originales" && emisor "$grupo" 5021 datos 2>/dev/null) || true
+  esperar 10 sin_sitio_para_guardar lleno datos || {
+    echo "sin sitio, el comprobador dice: $(comprobar_estado lleno)"
+    return 1
+  }
+  echo "nota: sin sitio en el disco, el comprobador dice: $(comprobar_estado lleno)" >>"$resultados"
+  rm "$relleno"
+  enviar_hasta_completar lleno datos 5021 || return 1
+  esperar 5 linea_en_diario lleno "0001-0002-datos: Guardado sin errores de nuevo." || {
+    echo "el diario no dice que se guarda de nuevo: $(diario lleno | tr '\n' ' ')"
+    return 1
+  }
+  esperar_veredicto 5 0 "RECEPTOR OK - unido al grupo" lleno
+}
+
+# With -r, a receiver stopped (SIGSTOP) in the middle of a file is restarted by its watchdog and
+# resumes the file from its record; once the file is complete, the check says OK every time and
+# nothing is listed as left over.
+perro_guardian_a_medias() {
+  local pid registro=$estado/guardado/.0001-0002-parcial.partes i visto
+  arrancar_supervisada guardado 5022 -w -r && enviar_a_medias guardado parcial 5022 || return 1
+  # written every 5 s while a file is in progress
+  esperar 7 test -f "$registro" || {
+    echo "no aparece $registro"
+    return 1
+  }
+  pid=$(propiedad guardado MainPID)
+  systemctl kill -s SIGSTOP --kill-whom=main "$(unidad guardado)"
+  esperar 25 reiniciada guardado && esperar 10 activa guardado && [ "$(propiedad guardado MainPID)" != "$pid" ] || {
+    echo "parada, el perro guardian no la reinicia: $(propiedad guardado ActiveState)"
+    return 1
+  }
+  enviar_hasta_completar guardado parcial 5022 || return 1
+  en_diario guardado "0001-0002-parcial: Reanudado con " || {
+    echo "el diario no dice Reanudado: $(diario guardado | tr '\n' ' ')"
+    return 1
+  }
+  # the status file written after the file completed
+  esperar 3 grep -qxF '  "completados": 1,' "$ejecucion/guardado/estado.json" || {
+    echo "el fichero de estado no cuenta el fichero completado"
+    return 1
+  }
+  for i in 1 2 3 4 5 6; do
+    visto=$(comprobar_estado guardado)
+    [[ $visto == "0 RECEPTOR OK - "* ]] || {
+      echo "completado el fichero, el comprobador dice: $visto"
+      return 1
+    }
+    sleep 0.5
+  done
+  grep -qxF '  "restos": []' "$ejecucion/guardado/estado.json" || {
+    echo "el fichero de estado lista restos: $(sed -n '/"restos"/,$p' "$ejecucion/guardado/estado.json" | tr '\n' ' ')"
+    return 1
+  }
+}
+
+# Half a file to an instance with -r, -f 4 and --caducar 20s, then nothing; run in the
+# background before the watchdog's check, so that the 20 s pass meanwhile.
+abandonar_a_medias() {
+  arrancar_supervisada caduca 5023 -r -f 4 --caducar 20s && enviar_a_medias caduca segundo 5023
+}
+
+# The abandoned file is dropped 20 to 30 s after its last part (looked at every 10 s, in a loop
+# that turns once a second at least, and told in whole seconds), told once, its temporary file and
+# record gone, and the instance goes on.
+caduca_el_abandonado() {
+  local linea segundos
+  [ "$abandonado_estado" -eq 0 ] || {
+    cat "$dir/abandonado"
+    return 1
+  }
+  esperar 35 en_diario caduca "0001-0002-segundo: Caducado con " || {
+    echo "el diario no dice Caducado: $(diario caduca | tr '\n' ' ')"
+    return 1
+  }
+  sleep 1
+  linea=$(diario caduca | grep -F "0001-0002-segundo: Caducado")
+  segundos=$(sed -n 's/^0001-0002-segundo: Caducado con [0-9]* de [0-9]* partes, sin cambios en \([0-9]*\) s\.$/\1/p' <<<"$linea")
+  [ "$(wc -l <<<"$linea")" -eq 1 ] && [ -n "$segundos" ] && [ "$segundos" -ge 20 ] && [ "$segundos" -le 32 ] || {
+    echo "el diario dice: $linea"
+    return 1
+  }
+  [ ! -e "$estado/caduca/0001-0002-segundo.tmp" ] && [ ! -e "$estado/caduca/.0001-0002-segundo.partes" ] || {
+    echo "quedan: $(ls -A "$estado/caduca" | tr '\n' ' ')"
+    return 1
+  }
+  activa caduca && [ "$(propiedad caduca NRestarts)" = 0 ] || {
+    echo "la instancia no sigue: $(propiedad caduca ActiveState), $(propiedad caduca NRestarts) reinicios"
+    return 1
+  }
+  grep -qxF '  "en_curso": [],' "$ejecucion/caduca/estado.json" || {
+    echo "el fichero de estado aun lo tiene: $(tr '\n' ' ' <"$ejecucion/caduca/estado.json")"
+    return 1
+  }
+}
+
+# The instances of the checks above go, with their files and the small filesystem.
+retirar_instancias_de_avisos() {
+  local instancia
+  for instancia in avisos lleno guardado caduca; do
+    systemctl stop "$(unidad "$instancia")"
+    ! mountpoint -q "$estado/$instancia" || umount "$estado/$instancia"
+    rm -rf "${estado:?}/$instancia" "$conf/$instancia.conf"
+  done
+}
+
 # The tests that debian/tests/control lists, as autopkgtest runs them on the package installed
 # (here the container is the testbed: it cannot install what is missing): each from the root of
 # the source tree, with AUTOPKGTEST_TMP and AUTOPKGTEST_ARTIFACTS fresh directories, failed by a
@@ -788,6 +1023,21 @@ comprobar "una interfaz borrada se dice perdida y, hecha de nuevo, se une y reci
 comprobar "GRUPO=ff3e::5:6: la instancia se une por IPv6, por la ruta y por nombre con -s, y recibe de emisor" \
   recibe_ipv6
 retirar_instancias_de_red
+comprobar "nombres con un salto de linea y prioridad de error, o con ESC y BEL: avisos con '?', y ningun error falso en el diario" \
+  nombres_que_falsean_el_diario
+comprobar "3000 datagramas rechazados de golpe: pocas lineas en el diario, el resto contado, y un fichero enviado a la vez se completa" \
+  inundacion_con_freno
+comprobar "disco lleno bajo la instancia: el comprobador avisa del fallo; con sitio, el fichero se completa, se dice y vuelve el OK" \
+  disco_lleno
+abandonar_a_medias >"$dir/abandonado" 2>&1 &
+abandonado=$!
+comprobar "con -r, el perro guardian reinicia un receptor parado a medias de un fichero: se reanuda, se completa y el comprobador dice OK sin restos" \
+  perro_guardian_a_medias
+abandonado_estado=0
+wait "$abandonado" || abandonado_estado=$?
+comprobar "con -f 4 --caducar 20s, un fichero abandonado a medias se borra con su registro entre 20 y 30 s despues, se dice una vez, y la instancia sigue" \
+  caduca_el_abandonado
+retirar_instancias_de_avisos
 comprobar "instalar el paquete de nuevo reinicia las instancias en marcha" reinstalar_reinicia
 comprobar "quitar el paquete para las instancias" quitar_para
 comprobar "la purga conserva los ficheros recibidos y el usuario, y quita la configuracion y los restos" purgar_conserva
