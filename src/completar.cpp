@@ -75,13 +75,12 @@ static void DejarOtrasVersiones(AlmacenFicheros &almacen, const std::string &ide
 
 // "Completado!" under the name the file went by, and the file is for whoever acts on completed
 // files. Its record goes, unless a version whose names are the same is in progress again.
-static void Anunciar(AlmacenFicheros &almacen, const std::string &final_, const std::string &raiz,
-                     FILE *salida) {
-  if (BuscarPorRaiz(almacen, raiz) < 0) BorrarRegistro(raiz);
-  Informar(almacen, std::string(ApodoDeRaiz(raiz)), salida, "Completado!\n");
+static void Anunciar(AlmacenFicheros &almacen, const Completado &c, FILE *salida) {
+  if (BuscarPorRaiz(almacen, c.raiz) < 0) BorrarRegistro(c.raiz);
+  Informar(almacen, c.apodo, salida, "Completado!\n");
   ++almacen.completados;
-  almacen.recien_completados.push_back(final_);
-  DejarOtrasVersiones(almacen, final_, salida);
+  almacen.recien_completados.push_back(c.final_);
+  DejarOtrasVersiones(almacen, c.final_, salida);
 }
 
 // A failed rename leaves the data in the temporary file, which the next file's start deletes.
@@ -105,6 +104,7 @@ bool CompletarFichero(AlmacenFicheros &almacen, std::size_t cual, FILE *salida) 
   // every part is on disk now: whatever failed on the way is over
   DarPorSuperados(almacen, f, salida);
   std::string temporal = f.old_nombre_temp, final_ = f.old_nombre, raiz = f.raiz;
+  Completado completado{f.old_nombre, f.raiz, f.apodo};
   bool renombrado = rename(temporal.c_str(), final_.c_str()) == 0;
   int error = errno;
   // complete or not, the file is no longer in progress: its next datagram is probed afresh
@@ -118,15 +118,15 @@ bool CompletarFichero(AlmacenFicheros &almacen, std::size_t cual, FILE *salida) 
   // of power leaves (its data is on disk), and its record stays for the temporary name.
   if (almacen.opciones.reanudar && !SincronizarDirectorio(almacen.directorio)) {
     ReportarFallo(almacen, final_, "Error al sincronizar el directorio de trabajo", errno, salida);
-    almacen.sin_anunciar.emplace_back(final_, raiz);
+    almacen.sin_anunciar.push_back(completado);
     return false;
   }
-  Anunciar(almacen, final_, raiz, salida);
+  Anunciar(almacen, completado, salida);
   return true;
 }
 
 void AnunciarSiEstanEnDisco(AlmacenFicheros &almacen, FILE *salida) {
   if (almacen.sin_anunciar.empty() || !SincronizarDirectorio(almacen.directorio)) return;
-  for (const auto &[final_, raiz] : almacen.sin_anunciar) Anunciar(almacen, final_, raiz, salida);
+  for (const Completado &completado : almacen.sin_anunciar) Anunciar(almacen, completado, salida);
   almacen.sin_anunciar.clear();
 }

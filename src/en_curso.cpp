@@ -247,24 +247,42 @@ static std::string ElegirRaiz(const AlmacenFicheros &almacen, const std::string 
   return identidad;
 }
 
+// Whether a file in progress or stored goes by that name.
+static bool NombreOcupado(const AlmacenFicheros &almacen, const std::string &nombre) {
+  return access(nombre.c_str(), F_OK) == 0 ||
+         std::any_of(almacen.en_curso.begin(), almacen.en_curso.end(), [&](const auto &f) {
+           return f.old_nombre == nombre || f.apodo == nombre;
+         });
+}
+
+// A version's name in the log and the status file, "<identidad>@<emisor>", is no other file's,
+// in progress or stored: anyone may name a file so. Taken, it gets "#2", "#3"...
+static std::string ApodoLibre(const AlmacenFicheros &almacen, std::string_view base) {
+  std::string apodo(base);
+  for (int n = 2; n < 100 && NombreOcupado(almacen, apodo); ++n)
+    apodo = std::string(base) + "#" + std::to_string(n);
+  return apodo;
+}
+
 int EmpezarFichero(AlmacenFicheros &almacen, const DatagramaActual &actual,
                    const sockaddr_storage *origen, int32_t tamparte, int32_t largo, FILE *salida) {
   HacerSitio(almacen, actual.elnombre, SeDistinguen(almacen, actual.elnombre, origen), salida);
   // the previous file, complete or not, leaves no temporary file behind
   if (!almacen.temporal_huerfano.empty()) unlink(almacen.temporal_huerfano.c_str());
   almacen.temporal_huerfano.clear();
-  std::string raiz = actual.elnombre;
+  std::string raiz = actual.elnombre, apodo = actual.elnombre;
   sockaddr_storage emisor{};
   if (SeDistinguen(almacen, actual.elnombre, origen)) {
     emisor = *origen;
     raiz = ElegirRaiz(almacen, actual.elnombre, emisor);
+    if (raiz != actual.elnombre) apodo = ApodoLibre(almacen, ApodoDeRaiz(raiz));
   }
   FicheroEnCurso &f = almacen.en_curso.emplace_back();
   ++almacen.cambios_de_tabla;
   f.old_nombre = actual.elnombre;
   f.emisor = emisor;
   f.raiz = raiz;
-  f.apodo = ApodoDeRaiz(raiz);
+  f.apodo = apodo;
   OlvidarResto(almacen, raiz);
   f.old_nombre_temp = NombreTemporal(f.raiz);
   f.disposicion.totpartes = actual.totpartes;

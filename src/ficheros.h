@@ -86,6 +86,12 @@ struct FicheroEnCurso {
   std::vector<unsigned char> contenido_propuesto;
 };
 
+/// A file completed: its final name, what its names in progress derived from, and the name it
+/// went by.
+struct Completado {
+  std::string final_, raiz, apodo;
+};
+
 /// The answer of a probe of a final name, kept for the rest of its batch.
 struct Sondeo {
   std::string identidad;  // whose final name was probed
@@ -169,7 +175,7 @@ struct AlmacenFicheros {
                                                 // whoever acts on them to take
   // completed files whose new name a sync of the directory has yet to put on disk, each with
   // what its names in progress derived from (its raiz)
-  std::vector<std::pair<std::string, std::string>> sin_anunciar;
+  std::vector<Completado> sin_anunciar;
   // Within a batch, each identity's final name is probed once: its answer is kept here.
   std::vector<Sondeo> sondeos;
   uint64_t lotes = 0;             // batches begun; 0: datagrams come one by one, each probing

@@ -109,6 +109,7 @@ TEST_F(DosEmisores, UnNombreElegidoNoTocaLaVersionDeOtroEmisor) {
     std::map<std::string, std::string> antes;  // files in the directory before the start
     std::vector<Paso> pasos;
     std::map<std::string, char> despues;  // every file left, and whose content it holds
+    std::string linea;                    // a line the log holds
   } casos[] = {
       {{"-q", "-f", "4"},
        {},
@@ -118,14 +119,17 @@ TEST_F(DosEmisores, UnNombreElegidoNoTocaLaVersionDeOtroEmisor) {
         {'A', "127.0.0.1", "foo", 2, 4},
         {'C', "127.0.0.9", "foo@127.0.0.3", 3, 4},
         {'B', "127.0.0.3", "foo", 2, 4}},
-       {{"foo", 'A'}, {"foo@127.0.0.3", 'C'}}},
+       {{"foo", 'A'}, {"foo@127.0.0.3", 'C'}},
+       // the version's name in the log is not the other file's
+       kId + "foo@127.0.0.3#2: Empezado con 4 partes de 500 bytes.\n"},
       {{"-q", "-a", "-f", "2"},
        {{kId + "foo@127.0.0.3", fuente['C']}},
        {{'A', "127.0.0.1", "foo", 1, 1},
         {'B', "127.0.0.3", "foo", 1, 1},
         {'C', "127.0.0.9", "foo@127.0.0.3", 1, 1},
         {'B', "127.0.0.3", "foo", 2, 4}},
-       {{"foo", 'B'}, {"foo@127.0.0.3", 'C'}, {"foo.tmp", '-'}}},
+       {{"foo", 'B'}, {"foo@127.0.0.3", 'C'}, {"foo.tmp", '-'}},
+       kId + "foo@127.0.0.3#2: Completado!\n"},
       {{"-q", "-r", "-f", "2"},
        {{"..0001-0002-data@127.0.0.2.partes.nuevo", "x"}},
        {{'A', "127.0.0.1", "data", 1, 1},
@@ -133,7 +137,8 @@ TEST_F(DosEmisores, UnNombreElegidoNoTocaLaVersionDeOtroEmisor) {
         {'!', "", "", 0, 0},
         {'B', "127.0.0.2", "data", 1, 4},
         {'A', "127.0.0.1", "data", 1, 4}},
-       {{"data", 'B'}}},
+       {{"data", 'B'}},
+       kId + "data: Completado!\n"},
   };
   for (const Caso &caso : casos) {
     SCOPED_TRACE(caso.opciones[1]);
@@ -152,6 +157,7 @@ TEST_F(DosEmisores, UnNombreElegidoNoTocaLaVersionDeOtroEmisor) {
       Escuchar(cliente, 0.1);
     }
     EXPECT_EQ(Terminar(cliente), 128 + SIGTERM);
+    EXPECT_NE(cliente.salida.find(caso.linea), std::string::npos) << cliente.salida;
     std::vector<std::string> esperados;
     for (const auto &[nombre, contenido] : caso.despues) {
       esperados.push_back(kId + nombre);
