@@ -53,7 +53,8 @@ static bool EsHex(char c) {
 // an identity and ".partes". The name part cannot hold '/' in a directory entry, so the prefix
 // is all there is to check.
 static bool NombreValido(const char *nombre) {
-  if (nombre[0] == '.') ++nombre;
+  // a record is hidden, and so is all that a version told apart by its sender keeps
+  for (int punto = 0; punto < 2 && nombre[0] == '.'; ++punto) ++nombre;
   if (strlen(nombre) < 10 || nombre[4] != '-' || nombre[9] != '-') return false;
   for (int i : {0, 1, 2, 3, 5, 6, 7, 8})
     if (!EsHex(nombre[i])) return false;
@@ -99,7 +100,7 @@ static std::string Contenido(bool uno_a_uno, const std::string &nombre) {
   std::string bytes = LeerYCerrar(fichero), resto, linea;
   if (nombre[0] != '.') return bytes;
   for (std::istringstream lineas(bytes); std::getline(lineas, linea);)
-    if (!linea.starts_with("temporal ")) resto += linea + "\n";
+    if (!linea.starts_with("temporal ") && !linea.starts_with("progreso ")) resto += linea + "\n";
   return resto;
 }
 
