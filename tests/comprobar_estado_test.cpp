@@ -40,17 +40,13 @@ const std::string kResto =
 const std::string kFallo =
     "Error al grabar la parte en el fichero temporal: No space left on device";
 
-// File i in progress; the failure of file i began 12 + i s before ahora.
+// File i in progress, failing since 12 + i s before ahora when i < con_error.
 std::string EnCurso(const Receptor &r, int i, time_t ahora) {
-  std::string json = "\n    {\"fichero\": \"0001-0002-" +
-                     (i == 0 ? "d\\u00e9" : "e" + std::to_string(i)) +
-                     "\", \"partes\": 120, \"total\": 300";
-  if (r.fallos >= 0)
-    json += ", \"edad_s\": 12, \"error\": " +
-            (i < r.con_error
-                 ? "{\"texto\": \"" + kFallo + "\", \"desde\": \"" + Fecha(ahora - 12 - i) + "\"}"
-                 : "null");
-  return json + "}";
+  std::string error = i >= r.con_error ? "null"
+      : "{\"texto\": \"" + kFallo + "\", \"desde\": \"" + Fecha(ahora - 12 - i) + "\"}";
+  return "\n    {\"fichero\": \"0001-0002-" + (i == 0 ? "d\\u00e9" : "e" + std::to_string(i)) +
+         "\", \"partes\": 120, \"total\": 300" +
+         (r.fallos < 0 ? "" : ", \"edad_s\": 12, \"error\": " + error) + "}";
 }
 
 std::string Estado(const Receptor &r, time_t ahora) {
@@ -188,17 +184,12 @@ TEST_F(ComprobarEstado, CadaEstadoDelReceptorDaSuVeredictoYSusCifras) {
        "2s"},
       {Receptor{.unido = false, .restos = 1}, 0, "", 2,
        sordo + "; restos de ficheros que ya no estan en curso: 1", "2s"},
-      {Receptor{.fallos = 2, .en_curso = 3, .con_error = 2}, 0, "", 1,
-       "WARNING - fallo al guardar 2 ficheros, el mas antiguo 0001-0002-e1 desde hace 13 s: " +
-           kFallo,
-       "2s"},
+      {Receptor{.fallos = 2, .en_curso = 3, .con_error = 2}, 0, "", 1, "WARNING - fallo al "
+       "guardar 2 ficheros, el mas antiguo 0001-0002-e1 desde hace 13 s: " + kFallo, "2s"},
       {Receptor{.fallos = 1, .con_error = 1}, 0, "", 2,
        atascado + "fallo al guardar 0001-0002-d\u00e9 desde hace 12 s: " + kFallo, "2s"},
-      {Receptor{.fallos = 0, .escribible = false}, 0, "", 2,
-       atascado +
-           "el directorio de recepcion no se puede escribir (sin permiso o sin espacio libre)",
-       "2s"},
-      {Receptor{.fallos = 3}, 0, "", 0, bien, "2s"},
+      {Receptor{.fallos = 0, .escribible = false}, 0, "", 2, atascado + "el directorio de "
+       "recepcion no se puede escribir (sin permiso o sin espacio libre)", "2s"},
       {Receptor{.descartados = 5}, 0, "-m memoria", 0, bien, "2s", 0},
       {Receptor{.descartados = 12}, 0, "-m memoria", 1, nuevos + "7", "2s", 7},
       {Receptor{.descartados = 3, .pid = 99}, 0, "-m memoria", 1, nuevos + "3", "2s", 3},

@@ -13,13 +13,10 @@
 
 #include "commit.h"
 
-/// What -V prints after the program's name, and the status file's "commit", for this build, as
-/// written out in the manual.
-inline const std::string kVersionConCommit =
-    RECEPTOR_COMMIT[0] != '\0' ? " " RECEPTOR_VERSION " (commit " RECEPTOR_COMMIT ")\n"
-                               : " " RECEPTOR_VERSION " (sin commit)\n";
-inline const std::string kCommitJson =
-    RECEPTOR_COMMIT[0] != '\0' ? "\"" RECEPTOR_COMMIT "\"" : "null";
+/// What -V prints after the program's name, and the status file's "commit", for this build.
+inline const std::string kVersionConCommit = std::string(" " RECEPTOR_VERSION " (") +
+    (RECEPTOR_COMMIT[0] ? "commit " RECEPTOR_COMMIT : "sin commit") + ")\n";
+inline const std::string kCommitJson = RECEPTOR_COMMIT[0] ? "\"" RECEPTOR_COMMIT "\"" : "null";
 
 /// Fails the current test unless the only interface visible is the loopback.
 void ExigirRedPrivada();

@@ -91,81 +91,52 @@ TEST_F(DosEmisores, CadaVersionSeCompletaSinMezclarse) {
   }
 }
 
-// A name a sender chooses never reaches what the receiver keeps for another sender's version: a
-// file named "foo@<address>", stored or in progress, and the version of foo from that address
-// are rebuilt apart, each equal to its source; what a version left before a kill -9 goes once
-// its sender's version starts again under the plain names.
+// A file named "foo@<address>", stored or in progress, and that sender's version of foo are rebuilt
+// apart; what a version left before a kill -9 goes when its sender starts again plainly named.
 TEST_F(DosEmisores, UnNombreElegidoNoTocaLaVersionDeOtroEmisor) {
-  const std::string kId = "0001-0002-";
   std::map<char, std::string> fuente;
   for (char c : {'A', 'B', 'C'}) fuente[c] = ContenidoAleatorio(4 * 500, c);
-  struct Paso {
-    char contenido;  // whose parts; '!' kills the receiver and starts it again
-    std::string origen, nombre;
-    uint32_t desde, hasta;
-  };
+  // pasos: "<content><last byte of its sender> <first part> <last part> <name>", "!" a kill -9
+  // and a start again; despues: every file left, as "<name> <content>" ('-': any)
   struct Caso {
-    std::vector<std::string> opciones;
-    std::map<std::string, std::string> antes;  // files in the directory before the start
-    std::vector<Paso> pasos;
-    std::map<std::string, char> despues;  // every file left, and whose content it holds
-    std::string linea;                    // a line the log holds
+    std::vector<std::string> opciones, pasos, despues;
+    std::string antes, linea;  // a file in the directory before the start; a line of the log
   } casos[] = {
       {{"-q", "-f", "4"},
-       {},
-       {{'A', "127.0.0.1", "foo", 1, 1},
-        {'C', "127.0.0.9", "foo@127.0.0.3", 1, 2},
-        {'B', "127.0.0.3", "foo", 1, 1},
-        {'A', "127.0.0.1", "foo", 2, 4},
-        {'C', "127.0.0.9", "foo@127.0.0.3", 3, 4},
-        {'B', "127.0.0.3", "foo", 2, 4}},
-       {{"foo", 'A'}, {"foo@127.0.0.3", 'C'}},
+       {"A1 1 1 foo", "C9 1 2 foo@127.0.0.3", "B3 1 1 foo", "A1 2 4 foo", "C9 3 4 foo@127.0.0.3",
+        "B3 2 4 foo"},
+       {"foo A", "foo@127.0.0.3 C"}, "",
        // the version's name in the log is not the other file's
-       kId + "foo@127.0.0.3#2: Empezado con 4 partes de 500 bytes.\n"},
-      {{"-q", "-a", "-f", "2"},
-       {{kId + "foo@127.0.0.3", fuente['C']}},
-       {{'A', "127.0.0.1", "foo", 1, 1},
-        {'B', "127.0.0.3", "foo", 1, 1},
-        {'C', "127.0.0.9", "foo@127.0.0.3", 1, 1},
-        {'B', "127.0.0.3", "foo", 2, 4}},
-       {{"foo", 'B'}, {"foo@127.0.0.3", 'C'}, {"foo.tmp", '-'}},
-       kId + "foo@127.0.0.3#2: Completado!\n"},
-      {{"-q", "-r", "-f", "2"},
-       {{"..0001-0002-data@127.0.0.2.partes.nuevo", "x"}},
-       {{'A', "127.0.0.1", "data", 1, 1},
-        {'B', "127.0.0.2", "data", 1, 1},
-        {'!', "", "", 0, 0},
-        {'B', "127.0.0.2", "data", 1, 4},
-        {'A', "127.0.0.1", "data", 1, 4}},
-       {{"data", 'B'}},
-       kId + "data: Completado!\n"},
+       "foo@127.0.0.3#2: Empezado con 4 partes de 500 bytes.\n"},
+      {{"-q", "-a", "-f", "2"}, {"A1 1 1 foo", "B3 1 1 foo", "C9 1 1 foo@127.0.0.3", "B3 2 4 foo"},
+       {"foo B", "foo.tmp -", "foo@127.0.0.3 C"}, "0001-0002-foo@127.0.0.3",
+       "foo@127.0.0.3#2: Completado!\n"},
+      {{"-q", "-r", "-f", "2"}, {"A1 1 1 data", "B2 1 1 data", "!", "B2 1 4 data", "A1 1 4 data"},
+       {"data B"}, "..0001-0002-data@127.0.0.2.partes.nuevo", "data: Completado!\n"},
   };
   for (const Caso &caso : casos) {
     SCOPED_TRACE(caso.opciones[1]);
-    for (const auto &[nombre, bytes] : caso.antes) std::ofstream(dir + "/" + nombre) << bytes;
+    if (!caso.antes.empty()) std::ofstream(dir + "/" + caso.antes) << fuente['C'];
     ASSERT_NO_FATAL_FAILURE(Arrancar(caso.opciones));
-    for (const Paso &paso : caso.pasos) {
-      if (paso.contenido == '!') {
-        Acabar(cliente);
-        ASSERT_NO_FATAL_FAILURE(Arrancar(caso.opciones));
-        continue;
-      }
-      for (uint32_t i = paso.desde; i <= paso.hasta; ++i)
-        Enviar(destino,
-               Datagrama(1, 2, i, 4, paso.nombre, fuente[paso.contenido].substr((i - 1) * 500, 500)),
-               paso.origen);
+    for (const std::string &paso : caso.pasos) {
+      if (paso == "!") Acabar(cliente), Arrancar(caso.opciones);
+      char c = 0, nombre[33] = "";
+      unsigned emisor = 0, desde = 1, hasta = 0;
+      sscanf(paso.c_str(), "%c%u %u %u %32s", &c, &emisor, &desde, &hasta, nombre);
+      for (uint32_t i = desde; i <= hasta; ++i)
+        Enviar(destino, Datagrama(1, 2, i, 4, nombre, fuente[c].substr((i - 1) * 500, 500)),
+               "127.0.0." + std::to_string(emisor));
       Escuchar(cliente, 0.1);
     }
     EXPECT_EQ(Terminar(cliente), 128 + SIGTERM);
-    EXPECT_NE(cliente.salida.find(caso.linea), std::string::npos) << cliente.salida;
+    EXPECT_NE(cliente.salida.find("0001-0002-" + caso.linea), std::string::npos) << cliente.salida;
     std::vector<std::string> esperados;
-    for (const auto &[nombre, contenido] : caso.despues) {
-      esperados.push_back(kId + nombre);
-      if (contenido != '-') {
-        EXPECT_EQ(LeerFichero(dir + "/" + kId + nombre), fuente[contenido]) << nombre;
-      }
+    for (const std::string &fichero : caso.despues) {
+      std::string nombre = "0001-0002-" + fichero.substr(0, fichero.find(' '));
+      esperados.push_back(nombre);
+      EXPECT_TRUE(fichero.back() == '-' || LeerFichero(dir + "/" + nombre) == fuente[fichero.back()])
+          << nombre;
     }
-    std::sort(esperados.begin(), esperados.end());
     EXPECT_EQ(Listar(dir), esperados) << cliente.salida;
     for (const std::string &nombre : Listar(dir)) std::filesystem::remove(dir + "/" + nombre);
   }

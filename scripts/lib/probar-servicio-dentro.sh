@@ -22,6 +22,12 @@ comprobar() {
   fi
 }
 
+# The journal's line of what the budget left untold, whole: the count, the flood's cause with its
+# sender and count first, then any other.
+dice_lo_callado() {
+  diario avisos | grep -qE "^Avisos sin decir en los ultimos [0-9]+ s: [0-9]+\. Nombre con '/' no permitido, descartado, de [0-9.]+: [0-9]+\.( [^:]+: [0-9]+\.)*$"
+}
+
 # True once the command succeeds, false when the seconds given have passed.
 esperar() {
   local limite=$((SECONDS + $1))
@@ -778,7 +784,7 @@ inundacion_con_freno() {
     return 1
   }
   systemctl stop "$(unidad avisos)"
-  esperar 5 en_diario avisos "Avisos sin decir en los ultimos " || {
+  esperar 5 dice_lo_callado || {
     echo "al parar no dice lo que quedo sin decir: $(diario avisos | tail -n 5 | tr '\n' ' ')"
     return 1
   }
