@@ -123,8 +123,7 @@ static void Proponer(FicheroEnCurso &f, const DatagramaActual &actual,
   va_start(argumentos, formato);
   vsnprintf(texto, sizeof texto, formato, argumentos);
   va_end(argumentos);
-  std::string emisor =
-      origen != nullptr && origen->ss_family != AF_UNSPEC ? TextoDeDireccion(*origen) : "";
+  std::string emisor = TextoDeEmisor(origen);
   InformarCon(almacen, Prioridad::kAviso, id, salida, emisor.empty() ? "%s.\n" : "%s (emisor %s).\n",
               texto, emisor.c_str());
 }

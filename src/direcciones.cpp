@@ -63,6 +63,10 @@ socklen_t LargoDireccion(const sockaddr_storage &direccion) {
   return direccion.ss_family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
 }
 
+std::string TextoDeEmisor(const sockaddr_storage *origen) {
+  return origen != nullptr ? TextoDeDireccion(*origen) : "";
+}
+
 bool MismaDireccion(const sockaddr_storage &a, const sockaddr_storage &b) {
   if (a.ss_family != b.ss_family) return false;
   return memcmp(Dentro(a), Dentro(b), LargoDentro(a)) == 0;

@@ -32,6 +32,9 @@ socklen_t LargoDireccion(const sockaddr_storage &direccion);
 /// The address as inet_ntop writes it, without the port; "" for a family that is neither.
 std::string TextoDeDireccion(const sockaddr_storage &direccion);
 
+/// A datagram's sender as TextoDeDireccion writes it; "" when it is not known (nullptr).
+std::string TextoDeEmisor(const sockaddr_storage *origen);
+
 /// Both hold the same address of the same family, whatever their ports.
 bool MismaDireccion(const sockaddr_storage &a, const sockaddr_storage &b);
 

@@ -233,8 +233,7 @@ static void InformarInicio(AlmacenFicheros &almacen, const std::string &id,
 
 // What a version's names derive from: its identity, unless another sender's version in
 // progress has them, or an earlier run left a record of another sender's version under them, or
-// the version's own record from an earlier run is under the names with its sender. Taking the
-// identity, whatever an earlier run left under the names with its sender is no use to anyone.
+// the version's own record from an earlier run is under the names with its sender.
 static std::string ElegirRaiz(const AlmacenFicheros &almacen, const std::string &identidad,
                               const sockaddr_storage &emisor) {
   std::string texto = TextoDeDireccion(emisor), con_emisor = RaizDeVersion(identidad, texto);
@@ -242,9 +241,7 @@ static std::string ElegirRaiz(const AlmacenFicheros &almacen, const std::string 
       BuscarPorRaiz(almacen, identidad) >= 0)
     return con_emisor;
   std::string de = EmisorDelRegistro(identidad);
-  if (!de.empty() && de != texto) return con_emisor;
-  BorrarRastros(con_emisor);
-  return identidad;
+  return !de.empty() && de != texto ? con_emisor : identidad;
 }
 
 // Whether a file in progress or stored goes by that name.
@@ -275,6 +272,8 @@ int EmpezarFichero(AlmacenFicheros &almacen, const DatagramaActual &actual,
   if (SeDistinguen(almacen, actual.elnombre, origen)) {
     emisor = *origen;
     raiz = ElegirRaiz(almacen, actual.elnombre, emisor);
+    // under the plain names, what an earlier run left under its sender's is no use to anyone
+    if (raiz == actual.elnombre) BorrarRastros(RaizDeVersion(raiz, TextoDeDireccion(emisor)));
     if (raiz != actual.elnombre) apodo = ApodoLibre(almacen, ApodoDeRaiz(raiz));
   }
   FicheroEnCurso &f = almacen.en_curso.emplace_back();

@@ -80,8 +80,8 @@ bool DentroDelFreno(AlmacenFicheros &almacen, const char *causa, const sockaddr_
   if (!almacen.opciones.silencioso) return true;
   int64_t ahora_ms = AhoraNs() / 1'000'000;
   if (TomarFicha(almacen.freno, ahora_ms)) return true;
-  bool conocido = origen != nullptr && origen->ss_family != AF_UNSPEC;
-  Callar(almacen.freno, ahora_ms, causa, conocido ? TextoDeDireccion(*origen) : "?", veces);
+  std::string emisor = TextoDeEmisor(origen);
+  Callar(almacen.freno, ahora_ms, causa, emisor.empty() ? "?" : emisor, veces);
   return false;
 }
 
