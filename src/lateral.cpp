@@ -1,0 +1,122 @@
+#include "lateral.h"
+
+#include <sodium.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+// Big-endian, as the data datagrams' numbers.
+static void Poner(unsigned char *&p, uint64_t valor, int bytes) {
+  for (int i = 0; i < bytes; ++i) p[i] = static_cast<unsigned char>(valor >> (8 * (bytes - 1 - i)));
+  p += bytes;
+}
+
+static uint64_t Tomar(const unsigned char *&p, int bytes) {
+  uint64_t valor = 0;
+  for (int i = 0; i < bytes; ++i) valor = (valor << 8) | p[i];
+  p += bytes;
+  return valor;
+}
+
+void PrepararLateral() {
+  // it chooses each routine's fastest code for this processor, once
+  if (sodium_init() < 0) {
+    fputs("No se puede iniciar libsodium\n", stderr);
+    exit(1);
+  }
+}
+
+void ResumirParte(const unsigned char *contenido, std::size_t largo, unsigned char *resumen) {
+  crypto_generichash(resumen, kTamResumen, contenido, largo, nullptr, 0);
+}
+
+int ResumenesPorDatagrama(std::size_t largo_nombre) {
+  return static_cast<int>((kTamMaxLateral - kTamFijoDescripcion - largo_nombre) / kTamResumen);
+}
+
+bool DisposicionPosible(int32_t totpartes, int32_t tamparte, int64_t largo) {
+  if (totpartes < 1 || totpartes > MAX_TROZOS || tamparte < 1 || tamparte > kTamMaxParte)
+    return false;
+  if (largo == 0) return totpartes == 1;
+  int64_t antes = static_cast<int64_t>(totpartes - 1) * tamparte;
+  return largo > antes && largo <= antes + tamparte;
+}
+
+std::size_t CodificarDescripcion(const FicheroDescrito &f, int32_t primera, int32_t cuantos,
+                                 const unsigned char *resumenes, const unsigned char *secreta,
+                                 unsigned char *destino) {
+  unsigned char *p = destino;
+  Poner(p, kLateralDescripcion, 1);
+  // libsodium's secret key ends with the public one
+  memcpy(p, secreta + crypto_sign_SECRETKEYBYTES - kTamClavePublica, kTamIdClave);
+  p += kTamIdClave;
+  Poner(p, f.tipo, 2);
+  Poner(p, f.subtipo, 2);
+  Poner(p, f.nombre.size(), 1);
+  memcpy(p, f.nombre.data(), f.nombre.size());
+  p += f.nombre.size();
+  Poner(p, static_cast<uint32_t>(f.totpartes), 4);
+  Poner(p, static_cast<uint32_t>(f.tamparte), 4);
+  Poner(p, static_cast<uint64_t>(f.largo), 8);
+  Poner(p, f.sello, 8);
+  Poner(p, static_cast<uint32_t>(primera), 4);
+  Poner(p, static_cast<uint32_t>(cuantos), 2);
+  std::size_t bytes = static_cast<std::size_t>(cuantos) * kTamResumen;
+  memcpy(p, resumenes, bytes);
+  p += bytes;
+  std::size_t firmado = static_cast<std::size_t>(p - destino);
+  crypto_sign_detached(p, nullptr, destino, firmado, secreta);
+  return firmado + kTamFirma;
+}
+
+// The fields after the name, which stands before them with its length.
+static bool DecodificarCuerpo(const unsigned char *p, const unsigned char *fin, Descripcion &d) {
+  if (fin - p < 30) return false;
+  FicheroDescrito &f = d.fichero;
+  f.totpartes = static_cast<int32_t>(Tomar(p, 4));
+  f.tamparte = static_cast<int32_t>(Tomar(p, 4));
+  uint64_t largo = Tomar(p, 8);
+  f.sello = Tomar(p, 8);
+  d.primera = static_cast<int32_t>(Tomar(p, 4));
+  d.cuantos = static_cast<int32_t>(Tomar(p, 2));
+  if (largo > static_cast<uint64_t>(MAX_TROZOS) * kTamMaxParte) return false;
+  f.largo = static_cast<int64_t>(largo);
+  if (!DisposicionPosible(f.totpartes, f.tamparte, f.largo)) return false;
+  if (d.cuantos < 1 || d.primera < 0 || d.primera > f.totpartes - d.cuantos) return false;
+  if (fin - p != static_cast<std::ptrdiff_t>(d.cuantos) * kTamResumen + kTamFirma) return false;
+  d.resumenes = p;
+  d.firma = fin - kTamFirma;
+  return true;
+}
+
+bool DecodificarDescripcion(const unsigned char *datos, std::size_t largo, Descripcion &d) {
+  const unsigned char *p = datos, *fin = datos + largo;
+  const std::size_t antes_del_nombre = 1 + kTamIdClave + 2 + 2 + 1;
+  if (largo < antes_del_nombre || largo > static_cast<std::size_t>(kTamMaxPaquete) ||
+      Tomar(p, 1) != kLateralDescripcion)
+    return false;
+  memcpy(d.id_clave, p, kTamIdClave);
+  p += kTamIdClave;
+  d.fichero.tipo = static_cast<uint16_t>(Tomar(p, 2));
+  d.fichero.subtipo = static_cast<uint16_t>(Tomar(p, 2));
+  std::size_t largo_nombre = Tomar(p, 1);
+  // a name that a data datagram cannot end within its field names no file that can be checked
+  if (largo_nombre > kMaxNombre || static_cast<std::size_t>(fin - p) < largo_nombre) return false;
+  d.fichero.nombre = std::string_view(reinterpret_cast<const char *>(p), largo_nombre);
+  if (d.fichero.nombre.find('\0') != std::string_view::npos) return false;
+  if (!DecodificarCuerpo(p + largo_nombre, fin, d)) return false;
+  d.firmado = datos;
+  d.largo_firmado = largo - kTamFirma;
+  return true;
+}
+
+bool FirmaValida(const Descripcion &d, const unsigned char *publica) {
+  return crypto_sign_verify_detached(d.firma, d.firmado, d.largo_firmado, publica) == 0;
+}
+
+std::string IdentidadDescrita(const FicheroDescrito &f) {
+  char tipos[16];
+  snprintf(tipos, sizeof tipos, "%04x-%04x-", f.tipo, f.subtipo);
+  return std::string(tipos) + std::string(f.nombre);
+}
