@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "disposicion.h"
+#include "formato.h"
 #include "freno.h"
 #include "partes.h"
 
@@ -43,6 +44,14 @@ struct FalloAvisado {
   int64_t desde_s;
 };
 
+/// What the record on disk of a file in progress holds, so that a save adds to it only what
+/// changed since the last one.
+struct RegistroEnDisco {
+  bool vigente = false;  // a whole record of its temporary file is on disk: saves add to it
+  int64_t entero = 0;    // bytes of that whole record, as written
+  int64_t largo = 0;     // bytes of the record with what was added since
+};
+
 /// One file in progress: its temporary file and what of it has arrived.
 struct FicheroEnCurso {
   std::string old_nombre;  // identity, and final name, of the file
@@ -59,6 +68,7 @@ struct FicheroEnCurso {
                                 // own part size once a part but the last has arrived, and the last
                                 // part's length once received
   Partes partes;                // what has arrived of each part, and how many are missing
+  RegistroEnDisco registro;     // what its record on disk holds
   BufferEscritura buffer;       // new parts on their way to the temporary file
   // A last part that came before the file's part size was known: where the loop's part size
   // would put it, and its bytes, kept in memory until the file completes.
@@ -152,6 +162,8 @@ struct OpcionesAlmacen {
   int64_t caducar_s = 0;    // leftovers unchanged for this many seconds are removed; 0 never
   bool por_emisor = false;  // a file in progress is its identity and its sender together: two
                             // senders' versions of one file are rebuilt apart
+  int32_t max_partes = MAX_TROZOS;  // most parts a file may announce; over it the run ends, or,
+                                    // quiet, the datagram is refused
 };
 
 /// State of the store; one lives for the whole run.

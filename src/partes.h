@@ -1,5 +1,7 @@
-// The parts of a file in progress: the state of each and how many are missing, kept in step by
-// the routines below, which alone change them.
+// The parts of a file in progress: the state of each, how many are missing, and which changed
+// since the last sync and the last record, kept in step by the routines below, which alone
+// change them. A byte per part, and runs of parts for what changed: nothing done per datagram
+// or per save looks at every part of a large file.
 #ifndef PARTES_H
 #define PARTES_H
 
@@ -20,9 +22,27 @@ inline bool Recibida(unsigned char estado) {
   return estado == kGrabada || estado == kSincronizada;
 }
 
+/// Parts desde to hasta, hasta excluded.
+struct Tramo {
+  int32_t desde = 0, hasta = 0;
+};
+
+/// Runs of parts, merged as parts come in order or backwards; past a limit of runs (parts that
+/// came scattered), only the fact that some were left out is kept.
+struct Tramos {
+  std::vector<Tramo> lista;
+  bool desbordado = false;  // runs were left out: every part must be looked at instead
+};
+
 struct Partes {
   std::vector<unsigned char> estados;  // an EstadoParte per part
   int32_t faltan = 0;                  // parts not received, or missing again
+  int32_t fallidas = 0;                // parts kFallida
+  int32_t en_disco = 0;                // parts kSincronizada
+  Tramos escritas;                     // parts taken since the last sync
+  Tramos nuevas_en_disco;              // parts synced since the record last took them
+  bool registro_entero = true;         // a part synced went missing again, or the parts were
+                                       // read from a record: the next record lists them all
 };
 
 /// total parts, every one missing.
@@ -43,7 +63,7 @@ void Devolver(Partes &partes, int32_t i);
 void Olvidar(Partes &partes, int32_t i);
 
 /// A sync that succeeded: every part written is on disk, but part pendiente (-1: none), which
-/// is not written yet.
+/// is not written yet. Costs the parts written since the last sync.
 void MarcarEnDisco(Partes &partes, int32_t pendiente);
 
 /// A sync that failed: every part not known to be on disk is missing again, but part pendiente
@@ -57,11 +77,22 @@ void MarcarCopiadas(Partes &partes, int32_t desde, int32_t hasta);
 /// A record's parts: '1' for a part on disk, taken as such; any other, missing.
 void TomarDelRegistro(Partes &partes, const std::string &registro);
 
+/// The runs synced since the last call, for a record that adds them to the one on disk; false
+/// when the record must list every part instead. Either way they count as taken from now on.
+bool TomarNuevasEnDisco(Partes &partes, std::vector<Tramo> &nuevas);
+
 /// Whether every part is received and, with en_disco, known to be on disk.
-bool Completas(const Partes &partes, bool en_disco);
+inline bool Completas(const Partes &partes, bool en_disco) {
+  return partes.faltan == 0 &&
+         (!en_disco || partes.en_disco == static_cast<int32_t>(partes.estados.size()));
+}
 
 /// Parts received, and parts whose write or sync failed.
-int32_t Recibidas(const Partes &partes);
-int32_t Fallidas(const Partes &partes);
+inline int32_t Recibidas(const Partes &partes) {
+  return static_cast<int32_t>(partes.estados.size()) - partes.faltan;
+}
+inline int32_t Fallidas(const Partes &partes) {
+  return partes.fallidas;
+}
 
 #endif
