@@ -50,11 +50,13 @@ static const char kAyuda[] =
     "      --caducar DURACION   borrar el temporal y el registro de un fichero que no\n"
     "                           esta en curso y lleva DURACION sin cambios (con s, m,\n"
     "                           h o d: 7d), al arrancar y cada hora\n"
+    "      --max-partes N       aceptar ficheros de hasta N partes (de 1 a\n"
+    "                           2147483647; por defecto 50000)\n"
     "  -h, --help               mostrar esta ayuda y salir\n"
     "  -V, --version            mostrar la version y salir\n";
 
 // Long options without a letter take values past any character.
-enum { kOpcionCaducar = 256 };
+enum { kOpcionCaducar = 256, kOpcionMaxPartes };
 
 static const char kOpcionesCortas[] = "+:d:i:s:f:raqx:e:whV";
 static const option kOpcionesLargas[] = {{"directorio", required_argument, nullptr, 'd'},
@@ -68,6 +70,8 @@ static const option kOpcionesLargas[] = {{"directorio", required_argument, nullp
                                          {"estado", required_argument, nullptr, 'e'},
                                          {"esperar-red", no_argument, nullptr, 'w'},
                                          {"caducar", required_argument, nullptr, kOpcionCaducar},
+                                         {"max-partes", required_argument, nullptr,
+                                          kOpcionMaxPartes},
                                          {"help", no_argument, nullptr, 'h'},
                                          {"version", no_argument, nullptr, 'V'},
                                          {nullptr, 0, nullptr, 0}};
@@ -98,6 +102,15 @@ static void LeerFicheros(const char *valor, OpcionesAlmacen &almacen) {
     OpcionErronea(std::string("Numero de ficheros no valido: ") + valor + " (de 1 a " +
                   std::to_string(kMaxFicherosEnCurso) + ")");
   almacen.maximo = static_cast<int>(maximo);
+}
+
+// Up to what a count in the header can say.
+static void LeerMaxPartes(const char *valor, OpcionesAlmacen &almacen) {
+  long long maximo = 0;
+  if (!LeerEntero(valor, 1, INT32_MAX, maximo))
+    OpcionErronea(std::string("Numero de partes no valido: ") + valor + " (de 1 a " +
+                  std::to_string(INT32_MAX) + ")");
+  almacen.max_partes = static_cast<int32_t>(maximo);
 }
 
 // A number and its unit (s, m, h or d), or seconds without one; up to about a century.
@@ -156,6 +169,9 @@ static void AplicarOpcion(int opcion, const char *valor, Argumentos &argumentos)
       break;
     case kOpcionCaducar:
       LeerCaducidad(valor, argumentos.almacen);
+      break;
+    case kOpcionMaxPartes:
+      LeerMaxPartes(valor, argumentos.almacen);
       break;
     case 'h':
       Mostrar(kAyuda);

@@ -171,7 +171,8 @@ static void Atender(Receptor_ &r, int recibidos) {
   BorrarAvance(r.avance);
   if (r.estado.informe != nullptr)
     EscribirEstado(*r.estado.informe, r.estado, r.almacen, AhoraMs());
-  if (r.estado.excedido != 0) DecirLimiteExcedido(r.estado.excedido, stdout);
+  if (r.estado.excedido != 0)
+    DecirLimiteExcedido(r.estado.excedido, r.almacen.opciones.max_partes, stdout);
   fflush(stdout);
   AvisarFin();
   // a service restarts the receiver after this end: what is in progress is kept for it

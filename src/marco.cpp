@@ -9,13 +9,13 @@
 #include "versiones.h"
 #include "volcado.h"
 
-void DecirLimiteExcedido(int32_t totpartes, FILE *salida) {
+void DecirLimiteExcedido(int32_t totpartes, int32_t limite, FILE *salida) {
   fputs(Prefijo(salida, Prioridad::kError), salida);
   fprintf(salida,
           "El total de partes (%d) EXCEDE al MAX_TROZOS (%d), amplialo en MAX_TROZOS en el "
           "DEFINE y recompila, prometo hacerlo en la proxima versi\xf3n yo mismo si tengo "
           "tiempo.\n",
-          totpartes, MAX_TROZOS);
+          totpartes, limite);
 }
 
 // Only a datagram that carries a whole header carries a count: a short one would be judged
@@ -24,14 +24,15 @@ void DecirLimiteExcedido(int32_t totpartes, FILE *salida) {
 // refused like any impossible one, and the pass goes on with the next.
 static bool ExcedeElLimite(DatagramaActual &actual, const Paquete &paquete, EstadoBucle &estado,
                            AlmacenFicheros &almacen, FILE *salida) {
-  if (paquete.tampaquete < TamCabecera || actual.totpartes <= MAX_TROZOS) return false;
+  if (paquete.tampaquete < TamCabecera || actual.totpartes <= almacen.opciones.max_partes)
+    return false;
   if (!almacen.opciones.silencioso) {
     estado.excedido = actual.totpartes;
     return true;
   }
   Rechazar(almacen, actual.elnombre, paquete.origen, salida,
            "Total de partes %d mayor que el maximo (%d), descartado.\n", actual.totpartes,
-           MAX_TROZOS);
+           almacen.opciones.max_partes);
   return true;
 }
 

@@ -11,8 +11,8 @@
 
 /// The whole pass of one datagram: decoding, the part-count limit, the part size, the summary
 /// line, the identity, then the dump (mode 0) or the file store (mode 2). A count over
-/// MAX_TROZOS asks the run to end (estado.excedido), which the loop does; quiet, the datagram
-/// is refused instead and the receiver goes on.
+/// almacen.opciones.max_partes asks the run to end (estado.excedido), which the loop does;
+/// quiet, the datagram is refused instead and the receiver goes on.
 void ProcesarPaquete(const Paquete &paquete, EstadoBucle &estado, DatagramaActual &actual,
                      AlmacenFicheros &almacen, FILE *salida);
 
@@ -21,7 +21,8 @@ void ProcesarPaquete(const Paquete &paquete, EstadoBucle &estado, DatagramaActua
 void ProcesarLote(Receptor &receptor, EstadoBucle &estado, DatagramaActual &actual,
                   AlmacenFicheros &almacen, FILE *salida);
 
-/// "El total de partes (N) EXCEDE al MAX_TROZOS ...": why the run ends over a part count.
-void DecirLimiteExcedido(int32_t totpartes, FILE *salida);
+/// "El total de partes (N) EXCEDE al MAX_TROZOS (limite) ...": why the run ends over a part
+/// count.
+void DecirLimiteExcedido(int32_t totpartes, int32_t limite, FILE *salida);
 
 #endif
