@@ -29,7 +29,8 @@ static bool Escribir(const std::string &ruta, const std::string &texto, mode_t m
   int error = errno;
   if (fd >= 0) close(fd);
   if (hecho) return true;
-  problema = "No se puede escribir " + ruta + ": " + strerror(error);
+  problema = error == EEXIST ? "Ya existe " + ruta + ": no se escribe encima"
+                             : "No se puede escribir " + ruta + ": " + strerror(error);
   if (fd >= 0) unlink(ruta.c_str());
   return false;
 }

@@ -24,7 +24,6 @@ bool LeerClaveSecreta(const char *ruta, ClaveSecreta &secreta, std::string &prob
 
 /// Adds the public key of the file ruta, or of every file ending in ".pub" in the directory
 /// ruta, to claves; false with the problem when one cannot be read, or a directory has none.
-bool LeerClavesPublicas(const char *ruta, std::vector<ClavePublica> &claves,
-                        std::string &problema);
+bool LeerClavesPublicas(const char *ruta, std::vector<ClavePublica> &claves, std::string &problema);
 
 #endif

@@ -32,11 +32,12 @@ inline constexpr int kTamIdClave = 8;
 /// Most bytes of a side-channel datagram a sender writes: whole in one IPv6 packet on Ethernet.
 inline constexpr int kTamMaxLateral = 1452;
 /// Bytes of a description datagram besides its name and digests, signature included.
-inline constexpr int kTamFijoDescripcion = 1 + kTamIdClave + 2 + 2 + 1 + 4 + 4 + 8 + 8 + 4 + 2 + kTamFirma;
+inline constexpr int kTamFijoDescripcion =
+    1 + kTamIdClave + 2 + 2 + 1 + 4 + 4 + 8 + 8 + 4 + 2 + kTamFirma;
 
 /// What a description says of its file; the same in every datagram of one send.
 struct FicheroDescrito {
-  uint16_t tipo = 0;        // as the data datagrams carry it
+  uint16_t tipo = 0;  // as the data datagrams carry it
   uint16_t subtipo = 0;
   std::string_view nombre;  // at most kMaxNombre bytes
   int32_t totpartes = 0;    // 1 to MAX_TROZOS
@@ -48,13 +49,13 @@ struct FicheroDescrito {
 /// One description datagram as decoded: the file, its range of digests, what is signed.
 struct Descripcion {
   unsigned char id_clave[kTamIdClave];
-  FicheroDescrito fichero;       // nombre points into the datagram
-  int32_t primera = 0;            // index of the first part whose digest it carries
-  int32_t cuantos = 0;            // digests it carries, 1 at least
+  FicheroDescrito fichero;                   // nombre points into the datagram
+  int32_t primera = 0;                       // index of the first part whose digest it carries
+  int32_t cuantos = 0;                       // digests it carries, 1 at least
   const unsigned char *resumenes = nullptr;  // cuantos * kTamResumen bytes, in the datagram
   const unsigned char *firmado = nullptr;    // the signed bytes: all before the signature
   std::size_t largo_firmado = 0;
-  const unsigned char *firma = nullptr;      // kTamFirma bytes
+  const unsigned char *firma = nullptr;  // kTamFirma bytes
 };
 
 /// Readies libsodium; before any other routine here. Ends the process when it cannot.

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "fallo.h"
+#include "firma.h"
 #include "mando.h"
 #include "sorteo.h"
 
@@ -131,6 +132,12 @@ static Fin EnviarFichero(Envio &envio, const Opciones &opciones, Fichero &ficher
   if (fichero.aviso.que != Problema::kNinguno && fichero.aviso.que != Problema::kEncogido)
     Avisar(envio.progreso, "El fichero %s vuelve a enviarse\n", fichero.ruta);
   fichero.aviso = {};
+  if (envio.firmante != nullptr) {
+    problema = ResumirFichero(*envio.firmante, opciones, fichero);
+    if (problema.que != Problema::kNinguno) return Dejar(envio, opciones, fichero, problema);
+    if (MandarDescripcion(envio, *envio.firmante, opciones, fichero) == Fin::kSenal)
+      return Fin::kSenal;
+  }
   Fin fin = EnviarPartes(envio, opciones, fichero);
   CerrarFichero(fichero);
   return fin;

@@ -28,6 +28,7 @@ struct Envio {
   std::mt19937_64 perdidas;               // draws of --perdida, apart from the shuffles
   std::vector<uint32_t> orden;            // part indices of the file being sent
   std::vector<int> fallos_de_red;         // errors said since the last datagram that left
+  struct Firmante *firmante = nullptr;    // describes each file before its parts; nullptr: none
 };
 
 /// How a run, or one step of it, ends.

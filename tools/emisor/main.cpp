@@ -8,6 +8,7 @@
 #include "envio.h"
 #include "fallo.h"
 #include "ficheros.h"
+#include "firma.h"
 #include "mando.h"
 #include "opciones.h"
 #include "progreso.h"
@@ -37,6 +38,9 @@ int main(int argc, char **argv) {
   std::vector<Fichero> ficheros = ComprobarFicheros(opciones);
   Envio envio;
   envio.sock = AbrirEmisor(opciones);
+  static Firmante firmante;
+  if (opciones.firma != nullptr) PrepararFirmante(firmante, opciones);
+  if (opciones.firma != nullptr) envio.firmante = &firmante;
   PrepararEnvio(envio, opciones, ficheros);
   Fin fin = EnviarTodo(envio, opciones, ficheros);
   return Terminar(envio, opciones, fin);

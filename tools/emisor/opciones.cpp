@@ -12,7 +12,9 @@
 #include "compilacion.h"
 #include "direcciones.h"
 #include "fallo.h"
+#include "firma.h"
 #include "formato.h"
+#include "lateral.h"
 #include "numeros.h"
 #include "palabras.h"
 
@@ -22,6 +24,9 @@ static constexpr int kOpcionSemilla = 258;
 static constexpr int kOpcionRepetir = 259;
 static constexpr int kOpcionPerdida = 260;
 static constexpr int kOpcionGso = 261;
+static constexpr int kOpcionFirmar = 262;
+static constexpr int kOpcionPuertoLateral = 263;
+static constexpr int kOpcionGenerarClaves = 264;
 static constexpr long long kMaxVeces = 1000000000;
 
 // A format: the largest part comes from the wire format.
@@ -58,6 +63,13 @@ static const char kUso[] =
     "                          defecto, una al azar)\n"
     "      --perdida P         para pruebas: dejar sin enviar, al azar, esa parte\n"
     "                          de los datagramas (de 0 a 1, o un porcentaje: 1%%)\n"
+    "      --firmar CLAVE      enviar en el canal lateral la descripcion firmada de\n"
+    "                          cada fichero (las huellas de sus partes) antes de\n"
+    "                          cada envio suyo, con la clave secreta CLAVE\n"
+    "      --puerto-lateral N  puerto del canal lateral (por defecto, el de los\n"
+    "                          datos mas 1)\n"
+    "      --generar-claves BASE  escribir un par de claves nuevo, BASE.clave\n"
+    "                          (secreta) y BASE.pub (publica), y salir\n"
     "  -h, --help              mostrar esta ayuda y salir\n"
     "  -V, --version           mostrar la version y salir\n";
 
@@ -115,12 +127,16 @@ static bool AplicarOpcionDeRed(int opcion, const char *valor, Opciones &opciones
     ErrorDeUso("Ritmo no valido: %s", valor);
   if (opcion == kOpcionSinLimite) opciones.ritmo = 0;
   if (opcion == kOpcionGso) opciones.gso = true;
+  if (opcion == kOpcionFirmar) opciones.firma = valor;
+  if (opcion == kOpcionPuertoLateral)
+    opciones.puerto_lateral = static_cast<uint16_t>(LeerEnteroPequeno(valor, 1, 65535, "Puerto"));
   if (opcion == kOpcionPerdida) {
     if (!LeerProporcion(valor, opciones.perdida)) ErrorDeUso("Perdida no valida: %s", valor);
     opciones.con_perdida = true;
   }
   return opcion == kOpcionTtl || opcion == 'i' || opcion == 'r' || opcion == kOpcionSinLimite ||
-         opcion == kOpcionPerdida || opcion == kOpcionGso;
+         opcion == kOpcionPerdida || opcion == kOpcionGso || opcion == kOpcionFirmar ||
+         opcion == kOpcionPuertoLateral;
 }
 
 // How many sends, and the order of the parts in each.
@@ -153,6 +169,9 @@ static const option kOpcionesLargas[] = {
     {"semilla", required_argument, nullptr, kOpcionSemilla},
     {"perdida", required_argument, nullptr, kOpcionPerdida},
     {"gso", no_argument, nullptr, kOpcionGso},
+    {"firmar", required_argument, nullptr, kOpcionFirmar},
+    {"puerto-lateral", required_argument, nullptr, kOpcionPuertoLateral},
+    {"generar-claves", required_argument, nullptr, kOpcionGenerarClaves},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, 'V'},
     {nullptr, 0, nullptr, 0},
@@ -172,6 +191,7 @@ static void LeerOpcionesSueltas(int argc, char **argv, Opciones &opciones) {
       fputs(LineaDeVersion("emisor").c_str(), stdout);
       exit(kSalidaBien);
     }
+    if (opcion == kOpcionGenerarClaves) GenerarClavesYSalir(optarg);
     if (opcion == ':' || opcion == '?')
       ErrorDeUso("%s", ProblemaDeOpcion(opcion, argv, kOpcionesLargas).c_str());
     if (!AplicarOpcionDeCabecera(opcion, optarg, opciones) &&
@@ -190,6 +210,10 @@ static void LeerDestino(const char *grupo, const char *puerto, Opciones &opcione
   auto numero = static_cast<uint16_t>(LeerEnteroPequeno(puerto, 1, 65535, "Puerto"));
   if (!ipv6) destino = LeerGrupo(grupo, numero);
   PonerPuerto(destino, numero);
+  if (opciones.puerto_lateral == 0 && numero == 65535)
+    ErrorDeUso("Con el puerto 65535, el lateral se da con --puerto-lateral");
+  if (opciones.puerto_lateral == 0)
+    opciones.puerto_lateral = static_cast<uint16_t>(numero + kDesplazamientoLateral);
 }
 
 // What the group's family asks of the options: the largest part that goes unfragmented, and an

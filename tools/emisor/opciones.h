@@ -41,6 +41,8 @@ struct Opciones {
   bool con_perdida = false;               // perdida was given, so the summary counts them
   bool gso = false;                       // runs of parts go to the kernel in one call each
   sockaddr_storage destino = {};          // group and port, IPv4 or IPv6
+  const char *firma = nullptr;            // secret key that signs descriptions; nullptr: none
+  uint16_t puerto_lateral = 0;            // the side channel's port; 0 until the data port's
   std::vector<const char *> rutas;        // files, in the order given
 };
 
