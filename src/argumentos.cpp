@@ -52,11 +52,17 @@ static const char kAyuda[] =
     "                           h o d: 7d), al arrancar y cada hora\n"
     "      --max-partes N       aceptar ficheros de hasta N partes (de 1 a\n"
     "                           2147483647; por defecto 50000)\n"
+    "      --clave FICHERO      tomar una parte solo si coincide con la descripcion\n"
+    "                           firmada con esa clave publica (o con una de las .pub\n"
+    "                           de un directorio), que llega por el canal lateral;\n"
+    "                           puede repetirse\n"
+    "      --puerto-lateral N   puerto del canal lateral (por defecto, el de los\n"
+    "                           datos mas 1)\n"
     "  -h, --help               mostrar esta ayuda y salir\n"
     "  -V, --version            mostrar la version y salir\n";
 
 // Long options without a letter take values past any character.
-enum { kOpcionCaducar = 256, kOpcionMaxPartes };
+enum { kOpcionCaducar = 256, kOpcionMaxPartes, kOpcionClave, kOpcionPuertoLateral };
 
 static const char kOpcionesCortas[] = "+:d:i:s:f:raqx:e:whV";
 static const option kOpcionesLargas[] = {{"directorio", required_argument, nullptr, 'd'},
@@ -72,6 +78,9 @@ static const option kOpcionesLargas[] = {{"directorio", required_argument, nullp
                                          {"caducar", required_argument, nullptr, kOpcionCaducar},
                                          {"max-partes", required_argument, nullptr,
                                           kOpcionMaxPartes},
+                                         {"clave", required_argument, nullptr, kOpcionClave},
+                                         {"puerto-lateral", required_argument, nullptr,
+                                          kOpcionPuertoLateral},
                                          {"help", no_argument, nullptr, 'h'},
                                          {"version", no_argument, nullptr, 'V'},
                                          {nullptr, 0, nullptr, 0}};
@@ -129,6 +138,19 @@ static void LeerCaducidad(const char *valor, OpcionesAlmacen &almacen) {
   almacen.caducar_s = cuanto * segundos_por;
 }
 
+// A public key, or a directory of them.
+static void LeerClave(const char *valor, Argumentos &argumentos) {
+  std::string problema;
+  if (!LeerClavesPublicas(valor, argumentos.claves, problema)) OpcionErronea(problema);
+}
+
+static uint16_t LeerPuertoLateral(const char *valor) {
+  long long puerto = 0;
+  if (!LeerEntero(valor, 1, 65535, puerto))
+    OpcionErronea(std::string("Puerto lateral no valido: ") + valor);
+  return static_cast<uint16_t>(puerto);
+}
+
 // An empty value would name nothing: a directory or program of that name cannot be meant.
 static const char *NoVacio(const char *valor, const char *que) {
   if (*valor == '\0') OpcionErronea(std::string(que) + " vacio");
@@ -169,6 +191,12 @@ static void AplicarOpcion(int opcion, const char *valor, Argumentos &argumentos)
       break;
     case kOpcionCaducar:
       LeerCaducidad(valor, argumentos.almacen);
+      break;
+    case kOpcionClave:
+      LeerClave(valor, argumentos);
+      break;
+    case kOpcionPuertoLateral:
+      argumentos.puerto_lateral = LeerPuertoLateral(valor);
       break;
     case kOpcionMaxPartes:
       LeerMaxPartes(valor, argumentos.almacen);
@@ -221,6 +249,10 @@ Argumentos LeerArgumentos(int argc, char **argv) {
   char **resto = argv + optind;
   argumentos.grupo = resto[0];
   argumentos.puerto = LeerPuerto(resto[1]);
+  if (!argumentos.claves.empty() && argumentos.puerto_lateral == 0 && argumentos.puerto == 65535)
+    OpcionErronea("Con el puerto 65535, el lateral se da con --puerto-lateral");
+  if (argumentos.puerto_lateral == 0)
+    argumentos.puerto_lateral = static_cast<uint16_t>(argumentos.puerto + kDesplazamientoLateral);
   argumentos.modo = atoi(resto[2]);
   return argumentos;
 }

@@ -5,7 +5,9 @@
 #include <sys/socket.h>
 
 #include <cstdint>
+#include <vector>
 
+#include "claves.h"
 #include "entrada.h"
 #include "ficheros.h"
 
@@ -21,6 +23,9 @@ struct Argumentos {
   const char *directorio = nullptr;    // where files are rebuilt; nullptr: the working one
   const char *al_completar = nullptr;  // program run on each completed file; nullptr: none
   const char *estado = nullptr;        // status file kept up to date; nullptr: none
+  std::vector<ClavePublica> claves;    // whose signed descriptions parts are checked against;
+                                       // none: no check, no side channel
+  uint16_t puerto_lateral = 0;         // the side channel's port; 0 until the data port's
 };
 
 /// Reads the options before the three arguments, then converts those as atoi would. With fewer

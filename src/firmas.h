@@ -1,0 +1,77 @@
+// The part digests that signed descriptions brought, by file, in a bounded table, and the one
+// check of a part against them. Only descriptions whose signature was verified enter it, so
+// that what anyone else sends never takes room in it.
+#ifndef FIRMAS_H
+#define FIRMAS_H
+
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "claves.h"
+#include "lateral.h"
+
+/// Most files described at once, and most digest bytes in all (4 million parts); past either,
+/// the file described longest ago goes.
+inline constexpr std::size_t kMaxFicherosFirmados = 4096;
+inline constexpr std::size_t kMaxBytesDeResumenes = 64u << 20;
+
+/// What the signed descriptions of one version of a file have brought so far.
+struct FicheroFirmado {
+  int32_t totpartes = 0;  // the layout signed
+  int32_t tamparte = 0;
+  int64_t largo = 0;
+  uint64_t sello = 0;                    // its sender's version; a lower one is an old replay
+  uint64_t generacion = 0;               // this version's number in the table, never reused
+  std::vector<unsigned char> resumenes;  // totpartes digests of kTamResumen bytes
+  std::vector<bool> conocidos;           // which of them arrived
+  int32_t cuantos = 0;                   // how many did
+  uint64_t visto = 0;                    // when a datagram of it was last taken, in datagrams
+};
+
+/// The receiver's trusted keys and what they signed; one lives for the whole run.
+struct TablaDeFirmas {
+  std::vector<ClavePublica> claves;  // the keys of --clave; none: nothing is checked
+  std::unordered_map<std::string, FicheroFirmado> ficheros;  // by identity
+  std::size_t bytes = 0;                                     // digest bytes the table holds
+  uint64_t reloj = 0;                                        // description datagrams taken
+  uint64_t generaciones = 0;          // versions that entered, for their numbers
+  uint64_t descripciones_falsas = 0;  // description datagrams refused: unknown key, bad signature
+  uint64_t partes_falsas = 0;         // parts refused by the store as not matching their digest
+  uint64_t lateral_no_valido = 0;     // side-channel datagrams that are no description at all
+};
+
+/// A part's verdict against the table.
+enum class Firma {
+  kCierta,          // its digest is signed: take it
+  kFalsa,           // it contradicts what is signed (layout, length or digest): refuse it
+  kSinDescripcion,  // nothing signed about it yet (no description, or not its range)
+};
+
+/// How a verified description datagram changed the table.
+enum class Anotada {
+  kNueva,    // a version not known before (the file's first, or a higher sello): it replaced
+             // what the table held of the file
+  kMas,      // more digests, or the same again, of the version held
+  kAntigua,  // of a lower version than the one held, or of another layout under the same
+             // version: left out
+};
+
+/// Which trusted key signed the description; nullptr when none did (its key unknown, or its
+/// signature false).
+const ClavePublica *ClaveQueFirma(const TablaDeFirmas &tabla, const Descripcion &d);
+
+/// Takes the digests of a verified description into the table under its identity, dropping the
+/// file described longest ago when over a bound.
+Anotada AnotarDescripcion(TablaDeFirmas &tabla, const Descripcion &d);
+
+/// The part parte (counted from 0) of the file of that identity and count, with largo bytes of
+/// content, checked against the signed digests.
+Firma ComprobarParte(const TablaDeFirmas &tabla, const std::string &identidad, int32_t totpartes,
+                     int32_t parte, const unsigned char *contenido, int32_t largo);
+
+/// What is signed of that identity; nullptr when nothing is.
+const FicheroFirmado *BuscarFirmado(const TablaDeFirmas &tabla, const std::string &identidad);
+
+#endif

@@ -1,0 +1,112 @@
+#include "recepcion_lateral.h"
+
+#include <netinet/udp.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdarg>
+
+#include "direcciones.h"
+#include "fatal.h"
+#include "ficheros.h"
+#include "informes.h"
+#include "salida.h"
+
+void AbrirCanalLateral(CanalLateral &canal, const char *grupo, uint16_t puerto,
+                       const OpcionesEntrada &opciones, FILE *avisos) {
+  AbrirMembresia(canal.membresia, grupo, puerto, opciones, avisos);
+  // descriptions are read one by one, never as a merged run
+  int no = 0;
+  setsockopt(canal.membresia.sock, SOL_UDP, UDP_GRO, &no, sizeof no);
+  canal.activo = true;
+}
+
+// "<identidad>: <line>", or the line alone for a datagram that names no file, within the
+// quiet log's budget for what anyone on the network can cause.
+[[gnu::format(printf, 6, 7)]] static void Decir(AlmacenFicheros &almacen, Prioridad prioridad,
+                                                const std::string *identidad,
+                                                const sockaddr_storage *origen, FILE *salida,
+                                                const char *formato, ...) {
+  if (!DentroDelFreno(almacen, formato, origen)) return;
+  Renglon linea;
+  Anadir(linea, Prefijo(salida, prioridad));
+  if (identidad != nullptr) {
+    AnadirNombre(linea, *identidad, almacen.opciones.a_terminal);
+    Anadir(linea, ": ");
+  }
+  char texto[256];
+  va_list argumentos;
+  va_start(argumentos, formato);
+  vsnprintf(texto, sizeof texto, formato, argumentos);
+  va_end(argumentos);
+  Anadir(linea, texto);
+  Emitir(linea, salida);
+}
+
+static bool FuenteAceptada(const Membresia &membresia, const sockaddr_storage &origen) {
+  const std::vector<sockaddr_storage> &fuentes = membresia.opciones.fuentes;
+  return fuentes.empty() || std::any_of(fuentes.begin(), fuentes.end(),
+                                        [&](const auto &f) { return MismaDireccion(f, origen); });
+}
+
+// One datagram: a description checked and taken, or refused.
+static void Tomar(TablaDeFirmas &tabla, AlmacenFicheros &almacen, const unsigned char *datos,
+                  std::size_t largo, const sockaddr_storage *origen, FILE *salida) {
+  // another type is for a reader this receiver does not have
+  if (largo == 0 || datos[0] != kLateralDescripcion) return;
+  std::string emisor = TextoDeEmisor(origen);
+  Descripcion d;
+  if (!DecodificarDescripcion(datos, largo, d)) {
+    ++tabla.lateral_no_valido;
+    Decir(almacen, Prioridad::kAviso, nullptr, origen, salida,
+          "Descripcion no valida de %zu bytes, descartada (emisor %s).\n", largo, emisor.c_str());
+    return;
+  }
+  std::string identidad = IdentidadDescrita(d.fichero);
+  if (ClaveQueFirma(tabla, d) == nullptr) {
+    ++tabla.descripciones_falsas;
+    bool conocida = std::any_of(tabla.claves.begin(), tabla.claves.end(), [&](const auto &c) {
+      return memcmp(c.data(), d.id_clave, kTamIdClave) == 0;
+    });
+    Decir(almacen, Prioridad::kAviso, &identidad, origen, salida,
+          conocida ? "Descripcion con firma falsa, descartada (emisor %s).\n"
+                   : "Descripcion firmada con una clave desconocida, descartada (emisor %s).\n",
+          emisor.c_str());
+    return;
+  }
+  if (AnotarDescripcion(tabla, d) == Anotada::kNueva)
+    Decir(almacen, Prioridad::kSuceso, &identidad, origen, salida,
+          "Descripcion firmada de %d partes (emisor %s).\n", d.fichero.totpartes, emisor.c_str());
+}
+
+static int RecibirLateral(CanalLateral &canal) {
+  for (int i = 0; i < kLoteLateral; ++i) {
+    canal.vectores[i] = {canal.datos[i], sizeof canal.datos[i]};
+    canal.mensajes[i].msg_hdr = {};
+    canal.mensajes[i].msg_hdr.msg_iov = &canal.vectores[i];
+    canal.mensajes[i].msg_hdr.msg_iovlen = 1;
+    canal.mensajes[i].msg_hdr.msg_name = &canal.origenes[i];
+    canal.mensajes[i].msg_hdr.msg_namelen = sizeof canal.origenes[i];
+  }
+  int mensajes =
+      recvmmsg(canal.membresia.sock, canal.mensajes, kLoteLateral, MSG_DONTWAIT, nullptr);
+  if (mensajes >= 0) return mensajes;
+  if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return 0;
+  DieWithError("4Error al crear  el socket()");
+}
+
+int AtenderCanalLateral(CanalLateral &canal, TablaDeFirmas &tabla, AlmacenFicheros &almacen,
+                        FILE *salida) {
+  int tomados = 0;
+  for (int lote = 0; lote < kLotesLateralesPorVuelta; ++lote) {
+    int mensajes = RecibirLateral(canal);
+    for (int i = 0; i < mensajes; ++i) {
+      if (!FuenteAceptada(canal.membresia, canal.origenes[i])) continue;
+      // a datagram longer than any description fills the buffer, and is none
+      Tomar(tabla, almacen, canal.datos[i], canal.mensajes[i].msg_len, &canal.origenes[i], salida);
+      ++tomados;
+    }
+    if (mensajes < kLoteLateral) break;
+  }
+  return tomados;
+}
