@@ -21,6 +21,7 @@
 #include "informes.h"
 #include "marco.h"
 #include "membresia.h"
+#include "recepcion_lateral.h"
 #include "restos.h"
 #include "salida.h"
 #include "senales.h"
@@ -51,6 +52,8 @@ struct Receptor_ {
   DatagramaActual actual;
   AlmacenFicheros almacen;
   Vaciado vaciado;
+  TablaDeFirmas firmas;  // the keys trusted, and the part digests they signed
+  CanalLateral lateral;  // the side channel, joined when keys were given
   FicheroEstado informe;            // the status file, when asked for
   AlCompletar hijos;                // the program run on completed files, when asked for
   Avance avance;                    // the progress line of the quiet log on a terminal
@@ -108,6 +111,8 @@ static int AtenderLote(Receptor_ &r, bool esperar) {
   r.intervalo_ns = std::max<int64_t>(ahora - r.lote_ns, 1);
   r.lote_ns = ahora;
   r.ultimos = recibidos;
+  // a file's description comes before its parts: taken first
+  if (r.lateral.activo) AtenderCanalLateral(r.lateral, r.firmas, r.almacen, stdout);
   ProcesarLote(*r.receptor, r.estado, r.actual, r.almacen, stdout);
   CederSitio(r.almacen, stdout);
   return recibidos;
@@ -147,6 +152,7 @@ static void Atender(Receptor_ &r, int recibidos) {
   }
   r.almacen.recien_completados.clear();
   CuidarUnion(r.membresia, recibidos, ahora_ms);
+  if (r.lateral.activo) CuidarUnion(r.lateral.membresia, recibidos, ahora_ms);
   GuardarSiToca(r.almacen, ahora_ms / 1000, stdout);
   if (r.estado.modo == 2) RepasarRestosSiToca(r.almacen, ahora_ms, stdout);
   AvisarRepeticiones(r.almacen, ahora_ms, false, stdout);
@@ -203,8 +209,13 @@ static void Preparar(Receptor_ &r) {
   r.receptor.reset(new Receptor);
   AbrirMembresia(r.membresia, a.grupo, a.puerto, a.entrada, a.almacen.silencioso ? stdout : stderr);
   AbrirReceptor(*r.receptor, r.membresia);
+  r.firmas.claves = a.claves;
+  if (!a.claves.empty())
+    AbrirCanalLateral(r.lateral, a.grupo, a.puerto_lateral, a.entrada,
+                      a.almacen.silencioso ? stdout : stderr);
   r.cola = DatagramasEnCola(r.membresia.sock);
   r.informe.membresia = &r.membresia;
+  if (r.lateral.activo) r.informe.firmas = &r.firmas;
   r.estado.modo = a.modo;
   if (r.almacen.opciones.entregar) r.estado.hijos = &r.hijos;
   r.avance.activo = a.modo == 2 && a.almacen.silencioso && isatty(STDERR_FILENO) != 0;
@@ -244,6 +255,7 @@ int main(int argc, char **argv) {
   Preparar(r);
   AnunciarInicio(r.argumentos);
   AvisarEsperaDeUnion(r.membresia);
+  if (r.lateral.activo) AvisarEsperaDeUnion(r.lateral.membresia);
   AvisarListo(r.servicio, r.membresia);
   if (r.estado.modo == 2) RepasarRestos(r.almacen, AhoraMs(), stdout);
   if (r.almacen.opciones.entregar) RetomarEntregas(r.hijos, stdout);

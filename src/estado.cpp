@@ -154,6 +154,7 @@ static std::string Documento(const FicheroEstado &informe, const EstadoBucle &es
   json += "  \"descartados_por_el_nucleo\": " + std::to_string(estado.descartados) + ",\n";
   json += "  \"completados\": " + std::to_string(almacen.completados) + ",\n";
   AnadirProblemas(json, almacen);
+  if (informe.firmas != nullptr) json += CamposDeEstado(*informe.firmas);
   json += "  \"en_curso\": [";
   for (std::size_t i = 0; i < almacen.en_curso.size(); ++i) {
     json += i == 0 ? "\n    " : ",\n    ";

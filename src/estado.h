@@ -7,6 +7,7 @@
 #include <string>
 
 #include "ficheros.h"
+#include "firmas.h"
 #include "membresia.h"
 
 struct EstadoBucle;
@@ -18,6 +19,7 @@ struct FicheroEstado {
   int64_t ultimo_ms = -1;  // when it was last written, monotonic milliseconds; -1 never
   int error_avisado = 0;   // the failure told last, not told again while it lasts
   const Membresia *membresia = nullptr;  // the group's membership, whose state it shows
+  const TablaDeFirmas *firmas = nullptr;  // what signed descriptions brought; nullptr: no keys
 };
 
 /// Checks that the file can be written where asked (one line and kSalidaFatal otherwise) and

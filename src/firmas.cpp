@@ -106,3 +106,9 @@ Firma ComprobarParte(const TablaDeFirmas &tabla, const std::string &identidad, i
   return memcmp(resumen, &f->resumenes[i * kTamResumen], kTamResumen) == 0 ? Firma::kCierta
                                                                            : Firma::kFalsa;
 }
+
+std::string CamposDeEstado(const TablaDeFirmas &tabla) {
+  return "  \"firmados\": " + std::to_string(tabla.ficheros.size()) +
+         ",\n  \"descripciones_falsas\": " + std::to_string(tabla.descripciones_falsas) +
+         ",\n  \"partes_falsas\": " + std::to_string(tabla.partes_falsas) + ",\n";
+}

@@ -37,9 +37,9 @@ struct TablaDeFirmas {
   std::size_t bytes = 0;                                     // digest bytes the table holds
   uint64_t reloj = 0;                                        // description datagrams taken
   uint64_t generaciones = 0;          // versions that entered, for their numbers
-  uint64_t descripciones_falsas = 0;  // description datagrams refused: unknown key, bad signature
+  uint64_t descripciones_falsas = 0;  // side-channel datagrams refused: an unknown key, a false
+                                      // signature, or no description at all
   uint64_t partes_falsas = 0;         // parts refused by the store as not matching their digest
-  uint64_t lateral_no_valido = 0;     // side-channel datagrams that are no description at all
 };
 
 /// A part's verdict against the table.
@@ -70,6 +70,9 @@ Anotada AnotarDescripcion(TablaDeFirmas &tabla, const Descripcion &d);
 /// content, checked against the signed digests.
 Firma ComprobarParte(const TablaDeFirmas &tabla, const std::string &identidad, int32_t totpartes,
                      int32_t parte, const unsigned char *contenido, int32_t largo);
+
+/// The status file's lines about the table: files described, descriptions and parts refused.
+std::string CamposDeEstado(const TablaDeFirmas &tabla);
 
 /// What is signed of that identity; nullptr when nothing is.
 const FicheroFirmado *BuscarFirmado(const TablaDeFirmas &tabla, const std::string &identidad);

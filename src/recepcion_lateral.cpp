@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdarg>
+#include <cstring>
 
 #include "direcciones.h"
 #include "fatal.h"
@@ -43,6 +44,28 @@ void AbrirCanalLateral(CanalLateral &canal, const char *grupo, uint16_t puerto,
   Emitir(linea, salida);
 }
 
+// Told as the store's refusals are: once, then counted, within the quiet log's budget. Without
+// the quiet log, no summary line names the file: the line does.
+static void RechazarFalsa(const TablaDeFirmas &tabla, AlmacenFicheros &almacen,
+                          const Descripcion &d, const std::string &identidad,
+                          const sockaddr_storage *origen, FILE *salida) {
+  bool conocida = std::any_of(tabla.claves.begin(), tabla.claves.end(), [&](const auto &c) {
+    return memcmp(c.data(), d.id_clave, kTamIdClave) == 0;
+  });
+  std::string emisor = TextoDeEmisor(origen);
+  std::string nombre = almacen.opciones.silencioso   ? ""
+                       : almacen.opciones.a_terminal ? NombreVisible(identidad) + ": "
+                                                     : identidad + ": ";
+  if (conocida)
+    Rechazar(almacen, identidad, origen, salida,
+             "%sDescripcion con firma falsa, descartada (emisor %s).\n", nombre.c_str(),
+             emisor.c_str());
+  else
+    Rechazar(almacen, identidad, origen, salida,
+             "%sDescripcion firmada con una clave desconocida, descartada (emisor %s).\n",
+             nombre.c_str(), emisor.c_str());
+}
+
 static bool FuenteAceptada(const Membresia &membresia, const sockaddr_storage &origen) {
   const std::vector<sockaddr_storage> &fuentes = membresia.opciones.fuentes;
   return fuentes.empty() || std::any_of(fuentes.begin(), fuentes.end(),
@@ -57,7 +80,7 @@ static void Tomar(TablaDeFirmas &tabla, AlmacenFicheros &almacen, const unsigned
   std::string emisor = TextoDeEmisor(origen);
   Descripcion d;
   if (!DecodificarDescripcion(datos, largo, d)) {
-    ++tabla.lateral_no_valido;
+    ++tabla.descripciones_falsas;
     Decir(almacen, Prioridad::kAviso, nullptr, origen, salida,
           "Descripcion no valida de %zu bytes, descartada (emisor %s).\n", largo, emisor.c_str());
     return;
@@ -65,13 +88,7 @@ static void Tomar(TablaDeFirmas &tabla, AlmacenFicheros &almacen, const unsigned
   std::string identidad = IdentidadDescrita(d.fichero);
   if (ClaveQueFirma(tabla, d) == nullptr) {
     ++tabla.descripciones_falsas;
-    bool conocida = std::any_of(tabla.claves.begin(), tabla.claves.end(), [&](const auto &c) {
-      return memcmp(c.data(), d.id_clave, kTamIdClave) == 0;
-    });
-    Decir(almacen, Prioridad::kAviso, &identidad, origen, salida,
-          conocida ? "Descripcion con firma falsa, descartada (emisor %s).\n"
-                   : "Descripcion firmada con una clave desconocida, descartada (emisor %s).\n",
-          emisor.c_str());
+    RechazarFalsa(tabla, almacen, d, identidad, origen, salida);
     return;
   }
   if (AnotarDescripcion(tabla, d) == Anotada::kNueva)
