@@ -12,17 +12,13 @@
 
 #include "direcciones.h"
 #include "formato.h"
+#include "formato_registro.h"
 #include "informes.h"
 #include "salida.h"
 
-// Layout: a first line that names the format, the identity after its length (a name may hold a
-// newline), the numbers, one character per part, and a last line that proves the record whole.
-static constexpr std::string_view kCabeceraRegistro = "partes-recibidas 3\n";
-// what earlier receivers wrote: the same, without the time of the last new part
-static constexpr std::string_view kCabeceraAnterior = "partes-recibidas 2\n";
-static constexpr std::string_view kFinRegistro = "fin\n";
-static constexpr std::string_view kEtiquetaEmisor = "emisor ";
-static constexpr std::string_view kEtiquetaProgreso = "progreso ";
+// Added lines read back at every resume, at most this many bytes past the whole record's
+// size: a larger tail is written whole again.
+static constexpr int64_t kMinimoAnadido = 64 * 1024;
 
 void BorrarRegistro(const std::string &raiz) {
   unlink(NombreRegistro(raiz).c_str());
@@ -31,13 +27,6 @@ void BorrarRegistro(const std::string &raiz) {
 void BorrarRastros(const std::string &raiz) {
   for (const std::string &nombre : NombresDeUnFichero(raiz)) unlink(nombre.c_str());
 }
-
-/// What tells one temporary file from another made later under the same name. Without a birth
-/// time, its length and modification time stand in, which only the same state matches.
-struct Identificacion {
-  int64_t dispositivo = 0, inodo = 0, nacido_s = -1, nacido_ns = 0, largo = 0, cambio_s = 0,
-          cambio_ns = 0;
-};
 
 static bool Identificar(int fd, Identificacion &id) {
   struct statx datos;
@@ -66,34 +55,6 @@ static bool MismoTemporal(const Identificacion &registrado, const Identificacion
          actual.cambio_s == registrado.cambio_s && actual.cambio_ns == registrado.cambio_ns;
 }
 
-static std::string TextoIdentificacion(const Identificacion &id) {
-  std::string texto = "temporal";
-  for (int64_t n :
-       {id.dispositivo, id.inodo, id.nacido_s, id.nacido_ns, id.largo, id.cambio_s, id.cambio_ns})
-    texto += " " + std::to_string(n);
-  return texto + "\n";
-}
-
-// The last part counts only once it is on disk where it belongs; one that came before the
-// file's part size was known is kept in memory alone, and that does not survive the run.
-static std::string TextoRegistro(const FicheroEnCurso &f, const Identificacion &id) {
-  std::string texto(kCabeceraRegistro);
-  texto += std::to_string(f.old_nombre.size()) + " " + f.old_nombre + "\n";
-  // a version told apart by its sender resumes only for it
-  if (f.emisor.ss_family != 0)
-    texto += std::string(kEtiquetaEmisor) + TextoDeDireccion(f.emisor) + "\n";
-  // its age goes on across stops and restarts
-  texto += std::string(kEtiquetaProgreso) + std::to_string(f.progreso_s) + "\n";
-  texto += TextoIdentificacion(id);
-  texto += std::to_string(f.disposicion.totpartes) + " " + std::to_string(f.disposicion.tamparte) +
-           " " + std::to_string(f.disposicion.ultima) + "\n";
-  for (int32_t i = 0; i < f.disposicion.totpartes; ++i) texto += Recibida(f.partes, i) ? '1' : '0';
-  if (f.ultima_adelantada) texto.back() = '0';
-  texto += "\n";
-  texto += kFinRegistro;
-  return texto;
-}
-
 static bool EscribirTodo(int fd, const std::string &texto) {
   std::size_t hecho = 0;
   while (hecho < texto.size()) {
@@ -116,15 +77,48 @@ static bool EscribirNuevo(const std::string &nombre, const std::string &texto) {
   return hecho;
 }
 
+// The whole record, written aside and then renamed, so that a record is never seen half
+// written.
+static bool EscribirEntero(FicheroEnCurso &f, const Identificacion &id) {
+  std::string nombre = NombreRegistro(f.raiz), nuevo = NombreNuevo(nombre);
+  std::string texto = TextoEntero(f, id);
+  if (!EscribirNuevo(nuevo, texto) || rename(nuevo.c_str(), nombre.c_str()) != 0) return false;
+  int64_t largo = static_cast<int64_t>(texto.size());
+  f.registro = {true, largo, largo};
+  return true;
+}
+
+// Adds the runs synced since the last save to the record on disk, which must be the one this
+// run wrote last; false when it is not, when the line would outgrow what the whole record
+// costs, or when the append fails. A line cut short by a crash is left out when read, and the
+// next whole record replaces it.
+static bool Anadir(FicheroEnCurso &f, const Identificacion &id, const std::vector<Tramo> &nuevas) {
+  RegistroEnDisco &r = f.registro;
+  std::string linea = LineaAnadida(f, id, nuevas);
+  int64_t anadido = r.largo - r.entero + static_cast<int64_t>(linea.size());
+  if (!r.vigente || anadido > std::max(r.entero, kMinimoAnadido)) return false;
+  int fd = open(NombreRegistro(f.raiz).c_str(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC);
+  struct stat datos;
+  bool hecho = fd >= 0 && fstat(fd, &datos) == 0 && datos.st_size == r.largo &&
+               EscribirTodo(fd, linea) && fdatasync(fd) == 0;
+  if (fd >= 0) close(fd);
+  if (hecho) r.largo += static_cast<int64_t>(linea.size());
+  return hecho;
+}
+
 bool EscribirRegistro(const AlmacenFicheros &almacen, FicheroEnCurso &f, FILE *salida) {
-  std::string nombre = NombreRegistro(f.raiz);
-  // written aside and then renamed, so that a record is never seen half written
-  std::string nuevo = NombreNuevo(nombre);
+  std::vector<Tramo> nuevas;
+  bool solo_nuevas = TomarNuevasEnDisco(f.partes, nuevas);
+  // nothing synced since the last save: the record on disk, if still there, says all there is
+  struct stat datos;
+  if (solo_nuevas && nuevas.empty() && f.registro.vigente &&
+      stat(NombreRegistro(f.raiz).c_str(), &datos) == 0 && datos.st_size == f.registro.largo)
+    return true;
   Identificacion id;
-  if (Identificar(f.pf1, id) && EscribirNuevo(nuevo, TextoRegistro(f, id)) &&
-      rename(nuevo.c_str(), nombre.c_str()) == 0)
+  if (Identificar(f.pf1, id) && ((solo_nuevas && Anadir(f, id, nuevas)) || EscribirEntero(f, id)))
     return true;
   int error = errno;
+  f.registro = {};
   if (PrimeraVez(f, "Error al guardar el registro de partes", error)) {
     fflush(salida);
     ++almacen.fallos;
@@ -133,95 +127,28 @@ bool EscribirRegistro(const AlmacenFicheros &almacen, FicheroEnCurso &f, FILE *s
             Prefijo(almacen.errores, Prioridad::kError), visible.c_str(), visible.c_str(),
             strerror(error));
   }
-  unlink(nuevo.c_str());
+  std::string nombre = NombreRegistro(f.raiz);
+  unlink(NombreNuevo(nombre).c_str());
   unlink(nombre.c_str());
   return false;
 }
 
-// Reads a whole small file, never through a link; "" when it cannot.
+// Reads a whole record, never through a link; "" when it cannot, or when it is larger than
+// a record of the largest file with its added lines.
 static std::string LeerTodo(const std::string &nombre) {
   int fd = open(nombre.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return "";
+  struct stat datos;
   std::string texto;
-  char bloque[65536];
-  ssize_t n;
-  // a record holds a character per part: anything much larger is not one
-  while ((n = read(fd, bloque, sizeof bloque)) > 0 && texto.size() < (1u << 20))
-    texto.append(bloque, static_cast<std::size_t>(n));
+  if (fstat(fd, &datos) == 0 && S_ISREG(datos.st_mode) && datos.st_size < (1LL << 30))
+    texto.resize(static_cast<std::size_t>(datos.st_size));
+  std::size_t leidos = 0;
+  ssize_t n = 1;
+  while (leidos < texto.size() && (n = read(fd, texto.data() + leidos, texto.size() - leidos)) > 0)
+    leidos += static_cast<std::size_t>(n);
   close(fd);
+  texto.resize(leidos);
   return texto;
-}
-
-// Takes a decimal number and the separator after it from texto at pos.
-static bool LeerNumero(const std::string &texto, std::size_t &pos, char separador, int64_t &valor) {
-  std::size_t inicio = pos;
-  bool negativo = pos < texto.size() && texto[pos] == '-';
-  if (negativo) ++pos;
-  valor = 0;
-  while (pos < texto.size() && texto[pos] >= '0' && texto[pos] <= '9' && pos - inicio < 18)
-    valor = valor * 10 + (texto[pos++] - '0');
-  if (negativo) valor = -valor;
-  return pos > inicio + negativo && pos < texto.size() && texto[pos++] == separador;
-}
-
-struct Registro {
-  std::string emisor;  // the sender of its version; "" when versions were not told apart
-  int64_t progreso = 0;  // when its last new part came, seconds since the epoch; 0 not told
-  int64_t totpartes = 0, tamparte = 0, largo_ultima = 0;
-  Identificacion temporal;  // the temporary file it describes
-  std::string partes;       // '1' for a part on disk
-};
-
-static bool LeerIdentificacion(const std::string &texto, std::size_t &pos, Identificacion &id) {
-  static constexpr std::string_view kEtiqueta = "temporal ";
-  if (texto.compare(pos, kEtiqueta.size(), kEtiqueta) != 0) return false;
-  pos += kEtiqueta.size();
-  return LeerNumero(texto, pos, ' ', id.dispositivo) && LeerNumero(texto, pos, ' ', id.inodo) &&
-         LeerNumero(texto, pos, ' ', id.nacido_s) && LeerNumero(texto, pos, ' ', id.nacido_ns) &&
-         LeerNumero(texto, pos, ' ', id.largo) && LeerNumero(texto, pos, ' ', id.cambio_s) &&
-         LeerNumero(texto, pos, '\n', id.cambio_ns);
-}
-
-// An optional line: "emisor <address>".
-static bool LeerEmisor(const std::string &texto, std::size_t &pos, std::string &emisor) {
-  if (texto.compare(pos, kEtiquetaEmisor.size(), kEtiquetaEmisor) != 0) return true;
-  std::size_t fin = texto.find('\n', pos);
-  if (fin == std::string::npos || fin - pos > kEtiquetaEmisor.size() + 64) return false;
-  emisor = texto.substr(pos + kEtiquetaEmisor.size(), fin - pos - kEtiquetaEmisor.size());
-  pos = fin + 1;
-  return true;
-}
-
-// "progreso <seconds>", in a record of the present format.
-static bool LeerProgreso(const std::string &texto, std::size_t &pos, int64_t &progreso) {
-  if (texto.starts_with(kCabeceraAnterior)) return true;
-  if (texto.compare(pos, kEtiquetaProgreso.size(), kEtiquetaProgreso) != 0) return false;
-  pos += kEtiquetaProgreso.size();
-  return LeerNumero(texto, pos, '\n', progreso) && progreso >= 0;
-}
-
-// A record of the identity given, or, with none given, of any.
-static bool Interpretar(const std::string &texto, const std::string &identidad, Registro &r) {
-  std::size_t pos = kCabeceraRegistro.size();
-  int64_t largo = 0;
-  if ((!texto.starts_with(kCabeceraRegistro) && !texto.starts_with(kCabeceraAnterior)) ||
-      !LeerNumero(texto, pos, ' ', largo) ||
-      largo <= 0 || largo > static_cast<int64_t>(kMaxIdentidad) ||
-      (!identidad.empty() && (texto.compare(pos, identidad.size(), identidad) != 0 ||
-                              largo != static_cast<int64_t>(identidad.size()))))
-    return false;
-  pos += static_cast<std::size_t>(largo);
-  if (pos >= texto.size() || texto[pos++] != '\n' || !LeerEmisor(texto, pos, r.emisor) ||
-      !LeerProgreso(texto, pos, r.progreso) || !LeerIdentificacion(texto, pos, r.temporal) || !LeerNumero(texto, pos, ' ', r.totpartes) ||
-      !LeerNumero(texto, pos, ' ', r.tamparte) || !LeerNumero(texto, pos, '\n', r.largo_ultima) ||
-      r.totpartes <= 0 || r.totpartes > MAX_TROZOS)
-    return false;
-  std::size_t partes = static_cast<std::size_t>(r.totpartes);
-  if (texto.size() != pos + partes + 1 + kFinRegistro.size() || texto[pos + partes] != '\n' ||
-      texto.compare(pos + partes + 1, kFinRegistro.size(), kFinRegistro) != 0)
-    return false;
-  r.partes = texto.substr(pos, partes);
-  return r.partes.find_first_not_of("01") == std::string::npos;
 }
 
 // Numbers that no run of the receiver could have written make the record worthless.

@@ -17,10 +17,13 @@ void BorrarRegistro(const std::string &raiz);
 /// its record, and the side copies of both that a run cut short leaves.
 void BorrarRastros(const std::string &raiz);
 
-/// Replaces the record of a file whose temporary file is already synced to disk, atomically: the
-/// parts on disk, the part size, and what tells its temporary file from any other (device,
-/// inode, birth time, length). A failure is reported (once while it repeats) and leaves no
-/// record; returns whether it was written.
+/// Saves the record of a file whose temporary file is already synced to disk: the parts on disk,
+/// the part size, and what tells its temporary file from any other (device, inode, birth time,
+/// length). The parts synced since the last save are added to the record this run wrote, in a
+/// line synced before the call returns; the whole record is replaced atomically instead when
+/// there is none, when it no longer holds (a part on disk went missing, a new temporary file),
+/// or when what was added outgrows it. A failure is reported (once while it repeats) and leaves
+/// no record; returns whether it was written.
 bool EscribirRegistro(const AlmacenFicheros &almacen, FicheroEnCurso &fichero, FILE *salida);
 
 /// Reads the record of fichero (by its raiz) and, when it describes the temporary file open at
