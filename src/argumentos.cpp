@@ -116,9 +116,9 @@ static void LeerFicheros(const char *valor, OpcionesAlmacen &almacen) {
 // Up to what a count in the header can say.
 static void LeerMaxPartes(const char *valor, OpcionesAlmacen &almacen) {
   long long maximo = 0;
-  if (!LeerEntero(valor, 1, INT32_MAX, maximo))
+  if (!LeerEntero(valor, 1, kMaxPartesCabecera, maximo))
     OpcionErronea(std::string("Numero de partes no valido: ") + valor + " (de 1 a " +
-                  std::to_string(INT32_MAX) + ")");
+                  std::to_string(kMaxPartesCabecera) + ")");
   almacen.max_partes = static_cast<int32_t>(maximo);
 }
 

@@ -12,8 +12,10 @@
 
 /// Size of the header at the start of every datagram; the content follows it.
 inline constexpr int TamCabecera = 44;
-/// Most parts a file may have; sizes the received-part flags.
+/// Most parts a file may have, unless a receiver is told another limit (--max-partes).
 inline constexpr int MAX_TROZOS = 50000;
+/// Most parts a header can number: receivers read its counts as signed 32-bit numbers.
+inline constexpr int32_t kMaxPartesCabecera = INT32_MAX;
 /// Most bytes of one datagram; anything beyond is cut off by the receive.
 inline constexpr int kTamMaxPaquete = 1500;
 /// Most content bytes of one part, so that a datagram stays within kTamMaxPaquete.

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <string_view>
 #include <unordered_map>
@@ -66,7 +67,7 @@ static Problema MedirFichero(Fichero &fichero, int tamparte) {
   if (S_ISDIR(estado.st_mode)) return {Problema::kLeer, EISDIR};
   if (!S_ISREG(estado.st_mode)) return {Problema::kNoRegular, 0};
   fichero.tamano = static_cast<uint64_t>(estado.st_size);
-  if (fichero.tamano > static_cast<uint64_t>(MAX_TROZOS) * tamparte)
+  if (fichero.tamano > static_cast<uint64_t>(kMaxPartesCabecera) * tamparte)
     return {Problema::kDemasiado, 0};
   // an empty file still goes as one part, so that the receivers create it
   uint64_t partes = (fichero.tamano + tamparte - 1) / tamparte;
@@ -102,7 +103,7 @@ std::string DecirProblema(const Fichero &fichero, const Problema &problema, int 
     case Problema::kNoRegular:
       return fichero_texto + " no es un fichero regular\n";
     case Problema::kDemasiado:
-      return fichero_texto + " no cabe en " + std::to_string(MAX_TROZOS) + " partes de " +
+      return fichero_texto + " no cabe en " + std::to_string(kMaxPartesCabecera) + " partes de " +
              std::to_string(tamparte) + " bytes\n";
     case Problema::kTieneMas:
       return fichero_texto + " dice tener " + bytes + " bytes, pero tiene mas\n";
@@ -128,6 +129,12 @@ std::vector<Fichero> ComprobarFicheros(const Opciones &opciones) {
     if (problema.que != Problema::kNinguno)
       Rechazar("%s", DecirProblema(fichero, problema, opciones.tamparte).c_str());
     CerrarFichero(fichero);
+    // a receiver without it ends, or refuses every part, at the first datagram
+    if (fichero.totpartes > static_cast<uint32_t>(MAX_TROZOS))
+      fprintf(
+          stderr,
+          "El fichero %s tiene %u partes, mas de %d: los receptores necesitan --max-partes %u\n",
+          fichero.ruta, fichero.totpartes, MAX_TROZOS, fichero.totpartes);
   }
   return ficheros;
 }

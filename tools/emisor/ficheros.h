@@ -18,7 +18,7 @@ struct Problema {
     kAbrir,       // open failed, with error
     kLeer,        // fstat or a read failed, with error
     kNoRegular,   // no offsets nor a size known in advance
-    kDemasiado,   // more parts than a receiver takes
+    kDemasiado,   // more parts than a header can number
     kTieneMas,    // says it is empty and has content, as those of /proc
     kTieneMenos,  // has less than its size, as those of /sys
     kEncogido,    // ended before the part that was read
@@ -40,7 +40,8 @@ struct Fichero {
 /// Names and checks every file, opening them one at a time and closing each. All of it happens
 /// before anything is sent, so that a refusal never follows a partial send. Ends the sender on
 /// two files of one name, on a name the receivers would refuse, or on a file that could not be
-/// sent as it is now.
+/// sent as it is now. A file of more than MAX_TROZOS parts is told on standard error with the
+/// --max-partes that receivers need for it.
 std::vector<Fichero> ComprobarFicheros(const Opciones &opciones);
 
 /// Opens the file by its path, as it is now, and sizes it for one send. On a problem, leaves
