@@ -14,8 +14,8 @@
 
 #include "almacen.h"
 #include "entrada.h"
-#include "marco.h"
-#include "versiones.h"
+#include "paso.h"
+#include "grabados.h"
 
 static constexpr char kNombre[] = "datos";
 static constexpr char kIdentidad[] = "0001-0002-datos";
@@ -38,7 +38,7 @@ static std::vector<unsigned char> PrepararDatagramas(int n, bool riada) {
 
 // One batch as the receiver takes it: the pass over each datagram. Not inlined, so that the
 // instruction count can name it.
-[[gnu::noinline]] void PasarLote(const Paquete *lote, int cuantos, EstadoBucle &estado,
+[[gnu::noinline]] void PasarLote(const Paquete *lote, int cuantos, Bucle &estado,
                                  DatagramaActual &actual, AlmacenFicheros &almacen, FILE *salida) {
   EmpezarLote(almacen);
   for (int i = 0; i < cuantos; ++i) ProcesarPaquete(lote[i], estado, actual, almacen, salida);
@@ -46,7 +46,7 @@ static std::vector<unsigned char> PrepararDatagramas(int n, bool riada) {
 
 static void Pasar(const std::vector<unsigned char> &ranuras, int n, int modo, bool silencioso,
                   FILE *salida) {
-  EstadoBucle estado;
+  Bucle estado;
   estado.modo = modo;
   DatagramaActual actual;
   AlmacenFicheros almacen;

@@ -19,13 +19,13 @@
 
 #include "almacen.h"
 #include "entrada.h"
-#include "marco.h"
+#include "paso.h"
 #include "membresia.h"
 #include "salida.h"
 
 /// What the loop owns, as the receiver's main owns it.
 struct Prototipo {
-  EstadoBucle estado;                   // the pass's state between datagrams
+  Bucle estado;                   // the pass's state between datagrams
   DatagramaActual actual;               // the current datagram's header
   AlmacenFicheros almacen;              // the files in progress
   Membresia membresia;                  // the socket and its join

@@ -15,18 +15,23 @@
 #include "juicio.h"
 #include "registro.h"
 #include "salida.h"
-#include "versiones.h"
+#include "grabados.h"
+#include "hechos.h"
+#include "restos.h"
 
 /// How often, with resume asked, the files in progress are saved while the receiver runs.
 static constexpr int64_t kSegundosEntreRegistros = 5;
 
-// The file touched last gives faltan its value; with none in progress it is left as it was.
-static void Tocar(AlmacenFicheros &almacen, int cual, int32_t &faltan) {
+/// Stored identities named on the quiet log, remembered so that each is named once a run.
+static constexpr std::size_t kMaxDichos = 65536;
+/// Most rounds of facts, verdict and plan for one datagram: a start may resume its file, and the
+/// file resumed, or started afresh with an offered part, may hold the datagram's part with other
+/// bytes, which starts it afresh once more, from nothing.
+static constexpr int kMaxRondas = 3;
+
+static void Tocar(AlmacenFicheros &almacen, int cual) {
   almacen.ultimo = cual;
-  if (cual < 0) return;
-  FicheroEnCurso &f = almacen.en_curso[static_cast<std::size_t>(cual)];
-  f.ultimo_uso = ++almacen.reloj;
-  faltan = f.partes.faltan;
+  almacen.en_curso[static_cast<std::size_t>(cual)].ultimo_uso = ++almacen.reloj;
 }
 
 // What a datagram does once per file, or seldom, is kept out of the routines that every new part
@@ -34,11 +39,8 @@ static void Tocar(AlmacenFicheros &almacen, int cual, int32_t &faltan) {
 
 // A last part kept from before the file's part size was known, longer than that size, cannot
 // be this file's: it goes, and the last part is awaited again.
-[[gnu::cold, gnu::noinline]] static void DescartarUltimaMasLarga(const AlmacenFicheros &almacen,
-                                                                 FicheroEnCurso &f, FILE *salida) {
-  if (f.disposicion.tamparte == kTamParteDesconocido ||
-      f.ultima.size() <= static_cast<std::size_t>(f.disposicion.tamparte))
-    return;
+[[gnu::cold, gnu::noinline]] static void SoltarUltima(const AlmacenFicheros &almacen,
+                                                      FicheroEnCurso &f, FILE *salida) {
   Informar(almacen, f.apodo, salida,
            "Ultima parte de %zu bytes, mayor que las del fichero (%d), descartada.\n",
            f.ultima.size(), f.disposicion.tamparte);
@@ -53,7 +55,7 @@ static void Tocar(AlmacenFicheros &almacen, int cual, int32_t &faltan) {
   f.ultima.assign(contenido, contenido + largo);
 }
 
-// The file leaves the table as it completes.
+// The file leaves the table as it completes; its final name is stored from then on.
 [[gnu::cold, gnu::noinline]] static void Completar(AlmacenFicheros &almacen, int cual,
                                                    FILE *salida) {
   std::string identidad = almacen.en_curso[static_cast<std::size_t>(cual)].old_nombre;
@@ -61,51 +63,29 @@ static void Tocar(AlmacenFicheros &almacen, int cual, int32_t &faltan) {
     AnotarGrabado(almacen, identidad);
 }
 
-// Takes a new part where it goes: reported, flagged, and on its way to the disk; a file that
-// lacks nothing more completes. faltan is left with the count of the file touched last, 0 once
-// it completed.
+// Takes a new part where the plan puts it: reported, flagged, and on its way to the disk; a file
+// that lacks nothing more completes.
 static void TomarParte(AlmacenFicheros &almacen, int cual, int32_t parte,
                        const unsigned char *contenido, int32_t largo, const Colocacion &donde,
-                       int32_t &faltan, FILE *salida) {
-  Tocar(almacen, cual, faltan);
+                       FILE *salida) {
+  Tocar(almacen, cual);
   FicheroEnCurso &f = almacen.en_curso[static_cast<std::size_t>(cual)];
   if (donde.fija_tamano) f.disposicion.tamparte = largo;
   if (almacen.ahora_s > f.progreso_s) f.progreso_s = almacen.ahora_s;
   if (donde.adelantada) Adelantar(f, donde.posicion, contenido, largo);
   InformarParte(almacen, donde.posicion, static_cast<std::size_t>(largo), salida);
-  bool es_ultima = parte == f.disposicion.totpartes - 1;
   if (!donde.adelantada)
     GuardarEnBuffer(almacen, f, parte, donde.posicion, contenido, largo, salida);
   Tomar(f.partes, parte);
-  if (es_ultima) f.disposicion.ultima = largo;
-  if (f.ultima_adelantada) DescartarUltimaMasLarga(almacen, f, salida);
-  if (f.partes.faltan != 0) {
-    faltan = f.partes.faltan;
-    return;
-  }
-  Completar(almacen, cual, salida);
-  faltan = almacen.ultimo >= 0
-               ? almacen.en_curso[static_cast<std::size_t>(almacen.ultimo)].partes.faltan
-               : 0;
-}
-
-// A datagram judged against its file in progress: a refusal, a part taken, repeated, or changed.
-static void Aplicar(AlmacenFicheros &almacen, const Veredicto &v, const DatagramaActual &actual,
-                    const Paquete &paquete, int32_t tamparte, int32_t &faltan, FILE *salida);
-
-// The datagram starts its file, resumed when asked and possible, and is judged against it.
-static void Empezar(AlmacenFicheros &almacen, const DatagramaActual &actual, const Paquete &paquete,
-                    int32_t tamparte, int32_t &faltan, FILE *salida) {
-  int cual = EmpezarFichero(almacen, actual, paquete.origen, tamparte,
-                            paquete.tampaquete - TamCabecera, salida);
-  Aplicar(almacen, JuzgarEnCurso(almacen, cual, actual, paquete, tamparte), actual, paquete,
-          tamparte, faltan, salida);
+  if (parte == UltimaParte(f.disposicion)) f.disposicion.ultima = largo;
+  if (donde.suelta_ultima) SoltarUltima(almacen, f, salida);
+  if (f.partes.faltan == 0) Completar(almacen, cual, salida);
 }
 
 // What a datagram of another layout offers: taken first once the file starts afresh in it.
 static void Proponer(FicheroEnCurso &f, const DatagramaActual &actual,
                      const unsigned char *contenido, int32_t largo) {
-  bool es_ultima = actual.parteactual == actual.totpartes - 1;
+  bool es_ultima = actual.parteactual == UltimaParte(actual.totpartes);
   f.propuesta = {actual.totpartes, es_ultima ? kTamParteDesconocido : largo, -1};
   f.parte_propuesta = actual.parteactual;
   f.contenido_propuesto.assign(contenido, contenido + largo);
@@ -128,11 +108,18 @@ static void Proponer(FicheroEnCurso &f, const DatagramaActual &actual,
               texto, emisor.c_str());
 }
 
+// Starts the datagram's file: resumed when asked and possible, otherwise new.
+static void Empezar(AlmacenFicheros &almacen, const DatagramaActual &actual,
+                    const Paquete &paquete, int32_t tamparte, FILE *salida) {
+  EmpezarFichero(almacen, actual, paquete.origen, tamparte, paquete.tampaquete - TamCabecera,
+                 salida);
+}
+
 // The file follows its sender into the layout offered: it starts afresh, remembers the layout
-// left behind, takes the datagram that offered the new one, then this one.
+// left behind, and takes the datagram that offered the new one where the plan puts it.
 static void CambiarDeDisposicion(AlmacenFicheros &almacen, const Veredicto &v,
                                  const DatagramaActual &actual, const Paquete &paquete,
-                                 int32_t tamparte, int32_t &faltan, FILE *salida) {
+                                 int32_t tamparte, FILE *salida) {
   FicheroEnCurso &f = almacen.en_curso[static_cast<std::size_t>(v.cual)];
   std::string id = f.apodo;
   Disposicion dejada = {f.disposicion.totpartes, f.disposicion.tamparte, -1};
@@ -153,43 +140,49 @@ static void CambiarDeDisposicion(AlmacenFicheros &almacen, const Veredicto &v,
   int cual = EmpezarFichero(almacen, actual, paquete.origen, tamparte,
                             paquete.tampaquete - TamCabecera, salida);
   almacen.en_curso[static_cast<std::size_t>(cual)].anterior = dejada;
-  int32_t largo = static_cast<int32_t>(contenido.size());
-  // a part but the last carries the file's part size, whatever the loop's says now
-  if (parte < actual.totpartes - 1) tamparte = largo;
-  TomarParte(almacen, cual, parte, contenido.data(), largo,
-             Colocar(almacen.en_curso[static_cast<std::size_t>(cual)], parte, largo, tamparte),
-             faltan, salida);
-  cual = BuscarDe(almacen, actual.elnombre, paquete.origen);
-  if (cual < 0) return;
-  Aplicar(almacen,
-          JuzgarParte(almacen, cual, actual.parteactual, paquete.datos + TamCabecera,
-                      paquete.tampaquete - TamCabecera, tamparte),
-          actual, paquete, tamparte, faltan, salida);
+  TomarParte(almacen, cual, parte, contenido.data(), static_cast<int32_t>(contenido.size()),
+             v.propuesta, salida);
 }
 
 // The sender changed the file since the part was taken: what is stored cannot be completed
 // with what comes now, so the file starts afresh from this datagram.
 static void EmpezarDeNuevo(AlmacenFicheros &almacen, int cual, const DatagramaActual &actual,
-                           const Paquete &paquete, int32_t tamparte, int32_t &faltan,
-                           FILE *salida) {
+                           const Paquete &paquete, int32_t tamparte, FILE *salida) {
   InformarCambio(almacen, almacen.en_curso[static_cast<std::size_t>(cual)].apodo, paquete.origen,
                  salida,
                  "Parte %d distinta de la ya recibida: el fichero ha cambiado, se empieza de nuevo",
                  actual.parteactual);
   DescartarFichero(almacen, static_cast<std::size_t>(cual));
-  Empezar(almacen, actual, paquete, tamparte, faltan, salida);
+  Empezar(almacen, actual, paquete, tamparte, salida);
 }
 
-// A refusal says why; one of another layout than its file may offer that layout.
-static void Rehusar(AlmacenFicheros &almacen, const Veredicto &v, const DatagramaActual &actual,
-                    const Paquete &paquete, FILE *salida) {
+// "Ya grabado antes...": for every datagram of a stored file, or on the quiet log once per run
+// and file, "<identidad>: Ya grabado antes...".
+static void DecirYaGrabado(AlmacenFicheros &almacen, const std::string &identidad, FILE *salida) {
+  if (!almacen.opciones.silencioso) {
+    EscribirTexto(salida, "Ya grabado antes...\n");
+    return;
+  }
+  std::unordered_set<std::string> &dichos = almacen.ya_dichos;
+  if (dichos.count(identidad) != 0) return;
+  if (dichos.size() == kMaxDichos) dichos.clear();
+  dichos.insert(identidad);
+  Renglon linea;
+  Anadir(linea, Prefijo(salida, Prioridad::kSuceso));
+  AnadirNombre(linea, identidad, almacen.opciones.a_terminal);
+  Anadir(linea, ": Ya grabado antes...\n");
+  Emitir(linea, salida);
+}
+
+void Rehusar(AlmacenFicheros &almacen, const Veredicto &v, const DatagramaActual &actual,
+             const Paquete &paquete, FILE *salida) {
   if (v.proponer)
     Proponer(almacen.en_curso[static_cast<std::size_t>(v.cual)], actual,
              paquete.datos + TamCabecera, paquete.tampaquete - TamCabecera);
   const std::string &nombre =
       v.cual >= 0 ? almacen.en_curso[static_cast<std::size_t>(v.cual)].apodo : actual.elnombre;
-  Rechazar(almacen, nombre, paquete.origen, salida, LineaDeRechazo(v.causa), static_cast<int>(v.dato),
-           static_cast<int>(v.otro_dato));
+  Rechazar(almacen, nombre, paquete.origen, salida, LineaDeRechazo(v.causa),
+           static_cast<int>(v.dato), static_cast<int>(v.otro_dato));
 }
 
 // A layout offered lasts one datagram of its file.
@@ -200,64 +193,78 @@ static void RetirarPropuesta(AlmacenFicheros &almacen, int cual) {
   f.parte_propuesta = -1;
 }
 
-// Every verdict but a part taken or repeated.
-[[gnu::cold, gnu::noinline]] static void AplicarOtro(AlmacenFicheros &almacen, const Veredicto &v,
+// Every verdict but a part taken or repeated. Returns whether the datagram's file was started,
+// and is still in progress: the datagram is then judged against it.
+[[gnu::cold, gnu::noinline]] static bool AplicarOtro(AlmacenFicheros &almacen, const Veredicto &v,
                                                      const DatagramaActual &actual,
                                                      const Paquete &paquete, int32_t tamparte,
-                                                     int32_t &faltan, FILE *salida) {
+                                                     FILE *salida) {
   const std::string &id = actual.elnombre;
-  if ((v.decision == Decision::kGrabado || v.decision == Decision::kNuevaVersion) &&
-      v.primer_sondeo)
-    LimpiarRestos(almacen, id, paquete.origen);
+  if (v.limpiar_restos) LimpiarRestos(almacen, id, paquete.origen);
   switch (v.decision) {
     case Decision::kRechazado:
-      return Rehusar(almacen, v, actual, paquete, salida);
+      Rehusar(almacen, v, actual, paquete, salida);
+      return false;
     case Decision::kGrabado:
-      return DecirYaGrabado(almacen, id, salida);
+      DecirYaGrabado(almacen, id, salida);
+      return false;
     case Decision::kNuevaVersion:
       InformarCambio(almacen, id, paquete.origen, salida,
                      "Nueva version del fichero grabado: se recibe de nuevo");
-      return Empezar(almacen, actual, paquete, tamparte, faltan, salida);
+      Empezar(almacen, actual, paquete, tamparte, salida);
+      return true;
     case Decision::kEmpezar:
-      return Empezar(almacen, actual, paquete, tamparte, faltan, salida);
+      Empezar(almacen, actual, paquete, tamparte, salida);
+      return true;
     case Decision::kCambioDeDisposicion:
-      return CambiarDeDisposicion(almacen, v, actual, paquete, tamparte, faltan, salida);
+      CambiarDeDisposicion(almacen, v, actual, paquete, tamparte, salida);
+      // the offered part may have been the last one missing
+      return FicheroDelDatagrama(almacen, actual, paquete.origen) >= 0;
     case Decision::kCambioDeContenido:
-      return EmpezarDeNuevo(almacen, v.cual, actual, paquete, tamparte, faltan, salida);
+      EmpezarDeNuevo(almacen, v.cual, actual, paquete, tamparte, salida);
+      return true;
     case Decision::kRepetida:
     case Decision::kTomar:
-      return;
+      break;
   }
+  return false;
 }
 
-static void Aplicar(AlmacenFicheros &almacen, const Veredicto &v, const DatagramaActual &actual,
-                    const Paquete &paquete, int32_t tamparte, int32_t &faltan, FILE *salida) {
+// Carries out the verdict's plan; returns whether the datagram goes on to the file it started.
+static bool Aplicar(AlmacenFicheros &almacen, const Veredicto &v, const DatagramaActual &actual,
+                    const Paquete &paquete, int32_t tamparte, FILE *salida) {
   if (v.decision != Decision::kCambioDeDisposicion) RetirarPropuesta(almacen, v.cual);
-  if (v.decision == Decision::kTomar)
+  if (v.decision == Decision::kTomar) {
     TomarParte(almacen, v.cual, actual.parteactual, paquete.datos + TamCabecera,
-               paquete.tampaquete - TamCabecera, v.colocacion, faltan, salida);
-  else if (v.decision == Decision::kRepetida)
-    Tocar(almacen, v.cual, faltan);
-  else
-    AplicarOtro(almacen, v, actual, paquete, tamparte, faltan, salida);
+               paquete.tampaquete - TamCabecera, v.colocacion, salida);
+    return false;
+  }
+  if (v.decision == Decision::kRepetida) {
+    Tocar(almacen, v.cual);
+    return false;
+  }
+  return AplicarOtro(almacen, v, actual, paquete, tamparte, salida);
 }
 
 // Every routine a new part runs through is inlined here (the rare ones are marked not to be):
 // a datagram's store then costs its steps, not their calls.
 [[gnu::flatten]] void AlmacenarParte(AlmacenFicheros &almacen, const DatagramaActual &actual,
-                                     const Paquete &paquete, int32_t tamparte, int32_t &faltan,
-                                     FILE *salida) {
-  Aplicar(almacen, Juzgar(almacen, actual, paquete, tamparte), actual, paquete, tamparte, faltan,
-          salida);
+                                     const Paquete &paquete, int32_t tamparte, FILE *salida) {
+  for (int ronda = 0; ronda < kMaxRondas; ++ronda) {
+    Hechos hechos = ReunirHechos(almacen, actual, paquete);
+    if (!Aplicar(almacen, Juzgar(almacen, hechos, actual, paquete, tamparte), actual, paquete,
+                 tamparte, salida))
+      return;
+  }
 }
 
 // Read from the file itself, since a write that failed after the datagram gives parts back.
 int32_t FaltanParaResumen(const AlmacenFicheros &almacen, const DatagramaActual &actual,
-                          const sockaddr_storage *origen, int32_t faltan) {
-  int cual = SegunElAtajo(almacen, actual, origen);
-  if (cual < 0) cual = BuscarDe(almacen, actual.elnombre, origen);
+                          const sockaddr_storage *origen) {
+  int cual = FicheroDelDatagrama(almacen, actual, origen);
   if (cual < 0) cual = almacen.ultimo;
-  return cual >= 0 ? almacen.en_curso[static_cast<std::size_t>(cual)].partes.faltan : faltan;
+  return cual >= 0 ? almacen.en_curso[static_cast<std::size_t>(cual)].partes.faltan
+                   : almacen.faltan_del_ultimo;
 }
 
 void VolcarFicheros(AlmacenFicheros &almacen, FILE *salida) {

@@ -12,20 +12,25 @@
 #include "entrada.h"
 #include "ficheros.h"
 
-/// Handles one datagram in mode 2: refuses impossible ones, and those that do not fit their file
-/// in progress, with a report line; answers those of an already stored file, starts a new file
-/// (dropping the oldest when too many are in progress), takes a new part into its file's write
-/// buffer, starts the file afresh when a part it holds comes again with other bytes, and once
-/// no part is missing writes the file out and renames it, after which that file is no longer in
-/// progress. tamparte is the loop's part size; faltan is left with the missing count of the file
-/// touched last. Ends the process through DieWithError when a temporary file cannot be created.
+/// Handles one datagram in mode 2: the facts its judgement needs are gathered (ReunirHechos),
+/// it is judged (Juzgar), and the verdict's plan is carried out: a refusal with its line, the
+/// answer of a stored file, a start (dropping the oldest file when too many are in progress),
+/// a part taken into its file's write buffer, a file started afresh when a part it holds comes
+/// again with other bytes, and, once no part is missing, the file completed. A start judges the
+/// datagram again, against the file started. tamparte is the loop's part size. Ends the process
+/// through DieWithError when a temporary file cannot be created.
 void AlmacenarParte(AlmacenFicheros &almacen, const DatagramaActual &actual, const Paquete &paquete,
-                    int32_t tamparte, int32_t &faltan, FILE *salida);
+                    int32_t tamparte, FILE *salida);
+
+/// A datagram refused as the verdict v says, with its line; one of another layout than its file
+/// offers that layout.
+void Rehusar(AlmacenFicheros &almacen, const struct Veredicto &v, const DatagramaActual &actual,
+             const Paquete &paquete, FILE *salida);
 
 /// The missing count that the summary line shows: that of the datagram's own file when it is in
-/// progress, of the file touched last otherwise (faltan, as the store left it).
+/// progress, of the file touched last otherwise, even once it left the table.
 int32_t FaltanParaResumen(const AlmacenFicheros &almacen, const DatagramaActual &actual,
-                          const sockaddr_storage *origen, int32_t faltan);
+                          const sockaddr_storage *origen);
 
 /// Writes out the parts that wait in write buffers, as before output is shown while idle.
 void VolcarFicheros(AlmacenFicheros &almacen, FILE *salida);

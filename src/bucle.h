@@ -18,16 +18,13 @@ struct PrincipioDeResumen {
 };
 
 /// State of the receive loop, living for the whole run.
-struct EstadoBucle {
+struct Bucle {
   int modo = 1;                  // the mode from the command line
   int32_t tamparte = 0;          // content length of the latest datagram that was not a last part
-  int32_t faltan = 0;            // parts still missing of the file in progress (mode 2 only)
   uint64_t datagramas = 0;       // datagrams taken since the start
   uint32_t descartados = 0;      // datagrams the kernel dropped for lack of room, so far
   int32_t excedido = 0;          // a part count over the limit, which asks the run to end; 0 none
   PrincipioDeResumen principio;  // the fixed parts of the latest summary line
-  struct FicheroEstado *informe = nullptr;  // the status file kept up to date, if asked for
-  struct AlCompletar *hijos = nullptr;      // the program run on completed files, if asked for
 };
 
 #endif

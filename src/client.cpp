@@ -19,13 +19,14 @@
 #include "fatal.h"
 #include "hijos.h"
 #include "informes.h"
-#include "marco.h"
+#include "paso.h"
 #include "membresia.h"
 #include "recepcion_lateral.h"
 #include "restos.h"
 #include "salida.h"
 #include "senales.h"
 #include "servicio.h"
+#include "reloj.h"
 
 // Datagrams that had arrived when a signal came are still handled, a bounded number of
 // batches, so that a sender that keeps on cannot hold the receiver.
@@ -44,11 +45,11 @@ static constexpr int64_t kMensajesPorPausa = 2;
 static constexpr int64_t kColaPorDatagrama = 2304;
 
 /// Everything the receiver keeps for its run.
-struct Receptor_ {
+struct Programa {
   Argumentos argumentos;
   Membresia membresia;                 // the socket and its membership of the group
   std::unique_ptr<Receptor> receptor;  // large: its buffers are touched only as datagrams fill them
-  EstadoBucle estado;
+  Bucle bucle;
   DatagramaActual actual;
   AlmacenFicheros almacen;
   Vaciado vaciado;
@@ -66,15 +67,11 @@ struct Receptor_ {
   int64_t intervalo_ns = 1;         // and how long after the one before: the time they took
 };
 
-static int64_t AhoraMs() {
-  return AhoraNs() / 1'000'000;
-}
-
 // How long to let datagrams gather before the next receive: while they keep coming (the last
 // receive brought some without filling the batch), up to kPausaEntreRecepcionesNs, never so
 // long that the queue, at the rate just seen, would fill past half, nor past when waiting output
 // is due. 0 to receive at once.
-static int64_t Pausa(const Receptor_ &r) {
+static int64_t Pausa(const Programa &r) {
   if (r.ultimos == 0 || r.receptor->lleno) return 0;
   // a pause pays for its own call only when it gathers several messages: runs the kernel
   // merges come few and far between, and are gathered already
@@ -87,7 +84,7 @@ static int64_t Pausa(const Receptor_ &r) {
 // When waiting output is shown if no datagram comes first: when it is due, and, while messages
 // come too seldom for a pause, kCalmaNs after the last one, so that a stream that stops shows its
 // lines about as soon as after a pause.
-static int64_t MomentoDeMostrar(const Receptor_ &r) {
+static int64_t MomentoDeMostrar(const Programa &r) {
   int64_t momento = MomentoDeVaciar(r.vaciado);
   return r.ultimos > 0 ? std::min(momento, r.lote_ns + kCalmaNs) : momento;
 }
@@ -101,7 +98,7 @@ static void Dormir(int64_t ns) {
 // Takes the datagrams of one receive through the pass; returns how many. While datagrams keep
 // coming, the receive comes after a pause and takes what gathered; otherwise it waits for the
 // first, and while printed output waits, only until it is due to be shown.
-static int AtenderLote(Receptor_ &r, bool esperar) {
+static int AtenderLote(Programa &r, bool esperar) {
   int64_t pausa = esperar ? Pausa(r) : 0;
   if (pausa > 0) Dormir(pausa);
   int recibidos = pausa > 0 || !esperar ? RecibirLote(*r.receptor, false)
@@ -113,7 +110,7 @@ static int AtenderLote(Receptor_ &r, bool esperar) {
   r.ultimos = recibidos;
   // a file's description comes before its parts: taken first
   if (r.lateral.activo) AtenderCanalLateral(r.lateral, r.firmas, r.almacen, stdout);
-  ProcesarLote(*r.receptor, r.estado, r.actual, r.almacen, stdout);
+  ProcesarLote(*r.receptor, r.bucle, r.actual, r.almacen, stdout);
   CederSitio(r.almacen, stdout);
   return recibidos;
 }
@@ -127,8 +124,8 @@ static int64_t DatagramasEnCola(int sock) {
 }
 
 // A user must know when the receiver was too slow: the kernel's drops, on the quiet log.
-static void AvisarDescartes(Receptor_ &r, int64_t ahora_ms) {
-  uint32_t total = r.estado.descartados;
+static void AvisarDescartes(Programa &r, int64_t ahora_ms) {
+  uint32_t total = r.bucle.descartados;
   if (!r.almacen.opciones.silencioso || total == r.descartes_avisados ||
       (r.ultimo_aviso_ms >= 0 && ahora_ms - r.ultimo_aviso_ms < kMsEntreAvisosDeDescartes))
     return;
@@ -142,10 +139,10 @@ static void AvisarDescartes(Receptor_ &r, int64_t ahora_ms) {
 
 // What follows each receive besides its datagrams: programs on completed files, the group's
 // membership, records, the status file, the kernel's drops.
-static void Atender(Receptor_ &r, int recibidos) {
+static void Atender(Programa &r, int recibidos) {
   // the receive has just read the clock
   int64_t ahora_ms = r.lote_ns / 1'000'000;
-  AvisarDesdeElBucle(r.servicio, r.membresia, r.estado.datagramas, r.almacen, ahora_ms);
+  AvisarDesdeElBucle(r.servicio, r.membresia, r.bucle.datagramas, r.almacen, ahora_ms);
   if (r.argumentos.al_completar != nullptr) {
     LanzarAlCompletar(r.hijos, r.almacen.recien_completados, stdout);
     RecogerHijos(r.hijos, stdout);
@@ -154,10 +151,9 @@ static void Atender(Receptor_ &r, int recibidos) {
   CuidarUnion(r.membresia, recibidos, ahora_ms);
   if (r.lateral.activo) CuidarUnion(r.lateral.membresia, recibidos, ahora_ms);
   GuardarSiToca(r.almacen, ahora_ms / 1000, stdout);
-  if (r.estado.modo == 2) RepasarRestosSiToca(r.almacen, ahora_ms, stdout);
+  if (r.bucle.modo == 2) RepasarRestosSiToca(r.almacen, ahora_ms, stdout);
   AvisarRepeticiones(r.almacen, ahora_ms, false, stdout);
-  if (r.estado.informe != nullptr)
-    EscribirEstadoSiToca(*r.estado.informe, r.estado, r.almacen, ahora_ms);
+  if (r.argumentos.estado != nullptr) EscribirEstadoSiToca(r.informe, r.bucle, r.almacen, ahora_ms);
   AvisarDescartes(r, ahora_ms);
 }
 
@@ -165,9 +161,9 @@ static void Atender(Receptor_ &r, int recibidos) {
 // already queued are handled (after a signal), the files in progress written out (and saved
 // when asked), hand-offs and counts told, the status written, and what was printed written out;
 // then it ends as the signal would have, or with kSalidaMaxTrozos.
-[[noreturn]] static void Terminar(Receptor_ &r) {
+[[noreturn]] static void Terminar(Programa &r) {
   r.vaciado = Vaciado{};
-  for (int lote = 0; r.estado.excedido == 0 && lote < kLotesAlTerminar; ++lote) {
+  for (int lote = 0; r.bucle.excedido == 0 && lote < kLotesAlTerminar; ++lote) {
     AtenderLote(r, false);
     if (!r.receptor->lleno) break;
   }
@@ -175,20 +171,19 @@ static void Atender(Receptor_ &r, int recibidos) {
   AvisarRepeticiones(r.almacen, AhoraMs(), true, stdout);
   if (r.almacen.opciones.entregar) TerminarEntregas(r.hijos, r.almacen.recien_completados, stdout);
   BorrarAvance(r.avance);
-  if (r.estado.informe != nullptr)
-    EscribirEstado(*r.estado.informe, r.estado, r.almacen, AhoraMs());
-  if (r.estado.excedido != 0)
-    DecirLimiteExcedido(r.estado.excedido, r.almacen.opciones.max_partes, stdout);
+  if (r.argumentos.estado != nullptr) EscribirEstado(r.informe, r.bucle, r.almacen, AhoraMs());
+  if (r.bucle.excedido != 0)
+    DecirLimiteExcedido(r.bucle.excedido, r.almacen.opciones.max_partes, stdout);
   fflush(stdout);
   AvisarFin();
   // a service restarts the receiver after this end: what is in progress is kept for it
-  if (r.estado.excedido != 0) exit(kSalidaMaxTrozos);
+  if (r.bucle.excedido != 0) exit(kSalidaMaxTrozos);
   TerminarComoLaSenal(SenalDeFin());
 }
 
 // Everything that can be refused is refused before the socket opens; the directory is taken
 // before the group is joined.
-static void Preparar(Receptor_ &r) {
+static void Preparar(Programa &r) {
   const Argumentos &a = r.argumentos;
   r.almacen.opciones = a.almacen;
   // the journal shows a line with a control byte as a blob, and a newline would forge a line
@@ -199,7 +194,6 @@ static void Preparar(Receptor_ &r) {
   r.almacen.opciones.por_emisor =
       (a.almacen.maximo > 1 || a.almacen.actualizar) && a.entrada.fuentes.empty();
   if (a.estado != nullptr) PrepararFicheroEstado(r.informe, a.estado);
-  if (a.estado != nullptr) r.estado.informe = &r.informe;
   if (a.al_completar != nullptr) PrepararAlCompletar(r.hijos, a.al_completar, r.almacen.opciones);
   if (a.al_completar != nullptr) DespertarAlTerminarHijos();
   if (a.directorio != nullptr) EntrarEnDirectorio(a.directorio);
@@ -216,8 +210,7 @@ static void Preparar(Receptor_ &r) {
   r.cola = DatagramasEnCola(r.membresia.sock);
   r.informe.membresia = &r.membresia;
   if (r.lateral.activo) r.informe.firmas = &r.firmas;
-  r.estado.modo = a.modo;
-  if (r.almacen.opciones.entregar) r.estado.hijos = &r.hijos;
+  r.bucle.modo = a.modo;
   r.avance.activo = a.modo == 2 && a.almacen.silencioso && isatty(STDERR_FILENO) != 0;
 }
 
@@ -231,7 +224,7 @@ static void AnunciarInicio(const Argumentos &a) {
 
 // Output is shown once it has waited long enough, or when no datagram came; the progress line
 // leaves the terminal's line to it first.
-static void Mostrar(Receptor_ &r, int recibidos) {
+static void Mostrar(Programa &r, int recibidos) {
   bool toca = recibidos == 0 || (r.vaciado.pendiente && EsperaHastaVaciar(r.vaciado) == 0);
   if (toca && __fpending(stdout) > 0) BorrarAvance(r.avance);
   if (recibidos == 0) {
@@ -246,7 +239,7 @@ static void Mostrar(Receptor_ &r, int recibidos) {
 
 int main(int argc, char **argv) {
   DetectarDiario();
-  static Receptor_ r;
+  static Programa r;
   r.argumentos = LeerArgumentos(argc, argv);
   static char buffer_salida[1 << 16];
   setvbuf(stdout, buffer_salida, _IOFBF, sizeof buffer_salida);
@@ -257,12 +250,12 @@ int main(int argc, char **argv) {
   AvisarEsperaDeUnion(r.membresia);
   if (r.lateral.activo) AvisarEsperaDeUnion(r.lateral.membresia);
   AvisarListo(r.servicio, r.membresia);
-  if (r.estado.modo == 2) RepasarRestos(r.almacen, AhoraMs(), stdout);
+  if (r.bucle.modo == 2) RepasarRestos(r.almacen, AhoraMs(), stdout);
   if (r.almacen.opciones.entregar) RetomarEntregas(r.hijos, stdout);
 
   for (;;) {
     int recibidos = AtenderLote(r, SenalDeFin() == 0);
-    if (SenalDeFin() != 0 || r.estado.excedido != 0) Terminar(r);
+    if (SenalDeFin() != 0 || r.bucle.excedido != 0) Terminar(r);
     Atender(r, recibidos);
     Mostrar(r, recibidos);
   }

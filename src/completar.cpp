@@ -16,7 +16,7 @@
 // Writes a last part kept in memory at its place, now that the file's part size is known.
 static bool EscribirUltima(AlmacenFicheros &almacen, FicheroEnCurso &f, FILE *salida) {
   if (!f.ultima_adelantada) return true;
-  int64_t correcta = PosicionDeLaParte(f.disposicion, f.disposicion.totpartes - 1);
+  int64_t correcta = PosicionDeLaParte(f.disposicion, UltimaParte(f.disposicion));
   if (!GrabarCompleto(f.pf1, f.ultima.data(), f.ultima.size(), correcta)) {
     ReportarFallo(almacen, f.apodo, "Error al recolocar la ultima parte en el fichero temporal",
                   errno, salida);
@@ -69,7 +69,7 @@ static bool EnteroEnElTemporal(const AlmacenFicheros &almacen, const FicheroEnCu
 static void DejarOtrasVersiones(AlmacenFicheros &almacen, const std::string &identidad,
                                 FILE *salida) {
   if (almacen.opciones.actualizar) return;
-  for (int cual; (cual = Buscar(almacen, identidad)) >= 0;)
+  for (int cual; (cual = BuscarDe(almacen, identidad, nullptr)) >= 0;)
     AbandonarFichero(almacen, static_cast<std::size_t>(cual), salida);
 }
 

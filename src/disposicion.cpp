@@ -5,7 +5,7 @@
 bool Admite(const Disposicion &d, int32_t totpartes, int32_t parte, int32_t largo) {
   if (d.totpartes == 0 || totpartes != d.totpartes) return false;
   if (d.tamparte == kTamParteDesconocido) return true;
-  return parte == totpartes - 1 ? largo <= d.tamparte : largo == d.tamparte;
+  return parte == UltimaParte(totpartes) ? largo <= d.tamparte : largo == d.tamparte;
 }
 
 // Every part but the last carries the part size, the last at most as much and, but in a file
@@ -13,7 +13,7 @@ bool Admite(const Disposicion &d, int32_t totpartes, int32_t parte, int32_t larg
 Disposicion DisposicionDelGrabado(int32_t totpartes, int32_t parte, int32_t largo,
                                   int64_t largo_fichero) {
   int64_t total = totpartes;
-  if (parte < totpartes - 1) {
+  if (parte < UltimaParte(totpartes)) {
     int64_t ultima = largo_fichero - (total - 1) * largo;
     if (ultima < 0 || ultima > largo) return {};
     return {totpartes, largo, ultima};

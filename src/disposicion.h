@@ -15,6 +15,15 @@ struct Disposicion {
   int64_t ultima = -1;                      // the last part's length, once known
 };
 
+/// The last part's index of a file of totpartes parts, in the 32-bit arithmetic of the wire:
+/// no count a datagram can carry makes it overflow.
+inline int32_t UltimaParte(int32_t totpartes) {
+  return static_cast<int32_t>(static_cast<uint32_t>(totpartes) - 1u);
+}
+inline int32_t UltimaParte(const Disposicion &disposicion) {
+  return UltimaParte(disposicion.totpartes);
+}
+
 /// Whether a datagram announcing totpartes parts, of part parte with largo content bytes, can be
 /// of the layout: the same count, and, once the part size is known, a part but the last of that
 /// size, the last no longer.
@@ -28,7 +37,7 @@ inline int64_t PosicionDeLaParte(const Disposicion &disposicion, int32_t parte) 
 
 /// The file's length, once its last part's length is known.
 inline int64_t LargoDelFichero(const Disposicion &disposicion) {
-  return PosicionDeLaParte(disposicion, disposicion.totpartes - 1) + disposicion.ultima;
+  return PosicionDeLaParte(disposicion, UltimaParte(disposicion)) + disposicion.ultima;
 }
 
 /// The layout that a stored file of largo_fichero bytes has as a datagram of totpartes parts,

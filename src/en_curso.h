@@ -12,29 +12,15 @@
 /// Most versions of one file from different senders in progress at once.
 inline constexpr int kMaxVersiones = 4;
 
-/// A file of this identity in progress, of any sender, or -1.
-int Buscar(const AlmacenFicheros &almacen, const std::string &identidad);
-
 /// Whether versions of the file from different senders are told apart: asked (-f N or -a),
 /// the sender known, and the identity short enough to be named with the sender.
 bool SeDistinguen(const AlmacenFicheros &almacen, const std::string &identidad,
                   const sockaddr_storage *origen);
 
 /// The datagram's file of this identity in progress: with versions told apart, the one of its
-/// sender origen; or -1.
+/// sender origen (nullptr: of any sender); or -1.
 int BuscarDe(const AlmacenFicheros &almacen, const std::string &identidad,
              const sockaddr_storage *origen);
-
-/// What the judgement of a datagram found: the file in progress it goes to (not stored, as the
-/// batch's probe says), kept for the next datagrams of its identity and sender in the batch.
-void RecordarAtajo(AlmacenFicheros &almacen, const DatagramaActual &actual,
-                   const sockaddr_storage *origen, int cual);
-
-/// The file in progress the datagram goes to, as judged for an earlier datagram of its identity
-/// and sender in this batch, while no file entered or left the table since; -1 when that does
-/// not hold.
-int SegunElAtajo(const AlmacenFicheros &almacen, const DatagramaActual &actual,
-                 const sockaddr_storage *origen);
 
 /// The file in progress whose names on disk derive from raiz, or -1.
 int BuscarPorRaiz(const AlmacenFicheros &almacen, const std::string &raiz);

@@ -14,6 +14,7 @@
 #include "direcciones.h"
 #include "fatal.h"
 #include "salida.h"
+#include "reloj.h"
 
 // A wait for the first datagram ends after this, so that a signal that came just before it
 // is seen; the kernel rounds it up to its tick.

@@ -44,7 +44,7 @@ static void DevolverPartes(AlmacenFicheros &almacen, FicheroEnCurso &f, const Pa
     if (partes[i].posicion + partes[i].largo <= hasta) continue;
     if (f.partes.estados[static_cast<std::size_t>(partes[i].indice)] != kGrabada) continue;
     Devolver(f.partes, partes[i].indice);
-    if (partes[i].indice == f.disposicion.totpartes - 1) f.disposicion.ultima = -1;
+    if (partes[i].indice == UltimaParte(f.disposicion)) f.disposicion.ultima = -1;
   }
   ReportarFalloUnaVez(almacen, f, "Error al grabar la parte en el fichero temporal", error, salida);
   if (error == ENOSPC || error == EDQUOT) f.sin_sitio = almacen.disco_lleno = true;

@@ -21,6 +21,7 @@
 #include "informes.h"
 #include "nombres.h"
 #include "salida.h"
+#include "reloj.h"
 
 static constexpr int64_t kMsEntreEstados = 1000;
 // Written under this name and then renamed over the status file.
@@ -37,7 +38,7 @@ void PrepararFicheroEstado(FicheroEstado &informe, const char *ruta) {
   }
   close(fd);
   unlink(prueba.c_str());
-  informe.inicio = time(nullptr);
+  informe.inicio = AhoraRealS();
 }
 
 // A JSON string of bytes that came from the network: quotes, backslashes and control bytes
@@ -71,15 +72,14 @@ static std::string FechaUtc(int64_t segundos) {
 
 // Whether the receiver hears its group: joined, and when a datagram last came, on the wall
 // clock: the time gone since then, on the monotonic clock, taken back from now.
-static void AnadirUnion(std::string &json, const Membresia *membresia, const timespec &real) {
+static void AnadirUnion(std::string &json, const Membresia *membresia, int64_t real_ms) {
   json +=
       membresia != nullptr && membresia->unido ? "  \"unido\": true,\n" : "  \"unido\": false,\n";
   if (membresia == nullptr || membresia->ultimo_datagrama_ms < 0) {
     json += "  \"ultimo_datagrama\": null,\n";
     return;
   }
-  int64_t real_ms = static_cast<int64_t>(real.tv_sec) * 1000 + real.tv_nsec / 1'000'000;
-  int64_t desde_ms = AhoraNs() / 1'000'000 - membresia->ultimo_datagrama_ms;
+  int64_t desde_ms = AhoraMs() - membresia->ultimo_datagrama_ms;
   json += "  \"ultimo_datagrama\": \"" + FechaUtc((real_ms - desde_ms) / 1000) + "\",\n";
 }
 
@@ -138,37 +138,36 @@ static void AnadirEnCurso(std::string &json, const FicheroEnCurso &f, int64_t ah
 }
 
 // The fields that existed first keep their order, the new ones after the start.
-static std::string Documento(const FicheroEstado &informe, const EstadoBucle &estado,
+static std::string Documento(const FicheroEstado &informe, const Bucle &bucle,
                              const AlmacenFicheros &almacen) {
-  timespec real;
-  clock_gettime(CLOCK_REALTIME, &real);
+  int64_t real_ms = AhoraRealMs(), ahora_s = real_ms / 1000;
   std::string json = "{\n  \"inicio\": \"" + FechaUtc(informe.inicio) + "\",\n";
   json += "  \"pid\": " + std::to_string(getpid()) + ",\n";
   json += "  \"version\": \"" RECEPTOR_VERSION "\",\n";
   // the commit the build came from; null when its sources did not say
   json += RECEPTOR_COMMIT[0] != '\0' ? "  \"commit\": \"" RECEPTOR_COMMIT "\",\n"
                                      : "  \"commit\": null,\n";
-  json += "  \"actualizado\": \"" + FechaUtc(real.tv_sec) + "\",\n";
-  AnadirUnion(json, informe.membresia, real);
-  json += "  \"datagramas\": " + std::to_string(estado.datagramas) + ",\n";
-  json += "  \"descartados_por_el_nucleo\": " + std::to_string(estado.descartados) + ",\n";
+  json += "  \"actualizado\": \"" + FechaUtc(ahora_s) + "\",\n";
+  AnadirUnion(json, informe.membresia, real_ms);
+  json += "  \"datagramas\": " + std::to_string(bucle.datagramas) + ",\n";
+  json += "  \"descartados_por_el_nucleo\": " + std::to_string(bucle.descartados) + ",\n";
   json += "  \"completados\": " + std::to_string(almacen.completados) + ",\n";
   AnadirProblemas(json, almacen);
   if (informe.firmas != nullptr) json += CamposDeEstado(*informe.firmas);
   json += "  \"en_curso\": [";
   for (std::size_t i = 0; i < almacen.en_curso.size(); ++i) {
     json += i == 0 ? "\n    " : ",\n    ";
-    AnadirEnCurso(json, almacen.en_curso[i], real.tv_sec);
+    AnadirEnCurso(json, almacen.en_curso[i], ahora_s);
   }
   json += almacen.en_curso.empty() ? "],\n" : "\n  ],\n";
-  AnadirRestos(json, almacen, real.tv_sec);
+  AnadirRestos(json, almacen, ahora_s);
   return json;
 }
 
-void EscribirEstado(FicheroEstado &informe, const EstadoBucle &estado,
+void EscribirEstado(FicheroEstado &informe, const Bucle &bucle,
                     const AlmacenFicheros &almacen, int64_t ahora_ms) {
   informe.ultimo_ms = ahora_ms;
-  std::string json = Documento(informe, estado, almacen), nuevo = NombreNuevo(informe.ruta);
+  std::string json = Documento(informe, bucle, almacen), nuevo = NombreNuevo(informe.ruta);
   int fd = open(nuevo.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
   // readable by all whatever the umask (the service's keeps its files from others): it holds
   // no secret, and a monitor reads it without the group that reads the received files
@@ -189,8 +188,8 @@ void EscribirEstado(FicheroEstado &informe, const EstadoBucle &estado,
           Prefijo(stderr, Prioridad::kError), informe.ruta.c_str(), strerror(error));
 }
 
-void EscribirEstadoSiToca(FicheroEstado &informe, const EstadoBucle &estado,
+void EscribirEstadoSiToca(FicheroEstado &informe, const Bucle &bucle,
                           const AlmacenFicheros &almacen, int64_t ahora_ms) {
   if (informe.ultimo_ms >= 0 && ahora_ms - informe.ultimo_ms < kMsEntreEstados) return;
-  EscribirEstado(informe, estado, almacen, ahora_ms);
+  EscribirEstado(informe, bucle, almacen, ahora_ms);
 }

@@ -10,7 +10,7 @@
 #include "firmas.h"
 #include "membresia.h"
 
-struct EstadoBucle;
+struct Bucle;
 
 /// The status file of the run.
 struct FicheroEstado {
@@ -30,11 +30,11 @@ void PrepararFicheroEstado(FicheroEstado &informe, const char *ruta);
 /// whether the group is joined and when a datagram last came, datagrams taken, datagrams the
 /// kernel dropped, files completed, and each file in progress with its parts and total. A reader
 /// sees the old file or the new one, never a part of either. A failure is told on standard error.
-void EscribirEstado(FicheroEstado &informe, const EstadoBucle &estado,
+void EscribirEstado(FicheroEstado &informe, const Bucle &bucle,
                     const AlmacenFicheros &almacen, int64_t ahora_ms);
 
 /// The same, about once a second.
-void EscribirEstadoSiToca(FicheroEstado &informe, const EstadoBucle &estado,
+void EscribirEstadoSiToca(FicheroEstado &informe, const Bucle &bucle,
                           const AlmacenFicheros &almacen, int64_t ahora_ms);
 
 #endif

@@ -173,6 +173,7 @@ struct AlmacenFicheros {
   int directorio = -1;                   // the working directory, held locked; -1 when not
   std::vector<FicheroEnCurso> en_curso;  // at most opciones.maximo, in no particular order
   int ultimo = -1;                       // index of the file touched last, -1 when none
+  int32_t faltan_del_ultimo = 0;         // its missing count when it left the table
   std::string temporal_huerfano;         // temporary file of a failed rename, for the next start
   uint64_t reloj = 0;                    // datagrams handled, to tell which file is the oldest
   int buffers = 0;                       // files holding a write buffer, at most kMaxBuffers

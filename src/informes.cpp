@@ -9,6 +9,7 @@
 #include "ficheros.h"
 #include "nombres.h"
 #include "salida.h"
+#include "reloj.h"
 
 // The journal's priority, and quiet, the identity: the summary lines that would name the file
 // are not printed.
@@ -78,7 +79,7 @@ static void DecirRepeticion(AlmacenFicheros &almacen, Repeticion &r, int64_t aho
 bool DentroDelFreno(AlmacenFicheros &almacen, const char *causa, const sockaddr_storage *origen,
                     uint64_t veces) {
   if (!almacen.opciones.silencioso) return true;
-  int64_t ahora_ms = AhoraNs() / 1'000'000;
+  int64_t ahora_ms = AhoraMs();
   if (TomarFicha(almacen.freno, ahora_ms)) return true;
   std::string emisor = TextoDeEmisor(origen);
   Callar(almacen.freno, ahora_ms, causa, emisor.empty() ? "?" : emisor, veces);
@@ -92,7 +93,7 @@ static void RechazarEnSilencio(AlmacenFicheros &almacen, const std::string &iden
                                const sockaddr_storage *origen, FILE *salida, const char *formato,
                                va_list argumentos) {
   char texto[512];
-  int64_t ahora_ms = AhoraNs() / 1'000'000;
+  int64_t ahora_ms = AhoraMs();
   Repeticion *r = BuscarRepeticion(almacen, identidad, formato);
   if (r != nullptr && (r->veces > 0 || ahora_ms - r->dicho_ms < kMsEntreRepeticiones)) {
     vsnprintf(texto, sizeof texto, formato, argumentos);
@@ -142,7 +143,7 @@ void AvisarRepeticiones(AlmacenFicheros &almacen, int64_t ahora_ms, bool todas, 
 
 void OlvidarRepeticiones(AlmacenFicheros &almacen, const std::string &identidad, FILE *salida) {
   std::vector<Repeticion> &todas = almacen.repeticiones;
-  int64_t ahora_ms = AhoraNs() / 1'000'000;
+  int64_t ahora_ms = AhoraMs();
   for (Repeticion &r : todas)
     if (r.veces > 0 && r.identidad == identidad) DecirRepeticion(almacen, r, ahora_ms, salida);
   todas.erase(std::remove_if(todas.begin(), todas.end(),
@@ -238,7 +239,7 @@ bool PrimeraVez(FicheroEnCurso &f, const char *mensaje, int error) {
         return a.error == error && strcmp(a.mensaje, mensaje) == 0;
       }))
     return false;
-  avisados.push_back({mensaje, error, static_cast<int64_t>(time(nullptr))});
+  avisados.push_back({mensaje, error, AhoraRealS()});
   return true;
 }
 

@@ -1,16 +1,9 @@
 #include "juicio.h"
 
-#include <unistd.h>
-
-#include <cstring>
-
-#include "en_curso.h"
-#include "escritura.h"
-#include "versiones.h"
-
 const char *LineaDeRechazo(Causa causa) {
   static const char *const kLineas[] = {
       "Paquete de %d bytes, mas corto que la cabecera, descartado.\n",
+      "Total de partes %d mayor que el maximo (%d), descartado.\n",
       "Paquete de mas de %d bytes, descartado.\n",
       "Total de partes %d no valido, descartado.\n",
       "Parte %d/%d fuera del fichero, descartada.\n",
@@ -41,16 +34,19 @@ static Veredicto Decidido(Decision decision, int cual = -1) {
 }
 
 // What no file can hold, whatever the store has, by the datagram's numbers; kTomar when none of
-// it.
-static Veredicto FueraDeMedida(const DatagramaActual &actual, const Paquete &paquete) {
+// it. Only a datagram that carries a whole header carries a count.
+static Veredicto FueraDeMedida(const DatagramaActual &actual, const Paquete &paquete,
+                               int32_t maximo) {
   if (paquete.tampaquete < TamCabecera) return Rechazo(Causa::kCorto, paquete.tampaquete);
+  if (ExcedeElMaximo(actual, paquete, maximo))
+    return Rechazo(Causa::kExcedido, actual.totpartes, maximo);
   if (paquete.truncado) return Rechazo(Causa::kLargo, kTamMaxPaquete);
   if (actual.totpartes <= 0) return Rechazo(Causa::kTotal, actual.totpartes);
   if (actual.parteactual < 0 || actual.parteactual >= actual.totpartes)
     return Rechazo(Causa::kFuera, actual.parteactual, actual.totpartes);
   // every part but the last carries the file's part size: an empty one places the others
   // nowhere
-  if (paquete.tampaquete == TamCabecera && actual.parteactual < actual.totpartes - 1)
+  if (paquete.tampaquete == TamCabecera && actual.parteactual < UltimaParte(actual.totpartes))
     return Rechazo(Causa::kVacia, actual.parteactual, actual.totpartes);
   return Decidido(Decision::kTomar);
 }
@@ -68,28 +64,17 @@ static Veredicto NombreImposible(const DatagramaActual &actual) {
   return Decidido(Decision::kTomar);
 }
 
-// Whether a part already taken came again with the same bytes: compared with the buffer, the
-// last part kept in memory, or the temporary file. A part that cannot be read back counts as
-// changed. Not inlined: its room for a part would weigh on every new part's judgement.
-[[gnu::noinline]] static bool IgualQueLaGuardada(const FicheroEnCurso &f, int32_t parte,
-                                                 const unsigned char *contenido, int32_t largo) {
-  bool es_ultima = parte == f.disposicion.totpartes - 1;
-  int64_t guardado = es_ultima ? f.disposicion.ultima : f.disposicion.tamparte;
-  std::size_t bytes = static_cast<std::size_t>(largo);
-  if (largo != guardado) return false;
-  if (es_ultima && f.ultima_adelantada) return memcmp(f.ultima.data(), contenido, bytes) == 0;
-  if (const unsigned char *retenida = ParteRetenida(f, parte))
-    return memcmp(retenida, contenido, bytes) == 0;
-  unsigned char leido[kTamMaxParte];
-  return pread(f.pf1, leido, bytes, PosicionDeLaParte(f.disposicion, parte)) ==
-             static_cast<ssize_t>(bytes) &&
-         memcmp(leido, contenido, bytes) == 0;
+Veredicto JuzgarSinAlmacen(const DatagramaActual &actual, const Paquete &paquete,
+                           int32_t maximo) {
+  Veredicto v = FueraDeMedida(actual, paquete, maximo);
+  return v.decision == Decision::kRechazado ? v : NombreImposible(actual);
 }
 
-Colocacion Colocar(const FicheroEnCurso &f, int32_t parte, int32_t largo, int32_t tamparte) {
-  const Disposicion &d = f.disposicion;
+// Where a new part goes in a file of that layout: every part but the last by its own size; the
+// last by the file's part size once known, by the loop's (tamparte) before.
+static Colocacion Colocar(const Disposicion &d, int32_t parte, int32_t largo, int32_t tamparte) {
   Colocacion c;
-  if (parte < d.totpartes - 1) {
+  if (parte < UltimaParte(d)) {
     c.fija_tamano = d.tamparte == kTamParteDesconocido;
     c.posicion = static_cast<int64_t>(parte) * largo;
   } else if (d.totpartes == 1 || d.tamparte != kTamParteDesconocido) {
@@ -101,24 +86,27 @@ Colocacion Colocar(const FicheroEnCurso &f, int32_t parte, int32_t largo, int32_
   return c;
 }
 
-Veredicto JuzgarParte(const AlmacenFicheros &almacen, int cual, int32_t parte,
-                      const unsigned char *contenido, int32_t largo, int32_t tamparte) {
-  const FicheroEnCurso &f = almacen.en_curso[static_cast<std::size_t>(cual)];
+// A new part of the file in progress: where it goes, and whether the last part kept in memory
+// before the part size was known is longer than the size this part tells.
+static Veredicto JuzgarParte(const FicheroEnCurso &f, int cual, const Hechos &hechos,
+                             int32_t parte, int32_t largo, int32_t tamparte) {
   if (Recibida(f.partes, parte))
-    return Decidido(IgualQueLaGuardada(f, parte, contenido, largo) ? Decision::kRepetida
-                                                                   : Decision::kCambioDeContenido,
+    return Decidido(hechos.igual_que_guardada ? Decision::kRepetida : Decision::kCambioDeContenido,
                     cual);
   Veredicto v = Decidido(Decision::kTomar, cual);
-  v.colocacion = Colocar(f, parte, largo, tamparte);
+  v.colocacion = Colocar(f.disposicion, parte, largo, tamparte);
+  v.colocacion.suelta_ultima = v.colocacion.fija_tamano && f.ultima_adelantada &&
+                               f.ultima.size() > static_cast<std::size_t>(largo);
   return v;
 }
 
 // A datagram of another layout than its file is refused, and offered as the file's next layout,
 // unless it is of the layout the file had before. When the next datagram of the file brings
-// the offered layout again, the sender changed the file: it starts afresh in that layout.
+// the offered layout again, the sender changed the file: it starts afresh in that layout, with
+// the offered part first.
 [[gnu::cold, gnu::noinline]] static Veredicto JuzgarDisposicion(const FicheroEnCurso &f, int cual,
                                                                 const DatagramaActual &actual,
-                                                                int32_t largo) {
+                                                                int32_t largo, int32_t tamparte) {
   bool cuenta = actual.totpartes != f.disposicion.totpartes;
   bool anterior = Admite(f.anterior, actual.totpartes, actual.parteactual, largo);
   bool propuesta = Admite(f.propuesta, actual.totpartes, actual.parteactual, largo);
@@ -126,43 +114,32 @@ Veredicto JuzgarParte(const AlmacenFicheros &almacen, int cual, int32_t parte,
                        : Rechazo(Causa::kOtroTamano, largo, f.disposicion.tamparte);
   v.cual = cual;
   v.proponer = !anterior;
-  if (propuesta && !anterior) v.decision = Decision::kCambioDeDisposicion;
+  if (!propuesta || anterior || f.parte_propuesta < 0) return v;
+  v.decision = Decision::kCambioDeDisposicion;
+  int32_t parte = f.parte_propuesta, ofrecido = static_cast<int32_t>(f.contenido_propuesto.size());
+  // a part but the last carries the file's part size, whatever the loop's says now
+  if (parte < UltimaParte(actual.totpartes)) tamparte = ofrecido;
+  v.propuesta = Colocar({actual.totpartes, kTamParteDesconocido, -1}, parte, ofrecido, tamparte);
   return v;
 }
 
-Veredicto JuzgarEnCurso(const AlmacenFicheros &almacen, int cual, const DatagramaActual &actual,
-                        const Paquete &paquete, int32_t tamparte) {
-  const FicheroEnCurso &f = almacen.en_curso[static_cast<std::size_t>(cual)];
-  int32_t largo = paquete.tampaquete - TamCabecera;
-  if (!Admite(f.disposicion, actual.totpartes, actual.parteactual, largo))
-    return JuzgarDisposicion(f, cual, actual, largo);
-  return JuzgarParte(almacen, cual, actual.parteactual, paquete.datos + TamCabecera, largo,
-                     tamparte);
-}
-
-// With new versions asked for, a file in progress takes its datagrams before the stored one is
-// looked at: the new version is rebuilt beside it, which stays until it completes.
-Veredicto Juzgar(AlmacenFicheros &almacen, const DatagramaActual &actual, const Paquete &paquete,
-                 int32_t tamparte) {
-  Veredicto v = FueraDeMedida(actual, paquete);
+Veredicto Juzgar(const AlmacenFicheros &almacen, const Hechos &hechos,
+                 const DatagramaActual &actual, const Paquete &paquete, int32_t tamparte) {
+  int32_t maximo = almacen.opciones.max_partes;
+  Veredicto v = hechos.atajo ? FueraDeMedida(actual, paquete, maximo)
+                             : JuzgarSinAlmacen(actual, paquete, maximo);
   if (v.decision == Decision::kRechazado) return v;
-  int cual = SegunElAtajo(almacen, actual, paquete.origen);
-  if (cual >= 0) return JuzgarEnCurso(almacen, cual, actual, paquete, tamparte);
-  v = NombreImposible(actual);
-  if (v.decision == Decision::kRechazado) return v;
-  const std::string &id = actual.elnombre;
-  bool actualizar = almacen.opciones.actualizar;
-  cual = actualizar ? BuscarDe(almacen, id, paquete.origen) : -1;
-  bool primero = false;
-  if (cual < 0 && YaGrabado(almacen, id, primero)) {
-    v = Decidido(!actualizar || IgualQueElGrabado(almacen, actual, paquete)
+  if (hechos.cual < 0) {
+    if (!hechos.grabado) return Decidido(Decision::kEmpezar);
+    v = Decidido(!almacen.opciones.actualizar || hechos.igual_que_grabado
                      ? Decision::kGrabado
                      : Decision::kNuevaVersion);
-    v.primer_sondeo = primero;
+    v.limpiar_restos = hechos.primer_sondeo;
     return v;
   }
-  if (!actualizar) cual = BuscarDe(almacen, id, paquete.origen);
-  if (cual < 0) return Decidido(Decision::kEmpezar);
-  RecordarAtajo(almacen, actual, paquete.origen, cual);
-  return JuzgarEnCurso(almacen, cual, actual, paquete, tamparte);
+  const FicheroEnCurso &f = almacen.en_curso[static_cast<std::size_t>(hechos.cual)];
+  int32_t largo = paquete.tampaquete - TamCabecera;
+  if (!Admite(f.disposicion, actual.totpartes, actual.parteactual, largo))
+    return JuzgarDisposicion(f, hechos.cual, actual, largo, tamparte);
+  return JuzgarParte(f, hechos.cual, hechos, actual.parteactual, largo, tamparte);
 }

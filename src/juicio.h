@@ -1,6 +1,6 @@
-// The judgement of one datagram against the store: what becomes of it, decided before anything
-// changes. Its only reads beyond its arguments are the comparisons with what is stored (a final
-// name, a stored file, a temporary file); the store applies the verdict.
+// The judgement of one datagram: what becomes of it, decided from the datagram, a const view of
+// the store, and the facts gathered for it beforehand (ReunirHechos). It reads nothing else and
+// changes nothing; the store carries out the verdict.
 #ifndef JUICIO_H
 #define JUICIO_H
 
@@ -9,6 +9,16 @@
 #include "entrada.h"
 #include "ficheros.h"
 #include "formato.h"
+
+/// What the judgement needs from the disk and the store's caches, gathered for one datagram.
+struct Hechos {
+  int cual = -1;           // the file in progress it goes to; -1 none, or not looked for
+  bool atajo = false;      // found by the batch's shortcut: its identity was judged already
+  bool grabado = false;    // with no file in progress for it, its final name is stored
+  bool primer_sondeo = false;        // that was asked of the disk now, first in the batch
+  bool igual_que_grabado = true;     // -a: the datagram agrees with the stored file
+  bool igual_que_guardada = false;   // its part, already taken, came with the same bytes
+};
 
 /// What becomes of a datagram.
 enum class Decision {
@@ -26,6 +36,7 @@ enum class Decision {
 /// Why a datagram is refused; each cause has its line.
 enum class Causa {
   kCorto,        // shorter than a header
+  kExcedido,     // a part count over the run's limit
   kLargo,        // longer than any datagram
   kTotal,        // a part count that no file has
   kFuera,        // a part past its file's count
@@ -44,36 +55,39 @@ struct Colocacion {
   bool fija_tamano = false;  // it tells its file's part size, not known before
   bool adelantada = false;   // a last part before the part size is known: kept in memory, at
                              // the offset the loop's part size gives, until the file completes
+  bool suelta_ultima = false;  // it tells a part size that the last part kept in memory
+                               // exceeds: that last part cannot be the file's, and goes
 };
 
+/// The verdict, with the whole plan. A start (kEmpezar, kNuevaVersion, kCambioDeContenido, and
+/// kCambioDeDisposicion once the offered part is taken) may resume the file from its record: the
+/// datagram is then judged again, against the file started.
 struct Veredicto {
   Decision decision = Decision::kRechazado;
   int cual = -1;                // the file in progress it concerns; -1 none
-  Causa causa = Causa::kCorto;  // why it is refused
+  Causa causa = Causa::kCorto;  // why it is refused, or why the layout changes
   int64_t dato = 0;             // the numbers its line names (apart, not an array: a
   int64_t otro_dato = 0;        // function holding an array pays for the stack's guard)
   bool proponer = false;        // refused by layout: its layout is offered as the file's next
-  bool primer_sondeo = false;   // the final name was probed now, not earlier in the batch
+  bool limpiar_restos = false;  // its stored file was probed first now: leftovers of it go
   Colocacion colocacion;        // where the part goes, when taken
+  Colocacion propuesta;         // kCambioDeDisposicion: where the offered part goes
 };
 
-/// Judges the datagram (content of paquete.tampaquete - TamCabecera bytes) against the store.
-/// tamparte is the loop's part size. Changes nothing but the caches of what is stored.
-Veredicto Juzgar(AlmacenFicheros &almacen, const DatagramaActual &actual, const Paquete &paquete,
-                 int32_t tamparte);
+/// Whether the datagram, whole, announces more parts than the run allows (maximo).
+inline bool ExcedeElMaximo(const DatagramaActual &actual, const Paquete &paquete, int32_t maximo) {
+  return paquete.tampaquete >= TamCabecera && actual.totpartes > maximo;
+}
 
-/// Judges the datagram against its file in progress cual: its layout, then its part.
-Veredicto JuzgarEnCurso(const AlmacenFicheros &almacen, int cual, const DatagramaActual &actual,
-                        const Paquete &paquete, int32_t tamparte);
+/// Judges the datagram (content of paquete.tampaquete - TamCabecera bytes) against the store as
+/// hechos describe it. tamparte is the loop's part size.
+Veredicto Juzgar(const AlmacenFicheros &almacen, const Hechos &hechos,
+                 const DatagramaActual &actual, const Paquete &paquete, int32_t tamparte);
 
-/// Judges a part of the file in progress cual: repeated, changed, or to be taken where
-/// Colocar puts it.
-Veredicto JuzgarParte(const AlmacenFicheros &almacen, int cual, int32_t parte,
-                      const unsigned char *contenido, int32_t largo, int32_t tamparte);
-
-/// Where a new part of the file goes: every part but the last by its own size; the last by
-/// the file's part size once known, by the loop's (tamparte) before.
-Colocacion Colocar(const FicheroEnCurso &fichero, int32_t parte, int32_t largo, int32_t tamparte);
+/// What no file can hold or be called, by the datagram alone: a refusal, or kTomar when none.
+/// Whatever it refuses is never looked for on disk.
+Veredicto JuzgarSinAlmacen(const DatagramaActual &actual, const Paquete &paquete,
+                           int32_t maximo);
 
 /// The line of a refusal: a format with up to two integers, the same pointer for the same cause.
 const char *LineaDeRechazo(Causa causa);

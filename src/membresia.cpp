@@ -16,6 +16,7 @@
 #include "fatal.h"
 #include "interfaces.h"
 #include "salida.h"
+#include "reloj.h"
 
 static constexpr int kTamColaSocket = 8 << 20;
 
@@ -205,7 +206,7 @@ void AbrirMembresia(Membresia &m, const char *grupo, uint16_t puerto,
     exit(kSalidaFatal);
   }
   AbrirSocket(m);
-  m.revisado_ms = AhoraNs() / 1'000'000;
+  m.revisado_ms = AhoraMs();
   m.unido = IntentarUnion(m);
   if (m.unido) return;
   if (!opciones.esperar_red || !FaltaLaRed(errno)) DieWithError("3Error al crear  el socket()");

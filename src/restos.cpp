@@ -10,10 +10,12 @@
 #include <string>
 #include <string_view>
 
+#include "direcciones.h"
 #include "en_curso.h"
 #include "formato.h"
 #include "informes.h"
 #include "registro.h"
+#include "reloj.h"
 
 // Whether names derive from raiz: an identity, or a version's dot, identity, '@' and sender.
 static bool EsRaiz(std::string_view raiz) {
@@ -85,7 +87,7 @@ static void CaducarEnCurso(AlmacenFicheros &almacen, int64_t ahora, FILE *salida
 void RepasarRestos(AlmacenFicheros &almacen, int64_t ahora_ms, FILE *salida) {
   almacen.ultimo_repaso_ms = ahora_ms;
   almacen.restos.clear();
-  int64_t ahora = static_cast<int64_t>(time(nullptr));
+  int64_t ahora = AhoraRealS();
   if (almacen.opciones.caducar_s > 0) CaducarEnCurso(almacen, ahora, salida);
   for (const auto &[raiz, cambio] : BuscarRestos(almacen)) {
     Resto resto{raiz, 0, 0, cambio};
@@ -109,4 +111,31 @@ void RepasarRestosSiToca(AlmacenFicheros &almacen, int64_t ahora_ms, FILE *salid
       caducar_ms > 0 ? std::clamp<int64_t>(caducar_ms / 2, 1000, kMsEntreRepasos) : kMsEntreRepasos;
   if (ahora_ms - almacen.ultimo_repaso_ms >= intervalo)
     RepasarRestos(almacen, ahora_ms, salida);
+}
+
+/// Stored identities whose leftovers were removed, remembered so that each is removed once.
+static constexpr std::size_t kMaxLimpiados = 64;
+
+// The leftovers under raiz go, once among the last few, unless a file in progress has those
+// names or, with new versions taken, they are a new version that an earlier run left with its
+// record: it resumes when that version comes again.
+static void LimpiarRaiz(AlmacenFicheros &almacen, const std::string &raiz) {
+  std::vector<std::string> &limpiados = almacen.limpiados;
+  if (BuscarPorRaiz(almacen, raiz) >= 0 ||
+      std::find(limpiados.begin(), limpiados.end(), raiz) != limpiados.end())
+    return;
+  if (almacen.opciones.actualizar && access(NombreTemporal(raiz).c_str(), F_OK) == 0 &&
+      access(NombreRegistro(raiz).c_str(), F_OK) == 0)
+    return;
+  BorrarRastros(raiz);
+  OlvidarResto(almacen, raiz);
+  if (limpiados.size() == kMaxLimpiados) limpiados.erase(limpiados.begin());
+  limpiados.push_back(raiz);
+}
+
+void LimpiarRestos(AlmacenFicheros &almacen, const std::string &identidad,
+                   const sockaddr_storage *origen) {
+  if (BuscarDe(almacen, identidad, nullptr) < 0) LimpiarRaiz(almacen, identidad);
+  if (SeDistinguen(almacen, identidad, origen))
+    LimpiarRaiz(almacen, RaizDeVersion(identidad, TextoDeDireccion(*origen)));
 }

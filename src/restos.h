@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 #include "ficheros.h"
 
@@ -23,5 +24,13 @@ void RepasarRestos(AlmacenFicheros &almacen, int64_t ahora_ms, FILE *salida);
 /// The same, once kMsEntreRepasos have passed since the last look, or half the time to age out
 /// when that is shorter (a second at least).
 void RepasarRestosSiToca(AlmacenFicheros &almacen, int64_t ahora_ms, FILE *salida);
+
+/// A stored file needs no temporary file nor record: an earlier run that ended between the
+/// rename and the record's removal, or a file that came by other means, leaves them, and so may
+/// the version of the datagram's sender origen (nullptr: not known). Removes them, side copies
+/// included, once for each among the last few, unless the file is in progress or, with new
+/// versions taken, they are a new version an earlier run left to resume.
+void LimpiarRestos(AlmacenFicheros &almacen, const std::string &identidad,
+                   const sockaddr_storage *origen);
 
 #endif

@@ -1,4 +1,5 @@
 #include "salida.h"
+#include "reloj.h"
 
 #include <stdio_ext.h>
 #include <sys/stat.h>
@@ -108,12 +109,6 @@ std::string NombreVisible(std::string_view nombre) {
   std::string visible(nombre);
   QuitarControles(visible.data(), visible.data() + visible.size());
   return visible;
-}
-
-int64_t AhoraNs() {
-  timespec ahora;
-  clock_gettime(CLOCK_MONOTONIC, &ahora);
-  return static_cast<int64_t>(ahora.tv_sec) * 1'000'000'000 + ahora.tv_nsec;
 }
 
 void VaciarSiHaEsperado(Vaciado &vaciado, FILE *salida) {

@@ -110,9 +110,6 @@ bool AlDiario(FILE *flujo);
 /// "<3>", "<4>" or "<6>" when the stream is the journal; "" on a terminal, a pipe or a file.
 const char *Prefijo(FILE *flujo, Prioridad prioridad);
 
-/// Nanoseconds on the monotonic clock.
-int64_t AhoraNs();
-
 /// Printed output that waits in the stream's buffer, so that a busy receiver writes it in large
 /// blocks while a person or a script still sees it soon.
 struct Vaciado {

@@ -19,13 +19,13 @@ static constexpr std::size_t kTamCopia = 1 << 20;
 
 // A last part kept in memory is not written yet: it is neither on disk nor lost.
 static int32_t EnMemoria(const FicheroEnCurso &f) {
-  return f.ultima_adelantada ? f.disposicion.totpartes - 1 : -1;
+  return f.ultima_adelantada ? UltimaParte(f.disposicion) : -1;
 }
 
 // Every part not known to be on disk is missing again, to be written anew when it comes.
 static void DevolverNoSincronizadas(FicheroEnCurso &f) {
   DevolverNoSincronizadas(f.partes, EnMemoria(f));
-  if (!Recibida(f.partes, f.disposicion.totpartes - 1)) f.disposicion.ultima = -1;
+  if (!Recibida(f.partes, UltimaParte(f.disposicion))) f.disposicion.ultima = -1;
 }
 
 // Where the bytes of the parts before hasta end in the file.

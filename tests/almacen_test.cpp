@@ -14,7 +14,7 @@
 
 #include "almacen.h"
 #include "e2e.h"
-#include "marco.h"
+#include "paso.h"
 #include "registro.h"
 
 namespace {
@@ -57,7 +57,7 @@ class AlmacenTest : public testing::Test {
   char *texto = nullptr;
   std::size_t largo = 0;
   FILE *salida = nullptr;
-  EstadoBucle estado;
+  Bucle estado;
   DatagramaActual actual;
   AlmacenFicheros almacen;
 };

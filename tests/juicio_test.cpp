@@ -1,18 +1,12 @@
-// The judgement of a datagram against the store, as a table of (store, datagram) -> verdict:
-// the store is made by the pass itself in a temporary directory, the verdict asked without a
-// socket, and the store found unchanged by it.
+// The judgement of a datagram as a table of (store, facts, datagram) -> verdict: the store is
+// built in memory and the facts given, with no socket and no disk.
 #include "juicio.h"
-
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 
 #include "e2e.h"
-#include "marco.h"
 
 namespace {
 
@@ -22,92 +16,80 @@ std::string Parte(uint32_t i, char byte = 'a', uint32_t total = 3, std::size_t l
 }
 
 struct Caso {
-  std::vector<std::string> antes;  // datagrams passed first
-  std::string datagrama;           // the one judged
+  std::vector<int32_t> tomadas;  // parts (from 0) held by a file in progress; {-1}: no file
+  Hechos hechos;                 // cual is 0 when there is a file
+  std::string datagrama;
   Decision decision;
-  Causa causa = Causa::kCorto;    // when refused
-  const char *grabado = nullptr;  // content of a stored 0001-0002-f; nullptr: none
-  bool actualizar = false;        // -a
+  Causa causa = Causa::kCorto;  // when refused, or why the layout changes
+  Disposicion propuesta = {};   // a layout offered to the file, with its part 0
+  bool actualizar = false;      // -a
 };
 
-class Juicio : public testing::Test {
- protected:
-  void SetUp() override {
-    char plantilla[] = "/tmp/juicio-test-XXXXXX";
-    dir = mkdtemp(plantilla);
-    anterior = std::filesystem::current_path();
-    std::filesystem::current_path(dir);
-    salida = fopen("/dev/null", "w");
+// 0001-0002-f of 3 parts of 100 bytes, holding the parts given.
+FicheroEnCurso FicheroDe(const Caso &caso) {
+  FicheroEnCurso f;
+  f.old_nombre = "0001-0002-f";
+  f.disposicion = {3, 100, -1};
+  EmpezarPartes(f.partes, 3);
+  for (int32_t i : caso.tomadas) Tomar(f.partes, i);
+  f.propuesta = caso.propuesta;
+  if (caso.propuesta.totpartes != 0) {
+    f.parte_propuesta = 0;
+    f.contenido_propuesto.assign(100, 'a');
   }
-  void TearDown() override {
-    fclose(salida);
-    std::filesystem::current_path(anterior);
-    std::filesystem::remove_all(dir);
-  }
-  Paquete Cargar(const std::string &datagrama) {
-    memset(buffer, 0, sizeof buffer);
-    memcpy(buffer, datagrama.data(), datagrama.size());
-    return Paquete{buffer, static_cast<int>(datagrama.size()), kTamRanura, false};
-  }
-  Veredicto Juzgar(const Caso &caso) {
-    AlmacenFicheros almacen;
-    almacen.opciones.actualizar = caso.actualizar;
-    almacen.opciones.silencioso = true;
-    if (caso.grabado != nullptr) std::ofstream("0001-0002-f") << caso.grabado;
-    EstadoBucle estado;
-    estado.modo = 2;
-    DatagramaActual actual;
-    for (const std::string &d : caso.antes)
-      ProcesarPaquete(Cargar(d), estado, actual, almacen, salida);
-    Paquete paquete = Cargar(caso.datagrama);
-    DecodificarCabecera(paquete.datos, static_cast<std::size_t>(paquete.legibles), actual);
-    std::vector<Partes> partes;
-    for (const FicheroEnCurso &f : almacen.en_curso) partes.push_back(f.partes);
-    Veredicto v = ::Juzgar(almacen, actual, paquete, static_cast<int32_t>(100));
-    for (std::size_t i = 0; i < partes.size(); ++i) {
-      EXPECT_EQ(almacen.en_curso[i].partes.estados, partes[i].estados) << "the judgement changed";
-      EXPECT_EQ(almacen.en_curso[i].partes.faltan, partes[i].faltan);
-    }
-    for (FicheroEnCurso &f : almacen.en_curso) close(f.pf1);
-    return v;
-  }
-  std::string dir;
-  std::filesystem::path anterior;
-  FILE *salida = nullptr;
-  unsigned char buffer[kTamRanura];
-};
+  return f;
+}
 
-TEST_F(Juicio, CadaDatagramaRecibeSuVeredictoSinCambiarElAlmacen) {
+Veredicto JuzgarCaso(const Caso &caso) {
+  AlmacenFicheros almacen;
+  almacen.opciones.actualizar = caso.actualizar;
+  Hechos hechos = caso.hechos;
+  if (caso.tomadas != std::vector<int32_t>{-1}) {
+    almacen.en_curso.push_back(FicheroDe(caso));
+    hechos.cual = 0;
+  }
+  unsigned char buffer[kTamRanura] = {};
+  memcpy(buffer, caso.datagrama.data(), caso.datagrama.size());
+  Paquete paquete{buffer, static_cast<int>(caso.datagrama.size()), kTamRanura, false};
+  DatagramaActual actual;
+  DecodificarCabecera(paquete.datos, static_cast<std::size_t>(paquete.legibles), actual);
+  return Juzgar(almacen, hechos, actual, paquete, 100);
+}
+
+TEST(Juicio, CadaDatagramaRecibeSuVeredicto) {
   using D = Decision;
-  const std::string igual(300, 'a');
+  const std::vector<int32_t> nada = {-1};
+  Hechos grabado, distinto, igual;
+  grabado.grabado = true;
+  distinto.grabado = true;
+  distinto.igual_que_grabado = false;
+  igual.igual_que_guardada = true;
   const Caso casos[] = {
-      {{}, std::string(20, 'x'), D::kRechazado, Causa::kCorto},
-      {{}, Parte(4), D::kRechazado, Causa::kFuera},
-      {{}, Parte(1, 'a', 3, 0), D::kRechazado, Causa::kVacia},
-      {{}, Datagrama(1, 2, 1, 1, "a/b", "x"), D::kRechazado, Causa::kBarra},
-      {{}, Datagrama(1, 2, 1, 1, "x.tmp", "x"), D::kRechazado, Causa::kTemporal},
-      {{}, Parte(1), D::kEmpezar},
-      {{}, Parte(1), D::kGrabado, {}, "otra cosa"},
-      {{}, Parte(2), D::kGrabado, {}, igual.c_str(), true},
-      {{}, Parte(2, 'b'), D::kNuevaVersion, {}, igual.c_str(), true},
-      {{Parte(1)}, Parte(2), D::kTomar},
-      {{Parte(3, 'a', 3, 50)}, Parte(3, 'a', 3, 50), D::kRepetida},
-      {{Parte(1)}, Parte(1), D::kRepetida},
-      {{Parte(1)}, Parte(1, 'b'), D::kCambioDeContenido},
-      {{Parte(1)}, Parte(1, 'a', 4), D::kRechazado, Causa::kOtraCuenta},
-      {{Parte(1)}, Parte(2, 'a', 3, 90), D::kRechazado, Causa::kOtroTamano},
-      {{Parte(1), Parte(1, 'a', 4)}, Parte(2, 'a', 4), D::kCambioDeDisposicion, Causa::kOtraCuenta},
-      {{Parte(1), Parte(1, 'a', 4), Parte(2, 'a', 4)}, Parte(3), D::kRechazado, Causa::kOtraCuenta},
+      {nada, {}, std::string(20, 'x'), D::kRechazado, Causa::kCorto},
+      {nada, {}, Parte(1, 'a', 50001), D::kRechazado, Causa::kExcedido},
+      {nada, {}, Parte(4), D::kRechazado, Causa::kFuera},
+      {nada, {}, Parte(1, 'a', 3, 0), D::kRechazado, Causa::kVacia},
+      {nada, {}, Datagrama(1, 2, 1, 1, "a/b", "x"), D::kRechazado, Causa::kBarra},
+      {nada, {}, Datagrama(1, 2, 1, 1, "x.tmp", "x"), D::kRechazado, Causa::kTemporal},
+      {nada, {}, Parte(1), D::kEmpezar},
+      {nada, grabado, Parte(1), D::kGrabado},
+      {nada, grabado, Parte(2), D::kGrabado, {}, {}, true},
+      {nada, distinto, Parte(2, 'b'), D::kNuevaVersion, {}, {}, true},
+      {{0}, {}, Parte(2), D::kTomar},
+      {{2}, igual, Parte(3), D::kRepetida},
+      {{0}, igual, Parte(1), D::kRepetida},
+      {{0}, {}, Parte(1, 'b'), D::kCambioDeContenido},
+      {{0}, {}, Parte(1, 'a', 4), D::kRechazado, Causa::kOtraCuenta},
+      {{0}, {}, Parte(2, 'a', 3, 90), D::kRechazado, Causa::kOtroTamano},
+      {{0}, {}, Parte(2, 'a', 4), D::kCambioDeDisposicion, Causa::kOtraCuenta, {4, 100, -1}},
   };
   for (std::size_t i = 0; i < std::size(casos); ++i) {
     SCOPED_TRACE(i);
-    Veredicto v = Juzgar(casos[i]);
+    Veredicto v = JuzgarCaso(casos[i]);
     EXPECT_EQ(v.decision, casos[i].decision);
     if (v.decision == D::kRechazado || v.decision == D::kCambioDeDisposicion) {
       EXPECT_EQ(v.causa, casos[i].causa);
     }
-    for (const auto &entrada : std::filesystem::directory_iterator("."))
-      std::filesystem::remove_all(entrada.path());
   }
 }
 

@@ -20,7 +20,7 @@
 
 #include "almacen.h"
 #include "entrada.h"
-#include "marco.h"
+#include "paso.h"
 
 // Input layout: the first byte picks the mode (byte % 3) and the store's options (its higher
 // bits); then datagrams, each after two big-endian bytes: the top bit marks it truncated, the
@@ -172,7 +172,7 @@ static bool AnadirAlLote(const uint8_t *datagrama, size_t largo, bool fundir, bo
   return g_mensajes == kTamLote;
 }
 
-static void PasarLote(EstadoBucle &estado, DatagramaActual &actual, AlmacenFicheros &almacen) {
+static void PasarLote(Bucle &estado, DatagramaActual &actual, AlmacenFicheros &almacen) {
   SepararDatagramas(g_receptor, g_mensajes);
   ProcesarLote(g_receptor, estado, actual, almacen, g_salida);
   g_mensajes = 0;
@@ -242,7 +242,7 @@ static OpcionesAlmacen OpcionesDe(uint8_t byte) {
 
 // One run of the receiver over the input's datagrams, ended in order.
 static void Recorrer(const uint8_t *datos, size_t tam, bool uno_a_uno) {
-  EstadoBucle estado;
+  Bucle estado;
   estado.modo = datos[0] % 3;
   DatagramaActual actual;
   AlmacenFicheros almacen;

@@ -15,6 +15,7 @@
 #include "memoria.h"
 #include "opciones.h"
 #include "presentar.h"
+#include "reloj.h"
 
 // Far more than a receiver with 1024 files in progress writes; a larger file is not its.
 static constexpr std::size_t kBytesMaximos = 16 << 20;
@@ -36,12 +37,6 @@ static bool LeerFichero(const char *ruta, std::string &texto, int64_t &modificad
   close(fd);
   errno = error;
   return leidos == 0;
-}
-
-static int64_t AhoraMs() {
-  timespec ahora;
-  clock_gettime(CLOCK_REALTIME, &ahora);
-  return static_cast<int64_t>(ahora.tv_sec) * 1000 + ahora.tv_nsec / 1'000'000;
 }
 
 static Juicio Sin(Gravedad gravedad, const std::string &texto) {
@@ -69,7 +64,7 @@ static Juicio Comprobar(const Opciones &opciones, Documento &documento) {
     observacion.descartados_antes = RecordarDescartes(opciones.memoria, documento, error);
     if (observacion.descartados_antes < 0) return Sin(kDesconocido, error);
   }
-  observacion.ahora_ms = AhoraMs();
+  observacion.ahora_ms = AhoraRealMs();
   return Juzgar(documento, observacion);
 }
 

@@ -8,6 +8,7 @@
 #include "firma.h"
 #include "mando.h"
 #include "sorteo.h"
+#include "reloj.h"
 
 // A carrusel pass in which no file could be opened waits this long before the next one, so
 // that a set of missing files does not spin.

@@ -13,6 +13,7 @@
 #include "opciones.h"
 #include "progreso.h"
 #include "red.h"
+#include "reloj.h"
 
 // The summary goes to standard error, where the progress line was, at the end of every run and
 // whatever ended it, terminal or not; an error, said already, and a send without carrusel that

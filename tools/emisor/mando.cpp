@@ -9,6 +9,7 @@
 
 #include "direcciones.h"
 #include "fallo.h"
+#include "reloj.h"
 
 // A full queue (ENOBUFS) is waited out with pauses that double from the first one; after the
 // last retry, about a tenth of a second in all, the datagram is counted as not sent.
@@ -19,12 +20,6 @@ static constexpr int kReintentos = 10;
 // after pauses that double from the first one up to the last, until the datagram leaves.
 static constexpr int64_t kPrimeraPausaRedNs = 10000000;
 static constexpr int64_t kMaxPausaRedNs = 1000000000;
-
-int64_t AhoraNs() {
-  timespec ahora;
-  clock_gettime(CLOCK_MONOTONIC, &ahora);
-  return static_cast<int64_t>(ahora.tv_sec) * 1000000000 + ahora.tv_nsec;
-}
 
 // An early return on a signal is fine: the caller looks at the clock and the flag again.
 static void Dormir(int64_t ns) {

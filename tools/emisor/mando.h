@@ -10,9 +10,6 @@
 #include "ficheros.h"
 #include "opciones.h"
 
-/// Nanoseconds on the monotonic clock.
-int64_t AhoraNs();
-
 /// Sleeps ns, redrawing the progress line meanwhile; a signal ends it early.
 void Pausar(Envio &envio, int64_t ns);
 

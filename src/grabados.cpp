@@ -1,4 +1,4 @@
-#include "versiones.h"
+#include "grabados.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -8,15 +8,7 @@
 #include <cstring>
 #include <ctime>
 
-#include "direcciones.h"
-#include "en_curso.h"
-#include "registro.h"
-#include "salida.h"
-
-/// Stored identities whose leftovers were removed, remembered so that each is removed once.
-static constexpr std::size_t kMaxLimpiados = 64;
-/// Stored identities named on the quiet log, remembered so that each is named once a run.
-static constexpr std::size_t kMaxDichos = 65536;
+#include "reloj.h"
 
 /// Stored files kept open for comparing at once.
 static constexpr std::size_t kMaxGrabados = 16;
@@ -39,10 +31,10 @@ static void CerrarGrabado(AlmacenFicheros &almacen, const std::string &identidad
 
 void EmpezarLote(AlmacenFicheros &almacen) {
   ++almacen.lotes;
-  almacen.ahora_s = static_cast<int64_t>(time(nullptr));
+  almacen.ahora_s = AhoraRealS();
   almacen.sondeos.clear();
   if (almacen.grabados.empty()) return;
-  int64_t ahora_ms = AhoraNs() / 1'000'000;
+  int64_t ahora_ms = AhoraMs();
   for (std::size_t i = almacen.grabados.size(); i-- > 0;)
     if (ahora_ms - almacen.grabados[i].usado_ms > kMsGrabadoAbierto) Cerrar(almacen, i);
 }
@@ -51,30 +43,6 @@ static Sondeo *SondeoDelLote(AlmacenFicheros &almacen, const std::string &nombre
   for (auto it = almacen.sondeos.rbegin(); it != almacen.sondeos.rend(); ++it)
     if (it->identidad == nombre) return &*it;
   return nullptr;
-}
-
-// The leftovers under raiz go, once among the last few, unless a file in progress has those
-// names or, with new versions taken, they are a new version that an earlier run left with its
-// record: it resumes when that version comes again.
-static void LimpiarRaiz(AlmacenFicheros &almacen, const std::string &raiz) {
-  std::vector<std::string> &limpiados = almacen.limpiados;
-  if (BuscarPorRaiz(almacen, raiz) >= 0 ||
-      std::find(limpiados.begin(), limpiados.end(), raiz) != limpiados.end())
-    return;
-  if (almacen.opciones.actualizar && access(NombreTemporal(raiz).c_str(), F_OK) == 0 &&
-      access(NombreRegistro(raiz).c_str(), F_OK) == 0)
-    return;
-  BorrarRastros(raiz);
-  OlvidarResto(almacen, raiz);
-  if (limpiados.size() == kMaxLimpiados) limpiados.erase(limpiados.begin());
-  limpiados.push_back(raiz);
-}
-
-void LimpiarRestos(AlmacenFicheros &almacen, const std::string &identidad,
-                   const sockaddr_storage *origen) {
-  if (Buscar(almacen, identidad) < 0) LimpiarRaiz(almacen, identidad);
-  if (SeDistinguen(almacen, identidad, origen))
-    LimpiarRaiz(almacen, RaizDeVersion(identidad, TextoDeDireccion(*origen)));
 }
 
 // The final name counts as stored when it can be read; asked without opening it, so that a
@@ -98,22 +66,6 @@ void AnotarGrabado(AlmacenFicheros &almacen, const std::string &nombre) {
   // the file open for comparing is the version just replaced
   CerrarGrabado(almacen, nombre);
   almacen.ya_dichos.erase(nombre);
-}
-
-void DecirYaGrabado(AlmacenFicheros &almacen, const std::string &identidad, FILE *salida) {
-  if (!almacen.opciones.silencioso) {
-    EscribirTexto(salida, "Ya grabado antes...\n");
-    return;
-  }
-  std::unordered_set<std::string> &dichos = almacen.ya_dichos;
-  if (dichos.count(identidad) != 0) return;
-  if (dichos.size() == kMaxDichos) dichos.clear();
-  dichos.insert(identidad);
-  Renglon linea;
-  Anadir(linea, Prefijo(salida, Prioridad::kSuceso));
-  AnadirNombre(linea, identidad, almacen.opciones.a_terminal);
-  Anadir(linea, ": Ya grabado antes...\n");
-  Emitir(linea, salida);
 }
 
 static int64_t Nanosegundos(const timespec &t) {
@@ -149,7 +101,7 @@ static int AbrirGrabado(AlmacenFicheros &almacen, const std::string &identidad) 
   struct stat datos;
   if (lstat(identidad.c_str(), &datos) != 0 || !S_ISREG(datos.st_mode)) return -2;
   std::vector<Grabado> &grabados = almacen.grabados;
-  int64_t ahora_ms = AhoraNs() / 1'000'000;
+  int64_t ahora_ms = AhoraMs();
   for (std::size_t i = 0; i < grabados.size(); ++i) {
     if (grabados[i].identidad != identidad) continue;
     grabados[i].usado_ms = ahora_ms;

@@ -1,12 +1,12 @@
-#include "marco.h"
+#include "paso.h"
 
 #include <cstring>
 #include <string>
 
 #include "almacen.h"
-#include "informes.h"
 #include "salida.h"
-#include "versiones.h"
+#include "grabados.h"
+#include "juicio.h"
 #include "volcado.h"
 
 void DecirLimiteExcedido(int32_t totpartes, int32_t limite, FILE *salida) {
@@ -18,31 +18,25 @@ void DecirLimiteExcedido(int32_t totpartes, int32_t limite, FILE *salida) {
           totpartes, limite);
 }
 
-// Only a datagram that carries a whole header carries a count: a short one would be judged
-// by bytes that were never received. The run ends over it, as the loop ends it; quiet, as a
-// service runs, anyone on the network could end the receiver with one datagram: there it is
-// refused like any impossible one, and the pass goes on with the next.
-static bool ExcedeElLimite(DatagramaActual &actual, const Paquete &paquete, EstadoBucle &estado,
-                           AlmacenFicheros &almacen, FILE *salida) {
-  if (paquete.tampaquete < TamCabecera || actual.totpartes <= almacen.opciones.max_partes)
-    return false;
+// The run ends over a count past the limit, as the loop ends it; quiet, as a service runs,
+// anyone on the network could end the receiver with one datagram: there it is refused like any
+// impossible one, and the pass goes on with the next.
+[[gnu::cold, gnu::noinline]] static void Exceder(const DatagramaActual &actual,
+                                                 const Paquete &paquete, Bucle &bucle,
+                                                 AlmacenFicheros &almacen, FILE *salida) {
   if (!almacen.opciones.silencioso) {
-    estado.excedido = actual.totpartes;
-    return true;
+    bucle.excedido = actual.totpartes;
+    return;
   }
-  Rechazar(almacen, actual.elnombre, paquete.origen, salida,
-           "Total de partes %d mayor que el maximo (%d), descartado.\n", actual.totpartes,
-           almacen.opciones.max_partes);
-  return true;
+  Rehusar(almacen, JuzgarSinAlmacen(actual, paquete, almacen.opciones.max_partes), actual,
+          paquete, salida);
 }
 
 // A short datagram would make the part size negative and misplace every later part.
-// The count less one is taken in 32-bit arithmetic, as every field is.
 static void ActualizarTamParte(const DatagramaActual &actual, const Paquete &paquete,
-                               EstadoBucle &estado) {
+                               Bucle &bucle) {
   if (paquete.tampaquete < TamCabecera) return;
-  int32_t ultima = static_cast<int32_t>(static_cast<uint32_t>(actual.totpartes) - 1u);
-  if (actual.parteactual < ultima) estado.tamparte = paquete.tampaquete - TamCabecera;
+  if (actual.parteactual < UltimaParte(actual.totpartes)) bucle.tamparte = paquete.tampaquete - TamCabecera;
 }
 
 // "T:%s|S:%s|Nom:%s|", for a datagram of another file than the last line's. Apart from the
@@ -105,45 +99,44 @@ static void ImprimirResumenAparte(const std::string &principio, int32_t parte,
 // "T:%s|S:%s|Nom:%s|%d/%d|MxPrt:%d|Fltn:%d|\n", built by hand: it is printed for every datagram,
 // and only its part number and missing count are formatted for each, in place in the stream's
 // buffer when it has room.
-static void ImprimirResumen(const DatagramaActual &actual, EstadoBucle &estado, bool a_terminal,
-                            FILE *salida) {
-  const std::string &principio = Principio(estado.principio, actual, a_terminal);
-  const std::string &medio = Medio(estado.principio, actual.totpartes, estado.tamparte);
+static void ImprimirResumen(const DatagramaActual &actual, Bucle &bucle, int32_t faltan,
+                            bool a_terminal, FILE *salida) {
+  const std::string &principio = Principio(bucle.principio, actual, a_terminal);
+  const std::string &medio = Medio(bucle.principio, actual.totpartes, bucle.tamparte);
   char *p = Hueco(salida, principio.size() + medio.size() + 2 * kMaxCifras + 2);
   if (p == nullptr)
-    return ImprimirResumenAparte(principio, actual.parteactual, medio, estado.faltan, salida);
+    return ImprimirResumenAparte(principio, actual.parteactual, medio, faltan, salida);
   p = Copiar(p, principio);
   p += FormatearEntero(p, actual.parteactual);
   p = Copiar(p, medio);
-  p += FormatearEntero(p, estado.faltan);
+  p += FormatearEntero(p, faltan);
   Escrito(salida, Copiar(p, "|\n"));
 }
 
-void ProcesarPaquete(const Paquete &paquete, EstadoBucle &estado, DatagramaActual &actual,
+void ProcesarPaquete(const Paquete &paquete, Bucle &bucle, DatagramaActual &actual,
                      AlmacenFicheros &almacen, FILE *salida) {
   DecodificarCabecera(paquete.datos, static_cast<std::size_t>(paquete.legibles), actual);
-  ++estado.datagramas;
-  if (ExcedeElLimite(actual, paquete, estado, almacen, salida)) return;
-  ActualizarTamParte(actual, paquete, estado);
+  ++bucle.datagramas;
   const OpcionesAlmacen &opciones = almacen.opciones;
-  // the count is only shown on the summary line, which quiet never prints
-  if (estado.modo == 2 && !opciones.silencioso)
-    estado.faltan = FaltanParaResumen(almacen, actual, paquete.origen, estado.faltan);
+  if (ExcedeElMaximo(actual, paquete, opciones.max_partes))
+    return Exceder(actual, paquete, bucle, almacen, salida);
+  ActualizarTamParte(actual, paquete, bucle);
   if (!opciones.silencioso) {
-    ImprimirResumen(actual, estado, opciones.a_terminal, salida);
-    if (estado.modo == 0)
+    // the missing count before the datagram is stored
+    int32_t faltan = bucle.modo == 2 ? FaltanParaResumen(almacen, actual, paquete.origen) : 0;
+    ImprimirResumen(actual, bucle, faltan, opciones.a_terminal, salida);
+    if (bucle.modo == 0)
       ImprimirVolcado(paquete.datos, paquete.tampaquete, salida, opciones.a_terminal);
   }
-  if (estado.modo == 2)
-    AlmacenarParte(almacen, actual, paquete, estado.tamparte, estado.faltan, salida);
+  if (bucle.modo == 2) AlmacenarParte(almacen, actual, paquete, bucle.tamparte, salida);
 }
 
-void ProcesarLote(Receptor &receptor, EstadoBucle &estado, DatagramaActual &actual,
+void ProcesarLote(Receptor &receptor, Bucle &bucle, DatagramaActual &actual,
                   AlmacenFicheros &almacen, FILE *salida) {
   EmpezarLote(almacen);
-  estado.descartados = receptor.descartados;
+  bucle.descartados = receptor.descartados;
   int recibidos = static_cast<int>(receptor.vistas.size());
-  for (int i = 0; i < recibidos && estado.excedido == 0; ++i)
-    ProcesarPaquete(PaqueteDelLote(receptor, i), estado, actual, almacen, salida);
+  for (int i = 0; i < recibidos && bucle.excedido == 0; ++i)
+    ProcesarPaquete(PaqueteDelLote(receptor, i), bucle, actual, almacen, salida);
   TerminarLote(receptor);
 }
