@@ -17,7 +17,6 @@
 #include "informes.h"
 #include "registro.h"
 #include "sincronia.h"
-#include "reloj.h"
 
 bool SeDistinguen(const AlmacenFicheros &almacen, const std::string &identidad,
                   const sockaddr_storage *origen) {
@@ -45,9 +44,36 @@ int BuscarDe(const AlmacenFicheros &almacen, const std::string &identidad,
   return -1;
 }
 
+void RecordarAtajo(AlmacenFicheros &almacen, const DatagramaActual &actual,
+                   const sockaddr_storage *origen, int cual) {
+  Atajo &a = almacen.atajo;
+  a = {actual.numero_de_identidad, almacen.lotes, almacen.cambios_de_tabla, {}, cual};
+  if (origen != nullptr) a.origen = *origen;
+}
+
+int SegunElAtajo(const AlmacenFicheros &almacen, const DatagramaActual &actual,
+                 const sockaddr_storage *origen) {
+  const Atajo &a = almacen.atajo;
+  if (almacen.lotes == 0 || a.identidad != actual.numero_de_identidad || a.lote != almacen.lotes ||
+      a.cambios != almacen.cambios_de_tabla)
+    return -1;
+  if (almacen.opciones.por_emisor && (origen == nullptr || !MismaDireccion(a.origen, *origen)))
+    return -1;
+  return a.cual;
+}
+
 int BuscarPorRaiz(const AlmacenFicheros &almacen, const std::string &raiz) {
   for (std::size_t i = 0; i < almacen.en_curso.size(); ++i)
     if (almacen.en_curso[i].raiz == raiz) return static_cast<int>(i);
+  return -1;
+}
+
+int Buscar(const AlmacenFicheros &almacen, const std::string &identidad) {
+  // most datagrams belong to the file of the one before
+  if (almacen.ultimo >= 0 && almacen.en_curso[almacen.ultimo].old_nombre == identidad)
+    return almacen.ultimo;
+  for (std::size_t i = 0; i < almacen.en_curso.size(); ++i)
+    if (almacen.en_curso[i].old_nombre == identidad) return static_cast<int>(i);
   return -1;
 }
 
@@ -57,9 +83,6 @@ static void CerrarTemporal(FicheroEnCurso &f) {
 }
 
 void QuitarFichero(AlmacenFicheros &almacen, std::size_t cual) {
-  if (almacen.ultimo >= 0)
-    almacen.faltan_del_ultimo =
-        almacen.en_curso[static_cast<std::size_t>(almacen.ultimo)].partes.faltan;
   SoltarBuffer(almacen, almacen.en_curso[cual]);
   CerrarTemporal(almacen.en_curso[cual]);
   almacen.en_curso.erase(almacen.en_curso.begin() + static_cast<std::ptrdiff_t>(cual));
@@ -197,11 +220,12 @@ static void InformarInicio(AlmacenFicheros &almacen, const std::string &id,
                            const DatagramaActual &actual, const sockaddr_storage *origen,
                            int32_t tamparte, int32_t largo, FILE *salida) {
   if (!almacen.opciones.silencioso) {
-    Informar(almacen, id, salida, "TotPart:%d|MaxTAMprt:%d|TAMprt:%d\n", actual.totpartes, tamparte,
-             actual.totpartes * tamparte);
+    // the size of a file of millions of parts needs 64 bits
+    Informar(almacen, id, salida, "TotPart:%d|MaxTAMprt:%d|TAMprt:%lld\n", actual.totpartes,
+             tamparte, static_cast<long long>(actual.totpartes) * tamparte);
   } else if (!DentroDelFreno(almacen, "Empezado", origen)) {
     return;
-  } else if (actual.parteactual < UltimaParte(actual.totpartes) || actual.totpartes == 1) {
+  } else if (actual.parteactual < actual.totpartes - 1 || actual.totpartes == 1) {
     Informar(almacen, id, salida, "Empezado con %d partes de %d bytes.\n", actual.totpartes, largo);
   } else {
     Informar(almacen, id, salida, "Empezado con %d partes.\n", actual.totpartes);
@@ -262,7 +286,7 @@ int EmpezarFichero(AlmacenFicheros &almacen, const DatagramaActual &actual,
   OlvidarResto(almacen, raiz);
   f.old_nombre_temp = NombreTemporal(f.raiz);
   f.disposicion.totpartes = actual.totpartes;
-  f.progreso_s = AhoraRealS();
+  f.progreso_s = static_cast<int64_t>(time(nullptr));
   EmpezarPartes(f.partes, actual.totpartes);
   if (!almacen.opciones.reanudar || !Reanudar(almacen, f, salida)) {
     CrearTemporal(f);
@@ -272,7 +296,7 @@ int EmpezarFichero(AlmacenFicheros &almacen, const DatagramaActual &actual,
 }
 
 void EsperarUltimaOtraVez(FicheroEnCurso &f) {
-  Olvidar(f.partes, UltimaParte(f.disposicion));
+  Olvidar(f.partes, f.disposicion.totpartes - 1);
   f.disposicion.ultima = -1;
   f.ultima_adelantada = false;
 }
