@@ -9,14 +9,19 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <string_view>
 
 // A key file is one line; anything longer is no key of ours.
 static constexpr std::size_t kMaxTextoClave = 256;
 
-static std::string Base64(const unsigned char *bytes, std::size_t largo) {
+// Each file says what it holds, so that a secret key given where a public one goes is refused.
+static constexpr std::string_view kEtiquetaPublica = "ed25519-publica ";
+static constexpr std::string_view kEtiquetaSecreta = "ed25519-secreta ";
+
+static std::string Texto(std::string_view etiqueta, const unsigned char *bytes, std::size_t largo) {
   char texto[kMaxTextoClave];
   sodium_bin2base64(texto, sizeof texto, bytes, largo, sodium_base64_VARIANT_ORIGINAL);
-  return std::string(texto) + "\n";
+  return std::string(etiqueta) + texto + "\n";
 }
 
 // Created anew, never over an existing file, with exactly that mode whatever the umask.
@@ -41,16 +46,17 @@ bool GenerarClaves(const std::string &base, std::string &problema) {
   ClaveSecreta secreta;
   crypto_sign_keypair(publica, secreta.data());
   std::string privada = base + ".clave";
-  bool hecho = Escribir(privada, Base64(secreta.data(), kTamSemilla), 0600, problema) &&
-               (Escribir(base + ".pub", Base64(publica, sizeof publica), 0644, problema) ||
-                (unlink(privada.c_str()), false));
+  bool hecho =
+      Escribir(privada, Texto(kEtiquetaSecreta, secreta.data(), kTamSemilla), 0600, problema) &&
+      (Escribir(base + ".pub", Texto(kEtiquetaPublica, publica, sizeof publica), 0644, problema) ||
+       (unlink(privada.c_str()), false));
   sodium_memzero(secreta.data(), secreta.size());
   return hecho;
 }
 
-// The bytes of a key file that holds exactly cuantos bytes in base64.
-static bool LeerBytes(const char *ruta, unsigned char *bytes, std::size_t cuantos,
-                      std::string &problema) {
+// The bytes of a key file that holds its label and exactly cuantos bytes in base64.
+static bool LeerBytes(const char *ruta, std::string_view etiqueta, unsigned char *bytes,
+                      std::size_t cuantos, std::string &problema) {
   char texto[kMaxTextoClave + 1];
   int fd = open(ruta, O_RDONLY | O_CLOEXEC);
   ssize_t leidos = fd >= 0 ? read(fd, texto, sizeof texto) : -1;
@@ -60,10 +66,12 @@ static bool LeerBytes(const char *ruta, unsigned char *bytes, std::size_t cuanto
     problema = std::string("No se puede leer la clave ") + ruta + ": " + strerror(error);
     return false;
   }
+  std::string_view leido(texto, static_cast<std::size_t>(leidos));
   std::size_t largo = 0;
-  if (static_cast<std::size_t>(leidos) > kMaxTextoClave ||
-      sodium_base642bin(bytes, cuantos, texto, static_cast<std::size_t>(leidos), "\n", &largo,
-                        nullptr, sodium_base64_VARIANT_ORIGINAL) != 0 ||
+  if (leido.size() > kMaxTextoClave || !leido.starts_with(etiqueta) ||
+      sodium_base642bin(bytes, cuantos, leido.data() + etiqueta.size(),
+                        leido.size() - etiqueta.size(), "\n", &largo, nullptr,
+                        sodium_base64_VARIANT_ORIGINAL) != 0 ||
       largo != cuantos) {
     problema = std::string("Clave no valida: ") + ruta;
     return false;
@@ -74,7 +82,7 @@ static bool LeerBytes(const char *ruta, unsigned char *bytes, std::size_t cuanto
 bool LeerClaveSecreta(const char *ruta, ClaveSecreta &secreta, std::string &problema) {
   PrepararLateral();
   unsigned char semilla[kTamSemilla], publica[kTamClavePublica];
-  if (!LeerBytes(ruta, semilla, sizeof semilla, problema)) return false;
+  if (!LeerBytes(ruta, kEtiquetaSecreta, semilla, sizeof semilla, problema)) return false;
   crypto_sign_seed_keypair(publica, secreta.data(), semilla);
   sodium_memzero(semilla, sizeof semilla);
   return true;
@@ -109,7 +117,8 @@ bool LeerClavesPublicas(const char *ruta, std::vector<ClavePublica> &claves,
   }
   for (const std::string &una : rutas) {
     ClavePublica clave;
-    if (!LeerBytes(una.c_str(), clave.data(), clave.size(), problema)) return false;
+    if (!LeerBytes(una.c_str(), kEtiquetaPublica, clave.data(), clave.size(), problema))
+      return false;
     claves.push_back(clave);
   }
   return true;

@@ -1,6 +1,6 @@
 // Signing keys on disk: a pair made by the sender (BASE.clave, the secret, readable by its owner
-// alone; BASE.pub, the public one), each one line of base64, and the public keys a receiver
-// trusts, given one by one or as a directory of .pub files.
+// alone; BASE.pub, the public one), each one line of a label and base64, and the public keys a
+// receiver trusts, given one by one or as a directory of .pub files.
 #ifndef CLAVES_H
 #define CLAVES_H
 
