@@ -19,9 +19,10 @@ const std::string kUso = "Version 1.0\nUso: " CLIENT_PATH
                          "2 - Almacenar ficheros\n"
                          "Otro - Ver una linea por paquete\n";
 
-std::string Limite(int totpartes) {
-  return "El total de partes (" + std::to_string(totpartes) +
-         ") EXCEDE al MAX_TROZOS (50000), amplialo en MAX_TROZOS en el DEFINE y recompila, "
+std::string Limite(int totpartes, int maximo = 50000) {
+  return "El total de partes (" + std::to_string(totpartes) + ") EXCEDE al MAX_TROZOS (" +
+         std::to_string(maximo) +
+         "), amplialo en MAX_TROZOS en el DEFINE y recompila, "
          "prometo hacerlo en la proxima versi\xf3n yo mismo si tengo tiempo.\n";
 }
 
@@ -78,21 +79,29 @@ TEST_F(ClientE2E, ElPuertoSeCortaADieciseisBits) {
   EXPECT_EQ(cliente.salida, "T:0001|S:0002|Nom:datos|3/10|MxPrt:1456|Fltn:0|\n");
 }
 
+// --max-partes moves the limit, whatever the mode.
 TEST_F(ClientE2E, CincuentaMilPartesPasanYCincuentaMilYUnaTerminanConDos) {
-  for (std::string modo : {"0", "1", "2", "x"}) {
-    SCOPED_TRACE(modo);
-    std::string dir = DirectorioNuevo();
-    Destino d = DestinoNuevo();
-    Proceso cliente = LanzarCliente(d, modo, dir);
-    Enviar(d, Datagrama(1, 2, 50000, 50000, "grande", "abc"));
-    ASSERT_TRUE(LeerHastaTexto(cliente, "|49999/50000|"));
-    Enviar(d, Datagrama(1, 2, 1, 50001, "grande", "abc"));
-    EXPECT_EQ(EsperarFin(cliente), 2);
-    std::size_t limite = cliente.salida.find("El total");
-    ASSERT_NE(limite, std::string::npos);
-    EXPECT_EQ(cliente.salida.substr(limite), Limite(50001));
-    EXPECT_EQ(cliente.error, "");
-    BorrarDirectorio(dir);
+  for (int maximo : {50000, 3000000}) {
+    for (std::string modo : {"0", "1", "2", "x"}) {
+      SCOPED_TRACE(modo + " " + std::to_string(maximo));
+      std::string dir = DirectorioNuevo();
+      Destino d = DestinoNuevo();
+      std::vector<std::string> argumentos = {CLIENT_PATH, d.grupo, std::to_string(d.puerto), modo};
+      if (maximo != 50000)
+        argumentos.insert(argumentos.begin() + 1, {"--max-partes", std::to_string(maximo)});
+      Proceso cliente = Lanzar(argumentos, dir);
+      ASSERT_TRUE(EsperarUnion(d));
+      Enviar(d, Datagrama(1, 2, maximo, maximo, "grande", "abc"));
+      ASSERT_TRUE(LeerHastaTexto(
+          cliente, "|" + std::to_string(maximo - 1) + "/" + std::to_string(maximo) + "|"));
+      Enviar(d, Datagrama(1, 2, 1, maximo + 1, "grande", "abc"));
+      EXPECT_EQ(EsperarFin(cliente), 2);
+      std::size_t limite = cliente.salida.find("El total");
+      ASSERT_NE(limite, std::string::npos);
+      EXPECT_EQ(cliente.salida.substr(limite), Limite(maximo + 1, maximo));
+      EXPECT_EQ(cliente.error, "");
+      BorrarDirectorio(dir);
+    }
   }
 }
 

@@ -107,7 +107,9 @@ class Emisor : public ::testing::Test {
 };
 
 TEST_F(Emisor, RechazaLoQueElReceptorNoPodriaReconstruir) {
-  std::string grande = Crear("grande", std::string(50001, 'x'));
+  // a part of a byte more than a header can number, in a file that holds no blocks
+  std::string grande = Crear("grande", "");
+  std::filesystem::resize_file(grande, 1ull << 31);
   std::string normal = Crear("normal", "hola");
   std::filesystem::create_directory(dir_ + "/carpeta");
   std::string fifo = dir_ + "/fifo";
@@ -135,7 +137,7 @@ TEST_F(Emisor, RechazaLoQueElReceptorNoPodriaReconstruir) {
       {{"-n", "x.tmp", kGrupo, kPuertoTexto, normal},
        "El nombre \"x.tmp\" termina en '.tmp', que los receptores rechazan\n"},
       {{"-p", "1", kGrupo, kPuertoTexto, grande},
-       "El fichero " + grande + " no cabe en 50000 partes de 1 bytes\n"},
+       "El fichero " + grande + " no cabe en 2147483647 partes de 1 bytes\n"},
       {{kGrupo, kPuertoTexto, dir_ + "/falta"},
        "Error al abrir el fichero " + dir_ + "/falta: No such file or directory\n"},
       {{kGrupo, kPuertoTexto, dir_ + "/carpeta"},

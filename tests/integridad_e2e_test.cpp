@@ -16,6 +16,7 @@
 #include <fstream>
 #include <map>
 #include <random>
+#include <regex>
 
 #include "e2e.h"
 
@@ -105,6 +106,47 @@ TEST_F(Integridad, LoCompletadoTrasReiniciosAlAzarEsSuFuente) {
   EXPECT_EQ(Terminar(cliente), 128 + SIGTERM) << cliente.error;
   EXPECT_TRUE(TodosCompletos()) << "the last send, without loss, left a file unfinished";
   Revisar("the last run", false);
+}
+
+// A file of a few hundred thousand parts, with -r: killed once a save has added to its record,
+// with a cut copy of the record's last line after it, as a crash in the middle of a save leaves
+// it, the receiver resumes what it had, and the next send completes it as it was sent.
+TEST_F(Integridad, UnFicheroDeCientosDeMilesDePartesSeReanudaTrasUnKill) {
+  const std::string id = "0001-0002-grande", registro = dir + "/." + id + ".partes";
+  const std::vector<std::string> opciones = {"-r", "-q", "--max-partes", "200000"};
+  fuentes["grande"] = ContenidoAleatorio(200000 * 64 - 10, 41);
+  std::ofstream(aparte + "/grande", std::ios::binary) << fuentes["grande"];
+  ASSERT_NO_FATAL_FAILURE(E2E::Arrancar(opciones));
+  Emitir({"-p", "64", "-r", "12000"});
+  for (int i = 0; i < kEsperas && LeerFichero(registro).find("\n+ ") == std::string::npos; ++i)
+    Escuchar(cliente, 0.05);
+  kill(cliente.pid, SIGKILL);
+  EXPECT_EQ(EsperarFin(cliente), 128 + SIGKILL);
+  Terminar(emisor);
+  EXPECT_EQ(cliente.salida, Inicio() + id + ": Empezado con 200000 partes de 64 bytes.\n");
+  EXPECT_EQ(emisor.error.substr(0, emisor.error.find('\n') + 1),
+            "El fichero " + aparte +
+                "/grande tiene 200000 partes, mas de 50000: los receptores necesitan "
+                "--max-partes 200000\n");
+  std::string texto = LeerFichero(registro);
+  std::size_t ultima = texto.rfind("\n+ ");
+  ASSERT_NE(ultima, std::string::npos) << "no save added to the record";
+  std::ofstream(registro, std::ios::app) << texto.substr(ultima + 1, (texto.size() - ultima) / 2);
+
+  ASSERT_NO_FATAL_FAILURE(E2E::Arrancar(opciones));
+  Emitir({"-p", "64", "-r", "100000"});
+  ASSERT_TRUE(LeerHastaTexto(cliente, id + ": Completado!\n", 60));
+  std::string inicio = Inicio(),
+              resto = cliente.salida.substr(std::min(inicio.size(), cliente.salida.size()));
+  std::smatch reanudado;
+  EXPECT_EQ(cliente.salida.substr(0, inicio.size()), inicio);
+  ASSERT_TRUE(std::regex_match(
+      resto, reanudado,
+      std::regex(id + ": Reanudado con ([0-9]+) de 200000 partes\\.\n" + id + ": Completado!\n")))
+      << cliente.salida;
+  EXPECT_GT(std::stoi(reanudado[1]), 0);
+  EXPECT_TRUE(LeerFichero(dir + "/" + id) == fuentes["grande"]);
+  EXPECT_EQ(Listar(dir), std::vector<std::string>{id});
 }
 
 // Runs a command of the shell; its standard output's first line, "" when it fails.

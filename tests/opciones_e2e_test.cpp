@@ -85,6 +85,14 @@ TEST_F(OpcionesE2E, UnaOpcionErroneaSeNombraYNoAbreNingunSocket) {
        "Duracion no valida: 0d (un numero con s, m, h o d, como 7d)" + kPruebe},
       {{"--caducar", "d", g, "1", "2"},
        "Duracion no valida: d (un numero con s, m, h o d, como 7d)" + kPruebe},
+      {{"--max-partes", "0", g, "1", "2"},
+       "Numero de partes no valido: 0 (de 1 a 2147483647)" + kPruebe},
+      {{"--max-partes=2147483648", g, "1", "2"},
+       "Numero de partes no valido: 2147483648 (de 1 a 2147483647)" + kPruebe},
+      {{"--max-partes", "-5", g, "1", "2"},
+       "Numero de partes no valido: -5 (de 1 a 2147483647)" + kPruebe},
+      {{"--max-partes", "mil", g, "1", "2"},
+       "Numero de partes no valido: mil (de 1 a 2147483647)" + kPruebe},
       {{"--rean=si", g, "1", "2"}, "La opcion --reanudar no lleva valor: --rean=si" + kPruebe},
       {{"-qf"}, "Falta el valor de la opcion -f" + kPruebe},
       {{"-s", "emisor", g, "1", "2"}, "Direccion de fuente no valida: emisor" + kPruebe},
@@ -119,8 +127,8 @@ TEST_F(OpcionesE2E, UnaOpcionErroneaSeNombraYNoAbreNingunSocket) {
   for (std::size_t desde = 0, fin; (fin = ayuda.salida.find('\n', desde)) != std::string::npos;
        desde = fin + 1)
     EXPECT_LE(fin - desde, 80u);
-  for (const char *opcion :
-       {"--directorio", "--interfaz", "--fuente", "--al-completar", "--estado", "--caducar"})
+  for (const char *opcion : {"--directorio", "--interfaz", "--fuente", "--al-completar", "--estado",
+                             "--caducar", "--max-partes"})
     EXPECT_NE(ayuda.salida.find(opcion), std::string::npos) << opcion;
   // options alone leave too few arguments: the usage text, as without them
   Proceso cliente = Lanzar({CLIENT_PATH, "-f", "2", "-r", "-q", destino.grupo, "5000"});
