@@ -55,16 +55,21 @@ static void Tocar(AlmacenFicheros &almacen, int cual) {
   f.ultima.assign(contenido, contenido + largo);
 }
 
-// The file leaves the table as it completes; its final name is stored from then on.
-[[gnu::cold, gnu::noinline]] static void Completar(AlmacenFicheros &almacen, int cual,
-                                                   FILE *salida) {
-  std::string identidad = almacen.en_curso[static_cast<std::size_t>(cual)].old_nombre;
-  if (CompletarFichero(almacen, static_cast<std::size_t>(cual), salida))
-    AnotarGrabado(almacen, identidad);
+// The file touched last, once it lacks nothing, completes and leaves the table; its final name
+// is stored from then on.
+[[gnu::cold, gnu::noinline]] static void Completar(AlmacenFicheros &almacen, FILE *salida) {
+  std::size_t cual = static_cast<std::size_t>(almacen.ultimo);
+  std::string identidad = almacen.en_curso[cual].old_nombre;
+  if (CompletarFichero(almacen, cual, salida)) AnotarGrabado(almacen, identidad);
 }
 
-// Takes a new part where the plan puts it: reported, flagged, and on its way to the disk; a file
-// that lacks nothing more completes.
+static void CompletarSiEntero(AlmacenFicheros &almacen, FILE *salida) {
+  if (almacen.ultimo >= 0 &&
+      almacen.en_curso[static_cast<std::size_t>(almacen.ultimo)].partes.faltan == 0)
+    Completar(almacen, salida);
+}
+
+// Takes a new part where the plan puts it: reported, flagged, and on its way to the disk.
 static void TomarParte(AlmacenFicheros &almacen, int cual, int32_t parte,
                        const unsigned char *contenido, int32_t largo, const Colocacion &donde,
                        FILE *salida) {
@@ -79,7 +84,6 @@ static void TomarParte(AlmacenFicheros &almacen, int cual, int32_t parte,
   Tomar(f.partes, parte);
   if (parte == UltimaParte(f.disposicion)) f.disposicion.ultima = largo;
   if (donde.suelta_ultima) SoltarUltima(almacen, f, salida);
-  if (f.partes.faltan == 0) Completar(almacen, cual, salida);
 }
 
 // What a datagram of another layout offers: taken first once the file starts afresh in it.
@@ -142,6 +146,7 @@ static void CambiarDeDisposicion(AlmacenFicheros &almacen, const Veredicto &v,
   almacen.en_curso[static_cast<std::size_t>(cual)].anterior = dejada;
   TomarParte(almacen, cual, parte, contenido.data(), static_cast<int32_t>(contenido.size()),
              v.propuesta, salida);
+  CompletarSiEntero(almacen, salida);
 }
 
 // The sender changed the file since the part was taken: what is stored cannot be completed
@@ -230,15 +235,19 @@ static void RetirarPropuesta(AlmacenFicheros &almacen, int cual) {
   return false;
 }
 
-// Carries out the verdict's plan; returns whether the datagram goes on to the file it started.
+// A new part taken where the plan puts it.
+static void AplicarToma(AlmacenFicheros &almacen, const Veredicto &v, const DatagramaActual &actual,
+                  const Paquete &paquete, FILE *salida) {
+  RetirarPropuesta(almacen, v.cual);
+  TomarParte(almacen, v.cual, actual.parteactual, paquete.datos + TamCabecera,
+             paquete.tampaquete - TamCabecera, v.colocacion, salida);
+}
+
+// Carries out every other verdict's plan; returns whether the datagram goes on to the file it
+// started.
 static bool Aplicar(AlmacenFicheros &almacen, const Veredicto &v, const DatagramaActual &actual,
                     const Paquete &paquete, int32_t tamparte, FILE *salida) {
   if (v.decision != Decision::kCambioDeDisposicion) RetirarPropuesta(almacen, v.cual);
-  if (v.decision == Decision::kTomar) {
-    TomarParte(almacen, v.cual, actual.parteactual, paquete.datos + TamCabecera,
-               paquete.tampaquete - TamCabecera, v.colocacion, salida);
-    return false;
-  }
   if (v.decision == Decision::kRepetida) {
     Tocar(almacen, v.cual);
     return false;
@@ -247,24 +256,19 @@ static bool Aplicar(AlmacenFicheros &almacen, const Veredicto &v, const Datagram
 }
 
 // Every routine a new part runs through is inlined here (the rare ones are marked not to be):
-// a datagram's store then costs its steps, not their calls.
+// a datagram's store then costs its steps, not their calls. A part taken may be the last one
+// missing: its file completes, the pass's last step.
 [[gnu::flatten]] void AlmacenarParte(AlmacenFicheros &almacen, const DatagramaActual &actual,
                                      const Paquete &paquete, int32_t tamparte, FILE *salida) {
   for (int ronda = 0; ronda < kMaxRondas; ++ronda) {
     Hechos hechos = ReunirHechos(almacen, actual, paquete);
-    if (!Aplicar(almacen, Juzgar(almacen, hechos, actual, paquete, tamparte), actual, paquete,
-                 tamparte, salida))
-      return;
+    Veredicto v = Juzgar(almacen, hechos, actual, paquete, tamparte);
+    if (v.decision == Decision::kTomar) {
+      AplicarToma(almacen, v, actual, paquete, salida);
+      return CompletarSiEntero(almacen, salida);
+    }
+    if (!Aplicar(almacen, v, actual, paquete, tamparte, salida)) return;
   }
-}
-
-// Read from the file itself, since a write that failed after the datagram gives parts back.
-int32_t FaltanParaResumen(const AlmacenFicheros &almacen, const DatagramaActual &actual,
-                          const sockaddr_storage *origen) {
-  int cual = FicheroDelDatagrama(almacen, actual, origen);
-  if (cual < 0) cual = almacen.ultimo;
-  return cual >= 0 ? almacen.en_curso[static_cast<std::size_t>(cual)].partes.faltan
-                   : almacen.faltan_del_ultimo;
 }
 
 void VolcarFicheros(AlmacenFicheros &almacen, FILE *salida) {

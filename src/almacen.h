@@ -27,11 +27,6 @@ void AlmacenarParte(AlmacenFicheros &almacen, const DatagramaActual &actual, con
 void Rehusar(AlmacenFicheros &almacen, const struct Veredicto &v, const DatagramaActual &actual,
              const Paquete &paquete, FILE *salida);
 
-/// The missing count that the summary line shows: that of the datagram's own file when it is in
-/// progress, of the file touched last otherwise, even once it left the table.
-int32_t FaltanParaResumen(const AlmacenFicheros &almacen, const DatagramaActual &actual,
-                          const sockaddr_storage *origen);
-
 /// Writes out the parts that wait in write buffers, as before output is shown while idle.
 void VolcarFicheros(AlmacenFicheros &almacen, FILE *salida);
 

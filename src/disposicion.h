@@ -24,11 +24,6 @@ inline int32_t UltimaParte(const Disposicion &disposicion) {
   return UltimaParte(disposicion.totpartes);
 }
 
-/// Whether a datagram announcing totpartes parts, of part parte with largo content bytes, can be
-/// of the layout: the same count, and, once the part size is known, a part but the last of that
-/// size, the last no longer.
-bool Admite(const Disposicion &disposicion, int32_t totpartes, int32_t parte, int32_t largo);
-
 /// Where part parte lies: every part but the last carries the part size, so the first lies at 0
 /// and any other needs that size known.
 inline int64_t PosicionDeLaParte(const Disposicion &disposicion, int32_t parte) {
@@ -39,10 +34,5 @@ inline int64_t PosicionDeLaParte(const Disposicion &disposicion, int32_t parte) 
 inline int64_t LargoDelFichero(const Disposicion &disposicion) {
   return PosicionDeLaParte(disposicion, UltimaParte(disposicion)) + disposicion.ultima;
 }
-
-/// The layout that a stored file of largo_fichero bytes has as a datagram of totpartes parts,
-/// part parte of largo bytes, reads it; totpartes 0 when the file cannot be of such a layout.
-Disposicion DisposicionDelGrabado(int32_t totpartes, int32_t parte, int32_t largo,
-                                  int64_t largo_fichero);
 
 #endif

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <ctime>
 
@@ -122,6 +123,26 @@ static int AbrirGrabado(AlmacenFicheros &almacen, const std::string &identidad) 
   if (!Abrir(nuevo, datos)) return -2;
   grabados.push_back(std::move(nuevo));
   return static_cast<int>(grabados.size()) - 1;
+}
+
+// The layout that a stored file of largo_fichero bytes has as a datagram of totpartes parts,
+// part parte of largo bytes, reads it; totpartes 0 when the file cannot be of such a layout.
+// Every part but the last carries the part size, the last at most as much and, but in a file
+// of one part, at least a byte.
+static Disposicion DisposicionDelGrabado(int32_t totpartes, int32_t parte, int32_t largo,
+                                  int64_t largo_fichero) {
+  int64_t total = totpartes;
+  if (parte < UltimaParte(totpartes)) {
+    int64_t ultima = largo_fichero - (total - 1) * largo;
+    if (ultima < 0 || ultima > largo) return {};
+    return {totpartes, largo, ultima};
+  }
+  if (total == 1)
+    return largo_fichero == largo ? Disposicion{1, kTamParteDesconocido, largo} : Disposicion{};
+  int64_t resto = largo_fichero - largo, tamparte = resto / (total - 1);
+  // a part size past any count a datagram holds belongs to no sender's layout
+  if (resto <= 0 || resto % (total - 1) != 0 || tamparte < largo || tamparte > INT32_MAX) return {};
+  return {totpartes, static_cast<int32_t>(tamparte), largo};
 }
 
 // Where the part lies in a stored file of that length, or -1 when the file cannot be one of

@@ -92,3 +92,12 @@ Hechos ReunirHechos(AlmacenFicheros &almacen, const DatagramaActual &actual,
         IgualQueLaGuardada(f, parte, paquete.datos + TamCabecera, paquete.tampaquete - TamCabecera);
   return h;
 }
+
+// Read from the file itself, since a write that failed after the datagram gives parts back.
+int32_t FaltanParaResumen(const AlmacenFicheros &almacen, const DatagramaActual &actual,
+                          const sockaddr_storage *origen) {
+  int cual = FicheroDelDatagrama(almacen, actual, origen);
+  if (cual < 0) cual = almacen.ultimo;
+  return cual >= 0 ? almacen.en_curso[static_cast<std::size_t>(cual)].partes.faltan
+                   : almacen.faltan_del_ultimo;
+}

@@ -18,4 +18,9 @@ Hechos ReunirHechos(AlmacenFicheros &almacen, const DatagramaActual &actual,
 int FicheroDelDatagrama(const AlmacenFicheros &almacen, const DatagramaActual &actual,
                         const sockaddr_storage *origen);
 
+/// The missing count that the summary line shows: that of the datagram's own file when it is in
+/// progress, of the file touched last otherwise, even once it left the table.
+int32_t FaltanParaResumen(const AlmacenFicheros &almacen, const DatagramaActual &actual,
+                          const sockaddr_storage *origen);
+
 #endif

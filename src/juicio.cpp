@@ -18,6 +18,15 @@ const char *LineaDeRechazo(Causa causa) {
   return kLineas[static_cast<int>(causa)];
 }
 
+// Whether a datagram announcing totpartes parts, of part parte with largo content bytes, can be
+// of the layout: the same count, and, once the part size is known, a part but the last of that
+// size, the last no longer.
+static bool Admite(const Disposicion &d, int32_t totpartes, int32_t parte, int32_t largo) {
+  if (d.totpartes == 0 || totpartes != d.totpartes) return false;
+  if (d.tamparte == kTamParteDesconocido) return true;
+  return parte == UltimaParte(totpartes) ? largo <= d.tamparte : largo == d.tamparte;
+}
+
 static Veredicto Rechazo(Causa causa, int64_t a = 0, int64_t b = 0) {
   Veredicto v;
   v.causa = causa;

@@ -6,6 +6,8 @@
 #include "almacen.h"
 #include "salida.h"
 #include "grabados.h"
+#include "hechos.h"
+#include "informes.h"
 #include "juicio.h"
 #include "volcado.h"
 
@@ -28,8 +30,8 @@ void DecirLimiteExcedido(int32_t totpartes, int32_t limite, FILE *salida) {
     bucle.excedido = actual.totpartes;
     return;
   }
-  Rehusar(almacen, JuzgarSinAlmacen(actual, paquete, almacen.opciones.max_partes), actual,
-          paquete, salida);
+  Rechazar(almacen, actual.elnombre, paquete.origen, salida, LineaDeRechazo(Causa::kExcedido),
+           actual.totpartes, almacen.opciones.max_partes);
 }
 
 // A short datagram would make the part size negative and misplace every later part.
