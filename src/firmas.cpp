@@ -29,6 +29,15 @@ static bool MismoContenido(const FicheroFirmado &f, const Descripcion &d) {
   return alguno;
 }
 
+bool YaAnotada(const TablaDeFirmas &tabla, const Descripcion &d) {
+  const FicheroFirmado *f = BuscarFirmado(tabla, IdentidadDescrita(d.fichero));
+  if (f == nullptr || f->sello != d.fichero.sello || !MismaDisposicion(*f, d.fichero)) return false;
+  for (int32_t i = 0; i < d.cuantos; ++i)
+    if (!f->conocidos[static_cast<std::size_t>(d.primera + i)]) return false;
+  return memcmp(&f->resumenes[static_cast<std::size_t>(d.primera) * kTamResumen], d.resumenes,
+                static_cast<std::size_t>(d.cuantos) * kTamResumen) == 0;
+}
+
 static void Empezar(TablaDeFirmas &tabla, FicheroFirmado &f, const Descripcion &d) {
   tabla.bytes -= f.resumenes.size();
   f = FicheroFirmado{};

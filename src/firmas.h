@@ -62,6 +62,11 @@ enum class Anotada {
 /// signature false).
 const ClavePublica *ClaveQueFirma(const TablaDeFirmas &tabla, const Descripcion &d);
 
+/// Whether the description would bring nothing: its version, layout and digests are all in
+/// the table already. A carousel sends each one again every pass; such a one needs no check of
+/// its signature, since it changes nothing whoever sent it.
+bool YaAnotada(const TablaDeFirmas &tabla, const Descripcion &d);
+
 /// Takes the digests of a verified description into the table under its identity, dropping the
 /// file described longest ago when over a bound.
 Anotada AnotarDescripcion(TablaDeFirmas &tabla, const Descripcion &d);

@@ -12,6 +12,7 @@
 #include "ficheros.h"
 #include "informes.h"
 #include "salida.h"
+#include "rechazos.h"
 
 void AbrirCanalLateral(CanalLateral &canal, const char *grupo, uint16_t puerto,
                        const OpcionesEntrada &opciones, FILE *avisos) {
@@ -85,6 +86,8 @@ static void Tomar(TablaDeFirmas &tabla, AlmacenFicheros &almacen, const unsigned
           "Descripcion no valida de %zu bytes, descartada (emisor %s).\n", largo, emisor.c_str());
     return;
   }
+  // the same again, every pass of a carousel: nothing to take, nor to verify
+  if (YaAnotada(tabla, d)) return;
   std::string identidad = IdentidadDescrita(d.fichero);
   if (ClaveQueFirma(tabla, d) == nullptr) {
     ++tabla.descripciones_falsas;
