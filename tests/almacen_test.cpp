@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 
 #include "almacen.h"
@@ -210,6 +211,7 @@ TEST_F(AlmacenTest, SoloUnRegistroEnteroYDeSuEmisorSeLee) {
   GuardarFicherosEnCurso(almacen, salida);
   FicheroEnCurso &f = almacen.en_curso.at(0);
   const std::string texto = LeerFichero(NombreRegistro(f.raiz));
+  int32_t leidas = 0;
   auto leer = [&](const std::string &registro, const sockaddr_storage &emisor) {
     std::ofstream(NombreRegistro(f.raiz), std::ios::trunc) << registro;
     FicheroEnCurso g;
@@ -217,7 +219,9 @@ TEST_F(AlmacenTest, SoloUnRegistroEnteroYDeSuEmisorSeLee) {
     g.disposicion.totpartes = 5;
     EmpezarPartes(g.partes, 5);
     g.emisor = emisor;
-    return LeerRegistro(g, f.pf1);
+    bool leido = LeerRegistro(g, f.pf1);
+    leidas = Recibidas(g.partes);
+    return leido;
   };
   sockaddr_storage ninguno{}, uno{}, otro{};
   for (auto [direccion, ip] : {std::pair{&uno, "192.0.2.7"}, std::pair{&otro, "192.0.2.8"}}) {
@@ -239,12 +243,32 @@ TEST_F(AlmacenTest, SoloUnRegistroEnteroYDeSuEmisorSeLee) {
     EXPECT_FALSE(leer(sin, ninguno) || leer(cambiado, ninguno)) << i;
   }
   EXPECT_FALSE(leer(texto + std::string(3 << 20, '1'), ninguno));
+  // as earlier receivers wrote it: a character per part, with and without the last part's time
+  std::string tres = std::regex_replace(texto, std::regex("recibidas 4"), "recibidas 3");
+  tres.replace(tres.find("\na0\n"), 4, "\n10100\n");
+  std::string dos = std::regex_replace(tres, std::regex("recibidas 3\n(.*\n)progreso [0-9]+\n"),
+                                       "recibidas 2\n$1");
+  EXPECT_TRUE(leer(tres, ninguno) && leidas == 2 && leer(dos, ninguno) && leidas == 2) << dos;
   f.emisor = uno;
   GuardarFicherosEnCurso(almacen, salida);
   const std::string con_emisor = LeerFichero(NombreRegistro(f.raiz));
   EXPECT_EQ(EmisorDelRegistro(f.raiz), "192.0.2.7");
   EXPECT_TRUE(leer(con_emisor, uno));
   EXPECT_FALSE(leer(con_emisor, otro));
+  // a later save adds a line for its new part; cut anywhere, or with a byte changed, the line
+  // is left out and the rest still holds
+  std::ofstream(NombreRegistro(f.raiz), std::ios::trunc) << con_emisor;
+  Pasar(Cabecera(5, 5, "r") + std::string(60, 'r'));
+  GuardarFicherosEnCurso(almacen, salida);
+  const std::string anadido = LeerFichero(NombreRegistro(f.raiz));
+  ASSERT_EQ(anadido.substr(0, con_emisor.size()), con_emisor);
+  EXPECT_TRUE(leer(anadido, uno) && leidas == 3);
+  for (std::size_t largo = con_emisor.size(); largo < anadido.size(); ++largo) {
+    std::string cambiado = anadido;
+    cambiado[largo] ^= 1;
+    EXPECT_TRUE(leer(anadido.substr(0, largo), uno) && leidas == 2) << largo;
+    EXPECT_TRUE(leer(cambiado, uno) && leidas == 2) << largo;
+  }
 }
 
 }  // namespace
