@@ -19,6 +19,7 @@
 
 #include "almacen.h"
 #include "entrada.h"
+#include "guardar.h"
 #include "paso.h"
 #include "membresia.h"
 #include "salida.h"

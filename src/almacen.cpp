@@ -9,6 +9,7 @@
 #include "direcciones.h"
 #include "completar.h"
 #include "directorio.h"
+#include "empezar.h"
 #include "en_curso.h"
 #include "escritura.h"
 #include "informes.h"
@@ -18,9 +19,7 @@
 #include "grabados.h"
 #include "hechos.h"
 #include "restos.h"
-
-/// How often, with resume asked, the files in progress are saved while the receiver runs.
-static constexpr int64_t kSegundosEntreRegistros = 5;
+#include "rechazos.h"
 
 /// Stored identities named on the quiet log, remembered so that each is named once a run.
 static constexpr std::size_t kMaxDichos = 65536;
@@ -269,33 +268,4 @@ static bool Aplicar(AlmacenFicheros &almacen, const Veredicto &v, const Datagram
     }
     if (!Aplicar(almacen, v, actual, paquete, tamparte, salida)) return;
   }
-}
-
-void VolcarFicheros(AlmacenFicheros &almacen, FILE *salida) {
-  for (FicheroEnCurso &f : almacen.en_curso) VolcarBuffer(almacen, f, salida);
-}
-
-void GuardarFicherosEnCurso(AlmacenFicheros &almacen, FILE *salida) {
-  if (!almacen.opciones.reanudar) {
-    VolcarFicheros(almacen, salida);
-    return;
-  }
-  for (FicheroEnCurso &f : almacen.en_curso) GuardarFichero(almacen, f, salida);
-  // the records' new names too; a failure that lasts is told once
-  if (!almacen.en_curso.empty() && !SincronizarDirectorio(almacen.directorio)) {
-    if (errno != almacen.error_directorio)
-      ReportarFallo(almacen, "", "Error al sincronizar el directorio de trabajo", errno, salida);
-    almacen.error_directorio = errno;
-  } else {
-    almacen.error_directorio = 0;
-  }
-  AnunciarSiEstanEnDisco(almacen, salida);
-}
-
-void GuardarSiToca(AlmacenFicheros &almacen, int64_t ahora, FILE *salida) {
-  if (!almacen.opciones.reanudar) return;
-  if (almacen.ultimo_registro == 0) almacen.ultimo_registro = ahora;
-  if (ahora - almacen.ultimo_registro < kSegundosEntreRegistros) return;
-  almacen.ultimo_registro = ahora;
-  GuardarFicherosEnCurso(almacen, salida);
 }

@@ -17,6 +17,7 @@
 #include "entrada.h"
 #include "estado.h"
 #include "fatal.h"
+#include "guardar.h"
 #include "hijos.h"
 #include "informes.h"
 #include "paso.h"
@@ -27,6 +28,7 @@
 #include "senales.h"
 #include "servicio.h"
 #include "reloj.h"
+#include "rechazos.h"
 
 // Datagrams that had arrived when a signal came are still handled, a bounded number of
 // batches, so that a sender that keeps on cannot hold the receiver.

@@ -9,9 +9,6 @@
 #include "ficheros.h"
 #include "formato.h"
 
-/// Most versions of one file from different senders in progress at once.
-inline constexpr int kMaxVersiones = 4;
-
 /// Whether versions of the file from different senders are told apart: asked (-f N or -a),
 /// the sender known, and the identity short enough to be named with the sender.
 bool SeDistinguen(const AlmacenFicheros &almacen, const std::string &identidad,
@@ -24,15 +21,6 @@ int BuscarDe(const AlmacenFicheros &almacen, const std::string &identidad,
 
 /// The file in progress whose names on disk derive from raiz, or -1.
 int BuscarPorRaiz(const AlmacenFicheros &almacen, const std::string &raiz);
-
-/// Starts the file of the datagram, whose content is largo bytes and whose sender is origen
-/// (nullptr: not known), after making room for it: resumed from its record when asked and
-/// possible, otherwise in a new temporary file, with its record removed; with versions told
-/// apart, named with its sender while another's is in progress (see ElegirRaiz). Returns its
-/// index. Ends the process through DieWithError when the temporary
-/// file cannot be created.
-int EmpezarFichero(AlmacenFicheros &almacen, const DatagramaActual &actual,
-                   const sockaddr_storage *origen, int32_t tamparte, int32_t largo, FILE *salida);
 
 /// The last part goes missing again, whether written or kept in memory, to be taken when it
 /// comes next.
@@ -57,9 +45,5 @@ void AbandonarFichero(AlmacenFicheros &almacen, std::size_t cual, FILE *salida);
 /// Drops a file whose sender changed it: its temporary file and record go, unwritten parts
 /// with them, and nothing more is said about it.
 void DescartarFichero(AlmacenFicheros &almacen, std::size_t cual);
-
-/// Writes out the file's buffer, syncs the file and writes its record. A failed sync makes every
-/// part not known to be on disk missing again, and leaves no record.
-void GuardarFichero(AlmacenFicheros &almacen, FicheroEnCurso &fichero, FILE *salida);
 
 #endif

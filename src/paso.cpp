@@ -10,6 +10,7 @@
 #include "informes.h"
 #include "juicio.h"
 #include "volcado.h"
+#include "rechazos.h"
 
 void DecirLimiteExcedido(int32_t totpartes, int32_t limite, FILE *salida) {
   fputs(Prefijo(salida, Prioridad::kError), salida);

@@ -15,6 +15,7 @@
 
 #include "almacen.h"
 #include "e2e.h"
+#include "guardar.h"
 #include "paso.h"
 #include "registro.h"
 

@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include "almacen.h"
+#include "guardar.h"
 #include "informes.h"
 #include "salida.h"
 #include "volcado.h"

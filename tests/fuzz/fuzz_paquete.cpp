@@ -20,6 +20,7 @@
 
 #include "almacen.h"
 #include "entrada.h"
+#include "guardar.h"
 #include "paso.h"
 
 // Input layout: the first byte picks the mode (byte % 3) and the store's options (its higher
