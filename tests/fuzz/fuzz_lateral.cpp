@@ -5,7 +5,10 @@
 #include <sodium.h>
 
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "firmas.h"
@@ -14,10 +17,30 @@
 static ClaveSecreta g_secreta;
 static ClavePublica g_publica;
 
+// With SEMILLAS_LATERALES=DIR, writes there the seed corpus instead: three ranges of one
+// description from the encoder, marked to be signed, and ends.
+static void EscribirSemillas(const char *directorio) {
+  std::vector<unsigned char> resumenes(kTamMaxLateral, 0x33), entrada, datagrama(kTamMaxLateral);
+  for (int32_t primera : {0, 80, 160}) {
+    FicheroDescrito f{1, 2, "doc", 200, 1000, 199500, 5};
+    datagrama.resize(
+        CodificarDescripcion(f, primera, 40, resumenes.data(), g_secreta.data(), datagrama.data()));
+    entrada.insert(entrada.end(),
+                   {uint8_t(0x80 | (datagrama.size() >> 8)), uint8_t(datagrama.size())});
+    entrada.insert(entrada.end(), datagrama.begin(), datagrama.end());
+  }
+  FILE *semilla = fopen((std::string(directorio) + "/descripciones").c_str(), "wb");
+  exit(semilla && fwrite(entrada.data(), 1, entrada.size(), semilla) == entrada.size() &&
+               fclose(semilla) == 0
+           ? 0
+           : 1);
+}
+
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
   PrepararLateral();
   unsigned char semilla[kTamSemilla] = {7};
   crypto_sign_seed_keypair(g_publica.data(), g_secreta.data(), semilla);
+  if (const char *directorio = getenv("SEMILLAS_LATERALES")) EscribirSemillas(directorio);
   return 0;
 }
 
