@@ -13,6 +13,7 @@
 #include <ctime>
 
 #include "bucle.h"
+#include "campos_estado.h"
 #include "commit.h"
 #include "direcciones.h"
 #include "directorio.h"
@@ -22,6 +23,8 @@
 #include "nombres.h"
 #include "salida.h"
 #include "reloj.h"
+
+using namespace campos_estado;
 
 static constexpr int64_t kMsEntreEstados = 1000;
 // Written under this name and then renamed over the status file.
@@ -66,34 +69,63 @@ static std::string FechaUtc(int64_t segundos) {
   tm partes;
   gmtime_r(&t, &partes);
   char texto[32];
-  strftime(texto, sizeof texto, "%Y-%m-%dT%H:%M:%SZ", &partes);
-  return texto;
+  strftime(texto, sizeof texto, kFormatoFecha, &partes);
+  return "\"" + std::string(texto) + "\"";
 }
+
+// A field of the document, on its own line: "  \"nombre\": valor,".
+static void Campo(std::string &json, const char *nombre, const std::string &valor) {
+  json += "  \"";
+  json += nombre;
+  json += "\": " + valor + ",\n";
+}
+
+// A member of a file's object after its first: ", \"nombre\": ".
+static void Miembro(std::string &json, const char *nombre) {
+  json += ", \"";
+  json += nombre;
+  json += "\": ";
+}
+
+static std::string Logico(bool valor) { return valor ? "true" : "false"; }
 
 // Whether the receiver hears its group: joined, and when a datagram last came, on the wall
 // clock: the time gone since then, on the monotonic clock, taken back from now.
 static void AnadirUnion(std::string &json, const Membresia *membresia, int64_t real_ms) {
-  json +=
-      membresia != nullptr && membresia->unido ? "  \"unido\": true,\n" : "  \"unido\": false,\n";
+  Campo(json, kUnido, Logico(membresia != nullptr && membresia->unido));
   if (membresia == nullptr || membresia->ultimo_datagrama_ms < 0) {
-    json += "  \"ultimo_datagrama\": null,\n";
+    Campo(json, kUltimoDatagrama, "null");
     return;
   }
   int64_t desde_ms = AhoraMs() - membresia->ultimo_datagrama_ms;
-  json += "  \"ultimo_datagrama\": \"" + FechaUtc((real_ms - desde_ms) / 1000) + "\",\n";
+  Campo(json, kUltimoDatagrama, FechaUtc((real_ms - desde_ms) / 1000));
+}
+
+// A file's name and parts, opening its object.
+static void AnadirFichero(std::string &json, const std::string &nombre, int64_t partes,
+                          int64_t total) {
+  json += "{\"";
+  json += kFichero;
+  json += "\": ";
+  AnadirCadena(json, nombre);
+  Miembro(json, kPartes);
+  json += std::to_string(partes);
+  Miembro(json, kTotal);
+  json += std::to_string(total);
 }
 
 // Leftovers waiting, with their age; one resumed since the last look is in progress instead.
 static void AnadirRestos(std::string &json, const AlmacenFicheros &almacen, int64_t ahora) {
-  json += "  \"restos\": [";
+  json += "  \"";
+  json += kRestos;
+  json += "\": [";
   bool alguno = false;
   for (const Resto &resto : almacen.restos) {
     if (BuscarPorRaiz(almacen, resto.raiz) >= 0) continue;
-    json += alguno ? ",\n    {\"fichero\": " : "\n    {\"fichero\": ";
-    AnadirCadena(json, std::string(ApodoDeRaiz(resto.raiz)));
-    json += ", \"partes\": " + std::to_string(resto.partes) +
-            ", \"total\": " + std::to_string(resto.total) +
-            ", \"edad_s\": " + std::to_string(std::max<int64_t>(0, ahora - resto.cambio)) + "}";
+    json += alguno ? ",\n    " : "\n    ";
+    AnadirFichero(json, std::string(ApodoDeRaiz(resto.raiz)), resto.partes, resto.total);
+    Miembro(json, kEdad);
+    json += std::to_string(std::max<int64_t>(0, ahora - resto.cambio)) + "}";
     alguno = true;
   }
   json += alguno ? "\n  ]\n}\n" : "]\n}\n";
@@ -111,50 +143,56 @@ static bool DirectorioEscribible(const AlmacenFicheros &almacen) {
 
 // What the disk did to the files lately, and what strangers sent.
 static void AnadirProblemas(std::string &json, const AlmacenFicheros &almacen) {
-  json += "  \"fallos\": " + std::to_string(almacen.fallos) + ",\n";
-  json += DirectorioEscribible(almacen) ? "  \"directorio_escribible\": true,\n"
-                                        : "  \"directorio_escribible\": false,\n";
-  json += "  \"rechazados\": " + std::to_string(almacen.rechazados) + ",\n";
-  json += "  \"avisos_sin_decir\": " + std::to_string(almacen.freno.total_sin_decir) + ",\n";
+  Campo(json, kFallos, std::to_string(almacen.fallos));
+  Campo(json, kDirectorioEscribible, Logico(DirectorioEscribible(almacen)));
+  Campo(json, kRechazados, std::to_string(almacen.rechazados));
+  Campo(json, kAvisosSinDecir, std::to_string(almacen.freno.total_sin_decir));
 }
 
 // A file in progress: its parts, its sender when versions are told apart, its time without a
 // new part, and the failure that lasts, if any.
 static void AnadirEnCurso(std::string &json, const FicheroEnCurso &f, int64_t ahora) {
-  json += "{\"fichero\": ";
-  AnadirCadena(json, f.apodo);
-  json += ", \"partes\": " + std::to_string(Recibidas(f.partes)) +
-          ", \"total\": " + std::to_string(f.disposicion.totpartes);
-  if (f.emisor.ss_family != 0) json += ", \"emisor\": \"" + TextoDeDireccion(f.emisor) + "\"";
-  json += ", \"edad_s\": " + std::to_string(std::max<int64_t>(0, ahora - f.progreso_s));
+  AnadirFichero(json, f.apodo, Recibidas(f.partes), f.disposicion.totpartes);
+  if (f.emisor.ss_family != 0) {
+    Miembro(json, kEmisor);
+    json += "\"" + TextoDeDireccion(f.emisor) + "\"";
+  }
+  Miembro(json, kEdad);
+  json += std::to_string(std::max<int64_t>(0, ahora - f.progreso_s));
+  Miembro(json, kError);
   if (f.errores_avisados.empty()) {
-    json += ", \"error\": null}";
+    json += "null}";
     return;
   }
   const FalloAvisado &fallo = f.errores_avisados.back();
-  json += ", \"error\": {\"texto\": ";
+  json += "{\"";
+  json += kTexto;
+  json += "\": ";
   AnadirCadena(json, std::string(fallo.mensaje) + ": " + strerror(fallo.error));
-  json += ", \"desde\": \"" + FechaUtc(fallo.desde_s) + "\"}}";
+  Miembro(json, kDesde);
+  json += FechaUtc(fallo.desde_s) + "}}";
 }
 
 // The fields that existed first keep their order, the new ones after the start.
 static std::string Documento(const FicheroEstado &informe, const Bucle &bucle,
                              const AlmacenFicheros &almacen) {
   int64_t real_ms = AhoraRealMs(), ahora_s = real_ms / 1000;
-  std::string json = "{\n  \"inicio\": \"" + FechaUtc(informe.inicio) + "\",\n";
-  json += "  \"pid\": " + std::to_string(getpid()) + ",\n";
-  json += "  \"version\": \"" RECEPTOR_VERSION "\",\n";
+  std::string json = "{\n";
+  Campo(json, kInicio, FechaUtc(informe.inicio));
+  Campo(json, kPid, std::to_string(getpid()));
+  Campo(json, kVersion, "\"" RECEPTOR_VERSION "\"");
   // the commit the build came from; null when its sources did not say
-  json += RECEPTOR_COMMIT[0] != '\0' ? "  \"commit\": \"" RECEPTOR_COMMIT "\",\n"
-                                     : "  \"commit\": null,\n";
-  json += "  \"actualizado\": \"" + FechaUtc(ahora_s) + "\",\n";
+  Campo(json, kCommit, RECEPTOR_COMMIT[0] != '\0' ? "\"" RECEPTOR_COMMIT "\"" : "null");
+  Campo(json, kActualizado, FechaUtc(ahora_s));
   AnadirUnion(json, informe.membresia, real_ms);
-  json += "  \"datagramas\": " + std::to_string(bucle.datagramas) + ",\n";
-  json += "  \"descartados_por_el_nucleo\": " + std::to_string(bucle.descartados) + ",\n";
-  json += "  \"completados\": " + std::to_string(almacen.completados) + ",\n";
+  Campo(json, kDatagramas, std::to_string(bucle.datagramas));
+  Campo(json, kDescartados, std::to_string(bucle.descartados));
+  Campo(json, kCompletados, std::to_string(almacen.completados));
   AnadirProblemas(json, almacen);
   if (informe.firmas != nullptr) json += CamposDeEstado(*informe.firmas);
-  json += "  \"en_curso\": [";
+  json += "  \"";
+  json += kEnCurso;
+  json += "\": [";
   for (std::size_t i = 0; i < almacen.en_curso.size(); ++i) {
     json += i == 0 ? "\n    " : ",\n    ";
     AnadirEnCurso(json, almacen.en_curso[i], ahora_s);

@@ -25,11 +25,6 @@ int32_t IndiceDeParte(const unsigned char *paquete) {
                               1u);
 }
 
-bool MismoFichero(const unsigned char *a, const unsigned char *b, std::size_t fin_nombre) {
-  const std::size_t tipos = offsetof(Cabecera, parte), cuenta = offsetof(Cabecera, totpartes);
-  return memcmp(a, b, tipos) == 0 && memcmp(a + cuenta, b + cuenta, fin_nombre - cuenta) == 0;
-}
-
 static void PonerBigEndian(unsigned char *destino, uint32_t valor, int bytes) {
   for (int i = 0; i < bytes; ++i)
     destino[i] = static_cast<unsigned char>(valor >> (8 * (bytes - 1 - i)));

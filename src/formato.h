@@ -72,10 +72,6 @@ void DecodificarCabecera(const unsigned char *paquete, std::size_t legibles,
 /// The part index, counted from 0, of the header at paquete, as DecodificarCabecera reads it.
 int32_t IndiceDeParte(const unsigned char *paquete);
 
-/// Whether two headers announce the same file with the same count: type, subtype, part count
-/// and name, whose NUL lies before fin_nombre, all alike; the part number may differ.
-bool MismoFichero(const unsigned char *a, const unsigned char *b, std::size_t fin_nombre);
-
 /// Whether a name holds '/', which would place the file outside the receiving directory.
 bool NombreConBarra(std::string_view nombre);
 

@@ -1,4 +1,6 @@
-// Fast text output to a buffered stream, for the lines printed once per datagram.
+// Printed output: lines built in memory and handed to a buffered stream in one call, for those
+// printed once per datagram; the journal's priority prefix when the stream is the journal; and
+// when the stream's buffer is written out.
 #ifndef SALIDA_H
 #define SALIDA_H
 

@@ -4,7 +4,10 @@
 #include <ctime>
 #include <nlohmann/json.hpp>
 
+#include "campos_estado.h"
+
 using Json = nlohmann::json;
+using namespace campos_estado;
 
 // Deep enough for any status file (an error's text is at the fourth level); a deeper document
 // is refused before its values are built, which would take some 80 bytes a level.
@@ -104,34 +107,30 @@ static bool Fecha(Campos &campos, const char *nombre, int64_t &destino, bool nul
     return true;
   }
   tm partes = {};
-  char resto = 0;
-  if (!valor->is_string() ||
-      sscanf(valor->get_ref<const std::string &>().c_str(), "%4d-%2d-%2dT%2d:%2d:%2dZ%c",
-             &partes.tm_year, &partes.tm_mon, &partes.tm_mday, &partes.tm_hour, &partes.tm_min,
-             &partes.tm_sec, &resto) != 6)
-    return TipoErroneo(campos, nombre);
-  partes.tm_year -= 1900;
-  partes.tm_mon -= 1;
+  if (!valor->is_string()) return TipoErroneo(campos, nombre);
+  // the form the receiver writes, and nothing after it
+  const char *fin = strptime(valor->get_ref<const std::string &>().c_str(), kFormatoFecha, &partes);
+  if (fin == nullptr || *fin != '\0') return TipoErroneo(campos, nombre);
   destino = timegm(&partes);
   return true;
 }
 
 // A file's "error": absent or null while it saves, otherwise its text and since when.
 static bool Error(Campos &campos, std::optional<Fallo> &destino) {
-  const Json *valor = Buscar(campos, "error", true);
+  const Json *valor = Buscar(campos, kError, true);
   if (valor == nullptr || valor->is_null()) return true;
-  if (!valor->is_object()) return TipoErroneo(campos, "error");
+  if (!valor->is_object()) return TipoErroneo(campos, kError);
   Campos suyos{*valor, campos.error};
   Fallo fallo;
-  if (!Texto(suyos, "texto", fallo.texto) || !Fecha(suyos, "desde", fallo.desde)) return false;
+  if (!Texto(suyos, kTexto, fallo.texto) || !Fecha(suyos, kDesde, fallo.desde)) return false;
   destino = std::move(fallo);
   return true;
 }
 
 static bool Fichero(Campos &campos, FicheroNombrado &leido) {
-  return Texto(campos, "fichero", leido.fichero) && Entero(campos, "partes", leido.partes) &&
-         Entero(campos, "total", leido.total) && Entero(campos, "edad_s", leido.edad_s, true) &&
-         Texto(campos, "emisor", leido.emisor, true) && Error(campos, leido.error);
+  return Texto(campos, kFichero, leido.fichero) && Entero(campos, kPartes, leido.partes) &&
+         Entero(campos, kTotal, leido.total) && Entero(campos, kEdad, leido.edad_s, true) &&
+         Texto(campos, kEmisor, leido.emisor, true) && Error(campos, leido.error);
 }
 
 // A list of files; an absent opcional one is empty.
@@ -156,16 +155,16 @@ static bool Mapear(const Json &raiz, Documento &d, std::string &error) {
     return false;
   }
   Campos c{raiz, error};
-  return Logico(c, "unido", d.unido) && Fecha(c, "inicio", d.inicio) && Entero(c, "pid", d.pid) &&
-         Fecha(c, "actualizado", d.actualizado) &&
-         Fecha(c, "ultimo_datagrama", d.ultimo_datagrama, true) &&
-         Entero(c, "datagramas", d.datagramas) &&
-         Entero(c, "descartados_por_el_nucleo", d.descartados) &&
-         Entero(c, "completados", d.completados) && Ficheros(c, "en_curso", d.en_curso) &&
-         Ficheros(c, "restos", d.restos, true) && Entero(c, "fallos", d.fallos, true) &&
-         Logico(c, "directorio_escribible", d.directorio_escribible, true) &&
-         Entero(c, "rechazados", d.rechazados, true) &&
-         Entero(c, "avisos_sin_decir", d.avisos_sin_decir, true);
+  return Logico(c, kUnido, d.unido) && Fecha(c, kInicio, d.inicio) && Entero(c, kPid, d.pid) &&
+         Fecha(c, kActualizado, d.actualizado) &&
+         Fecha(c, kUltimoDatagrama, d.ultimo_datagrama, true) &&
+         Entero(c, kDatagramas, d.datagramas) &&
+         Entero(c, kDescartados, d.descartados) &&
+         Entero(c, kCompletados, d.completados) && Ficheros(c, kEnCurso, d.en_curso) &&
+         Ficheros(c, kRestos, d.restos, true) && Entero(c, kFallos, d.fallos, true) &&
+         Logico(c, kDirectorioEscribible, d.directorio_escribible, true) &&
+         Entero(c, kRechazados, d.rechazados, true) &&
+         Entero(c, kAvisosSinDecir, d.avisos_sin_decir, true);
 }
 
 bool LeerDocumento(std::string_view texto, Documento &documento, std::string &error) {
