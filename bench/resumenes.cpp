@@ -2,7 +2,7 @@
 // (libsodium, OpenSSL's libcrypto) on one part of 1428 bytes, the receiver's whole check
 // (ComprobarParte), and a description's signature shared by the parts it covers. The fastest
 // digest is the one the side channel uses (lateral.h). Prints a table on standard error and
-// key=value pairs for scripts/bench.
+// key=value pairs for scripts/bench, with what descriptions add to a file's bytes on the wire.
 #include <openssl/sha.h>
 #include <sodium.h>
 
@@ -79,5 +79,13 @@ int main() {
   fprintf(stderr, "%-20s ns/parte (1428 bytes)\n", "resumen");
   for (const Fila &fila : filas) fprintf(stderr, "%-20s %.0f\n", fila.nombre, fila.ns);
   for (const Fila &fila : filas) printf("ns_%s=%.0f ", fila.nombre, fila.ns);
+  // what the descriptions add to the bytes of a file in parts of 1428, the worst name's, with
+  // the UDP and IP headers of their datagrams
+  for (int64_t partes : {7, 84, 50000}) {
+    int64_t datagramas = (partes + ResumenesPorDatagrama(31) - 1) / ResumenesPorDatagrama(31);
+    int64_t lateral = datagramas * (kTamFijoDescripcion + 31 + 28) + partes * kTamResumen;
+    printf("lateral_por_ciento_%lld_partes=%.2f ", static_cast<long long>(partes),
+           100.0 * lateral / (partes * kParte));
+  }
   printf("\n");
 }

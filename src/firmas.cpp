@@ -99,6 +99,16 @@ const FicheroFirmado *BuscarFirmado(const TablaDeFirmas &tabla, const std::strin
   return it == tabla.ficheros.end() ? nullptr : &it->second;
 }
 
+uint64_t GeneracionDe(const TablaDeFirmas &tabla, const std::string &identidad) {
+  const FicheroFirmado *f = BuscarFirmado(tabla, identidad);
+  return f == nullptr ? 0 : f->generacion;
+}
+
+bool TodasComprobadas(const TablaDeFirmas &tabla, const std::string &identidad,
+                      uint64_t generacion) {
+  return generacion != 0 && GeneracionDe(tabla, identidad) == generacion;
+}
+
 Firma ComprobarParte(const TablaDeFirmas &tabla, const std::string &identidad, int32_t totpartes,
                      int32_t parte, const unsigned char *contenido, int32_t largo) {
   const FicheroFirmado *f = BuscarFirmado(tabla, identidad);

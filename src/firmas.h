@@ -79,6 +79,16 @@ Firma ComprobarParte(const TablaDeFirmas &tabla, const std::string &identidad, i
 /// The status file's lines about the table: files described, descriptions and parts refused.
 std::string CamposDeEstado(const TablaDeFirmas &tabla);
 
+/// The number of the version of its description that the table holds for that identity; 0 when
+/// none. A part checked (kCierta) under one number is checked under no other: the file was
+/// signed anew, or its description forgotten and taken again.
+uint64_t GeneracionDe(const TablaDeFirmas &tabla, const std::string &identidad);
+
+/// Whether a file whose every part was taken as kCierta, the first under generacion, may
+/// complete: the table still holds that version of its description.
+bool TodasComprobadas(const TablaDeFirmas &tabla, const std::string &identidad,
+                      uint64_t generacion);
+
 /// What is signed of that identity; nullptr when nothing is.
 const FicheroFirmado *BuscarFirmado(const TablaDeFirmas &tabla, const std::string &identidad);
 

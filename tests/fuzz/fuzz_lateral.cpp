@@ -5,9 +5,9 @@
 #include <sodium.h>
 
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -17,39 +17,26 @@
 static ClaveSecreta g_secreta;
 static ClavePublica g_publica;
 
-// With SEMILLAS_LATERALES=DIR, writes there the seed corpus instead: three ranges of one
-// description from the encoder, marked to be signed, and ends.
-static void EscribirSemillas(const char *directorio) {
-  std::vector<unsigned char> resumenes(kTamMaxLateral, 0x33), entrada, datagrama(kTamMaxLateral);
-  for (int32_t primera : {0, 80, 160}) {
-    FicheroDescrito f{1, 2, "doc", 200, 1000, 199500, 5};
-    datagrama.resize(
-        CodificarDescripcion(f, primera, 40, resumenes.data(), g_secreta.data(), datagrama.data()));
-    entrada.insert(entrada.end(),
-                   {uint8_t(0x80 | (datagrama.size() >> 8)), uint8_t(datagrama.size())});
-    entrada.insert(entrada.end(), datagrama.begin(), datagrama.end());
-  }
-  FILE *semilla = fopen((std::string(directorio) + "/descripciones").c_str(), "wb");
-  exit(semilla && fwrite(entrada.data(), 1, entrada.size(), semilla) == entrada.size() &&
-               fclose(semilla) == 0
-           ? 0
-           : 1);
+// With SEMILLAS_LATERALES=DIR, writes there the seed instead, a description from the encoder
+// marked to be signed, and ends.
+static void EscribirSemilla(const std::string &directorio) {
+  std::vector<unsigned char> resumenes(kTamMaxLateral, 0x33), semilla(2 + kTamMaxLateral);
+  FicheroDescrito f{1, 2, "doc", 200, 1000, 199500, 5};
+  std::size_t largo =
+      CodificarDescripcion(f, 80, 40, resumenes.data(), g_secreta.data(), &semilla[2]);
+  semilla[0] = static_cast<unsigned char>(0x80 | largo >> 8);
+  semilla[1] = static_cast<unsigned char>(largo);
+  std::ofstream(directorio + "/descripcion")
+      .write(reinterpret_cast<char *>(semilla.data()), 2 + largo);
+  exit(0);
 }
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
   PrepararLateral();
   unsigned char semilla[kTamSemilla] = {7};
   crypto_sign_seed_keypair(g_publica.data(), g_secreta.data(), semilla);
-  if (const char *directorio = getenv("SEMILLAS_LATERALES")) EscribirSemillas(directorio);
+  if (const char *directorio = getenv("SEMILLAS_LATERALES")) EscribirSemilla(directorio);
   return 0;
-}
-
-// The key's id and a true signature, where the datagram has room for them.
-static void Firmar(std::vector<unsigned char> &datagrama) {
-  if (datagrama.size() < 1 + kTamIdClave + kTamFirma) return;
-  memcpy(&datagrama[1], g_publica.data(), kTamIdClave);
-  std::size_t firmado = datagrama.size() - kTamFirma;
-  crypto_sign_detached(&datagrama[firmado], nullptr, datagrama.data(), firmado, g_secreta.data());
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *datos, size_t tam) {
@@ -60,7 +47,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *datos, size_t tam) {
     std::size_t largo = std::min<std::size_t>(cabeza & 0x7fff, tam - i - 2);
     std::vector<unsigned char> datagrama(datos + i + 2, datos + i + 2 + largo);
     i += 2 + largo;
-    if (cabeza & 0x8000) Firmar(datagrama);
+    // the key's id and a true signature, where the datagram has room for them
+    std::size_t firmado = largo - kTamFirma;
+    if ((cabeza & 0x8000) && largo >= 1 + kTamIdClave + kTamFirma) {
+      memcpy(&datagrama[1], g_publica.data(), kTamIdClave);
+      crypto_sign_detached(&datagrama[firmado], nullptr, datagrama.data(), firmado,
+                           g_secreta.data());
+    }
     Descripcion d;
     if (!DecodificarDescripcion(datagrama.data(), datagrama.size(), d)) continue;
     if (!YaAnotada(tabla, d) && ClaveQueFirma(tabla, d) != nullptr) AnotarDescripcion(tabla, d);
