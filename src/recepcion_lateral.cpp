@@ -11,8 +11,9 @@
 #include "fatal.h"
 #include "ficheros.h"
 #include "informes.h"
-#include "salida.h"
 #include "rechazos.h"
+#include "reloj.h"
+#include "salida.h"
 
 void AbrirCanalLateral(CanalLateral &canal, const char *grupo, uint16_t puerto,
                        const OpcionesEntrada &opciones, FILE *avisos) {
@@ -47,12 +48,8 @@ void AbrirCanalLateral(CanalLateral &canal, const char *grupo, uint16_t puerto,
 
 // Told as the store's refusals are: once, then counted, within the quiet log's budget. Without
 // the quiet log, no summary line names the file: the line does.
-static void RechazarFalsa(const TablaDeFirmas &tabla, AlmacenFicheros &almacen,
-                          const Descripcion &d, const std::string &identidad,
+static void RechazarFalsa(AlmacenFicheros &almacen, bool conocida, const std::string &identidad,
                           const sockaddr_storage *origen, FILE *salida) {
-  bool conocida = std::any_of(tabla.claves.begin(), tabla.claves.end(), [&](const auto &c) {
-    return memcmp(c.data(), d.id_clave, kTamIdClave) == 0;
-  });
   std::string emisor = TextoDeEmisor(origen);
   std::string nombre = almacen.opciones.silencioso   ? ""
                        : almacen.opciones.a_terminal ? NombreVisible(identidad) + ": "
@@ -73,9 +70,18 @@ static bool FuenteAceptada(const Membresia &membresia, const sockaddr_storage &o
                                         [&](const auto &f) { return MismaDireccion(f, origen); });
 }
 
+// Whether one more signature may be checked in this second.
+static bool CabeOtraFirma(CanalLateral &canal) {
+  int64_t segundo = AhoraMs() / 1000;
+  if (segundo != canal.segundo) canal.firmas = 0;
+  canal.segundo = segundo;
+  return canal.firmas++ < kMaxFirmasPorSegundo;
+}
+
 // One datagram: a description checked and taken, or refused.
-static void Tomar(TablaDeFirmas &tabla, AlmacenFicheros &almacen, const unsigned char *datos,
-                  std::size_t largo, const sockaddr_storage *origen, FILE *salida) {
+static void Tomar(CanalLateral &canal, TablaDeFirmas &tabla, AlmacenFicheros &almacen,
+                  const unsigned char *datos, std::size_t largo, const sockaddr_storage *origen,
+                  FILE *salida) {
   // another type is for a reader this receiver does not have
   if (largo == 0 || datos[0] != kLateralDescripcion) return;
   std::string emisor = TextoDeEmisor(origen);
@@ -88,10 +94,15 @@ static void Tomar(TablaDeFirmas &tabla, AlmacenFicheros &almacen, const unsigned
   }
   // the same again, every pass of a carousel: nothing to take, nor to verify
   if (YaAnotada(tabla, d)) return;
+  // only a trusted key's id costs a check: a stranger's own key is refused at once
+  bool conocida = std::any_of(tabla.claves.begin(), tabla.claves.end(), [&](const auto &c) {
+    return memcmp(c.data(), d.id_clave, kTamIdClave) == 0;
+  });
+  if (conocida && !CabeOtraFirma(canal)) return;
   std::string identidad = IdentidadDescrita(d.fichero);
-  if (ClaveQueFirma(tabla, d) == nullptr) {
+  if (!conocida || ClaveQueFirma(tabla, d) == nullptr) {
     ++tabla.descripciones_falsas;
-    RechazarFalsa(tabla, almacen, d, identidad, origen, salida);
+    RechazarFalsa(almacen, conocida, identidad, origen, salida);
     return;
   }
   if (AnotarDescripcion(tabla, d) == Anotada::kNueva)
@@ -123,7 +134,8 @@ int AtenderCanalLateral(CanalLateral &canal, TablaDeFirmas &tabla, AlmacenFicher
     for (int i = 0; i < mensajes; ++i) {
       if (!FuenteAceptada(canal.membresia, canal.origenes[i])) continue;
       // a datagram longer than any description fills the buffer, and is none
-      Tomar(tabla, almacen, canal.datos[i], canal.mensajes[i].msg_len, &canal.origenes[i], salida);
+      Tomar(canal, tabla, almacen, canal.datos[i], canal.mensajes[i].msg_len, &canal.origenes[i],
+            salida);
       ++tomados;
     }
     if (mensajes < kLoteLateral) break;

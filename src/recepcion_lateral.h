@@ -20,6 +20,10 @@ struct AlmacenFicheros;
 /// side channel cannot hold back the data.
 inline constexpr int kLoteLateral = 16;
 inline constexpr int kLotesLateralesPorVuelta = 4;
+/// Signatures checked at most each second (some 60 us each): a flood of descriptions forged
+/// under a trusted key's id cannot take the receiver's time; past it they are left unread, and
+/// the genuine ones among them come again with the next pass.
+inline constexpr int kMaxFirmasPorSegundo = 2000;
 
 /// The side channel's socket and the buffers of one receive.
 struct CanalLateral {
@@ -30,6 +34,8 @@ struct CanalLateral {
   iovec vectores[kLoteLateral];
   mmsghdr mensajes[kLoteLateral];
   sockaddr_storage origenes[kLoteLateral];  // each datagram's sender
+  int64_t segundo = -1;                     // the second whose signatures are counted, monotonic
+  int firmas = 0;                           // signatures checked in it
 };
 
 /// Opens and joins the side channel for the group on that port, on the interface and for the
