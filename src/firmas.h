@@ -12,10 +12,11 @@
 #include "claves.h"
 #include "lateral.h"
 
-/// Most files described at once, and most digest bytes in all (4 million parts); past either,
-/// the file described longest ago goes.
+/// Most files described at once, and most digest bytes in all (one file of the most parts a
+/// description may have); past either, the file described longest ago goes.
 inline constexpr std::size_t kMaxFicherosFirmados = 4096;
-inline constexpr std::size_t kMaxBytesDeResumenes = 64u << 20;
+inline constexpr std::size_t kMaxBytesDeResumenes =
+    static_cast<std::size_t>(kMaxPartesDescritas) * kTamResumen;
 
 /// What the signed descriptions of one version of a file have brought so far.
 struct FicheroFirmado {

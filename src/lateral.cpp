@@ -39,7 +39,7 @@ int ResumenesPorDatagrama(std::size_t largo_nombre) {
 }
 
 bool DisposicionPosible(int32_t totpartes, int32_t tamparte, int64_t largo) {
-  if (totpartes < 1 || totpartes > MAX_TROZOS || tamparte < 1 || tamparte > kTamMaxParte)
+  if (totpartes < 1 || totpartes > kMaxPartesDescritas || tamparte < 1 || tamparte > kTamMaxParte)
     return false;
   if (largo == 0) return totpartes == 1;
   int64_t antes = static_cast<int64_t>(totpartes - 1) * tamparte;
@@ -83,7 +83,7 @@ static bool DecodificarCuerpo(const unsigned char *p, const unsigned char *fin, 
   f.sello = Tomar(p, 8);
   d.primera = static_cast<int32_t>(Tomar(p, 4));
   d.cuantos = static_cast<int32_t>(Tomar(p, 2));
-  if (largo > static_cast<uint64_t>(MAX_TROZOS) * kTamMaxParte) return false;
+  if (largo > static_cast<uint64_t>(kMaxPartesDescritas) * kTamMaxParte) return false;
   f.largo = static_cast<int64_t>(largo);
   if (!DisposicionPosible(f.totpartes, f.tamparte, f.largo)) return false;
   if (d.cuantos < 1 || d.primera < 0 || d.primera > f.totpartes - d.cuantos) return false;

@@ -21,6 +21,9 @@ enum TipoLateral : uint8_t {
   kLateralDescripcion = 1,  // a signed run of a file's part digests
 };
 
+/// Most parts a description describes: their digests take 64 MiB of the receiver's table (a
+/// file of 6 GB in parts of 1428 bytes).
+inline constexpr int32_t kMaxPartesDescritas = 1 << 22;
 /// Bytes of a part's digest: SHA-256 cut to 128 bits (see ResumirParte).
 inline constexpr int kTamResumen = 16;
 /// Bytes of an Ed25519 signature, of a public key, of a secret key's seed.

@@ -56,6 +56,8 @@ TEST_F(Firmas, ClavesYSusErrores) {
   };
   EXPECT_EQ(modo(base + ".clave") * 010000 + modo(base + ".pub"), 0600u * 010000 + 0644u);
   mkdir((aparte + "/vacio").c_str(), 0700);
+  const std::string grande = aparte + "/grande", partes = std::to_string((1 << 22) + 1);
+  std::ofstream(grande).seekp(1 << 22) << 'x';
   const std::string pruebe = "Pruebe 'client --help' para mas informacion.\n", g = destino.grupo;
   struct Caso {
     std::vector<std::string> argumentos;
@@ -70,6 +72,12 @@ TEST_F(Firmas, ClavesYSusErrores) {
       {{EMISOR_PATH, "--firmar", base + ".clave", g, "65535", base + ".pub"},
        "Con el puerto 65535, el lateral se da con --puerto-lateral\nPruebe 'emisor --help' para "
        "mas informacion.\n"},
+      {{EMISOR_PATH, "--firmar", base + ".clave", "-p", "1", g, "5000", grande},
+       "El fichero " + grande + " tiene " + partes +
+           " partes, mas de 50000: los receptores "
+           "necesitan --max-partes " +
+           partes + "\nEl fichero " + grande + " tiene " + partes +
+           " partes: con --firmar, 4194304 como mucho\n"},
       {{CLIENT_PATH, "--clave", base + ".clave", g, "5000", "2"},
        "Clave no valida: " + base + ".clave\n" + pruebe},
       {{CLIENT_PATH, "--clave", aparte + "/nada.pub", g, "5000", "2"},

@@ -27,10 +27,15 @@ void GenerarClavesYSalir(const char *base) {
   exit(kSalidaBien);
 }
 
-void PrepararFirmante(Firmante &firmante, const Opciones &opciones) {
+void PrepararFirmante(Firmante &firmante, const Opciones &opciones,
+                      const std::vector<Fichero> &ficheros) {
   std::string problema;
   if (!LeerClaveSecreta(opciones.firma, firmante.secreta, problema))
     Rechazar("%s\n", problema.c_str());
+  for (const Fichero &fichero : ficheros)
+    if (fichero.totpartes > static_cast<uint32_t>(kMaxPartesDescritas))
+      Rechazar("El fichero %s tiene %u partes: con --firmar, %d como mucho\n", fichero.ruta,
+               fichero.totpartes, kMaxPartesDescritas);
   firmante.destino = opciones.destino;
   PonerPuerto(firmante.destino, opciones.puerto_lateral);
 }

@@ -34,9 +34,10 @@ struct Firmante {
 /// kSalidaBien; names the problem and ends with kSalidaError when it cannot.
 [[noreturn]] void GenerarClavesYSalir(const char *base);
 
-/// Reads the key of --firmar and sets where descriptions go; ends the sender, the key's
-/// problem named, when it cannot be read.
-void PrepararFirmante(Firmante &firmante, const Opciones &opciones);
+/// Reads the key of --firmar and sets where descriptions go; ends the sender, the problem
+/// named, when the key cannot be read or a file has more parts than a description describes.
+void PrepararFirmante(Firmante &firmante, const Opciones &opciones,
+                      const std::vector<Fichero> &ficheros);
 
 /// Reads the opened file's parts and digests them, moving its version when they changed since
 /// its last description; returns the file's problem when it cannot be read.

@@ -40,7 +40,7 @@ int main(int argc, char **argv) {
   Envio envio;
   envio.sock = AbrirEmisor(opciones);
   static Firmante firmante;
-  if (opciones.firma != nullptr) PrepararFirmante(firmante, opciones);
+  if (opciones.firma != nullptr) PrepararFirmante(firmante, opciones, ficheros);
   if (opciones.firma != nullptr) envio.firmante = &firmante;
   PrepararEnvio(envio, opciones, ficheros);
   Fin fin = EnviarTodo(envio, opciones, ficheros);
