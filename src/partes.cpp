@@ -59,10 +59,12 @@ void Olvidar(Partes &partes, int32_t i) {
   ++partes.faltan;
 }
 
-// The runs written since the last sync: all parts when too many came scattered.
-static std::vector<Tramo> Escritas(const Partes &partes) {
+// The runs written since the last sync, not copied: all parts, in todas, when too many came
+// scattered.
+static const std::vector<Tramo> &Escritas(const Partes &partes, std::vector<Tramo> &todas) {
   if (!partes.escritas.desbordado) return partes.escritas.lista;
-  return {{0, static_cast<int32_t>(partes.estados.size())}};
+  todas = {{0, static_cast<int32_t>(partes.estados.size())}};
+  return todas;
 }
 
 // Only the part kept in memory is left written and not synced.
@@ -73,7 +75,8 @@ static void QuedaPendiente(Partes &partes, int32_t pendiente) {
 }
 
 void MarcarEnDisco(Partes &partes, int32_t pendiente) {
-  for (Tramo tramo : Escritas(partes)) {
+  std::vector<Tramo> todas;
+  for (Tramo tramo : Escritas(partes, todas)) {
     for (int32_t i = tramo.desde; i < tramo.hasta; ++i) {
       unsigned char &estado = partes.estados[static_cast<std::size_t>(i)];
       if (estado != kGrabada || i == pendiente) continue;
@@ -87,7 +90,8 @@ void MarcarEnDisco(Partes &partes, int32_t pendiente) {
 
 int32_t DevolverNoSincronizadas(Partes &partes, int32_t pendiente) {
   int32_t devueltas = 0;
-  for (Tramo tramo : Escritas(partes)) {
+  std::vector<Tramo> todas;
+  for (Tramo tramo : Escritas(partes, todas)) {
     for (int32_t i = tramo.desde; i < tramo.hasta; ++i) {
       if (partes.estados[static_cast<std::size_t>(i)] != kGrabada || i == pendiente) continue;
       Devolver(partes, i);
