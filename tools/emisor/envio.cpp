@@ -91,11 +91,11 @@ static Fin EnviarTanda(Envio &envio, const Opciones &opciones, Fichero &fichero,
                        std::size_t &desde) {
   if (!EsperarTurno(envio)) return Fin::kSenal;
   std::size_t primera = desde, total = 0;
-  std::size_t limite = std::min(envio.orden.size(), desde + PartesPorTanda(opciones));
+  std::size_t limite = std::min<std::size_t>(fichero.totpartes, desde + PartesPorTanda(opciones));
   uint64_t cuantos = 0;
   bool corta = false;
   for (; desde < limite && !corta; ++desde) {
-    uint32_t indice = envio.orden[desde];
+    uint32_t indice = ParteEnOrden(envio.orden, desde);
     std::size_t largo = LargoDeParte(fichero, opciones.tamparte, indice);
     corta = largo < static_cast<std::size_t>(opciones.tamparte);
     ContarDatagrama(envio.ritmo, TamCabecera + largo);
@@ -109,19 +109,19 @@ static Fin EnviarTanda(Envio &envio, const Opciones &opciones, Fichero &fichero,
     ++cuantos;
   }
   if (cuantos == 0) return Fin::kCompleto;
-  return Mandar(envio, opciones, total, cuantos, fichero, envio.orden[primera] + 1);
+  return Mandar(envio, opciones, total, cuantos, fichero, ParteEnOrden(envio.orden, primera) + 1);
 }
 
 static Fin EnviarPartes(Envio &envio, const Opciones &opciones, Fichero &fichero) {
   OrdenarPartes(envio.barajas, opciones.orden, fichero.totpartes, envio.orden);
   Fin fin = Fin::kCompleto;
   if (opciones.gso) {
-    for (std::size_t desde = 0; desde < envio.orden.size() && fin == Fin::kCompleto;)
+    for (std::size_t desde = 0; desde < fichero.totpartes && fin == Fin::kCompleto;)
       fin = EnviarTanda(envio, opciones, fichero, desde);
     return fin;
   }
-  for (std::size_t i = 0; i < envio.orden.size() && fin == Fin::kCompleto; ++i)
-    fin = EnviarParte(envio, opciones, fichero, envio.orden[i]);
+  for (std::size_t i = 0; i < fichero.totpartes && fin == Fin::kCompleto; ++i)
+    fin = EnviarParte(envio, opciones, fichero, ParteEnOrden(envio.orden, i));
   return fin;
 }
 

@@ -9,6 +9,7 @@
 
 #include "progreso.h"
 #include "ritmo.h"
+#include "sorteo.h"
 
 /// Most bytes of a run handed to the kernel in one call: a UDP datagram's limit.
 inline constexpr int kTamMaxTanda = 65507;
@@ -26,7 +27,7 @@ struct Envio {
   Progreso progreso;                      // the line on the terminal
   std::mt19937_64 barajas;                // draws of the shuffles
   std::mt19937_64 perdidas;               // draws of --perdida, apart from the shuffles
-  std::vector<uint32_t> orden;            // part indices of the file being sent
+  OrdenDeEnvio orden;                     // the order of the parts of the file being sent
   std::vector<int> fallos_de_red;         // errors said since the last datagram that left
   struct Firmante *firmante = nullptr;    // describes each file before its parts; nullptr: none
 };

@@ -12,13 +12,16 @@ static uint64_t AlAzar(std::mt19937_64 &azar, uint64_t n) {
 }
 
 // Fisher-Yates by hand: std::shuffle may differ between libraries.
-void OrdenarPartes(std::mt19937_64 &azar, Orden orden, uint32_t totpartes,
-                   std::vector<uint32_t> &partes) {
-  partes.resize(totpartes);
-  for (uint32_t i = 0; i < totpartes; ++i)
-    partes[i] = orden == Orden::kInverso ? totpartes - 1 - i : i;
+void OrdenarPartes(std::mt19937_64 &azar, Orden orden, uint32_t totpartes, OrdenDeEnvio &partes) {
+  partes.orden = orden;
+  partes.totpartes = totpartes;
+  partes.barajadas.clear();
   if (orden != Orden::kAleatorio) return;
-  for (std::size_t i = partes.size(); i > 1; --i) std::swap(partes[i - 1], partes[AlAzar(azar, i)]);
+  std::vector<uint32_t> &barajadas = partes.barajadas;
+  barajadas.resize(totpartes);
+  for (uint32_t i = 0; i < totpartes; ++i) barajadas[i] = i;
+  for (std::size_t i = barajadas.size(); i > 1; --i)
+    std::swap(barajadas[i - 1], barajadas[AlAzar(azar, i)]);
 }
 
 // From 53 random bits, as a share of 1.
