@@ -17,6 +17,7 @@
 #include <map>
 #include <random>
 #include <regex>
+#include <sstream>
 
 #include "e2e.h"
 
@@ -108,9 +109,19 @@ TEST_F(Integridad, LoCompletadoTrasReiniciosAlAzarEsSuFuente) {
   Revisar("the last run", false);
 }
 
+// What a receiver said up to a file's completion, without the kernel's drops, which a busy
+// machine adds.
+std::string Sucesos(const std::string &salida) {
+  std::string sucesos, linea;
+  for (std::istringstream lineas(salida); std::getline(lineas, linea);)
+    if (!linea.starts_with("El nucleo descarto")) sucesos += linea + "\n";
+  std::size_t fin = sucesos.find(": Completado!\n");
+  return fin == std::string::npos ? sucesos : sucesos.substr(0, fin + 14);
+}
+
 // A file of a few hundred thousand parts, with -r: killed once a save has added to its record,
 // with a cut copy of the record's last line after it, as a crash in the middle of a save leaves
-// it, the receiver resumes what it had, and the next send completes it as it was sent.
+// it, the receiver resumes what it had, and a carousel completes it as it was sent.
 TEST_F(Integridad, UnFicheroDeCientosDeMilesDePartesSeReanudaTrasUnKill) {
   const std::string id = "0001-0002-grande", registro = dir + "/." + id + ".partes";
   const std::vector<std::string> opciones = {"-r", "-q", "--max-partes", "200000"};
@@ -123,7 +134,7 @@ TEST_F(Integridad, UnFicheroDeCientosDeMilesDePartesSeReanudaTrasUnKill) {
   kill(cliente.pid, SIGKILL);
   EXPECT_EQ(EsperarFin(cliente), 128 + SIGKILL);
   Terminar(emisor);
-  EXPECT_EQ(cliente.salida, Inicio() + id + ": Empezado con 200000 partes de 64 bytes.\n");
+  EXPECT_EQ(Sucesos(cliente.salida), Inicio() + id + ": Empezado con 200000 partes de 64 bytes.\n");
   EXPECT_EQ(emisor.error.substr(0, emisor.error.find('\n') + 1),
             "El fichero " + aparte +
                 "/grande tiene 200000 partes, mas de 50000: los receptores necesitan "
@@ -134,12 +145,12 @@ TEST_F(Integridad, UnFicheroDeCientosDeMilesDePartesSeReanudaTrasUnKill) {
   std::ofstream(registro, std::ios::app) << texto.substr(ultima + 1, (texto.size() - ultima) / 2);
 
   ASSERT_NO_FATAL_FAILURE(E2E::Arrancar(opciones));
-  Emitir({"-p", "64", "-r", "100000"});
+  Emitir({"-p", "64", "-r", "50000", "-c"});
   ASSERT_TRUE(LeerHastaTexto(cliente, id + ": Completado!\n", 60));
-  std::string inicio = Inicio(),
-              resto = cliente.salida.substr(std::min(inicio.size(), cliente.salida.size()));
+  std::string inicio = Inicio(), sucesos = Sucesos(cliente.salida);
+  std::string resto = sucesos.substr(std::min(inicio.size(), sucesos.size()));
   std::smatch reanudado;
-  EXPECT_EQ(cliente.salida.substr(0, inicio.size()), inicio);
+  EXPECT_EQ(sucesos.substr(0, inicio.size()), inicio);
   ASSERT_TRUE(std::regex_match(
       resto, reanudado,
       std::regex(id + ": Reanudado con ([0-9]+) de 200000 partes\\.\n" + id + ": Completado!\n")))
