@@ -54,22 +54,17 @@ static void Tocar(AlmacenFicheros &almacen, int cual) {
   f.ultima.assign(contenido, contenido + largo);
 }
 
-// The file touched last, once it lacks nothing, completes and leaves the table; its final name
-// is stored from then on.
+// The file touched last lacks nothing: it completes and leaves the table, and its final name is
+// stored from then on.
 [[gnu::cold, gnu::noinline]] static void Completar(AlmacenFicheros &almacen, FILE *salida) {
   std::size_t cual = static_cast<std::size_t>(almacen.ultimo);
   std::string identidad = almacen.en_curso[cual].old_nombre;
   if (CompletarFichero(almacen, cual, salida)) AnotarGrabado(almacen, identidad);
 }
 
-static void CompletarSiEntero(AlmacenFicheros &almacen, FILE *salida) {
-  if (almacen.ultimo >= 0 &&
-      almacen.en_curso[static_cast<std::size_t>(almacen.ultimo)].partes.faltan == 0)
-    Completar(almacen, salida);
-}
-
-// Takes a new part where the plan puts it: reported, flagged, and on its way to the disk.
-static void TomarParte(AlmacenFicheros &almacen, int cual, int32_t parte,
+// Takes a new part where the plan puts it: reported, flagged, and on its way to the disk. Returns
+// whether its file lacks nothing more.
+static bool TomarParte(AlmacenFicheros &almacen, int cual, int32_t parte,
                        const unsigned char *contenido, int32_t largo, const Colocacion &donde,
                        FILE *salida) {
   Tocar(almacen, cual);
@@ -83,6 +78,7 @@ static void TomarParte(AlmacenFicheros &almacen, int cual, int32_t parte,
   Tomar(f.partes, parte);
   if (parte == UltimaParte(f.disposicion)) f.disposicion.ultima = largo;
   if (donde.suelta_ultima) SoltarUltima(almacen, f, salida);
+  return f.partes.faltan == 0;
 }
 
 // What a datagram of another layout offers: taken first once the file starts afresh in it.
@@ -143,9 +139,9 @@ static void CambiarDeDisposicion(AlmacenFicheros &almacen, const Veredicto &v,
   int cual = EmpezarFichero(almacen, actual, paquete.origen, tamparte,
                             paquete.tampaquete - TamCabecera, salida);
   almacen.en_curso[static_cast<std::size_t>(cual)].anterior = dejada;
-  TomarParte(almacen, cual, parte, contenido.data(), static_cast<int32_t>(contenido.size()),
-             v.propuesta, salida);
-  CompletarSiEntero(almacen, salida);
+  if (TomarParte(almacen, cual, parte, contenido.data(), static_cast<int32_t>(contenido.size()),
+                 v.colocacion, salida))
+    Completar(almacen, salida);
 }
 
 // The sender changed the file since the part was taken: what is stored cannot be completed
@@ -234,12 +230,12 @@ static void RetirarPropuesta(AlmacenFicheros &almacen, int cual) {
   return false;
 }
 
-// A new part taken where the plan puts it.
-static void AplicarToma(AlmacenFicheros &almacen, const Veredicto &v, const DatagramaActual &actual,
-                  const Paquete &paquete, FILE *salida) {
+// A new part taken where the plan puts it; returns whether its file lacks nothing more.
+static bool AplicarToma(AlmacenFicheros &almacen, const Veredicto &v,
+                        const DatagramaActual &actual, const Paquete &paquete, FILE *salida) {
   RetirarPropuesta(almacen, v.cual);
-  TomarParte(almacen, v.cual, actual.parteactual, paquete.datos + TamCabecera,
-             paquete.tampaquete - TamCabecera, v.colocacion, salida);
+  return TomarParte(almacen, v.cual, actual.parteactual, paquete.datos + TamCabecera,
+                    paquete.tampaquete - TamCabecera, v.colocacion, salida);
 }
 
 // Carries out every other verdict's plan; returns whether the datagram goes on to the file it
@@ -263,8 +259,8 @@ static bool Aplicar(AlmacenFicheros &almacen, const Veredicto &v, const Datagram
     Hechos hechos = ReunirHechos(almacen, actual, paquete);
     Veredicto v = Juzgar(almacen, hechos, actual, paquete, tamparte);
     if (v.decision == Decision::kTomar) {
-      AplicarToma(almacen, v, actual, paquete, salida);
-      return CompletarSiEntero(almacen, salida);
+      if (AplicarToma(almacen, v, actual, paquete, salida)) Completar(almacen, salida);
+      return;
     }
     if (!Aplicar(almacen, v, actual, paquete, tamparte, salida)) return;
   }

@@ -1,6 +1,7 @@
 #include "freno.h"
 
 #include <algorithm>
+#include <tuple>
 #include <vector>
 
 #include "salida.h"
@@ -21,13 +22,22 @@ bool TomarFicha(FrenoDeLineas &freno, int64_t ahora_ms) {
   return true;
 }
 
+static Callado *Buscar(FrenoDeLineas &freno, std::string_view causa, std::string_view emisor) {
+  for (Callado &c : freno.callados)
+    if (c.emisor == emisor && c.causa == causa) return &c;
+  return nullptr;
+}
+
 void Callar(FrenoDeLineas &freno, int64_t ahora_ms, const char *causa, std::string_view emisor,
             uint64_t veces) {
   if (freno.sin_decir == 0) freno.desde_ms = ahora_ms;
-  std::pair<std::string, std::string> clave{causa, emisor};
-  if (freno.callados.size() >= kMaxCallados && freno.callados.count(clave) == 0)
-    clave = {"", ""};
-  freno.callados[clave] += veces;
+  Callado *c = Buscar(freno, causa, emisor);
+  if (c == nullptr && freno.callados.size() >= kMaxCallados) c = Buscar(freno, "", "");
+  if (c == nullptr) {
+    bool cabe = freno.callados.size() < kMaxCallados;
+    c = &freno.callados.emplace_back(Callado{cabe ? causa : "", std::string(cabe ? emisor : ""), 0});
+  }
+  c->veces += veces;
   freno.sin_decir += veces;
   freno.total_sin_decir += veces;
 }
@@ -50,22 +60,25 @@ static std::string NombreDeCausa(std::string_view formato) {
 
 void DecirCallados(FrenoDeLineas &freno, int64_t ahora_ms, bool todo, FILE *salida) {
   if (freno.sin_decir == 0 || (!todo && ahora_ms - freno.desde_ms < kMsEntreCallados)) return;
-  std::vector<std::pair<uint64_t, const std::pair<std::string, std::string> *>> orden;
-  for (const auto &[clave, veces] : freno.callados) orden.emplace_back(veces, &clave);
-  std::sort(orden.begin(), orden.end(), [](const auto &a, const auto &b) { return a.first > b.first; });
+  // the most frequent first; of as many, by cause and sender
+  std::vector<Callado> orden = freno.callados;
+  std::sort(orden.begin(), orden.end(), [](const Callado &a, const Callado &b) {
+    if (a.veces != b.veces) return a.veces > b.veces;
+    return std::tie(a.causa, a.emisor) < std::tie(b.causa, b.emisor);
+  });
   std::string linea = std::string(Prefijo(salida, Prioridad::kAviso)) +
                       "Avisos sin decir en los ultimos " +
                       std::to_string((ahora_ms - freno.desde_ms + 500) / 1000) +
                       " s: " + std::to_string(freno.sin_decir) + ".";
   uint64_t otros = 0;
   for (std::size_t i = 0; i < orden.size(); ++i) {
-    const auto &[causa, emisor] = *orden[i].second;
-    if (i >= kCalladosNombrados || causa.empty()) {
-      otros += orden[i].first;
+    const Callado &c = orden[i];
+    if (i >= kCalladosNombrados || c.causa.empty()) {
+      otros += c.veces;
       continue;
     }
-    linea += " " + NombreDeCausa(causa) + ", de " + NombreVisible(emisor) + ": " +
-             std::to_string(orden[i].first) + ".";
+    linea += " " + NombreDeCausa(c.causa) + ", de " + NombreVisible(c.emisor) + ": " +
+             std::to_string(c.veces) + ".";
   }
   if (otros > 0) linea += " Otros: " + std::to_string(otros) + ".";
   linea += "\n";

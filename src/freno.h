@@ -6,10 +6,10 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <map>
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 /// Lines told at most in a burst, and then each second.
 inline constexpr int kLineasSeguidas = 10;
@@ -19,11 +19,18 @@ inline constexpr int64_t kMsEntreCallados = 60 * 1000;
 /// Causes and senders counted apart at most; the rest count together.
 inline constexpr std::size_t kMaxCallados = 64;
 
+/// Lines of one cause and sender that went untold.
+struct Callado {
+  std::string causa, emisor;  // both empty: the rest, past kMaxCallados
+  uint64_t veces = 0;
+};
+
 struct FrenoDeLineas {
   double fichas = kLineasSeguidas;  // lines that may be told now
   int64_t repuesto_ms = 0;            // when fichas were last refilled, monotonic
-  // what went untold since it was last said: (cause, sender) and how many
-  std::map<std::pair<std::string, std::string>, uint64_t> callados;
+  // what went untold since it was last said, by cause and sender; a few, looked through in
+  // order, as a flood makes one a datagram
+  std::vector<Callado> callados;
   uint64_t sin_decir = 0;    // the sum of callados
   int64_t desde_ms = 0;      // when the first of them went untold
   uint64_t total_sin_decir = 0;  // since the start, for the status file

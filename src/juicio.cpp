@@ -30,8 +30,8 @@ static bool Admite(const Disposicion &d, int32_t totpartes, int32_t parte, int32
 static Veredicto Rechazo(Causa causa, int64_t a = 0, int64_t b = 0) {
   Veredicto v;
   v.causa = causa;
-  v.dato = a;
-  v.otro_dato = b;
+  v.dato = static_cast<int32_t>(a);
+  v.otro_dato = static_cast<int32_t>(b);
   return v;
 }
 
@@ -128,7 +128,7 @@ static Veredicto JuzgarParte(const FicheroEnCurso &f, int cual, const Hechos &he
   int32_t parte = f.parte_propuesta, ofrecido = static_cast<int32_t>(f.contenido_propuesto.size());
   // a part but the last carries the file's part size, whatever the loop's says now
   if (parte < UltimaParte(actual.totpartes)) tamparte = ofrecido;
-  v.propuesta = Colocar({actual.totpartes, kTamParteDesconocido, -1}, parte, ofrecido, tamparte);
+  v.colocacion = Colocar({actual.totpartes, kTamParteDesconocido, -1}, parte, ofrecido, tamparte);
   return v;
 }
 

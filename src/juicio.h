@@ -21,7 +21,7 @@ struct Hechos {
 };
 
 /// What becomes of a datagram.
-enum class Decision {
+enum class Decision : uint8_t {
   kRechazado,            // impossible, or of another layout than its file: refused, one line
   kGrabado,              // its file is stored, and the datagram agrees with it
   kNuevaVersion,         // its file is stored, but the datagram cannot be of it (-a): a new
@@ -34,7 +34,7 @@ enum class Decision {
 };
 
 /// Why a datagram is refused; each cause has its line.
-enum class Causa {
+enum class Causa : uint8_t {
   kCorto,        // shorter than a header
   kExcedido,     // a part count over the run's limit
   kLargo,        // longer than any datagram
@@ -64,14 +64,14 @@ struct Colocacion {
 /// datagram is then judged again, against the file started.
 struct Veredicto {
   Decision decision = Decision::kRechazado;
-  int cual = -1;                // the file in progress it concerns; -1 none
   Causa causa = Causa::kCorto;  // why it is refused, or why the layout changes
-  int64_t dato = 0;             // the numbers its line names (apart, not an array: a
-  int64_t otro_dato = 0;        // function holding an array pays for the stack's guard)
   bool proponer = false;        // refused by layout: its layout is offered as the file's next
   bool limpiar_restos = false;  // its stored file was probed first now: leftovers of it go
-  Colocacion colocacion;        // where the part goes, when taken
-  Colocacion propuesta;         // kCambioDeDisposicion: where the offered part goes
+  int32_t cual = -1;            // the file in progress it concerns; -1 none
+  int32_t dato = 0;             // the numbers its line names (apart, not an array: a
+  int32_t otro_dato = 0;        // function holding an array pays for the stack's guard)
+  Colocacion colocacion;        // where the part goes, when taken; with kCambioDeDisposicion,
+                                // where the offered part goes
 };
 
 /// Whether the datagram, whole, announces more parts than the run allows (maximo).

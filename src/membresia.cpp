@@ -14,89 +14,12 @@
 #include <cstring>
 
 #include "fatal.h"
+#include "grupo.h"
 #include "interfaces.h"
 #include "salida.h"
 #include "reloj.h"
 
 static constexpr int kTamColaSocket = 8 << 20;
-
-// The group's IPv4 address, for the calls that only IPv4 has.
-static in_addr_t Ipv4(const Membresia &m) {
-  sockaddr_in ipv4;
-  memcpy(&ipv4, &m.direccion, sizeof ipv4);
-  return ipv4.sin_addr.s_addr;
-}
-
-// A join or a leave of the whole group, with all its senders, on the interface of that index.
-static bool Grupo(const Membresia &m, int orden, unsigned indice) {
-  group_req peticion{};
-  peticion.gr_interface = indice;
-  peticion.gr_group = m.direccion;
-  return setsockopt(m.sock, NivelIp(m.direccion), orden, &peticion, sizeof peticion) == 0;
-}
-
-// A join or a leave of the whole group on the interface that has that address, or with 0 on the
-// one the routing table gives.
-static bool GrupoPorDireccion(const Membresia &m, int orden, in_addr_t interfaz) {
-  ip_mreqn peticion{};
-  peticion.imr_multiaddr.s_addr = Ipv4(m);
-  peticion.imr_address.s_addr = interfaz;
-  return setsockopt(m.sock, IPPROTO_IP, orden, &peticion, sizeof peticion) == 0;
-}
-
-// Each sender alone, on the interface that has that address.
-static bool FuentesPorDireccion(const Membresia &m, in_addr_t interfaz) {
-  for (const sockaddr_storage &fuente : m.opciones.fuentes) {
-    ip_mreq_source peticion{};
-    sockaddr_in ipv4;
-    memcpy(&ipv4, &fuente, sizeof ipv4);
-    peticion.imr_multiaddr.s_addr = Ipv4(m);
-    peticion.imr_interface.s_addr = interfaz;
-    peticion.imr_sourceaddr = ipv4.sin_addr;
-    if (setsockopt(m.sock, IPPROTO_IP, IP_ADD_SOURCE_MEMBERSHIP, &peticion, sizeof peticion) < 0)
-      return false;
-  }
-  return true;
-}
-
-// On the interface of that index, or of that address (index 0, IPv4), or with neither on the
-// one the routing table gives; with senders asked for, once for each of them alone, so that the
-// network does not even bring the others. False, with errno set, when a join is refused.
-static bool Unirse(const Membresia &m, unsigned indice, in_addr_t direccion) {
-  const std::vector<sockaddr_storage> &fuentes = m.opciones.fuentes;
-  bool ipv4 = m.direccion.ss_family == AF_INET;
-  if (indice == 0 && !fuentes.empty() && direccion != 0) return FuentesPorDireccion(m, direccion);
-  if (indice == 0 && fuentes.empty() && ipv4)
-    return GrupoPorDireccion(m, IP_ADD_MEMBERSHIP, direccion);
-  if (fuentes.empty()) return Grupo(m, MCAST_JOIN_GROUP, indice);
-  for (const sockaddr_storage &fuente : fuentes) {
-    group_source_req peticion{};
-    peticion.gsr_interface = indice;
-    peticion.gsr_group = m.direccion;
-    peticion.gsr_source = fuente;
-    if (setsockopt(m.sock, NivelIp(m.direccion), MCAST_JOIN_SOURCE_GROUP, &peticion,
-                   sizeof peticion) < 0)
-      return false;
-  }
-  return true;
-}
-
-// Leaves the membership on its interface, also when the interface is gone, or by the address it
-// was joined with; false when the socket held none there.
-static bool Dejar(const Membresia &m) {
-  if (m.indice == 0 && m.interfaz_direccion != 0)
-    return GrupoPorDireccion(m, IP_DROP_MEMBERSHIP, m.interfaz_direccion);
-  return m.indice != 0 && Grupo(m, MCAST_LEAVE_GROUP, m.indice);
-}
-
-// The kernel answers for a socket's filter only where it holds a membership.
-static bool Sostenida(const Membresia &m, unsigned indice) {
-  group_filter filtro{};
-  filtro.gf_interface = indice;
-  filtro.gf_group = m.direccion;
-  socklen_t largo = sizeof filtro;
-  return getsockopt(m.sock, NivelIp(m.direccion), MCAST_MSFILTER, &filtro, &largo) == 0;
-}
 
 // Where a join without interface landed, whole or halfway through its senders, as indice (0
 // where none is held): the next renewal must leave it there, even once the route points
@@ -106,7 +29,7 @@ static bool BuscarSostenida(const Membresia &m, unsigned &indice) {
   struct if_nameindex *lista = if_nameindex();
   if (lista == nullptr) return false;
   for (const struct if_nameindex *i = lista; i->if_index != 0 && indice == 0; ++i)
-    if (Sostenida(m, i->if_index)) indice = i->if_index;
+    if (MembresiaSostenida(m.sock, m.direccion, i->if_index)) indice = i->if_index;
   if_freenameindex(lista);
   return true;
 }
@@ -120,7 +43,7 @@ static bool IntentarUnion(Membresia &m) {
   if (m.opciones.interfaz != nullptr &&
       !BuscarInterfaz(m.direccion.ss_family, m.opciones.interfaz, indice, direccion))
     return false;
-  bool unida = Unirse(m, indice, direccion);
+  bool unida = UnirseAlGrupo(m.sock, m.direccion, m.opciones.fuentes, indice, direccion);
   int error = errno;
   m.interfaz_direccion = direccion;
   if (m.opciones.interfaz == nullptr) BuscarSostenida(m, indice);
@@ -249,7 +172,7 @@ static void Renovar(Membresia &m) {
   // while its interface lasts, a membership still brings datagrams: not left for a join that
   // would fail (a route gone for a while)
   if (m.unido && if_indextoname(m.indice, nombre) != nullptr && !HayDondeUnirse(m)) return;
-  bool tenia = m.unido, sostenida = Dejar(m);
+  bool tenia = m.unido, sostenida = DejarElGrupo(m.sock, m.direccion, m.indice, m.interfaz_direccion);
   unsigned antes = m.indice;
   memcpy(nombre, m.nombre, sizeof nombre);
   m.unido = IntentarUnion(m);
