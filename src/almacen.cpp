@@ -174,8 +174,36 @@ static void DecirYaGrabado(AlmacenFicheros &almacen, const std::string &identida
   Emitir(linea, salida);
 }
 
+/// Identities told to have no signed description, remembered so that each is told once.
+static constexpr std::size_t kMaxSinDescripcion = 4096;
+
+// A part that its sender did not sign, or not yet: counted, and told with whoever sent it; a file
+// without a description is told so once.
+[[gnu::cold, gnu::noinline]] static void RehusarSinFirma(AlmacenFicheros &almacen,
+                                                         const Veredicto &v,
+                                                         const DatagramaActual &actual,
+                                                         const Paquete &paquete, FILE *salida) {
+  if (v.causa == Causa::kFalsa) {
+    ++almacen.firmas->partes_falsas;
+    std::string emisor = TextoDeEmisor(paquete.origen);
+    Rechazar(almacen, actual.elnombre, paquete.origen, salida, LineaDeRechazo(v.causa), v.dato,
+             v.otro_dato, emisor.empty() ? "?" : emisor.c_str());
+    return;
+  }
+  ++almacen.rechazados;
+  std::unordered_set<std::string> &dichos = almacen.sin_descripcion;
+  if (dichos.count(actual.elnombre) != 0) return;
+  if (dichos.size() == kMaxSinDescripcion) dichos.clear();
+  dichos.insert(actual.elnombre);
+  if (DentroDelFreno(almacen, LineaDeRechazo(v.causa), paquete.origen))
+    InformarCon(almacen, Prioridad::kAviso, actual.elnombre, salida, "%s",
+                LineaDeRechazo(v.causa));
+}
+
 void Rehusar(AlmacenFicheros &almacen, const Veredicto &v, const DatagramaActual &actual,
              const Paquete &paquete, FILE *salida) {
+  if (v.causa == Causa::kFalsa || v.causa == Causa::kSinFirma)
+    return RehusarSinFirma(almacen, v, actual, paquete, salida);
   if (v.proponer)
     Proponer(almacen.en_curso[static_cast<std::size_t>(v.cual)], actual,
              paquete.datos + TamCabecera, paquete.tampaquete - TamCabecera);

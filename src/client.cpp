@@ -212,6 +212,8 @@ static void Preparar(Programa &r) {
   r.cola = DatagramasEnCola(r.membresia.sock);
   r.informe.membresia = &r.membresia;
   if (r.lateral.activo) r.informe.firmas = &r.firmas;
+  // with keys, the store takes only what they signed
+  if (!a.claves.empty()) r.almacen.firmas = &r.firmas;
   r.bucle.modo = a.modo;
   r.avance.activo = a.modo == 2 && a.almacen.silencioso && isatty(STDERR_FILENO) != 0;
 }

@@ -4,10 +4,12 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <vector>
 
 #include "directorio.h"
 #include "en_curso.h"
 #include "entregas.h"
+#include "firmas.h"
 #include "escritura.h"
 #include "informes.h"
 #include "registro.h"
@@ -64,6 +66,40 @@ static bool EnteroEnElTemporal(const AlmacenFicheros &almacen, const FicheroEnCu
          f.buffer.partes.empty() && f.disposicion.ultima >= 0;
 }
 
+/// Parts read back at once to check them against their signed digests.
+static constexpr int32_t kPartesPorLectura = 512;
+
+// With trusted keys, every part on disk matches its signed digest, read back from the temporary
+// file: parts resumed from an earlier run were never checked in this one, and a description
+// signed anew since leaves the older parts unmatched. One read of the file, once.
+static bool FirmadoEntero(const AlmacenFicheros &almacen, const FicheroEnCurso &f) {
+  if (almacen.firmas == nullptr) return true;
+  const Disposicion &d = f.disposicion;
+  int64_t tamparte = d.totpartes == 1 ? d.ultima : d.tamparte;
+  std::vector<unsigned char> bloque(static_cast<std::size_t>(tamparte) * kPartesPorLectura);
+  for (int32_t desde = 0; desde < d.totpartes; desde += kPartesPorLectura) {
+    int32_t hasta = std::min(d.totpartes, desde + kPartesPorLectura);
+    int64_t inicio = PosicionDeLaParte(d, desde);
+    int64_t bytes = (hasta == d.totpartes ? LargoDelFichero(d) : PosicionDeLaParte(d, hasta)) - inicio;
+    if (pread(f.pf1, bloque.data(), static_cast<std::size_t>(bytes), inicio) != bytes) return false;
+    for (int32_t i = desde; i < hasta; ++i) {
+      int64_t largo = i == UltimaParte(d) ? d.ultima : d.tamparte;
+      if (ComprobarParte(*almacen.firmas, f.old_nombre, d.totpartes, i,
+                         bloque.data() + (PosicionDeLaParte(d, i) - inicio),
+                         static_cast<int32_t>(largo)) != Firma::kCierta)
+        return false;
+    }
+  }
+  return true;
+}
+
+// A file whose parts on disk its sender did not sign as they are goes, and is received afresh.
+static void SinFirmaEntera(AlmacenFicheros &almacen, std::size_t cual, FILE *salida) {
+  InformarCon(almacen, Prioridad::kAviso, almacen.en_curso[cual].apodo, salida,
+              "Partes que no coinciden con su descripcion firmada: se empieza de nuevo.\n");
+  DescartarFichero(almacen, cual);
+}
+
 // Without new versions taken, a file stored leaves another sender's version of it in progress
 // nothing to complete: its datagrams are answered as stored from now on.
 static void DejarOtrasVersiones(AlmacenFicheros &almacen, const std::string &identidad,
@@ -98,9 +134,13 @@ bool CompletarFichero(AlmacenFicheros &almacen, std::size_t cual, FILE *salida) 
   VolcarBuffer(almacen, f, salida);
   bool marca_propia = false;
   if (f.partes.faltan != 0 || !EscribirUltima(almacen, f, salida) ||
-      !DejarEnDisco(almacen, f, salida) || !EnteroEnElTemporal(almacen, f) ||
-      !AnotarSiSeEntrega(almacen, f, marca_propia, salida))
+      !DejarEnDisco(almacen, f, salida) || !EnteroEnElTemporal(almacen, f))
     return false;
+  if (!FirmadoEntero(almacen, f)) {
+    SinFirmaEntera(almacen, cual, salida);
+    return false;
+  }
+  if (!AnotarSiSeEntrega(almacen, f, marca_propia, salida)) return false;
   // every part is on disk now: whatever failed on the way is over
   DarPorSuperados(almacen, f, salida);
   std::string temporal = f.old_nombre_temp, final_ = f.old_nombre, raiz = f.raiz;

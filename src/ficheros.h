@@ -96,6 +96,8 @@ struct FicheroEnCurso {
   std::vector<unsigned char> contenido_propuesto;
 };
 
+struct TablaDeFirmas;
+
 /// A file completed: its final name, what its names in progress derived from, and the name it
 /// went by.
 struct Completado {
@@ -205,6 +207,10 @@ struct AlmacenFicheros {
   int64_t ultimo_repaso_ms = 0;          // when leftovers were last looked at, monotonic
   bool disco_lleno = false;              // some file in progress found the disk full lately
   std::unordered_set<std::string> cedidas;  // versions that gave way on a full disk, told once
+  // with trusted keys, what they signed: a part is taken only when it matches its signed
+  // digest, and a file completes only when every part on disk does; nullptr: no keys
+  TablaDeFirmas *firmas = nullptr;
+  std::unordered_set<std::string> sin_descripcion;  // identities told to have none, once each
 };
 
 #endif

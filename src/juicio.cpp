@@ -14,6 +14,8 @@ const char *LineaDeRechazo(Causa causa) {
       "Nombre demasiado largo (%d caracteres), descartado.\n",
       "Total de partes %d distinto del fichero en curso (%d), descartado.\n",
       "Parte de %d bytes distinta de las del fichero en curso (%d), descartada.\n",
+      "Parte %d/%d que no coincide con su descripcion firmada (emisor %s), descartada.\n",
+      "Sin descripcion firmada: no se recibe hasta que llegue.\n",
   };
   return kLineas[static_cast<int>(causa)];
 }
@@ -138,6 +140,10 @@ Veredicto Juzgar(const AlmacenFicheros &almacen, const Hechos &hechos,
   Veredicto v = hechos.atajo ? FueraDeMedida(actual, paquete, maximo)
                              : JuzgarSinAlmacen(actual, paquete, maximo);
   if (v.decision == Decision::kRechazado) return v;
+  // only a part its sender signed may start, change or add to anything
+  if (hechos.firma == Firma::kFalsa)
+    return Rechazo(Causa::kFalsa, actual.parteactual, actual.totpartes);
+  if (hechos.firma == Firma::kSinDescripcion) return Rechazo(Causa::kSinFirma);
   if (hechos.cual < 0) {
     if (!hechos.grabado) return Decidido(Decision::kEmpezar);
     v = Decidido(!almacen.opciones.actualizar || hechos.igual_que_grabado

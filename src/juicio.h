@@ -8,6 +8,7 @@
 
 #include "entrada.h"
 #include "ficheros.h"
+#include "firmas.h"
 #include "formato.h"
 
 /// What the judgement needs from the disk and the store's caches, gathered for one datagram.
@@ -18,6 +19,7 @@ struct Hechos {
   bool primer_sondeo = false;        // that was asked of the disk now, first in the batch
   bool igual_que_grabado = true;     // -a: the datagram agrees with the stored file
   bool igual_que_guardada = false;   // its part, already taken, came with the same bytes
+  Firma firma = Firma::kCierta;      // with trusted keys, its part against its signed digest
 };
 
 /// What becomes of a datagram.
@@ -47,6 +49,8 @@ enum class Causa : uint8_t {
   kNombreLargo,  // an identity too long for the disk
   kOtraCuenta,   // another part count than its file in progress
   kOtroTamano,   // another part size than its file in progress
+  kFalsa,        // a part that contradicts its signed description
+  kSinFirma,     // a part of which nothing is signed yet: the next pass brings it again
 };
 
 /// Where a part taken goes.

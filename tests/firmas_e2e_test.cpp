@@ -187,4 +187,46 @@ TEST_F(Firmas, ElEmisorDescribeCadaEnvio) {
   EXPECT_EQ(ContarResumenes(cliente.salida), 200u);
 }
 
+// The store takes only signed parts: one before its description waits for the next pass (told
+// once), a forged one with the sender's own address is refused, and the file completes with the
+// signed bytes.
+TEST_F(Firmas, SoloSeGuardanLasPartesFirmadas) {
+  const std::string contenido = ContenidoAleatorio(3000, 40), falso(1000, 'x');
+  std::string resumenes(3 * kTamResumen, '\0'), descripcion(kTamMaxLateral, '\0');
+  auto bytes = [](const std::string &t) {
+    return reinterpret_cast<unsigned char *>(const_cast<char *>(t.data()));
+  };
+  for (int i = 0; i < 3; ++i)
+    ResumirParte(bytes(contenido) + i * 1000, 1000, bytes(resumenes) + i * kTamResumen);
+  descripcion.resize(CodificarDescripcion({1, 2, "doc", 3, 1000, 3000, 1}, 0, 3, bytes(resumenes),
+                                          nuestra.data(), bytes(descripcion)));
+  auto parte = [&](uint32_t i, const std::string &c) { return Datagrama(1, 2, i, 3, "doc", c); };
+  ASSERT_NO_FATAL_FAILURE(Arrancar({"-q", "--clave", base + ".pub"}));
+  ASSERT_TRUE(EsperarUnion(destino, 5, 2));
+  const std::string id = "0001-0002-doc: ";
+  struct Paso {
+    bool lateral;
+    std::string datagrama, lineas;
+  } pasos[] = {
+      {false, parte(1, contenido.substr(0, 1000)),
+       id + "Sin descripcion firmada: no se recibe hasta que llegue.\n"},
+      {true, descripcion, id + "Descripcion firmada de 3 partes (emisor 127.0.0.1).\n"},
+      {false, parte(2, falso),
+       id + "Parte 1/3 que no coincide con su descripcion firmada (emisor 127.0.0.1), "
+            "descartada.\n"},
+      {false, parte(1, contenido.substr(0, 1000)), id + "Empezado con 3 partes de 1000 bytes.\n"},
+      {false, parte(2, contenido.substr(1000, 1000)), ""},
+      {false, parte(3, contenido.substr(2000)), id + "Completado!\n"},
+  };
+  std::string esperado = Inicio();
+  for (const Paso &paso : pasos) {
+    Enviar(paso.lateral ? Lateral() : destino, paso.datagrama);
+    esperado += paso.lineas;
+    EXPECT_TRUE(LeerHastaTexto(cliente, esperado, 5)) << cliente.salida;
+  }
+  Terminar(cliente);
+  EXPECT_EQ(cliente.salida, esperado);
+  EXPECT_EQ(LeerFichero(dir + "/0001-0002-doc"), contenido);
+}
+
 }  // namespace
