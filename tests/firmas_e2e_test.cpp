@@ -2,6 +2,7 @@
 // pass, and the receiver's answers to descriptions signed, forged, damaged, reordered or of
 // another type on the side channel.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 #include <sodium.h>
@@ -227,6 +228,39 @@ TEST_F(Firmas, SoloSeGuardanLasPartesFirmadas) {
   Terminar(cliente);
   EXPECT_EQ(cliente.salida, esperado);
   EXPECT_EQ(LeerFichero(dir + "/0001-0002-doc"), contenido);
+}
+
+// A stranger with the sender's own address sends forged parts of the same name and layout, one
+// for about every ten of the real carousel's, and descriptions signed with another key: with the
+// key nothing forged is stored; without it, the file stored is not the one sent.
+TEST_F(Firmas, UnExtranoConLaDireccionDelEmisorNoColaNada) {
+  const std::string fichero = aparte + "/imagen", contenido = ContenidoAleatorio(300 * 1000, 41);
+  std::ofstream(fichero) << contenido;
+  for (bool con_clave : {true, false}) {
+    SCOPED_TRACE(con_clave);
+    std::vector<std::string> opciones = {"-q"};
+    if (con_clave) opciones = {"-q", "--clave", base + ".pub"};
+    ASSERT_NO_FATAL_FAILURE(Arrancar(opciones));
+    ASSERT_TRUE(EsperarUnion(destino, 5, con_clave ? 2 : 1));
+    Proceso emisor = Lanzar({EMISOR_PATH, "-i", "127.0.0.1", "--firmar", base + ".clave", "-p",
+                             "1000", "-r", "2000", "-v", "3", destino.grupo,
+                             std::to_string(destino.puerto), fichero});
+    // about one forged datagram for every ten of the carousel's 900, while it runs
+    for (uint32_t i = 0; i < 90; ++i) {
+      Enviar(destino, Datagrama(1, 2, 1 + i * 7 % 300, 300, "imagen", std::string(1000, 'x')));
+      if (i % 30 == 0) Enviar(Lateral(), Describir("imagen", 99, 'x', ajena.data(), 300, 0, 80));
+      usleep(5000);
+    }
+    EXPECT_EQ(EsperarFin(emisor, 20), 0) << emisor.error;
+    Escuchar(cliente, 0.5);
+    Terminar(cliente);
+    std::string guardado = LeerFichero(dir + "/0001-0002-imagen");
+    if (con_clave)
+      EXPECT_EQ(guardado, contenido) << cliente.salida;
+    else
+      EXPECT_NE(guardado, contenido);
+    unlink((dir + "/0001-0002-imagen").c_str());
+  }
 }
 
 }  // namespace
