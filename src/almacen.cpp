@@ -21,8 +21,6 @@
 #include "restos.h"
 #include "rechazos.h"
 
-/// Stored identities named on the quiet log, remembered so that each is named once a run.
-static constexpr std::size_t kMaxDichos = 65536;
 /// Most rounds of facts, verdict and plan for one datagram: a start may resume its file, and the
 /// file resumed, or started afresh with an offered part, may hold the datagram's part with other
 /// bytes, which starts it afresh once more, from nothing.
@@ -90,23 +88,6 @@ static void Proponer(FicheroEnCurso &f, const DatagramaActual &actual,
   f.contenido_propuesto.assign(contenido, contenido + largo);
 }
 
-// A change of version or layout names its sender, at warning: datagrams that restart a file
-// must be seen, and whose they are. Within the log's budget, as anyone can send them.
-[[gnu::format(printf, 5, 6)]] static void InformarCambio(AlmacenFicheros &almacen,
-                                                         const std::string &id,
-                                                         const sockaddr_storage *origen,
-                                                         FILE *salida, const char *formato, ...) {
-  if (!DentroDelFreno(almacen, formato, origen)) return;
-  char texto[512];
-  va_list argumentos;
-  va_start(argumentos, formato);
-  vsnprintf(texto, sizeof texto, formato, argumentos);
-  va_end(argumentos);
-  std::string emisor = TextoDeEmisor(origen);
-  InformarCon(almacen, Prioridad::kAviso, id, salida, emisor.empty() ? "%s.\n" : "%s (emisor %s).\n",
-              texto, emisor.c_str());
-}
-
 // Starts the datagram's file: resumed when asked and possible, otherwise new.
 static void Empezar(AlmacenFicheros &almacen, const DatagramaActual &actual,
                     const Paquete &paquete, int32_t tamparte, FILE *salida) {
@@ -154,24 +135,6 @@ static void EmpezarDeNuevo(AlmacenFicheros &almacen, int cual, const DatagramaAc
                  actual.parteactual);
   DescartarFichero(almacen, static_cast<std::size_t>(cual));
   Empezar(almacen, actual, paquete, tamparte, salida);
-}
-
-// "Ya grabado antes...": for every datagram of a stored file, or on the quiet log once per run
-// and file, "<identidad>: Ya grabado antes...".
-static void DecirYaGrabado(AlmacenFicheros &almacen, const std::string &identidad, FILE *salida) {
-  if (!almacen.opciones.silencioso) {
-    EscribirTexto(salida, "Ya grabado antes...\n");
-    return;
-  }
-  std::unordered_set<std::string> &dichos = almacen.ya_dichos;
-  if (dichos.count(identidad) != 0) return;
-  if (dichos.size() == kMaxDichos) dichos.clear();
-  dichos.insert(identidad);
-  Renglon linea;
-  Anadir(linea, Prefijo(salida, Prioridad::kSuceso));
-  AnadirNombre(linea, identidad, almacen.opciones.a_terminal);
-  Anadir(linea, ": Ya grabado antes...\n");
-  Emitir(linea, salida);
 }
 
 /// Identities told to have no signed description, remembered so that each is told once.

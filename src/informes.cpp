@@ -7,6 +7,7 @@
 
 #include "direcciones.h"
 #include "ficheros.h"
+#include "rechazos.h"
 #include "nombres.h"
 #include "salida.h"
 #include "reloj.h"
@@ -159,4 +160,23 @@ void AvisarPartesNoGrabadas(const AlmacenFicheros &almacen, const FicheroEnCurso
   fprintf(almacen.errores, "%s%s: Fichero %s abandonado: %ld partes no grabadas.\n",
           Prefijo(almacen.errores, Prioridad::kError), nombre.c_str(), nombre.c_str(),
           static_cast<long>(fallidas));
+}
+
+/// Stored identities named on the quiet log, remembered so that each is named once a run.
+static constexpr std::size_t kMaxDichos = 65536;
+
+void DecirYaGrabado(AlmacenFicheros &almacen, const std::string &identidad, FILE *salida) {
+  if (!almacen.opciones.silencioso) {
+    EscribirTexto(salida, "Ya grabado antes...\n");
+    return;
+  }
+  std::unordered_set<std::string> &dichos = almacen.ya_dichos;
+  if (dichos.count(identidad) != 0) return;
+  if (dichos.size() == kMaxDichos) dichos.clear();
+  dichos.insert(identidad);
+  Renglon linea;
+  Anadir(linea, Prefijo(salida, Prioridad::kSuceso));
+  AnadirNombre(linea, identidad, almacen.opciones.a_terminal);
+  Anadir(linea, ": Ya grabado antes...\n");
+  Emitir(linea, salida);
 }

@@ -68,4 +68,8 @@ void AvisarPartesNoGrabadas(const AlmacenFicheros &almacen, const FicheroEnCurso
                             FILE *salida);
 
 
+/// "Ya grabado antes...": for every datagram of a stored file, or on the quiet log once per run
+/// and file, "<identidad>: Ya grabado antes...".
+void DecirYaGrabado(AlmacenFicheros &almacen, const std::string &identidad, FILE *salida);
+
 #endif

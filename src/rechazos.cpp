@@ -112,3 +112,16 @@ void OlvidarRepeticiones(AlmacenFicheros &almacen, const std::string &identidad,
                              [&](const Repeticion &r) { return r.identidad == identidad; }),
               todas.end());
 }
+
+void InformarCambio(AlmacenFicheros &almacen, const std::string &id,
+                    const sockaddr_storage *origen, FILE *salida, const char *formato, ...) {
+  if (!DentroDelFreno(almacen, formato, origen)) return;
+  char texto[512];
+  va_list argumentos;
+  va_start(argumentos, formato);
+  vsnprintf(texto, sizeof texto, formato, argumentos);
+  va_end(argumentos);
+  std::string emisor = TextoDeEmisor(origen);
+  InformarCon(almacen, Prioridad::kAviso, id, salida, emisor.empty() ? "%s.\n" : "%s (emisor %s).\n",
+              texto, emisor.c_str());
+}

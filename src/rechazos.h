@@ -38,4 +38,10 @@ void AvisarRepeticiones(AlmacenFicheros &almacen, int64_t ahora_ms, bool todas, 
 /// not told yet: what is refused from then on is another story.
 void OlvidarRepeticiones(AlmacenFicheros &almacen, const std::string &identidad, FILE *salida);
 
+/// A change of version or layout, at warning, naming its sender origen: "<line> (emisor X).";
+/// within the log's budget, as anyone can send such datagrams.
+[[gnu::format(printf, 5, 6)]] void InformarCambio(AlmacenFicheros &almacen, const std::string &id,
+                                                  const sockaddr_storage *origen, FILE *salida,
+                                                  const char *formato, ...);
+
 #endif
