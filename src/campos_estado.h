@@ -23,6 +23,13 @@ inline constexpr char kAvisosSinDecir[] = "avisos_sin_decir";
 inline constexpr char kEnCurso[] = "en_curso";
 inline constexpr char kRestos[] = "restos";
 
+// With trusted keys: files described, descriptions and parts refused, and files of which nothing
+// is signed, whose parts are refused.
+inline constexpr char kFirmados[] = "firmados";
+inline constexpr char kDescripcionesFalsas[] = "descripciones_falsas";
+inline constexpr char kPartesFalsas[] = "partes_falsas";
+inline constexpr char kSinDescripcion[] = "sin_descripcion";
+
 // Each file's, in progress or left over.
 inline constexpr char kFichero[] = "fichero";
 inline constexpr char kPartes[] = "partes";

@@ -189,7 +189,10 @@ static std::string Documento(const FicheroEstado &informe, const Bucle &bucle,
   Campo(json, kDescartados, std::to_string(bucle.descartados));
   Campo(json, kCompletados, std::to_string(almacen.completados));
   AnadirProblemas(json, almacen);
-  if (informe.firmas != nullptr) json += CamposDeEstado(*informe.firmas);
+  if (informe.firmas != nullptr) {
+    json += CamposDeEstado(*informe.firmas);
+    Campo(json, kSinDescripcion, std::to_string(almacen.sin_descripcion.size()));
+  }
   json += "  \"";
   json += kEnCurso;
   json += "\": [";

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "campos_estado.h"
+
 const ClavePublica *ClaveQueFirma(const TablaDeFirmas &tabla, const Descripcion &d) {
   for (const ClavePublica &clave : tabla.claves)
     if (memcmp(clave.data(), d.id_clave, kTamIdClave) == 0 && FirmaValida(d, clave.data()))
@@ -127,7 +129,8 @@ Firma ComprobarParte(const TablaDeFirmas &tabla, const std::string &identidad, i
 }
 
 std::string CamposDeEstado(const TablaDeFirmas &tabla) {
-  return "  \"firmados\": " + std::to_string(tabla.ficheros.size()) +
-         ",\n  \"descripciones_falsas\": " + std::to_string(tabla.descripciones_falsas) +
-         ",\n  \"partes_falsas\": " + std::to_string(tabla.partes_falsas) + ",\n";
+  using namespace campos_estado;
+  return std::string("  \"") + kFirmados + "\": " + std::to_string(tabla.ficheros.size()) +
+         ",\n  \"" + kDescripcionesFalsas + "\": " + std::to_string(tabla.descripciones_falsas) +
+         ",\n  \"" + kPartesFalsas + "\": " + std::to_string(tabla.partes_falsas) + ",\n";
 }

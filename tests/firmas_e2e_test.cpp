@@ -142,7 +142,7 @@ TEST_F(Firmas, CadaDescripcionSeComprueba) {
   EXPECT_EQ(cliente.salida, esperado);
   EXPECT_NE(LeerFichero(aparte + "/estado")
                 .find("  \"firmados\": 2,\n  \"descripciones_falsas\""
-                      ": 6,\n  \"partes_falsas\": 0,\n  \"en_curso\""),
+                      ": 6,\n  \"partes_falsas\": 0,\n  \"sin_descripcion\": 0,\n  \"en_curso\""),
             std::string::npos);
 }
 
