@@ -3,6 +3,7 @@
 #include <openssl/sha.h>
 #include <sodium.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -122,4 +123,78 @@ std::string IdentidadDescrita(const FicheroDescrito &f) {
   char tipos[16];
   snprintf(tipos, sizeof tipos, "%04x-%04x-", f.tipo, f.subtipo);
   return std::string(tipos) + std::string(f.nombre);
+}
+
+int32_t BloquesDe(int32_t totpartes, const Codigo &c) {
+  int64_t ventana = static_cast<int64_t>(c.k) * c.entrelazado;
+  int64_t resto = totpartes % ventana;
+  return static_cast<int32_t>(totpartes / ventana * c.entrelazado + (resto + c.k - 1) / c.k);
+}
+
+int32_t ParteDelBloque(int32_t totpartes, const Codigo &c, int32_t bloque, int posicion) {
+  int64_t ventana = static_cast<int64_t>(c.k) * c.entrelazado;
+  int64_t inicio = bloque / c.entrelazado * ventana;
+  int64_t partes = std::min<int64_t>(ventana, totpartes - inicio);
+  // the last window is shorter: fewer blocks, each still of k parts at most
+  int64_t bloques = (partes + c.k - 1) / c.k;
+  int64_t parte = bloque % c.entrelazado + static_cast<int64_t>(posicion) * bloques;
+  return parte < partes ? static_cast<int32_t>(inicio + parte) : -1;
+}
+
+std::size_t CodificarReparacion(const FicheroDescrito &f, const Codigo &c, int32_t bloque,
+                                int fila, const unsigned char *contenido,
+                                unsigned char *destino) {
+  unsigned char *p = destino;
+  Poner(p, kLateralReparacion, 1);
+  Poner(p, f.tipo, 2);
+  Poner(p, f.subtipo, 2);
+  Poner(p, f.nombre.size(), 1);
+  memcpy(p, f.nombre.data(), f.nombre.size());
+  p += f.nombre.size();
+  Poner(p, static_cast<uint32_t>(f.totpartes), 4);
+  Poner(p, static_cast<uint32_t>(f.tamparte), 4);
+  Poner(p, static_cast<uint64_t>(f.largo), 8);
+  Poner(p, static_cast<uint64_t>(c.k), 1);
+  Poner(p, static_cast<uint64_t>(c.m), 1);
+  Poner(p, static_cast<uint64_t>(c.entrelazado), 1);
+  Poner(p, static_cast<uint32_t>(bloque), 4);
+  Poner(p, static_cast<uint64_t>(fila), 1);
+  memcpy(p, contenido, static_cast<std::size_t>(f.tamparte));
+  return static_cast<std::size_t>(p - destino) + static_cast<std::size_t>(f.tamparte);
+}
+
+// The fields after the name: layout, code, block, row, then the row itself to the end.
+static bool DecodificarFilas(const unsigned char *p, const unsigned char *fin, Reparacion &r) {
+  if (fin - p < 24) return false;
+  FicheroDescrito &f = r.fichero;
+  f.totpartes = static_cast<int32_t>(Tomar(p, 4));
+  f.tamparte = static_cast<int32_t>(Tomar(p, 4));
+  uint64_t largo = Tomar(p, 8);
+  r.codigo = {static_cast<int>(Tomar(p, 1)), static_cast<int>(Tomar(p, 1)),
+              static_cast<int>(Tomar(p, 1))};
+  r.bloque = static_cast<int32_t>(Tomar(p, 4));
+  r.fila = static_cast<int>(Tomar(p, 1));
+  if (largo > static_cast<uint64_t>(kMaxPartesDescritas) * kTamMaxParte) return false;
+  f.largo = static_cast<int64_t>(largo);
+  if (!DisposicionPosible(f.totpartes, f.tamparte, f.largo)) return false;
+  const Codigo &c = r.codigo;
+  if (c.k < 1 || c.m < 1 || c.k + c.m > kMaxFilasCodigo || c.entrelazado < 1) return false;
+  if (r.fila >= c.m || r.bloque < 0 || r.bloque >= BloquesDe(f.totpartes, c)) return false;
+  if (fin - p != f.tamparte) return false;
+  r.contenido = p;
+  return true;
+}
+
+bool DecodificarReparacion(const unsigned char *datos, std::size_t largo, Reparacion &r) {
+  const unsigned char *p = datos, *fin = datos + largo;
+  if (largo < 6 || largo > static_cast<std::size_t>(kTamMaxPaquete) ||
+      Tomar(p, 1) != kLateralReparacion)
+    return false;
+  r.fichero.tipo = static_cast<uint16_t>(Tomar(p, 2));
+  r.fichero.subtipo = static_cast<uint16_t>(Tomar(p, 2));
+  std::size_t largo_nombre = Tomar(p, 1);
+  if (largo_nombre > kMaxNombre || static_cast<std::size_t>(fin - p) < largo_nombre) return false;
+  r.fichero.nombre = std::string_view(reinterpret_cast<const char *>(p), largo_nombre);
+  if (r.fichero.nombre.find('\0') != std::string_view::npos) return false;
+  return DecodificarFilas(p + largo_nombre, fin, r);
 }

@@ -19,6 +19,7 @@ inline constexpr int kDesplazamientoLateral = 1;
 /// The first byte of every side-channel datagram: what follows it.
 enum TipoLateral : uint8_t {
   kLateralDescripcion = 1,  // a signed run of a file's part digests
+  kLateralReparacion = 2,   // a repair row of a block of a file's parts
 };
 
 /// Most parts a description describes: their digests take 64 MiB of the receiver's table (a
@@ -91,6 +92,46 @@ bool DecodificarDescripcion(const unsigned char *datos, std::size_t largo, Descr
 
 /// Whether the description is signed by that public key.
 bool FirmaValida(const Descripcion &d, const unsigned char *publica);
+
+/// The erasure code of a file's repair datagrams. Its parts are cut into windows of k *
+/// entrelazado parts, each window into blocks that take its parts in turn (part l of the window
+/// goes to block l % blocks, at position l / blocks), so that a burst of lost parts spreads over
+/// the window's blocks; each block of k parts (a shorter one counts zeros in place of the
+/// parts it lacks) gets m repair rows.
+struct Codigo {
+  int k = 0;            // parts of a block, 1 at least
+  int m = 0;            // repair rows of a block, 1 at least; k + m at most kMaxFilasCodigo
+  int entrelazado = 0;  // blocks of a window, 1 at least
+};
+inline constexpr int kMaxFilasCodigo = 255;
+/// Bytes of a repair datagram besides its name and its row.
+inline constexpr int kTamFijoReparacion = 1 + 2 + 2 + 1 + 4 + 4 + 8 + 1 + 1 + 1 + 4 + 1;
+
+/// One repair datagram as decoded.
+struct Reparacion {
+  FicheroDescrito fichero;  // nombre points into the datagram; sello unused
+  Codigo codigo;
+  int32_t bloque = 0;                         // of the file, from 0
+  int fila = 0;                               // its repair row, 0 to m - 1
+  const unsigned char *contenido = nullptr;  // fichero.tamparte bytes, in the datagram
+};
+
+/// Blocks of a file of totpartes parts under the code.
+int32_t BloquesDe(int32_t totpartes, const Codigo &codigo);
+
+/// The part at position (0 to k - 1) of the block, or -1 when that position holds none.
+int32_t ParteDelBloque(int32_t totpartes, const Codigo &codigo, int32_t bloque, int posicion);
+
+/// Writes at destino (kTamFijoReparacion + name + part size bytes of room) the repair row fila
+/// of the block, whose fichero.tamparte bytes are at contenido; returns its length.
+std::size_t CodificarReparacion(const FicheroDescrito &fichero, const Codigo &codigo,
+                                int32_t bloque, int fila, const unsigned char *contenido,
+                                unsigned char *destino);
+
+/// Decodes the largo bytes at datos as a repair datagram; false when they are none, or one no
+/// sender writes (a name too long or with a NUL, an impossible layout or code, a block or row
+/// outside them, a row of another length than the part size). Reads no byte past largo.
+bool DecodificarReparacion(const unsigned char *datos, std::size_t largo, Reparacion &r);
 
 /// The identity that the data datagrams of that file give, as DecodificarCabecera builds it.
 std::string IdentidadDescrita(const FicheroDescrito &fichero);

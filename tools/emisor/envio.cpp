@@ -7,6 +7,7 @@
 #include "fallo.h"
 #include "firma.h"
 #include "mando.h"
+#include "reparaciones.h"
 #include "sorteo.h"
 #include "reloj.h"
 
@@ -140,6 +141,8 @@ static Fin EnviarFichero(Envio &envio, const Opciones &opciones, Fichero &ficher
       return Fin::kSenal;
   }
   Fin fin = EnviarPartes(envio, opciones, fichero);
+  if (fin == Fin::kCompleto && envio.reparador != nullptr)
+    fin = MandarReparaciones(envio, *envio.reparador, opciones, fichero);
   CerrarFichero(fichero);
   return fin;
 }

@@ -30,6 +30,7 @@ struct Envio {
   OrdenDeEnvio orden;                     // the order of the parts of the file being sent
   std::vector<int> fallos_de_red;         // errors said since the last datagram that left
   struct Firmante *firmante = nullptr;    // describes each file before its parts; nullptr: none
+  struct Reparador *reparador = nullptr;  // repair rows after each file's parts; nullptr: none
 };
 
 /// How a run, or one step of it, ends.

@@ -4,7 +4,6 @@
 #include <sys/socket.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -12,10 +11,6 @@
 #include "direcciones.h"
 #include "fallo.h"
 #include "mando.h"
-
-// A full queue is waited out this many times, doubling from the first pause.
-static constexpr int kReintentos = 10;
-static constexpr int64_t kPrimeraPausaNs = 100000;
 
 void GenerarClavesYSalir(const char *base) {
   std::string problema;
@@ -74,21 +69,6 @@ Problema ResumirFichero(Firmante &firmante, const Opciones &opciones, const Fich
   return {};
 }
 
-// One datagram, its full queue waited out a few times; any other failure is the data's to tell.
-static bool MandarUno(Envio &envio, const Firmante &firmante, std::size_t largo) {
-  const sockaddr *destino = reinterpret_cast<const sockaddr *>(&firmante.destino);
-  int64_t pausa = kPrimeraPausaNs;
-  for (int intento = 0; intento <= kReintentos; ++intento, pausa *= 2) {
-    if (sendto(envio.sock, firmante.datagrama, largo, 0, destino,
-               LargoDireccion(firmante.destino)) >= 0)
-      return true;
-    if (errno != ENOBUFS && errno != EAGAIN && errno != EINTR) return false;
-    Pausar(envio, pausa);
-    if (ParadaPedida()) return false;
-  }
-  return false;
-}
-
 Fin MandarDescripcion(Envio &envio, Firmante &firmante, const Opciones &opciones,
                       const Fichero &fichero) {
   FicheroDescrito descrito{opciones.tipo,
@@ -107,7 +87,7 @@ Fin MandarDescripcion(Envio &envio, Firmante &firmante, const Opciones &opciones
                              &firmante.resumenes[static_cast<std::size_t>(primera) * kTamResumen],
                              firmante.secreta.data(), firmante.datagrama);
     ContarDatagrama(envio.ritmo, largo);
-    MandarUno(envio, firmante, largo);
+    MandarLateral(envio, firmante.destino, firmante.datagrama, largo);
     if (ParadaPedida()) return Fin::kSenal;
   }
   return Fin::kCompleto;

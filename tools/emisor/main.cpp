@@ -13,6 +13,7 @@
 #include "opciones.h"
 #include "progreso.h"
 #include "red.h"
+#include "reparaciones.h"
 #include "reloj.h"
 
 // The summary goes to standard error, where the progress line was, at the end of every run and
@@ -42,6 +43,9 @@ int main(int argc, char **argv) {
   static Firmante firmante;
   if (opciones.firma != nullptr) PrepararFirmante(firmante, opciones, ficheros);
   if (opciones.firma != nullptr) envio.firmante = &firmante;
+  static Reparador reparador;
+  if (opciones.fec_k > 0) PrepararReparador(reparador, opciones, ficheros);
+  if (opciones.fec_k > 0) envio.reparador = &reparador;
   PrepararEnvio(envio, opciones, ficheros);
   Fin fin = EnviarTodo(envio, opciones, ficheros);
   return Terminar(envio, opciones, fin);

@@ -125,3 +125,16 @@ Fin Mandar(Envio &envio, const Opciones &opciones, std::size_t total, uint64_t c
   envio.cuentas.sin_enviar += cuantos;
   return Fin::kCompleto;
 }
+
+bool MandarLateral(Envio &envio, const sockaddr_storage &destino, const unsigned char *datos,
+                   std::size_t largo) {
+  const sockaddr *a = reinterpret_cast<const sockaddr *>(&destino);
+  int64_t pausa = kPrimeraPausaNs;
+  for (int intento = 0; intento <= kReintentos; ++intento, pausa *= 2) {
+    if (sendto(envio.sock, datos, largo, 0, a, LargoDireccion(destino)) >= 0) return true;
+    if (errno != ENOBUFS && errno != EAGAIN && errno != EINTR) return false;
+    Pausar(envio, pausa);
+    if (ParadaPedida()) return false;
+  }
+  return false;
+}

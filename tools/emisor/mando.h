@@ -3,6 +3,8 @@
 #ifndef EMISOR_MANDO_H
 #define EMISOR_MANDO_H
 
+#include <sys/socket.h>
+
 #include <cstddef>
 #include <cstdint>
 
@@ -22,5 +24,10 @@ bool EsperarTurno(Envio &envio);
 /// has said the error.
 Fin Mandar(Envio &envio, const Opciones &opciones, std::size_t total, uint64_t cuantos,
            const Fichero &fichero, uint32_t parte);
+
+/// Sends one datagram of the side channel to destino, its full queue waited out a few times;
+/// false when it did not leave (any failure but a full queue is the data's to tell).
+bool MandarLateral(Envio &envio, const sockaddr_storage &destino, const unsigned char *datos,
+                   std::size_t largo);
 
 #endif

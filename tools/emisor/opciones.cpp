@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "compilacion.h"
 #include "direcciones.h"
@@ -27,6 +28,7 @@ static constexpr int kOpcionGso = 261;
 static constexpr int kOpcionFirmar = 262;
 static constexpr int kOpcionPuertoLateral = 263;
 static constexpr int kOpcionGenerarClaves = 264;
+static constexpr int kOpcionFec = 265;
 static constexpr long long kMaxVeces = 1000000000;
 
 // A format: the largest part comes from the wire format.
@@ -68,6 +70,9 @@ static const char kUso[] =
     "                          cada envio suyo, con la clave secreta CLAVE\n"
     "      --puerto-lateral N  puerto del canal lateral (por defecto, el de los\n"
     "                          datos mas 1)\n"
+    "      --fec K:M           enviar en el canal lateral, tras las partes de cada\n"
+    "                          fichero, M datagramas de reparacion por cada bloque\n"
+    "                          de K partes (K + M hasta 255)\n"
     "      --generar-claves BASE  escribir un par de claves nuevo, BASE.clave\n"
     "                          (secreta) y BASE.pub (publica), y salir\n"
     "  -h, --help              mostrar esta ayuda y salir\n"
@@ -95,6 +100,18 @@ static int LeerEnteroPequeno(const char *texto, int minimo, int maximo, const ch
   long long numero = 0;
   if (!LeerEntero(texto, minimo, maximo, numero)) ErrorDeUso("%s no valido: %s", que, texto);
   return static_cast<int>(numero);
+}
+
+// "K:M", both at least 1 and K + M within what the code takes.
+static void LeerFec(const char *valor, Opciones &opciones) {
+  long long k = 0, m = 0;
+  const char *dos_puntos = strchr(valor, ':');
+  std::string antes(valor, dos_puntos != nullptr ? static_cast<std::size_t>(dos_puntos - valor) : 0);
+  if (dos_puntos == nullptr || !LeerEntero(antes.c_str(), 1, kMaxFilasCodigo - 1, k) ||
+      !LeerEntero(dos_puntos + 1, 1, kMaxFilasCodigo - 1, m) || k + m > kMaxFilasCodigo)
+    ErrorDeUso("FEC no valido: %s (K:M, con K + M hasta %d)", valor, kMaxFilasCodigo);
+  opciones.fec_k = static_cast<int>(k);
+  opciones.fec_m = static_cast<int>(m);
 }
 
 // What goes in the datagrams. Each Aplicar* returns whether the option was its own.
@@ -128,6 +145,7 @@ static bool AplicarOpcionDeRed(int opcion, const char *valor, Opciones &opciones
   if (opcion == kOpcionSinLimite) opciones.ritmo = 0;
   if (opcion == kOpcionGso) opciones.gso = true;
   if (opcion == kOpcionFirmar) opciones.firma = valor;
+  if (opcion == kOpcionFec) LeerFec(valor, opciones);
   if (opcion == kOpcionPuertoLateral)
     opciones.puerto_lateral = static_cast<uint16_t>(LeerEnteroPequeno(valor, 1, 65535, "Puerto"));
   if (opcion == kOpcionPerdida) {
@@ -136,7 +154,7 @@ static bool AplicarOpcionDeRed(int opcion, const char *valor, Opciones &opciones
   }
   return opcion == kOpcionTtl || opcion == 'i' || opcion == 'r' || opcion == kOpcionSinLimite ||
          opcion == kOpcionPerdida || opcion == kOpcionGso || opcion == kOpcionFirmar ||
-         opcion == kOpcionPuertoLateral;
+         opcion == kOpcionPuertoLateral || opcion == kOpcionFec;
 }
 
 // How many sends, and the order of the parts in each.
@@ -172,6 +190,7 @@ static const option kOpcionesLargas[] = {
     {"firmar", required_argument, nullptr, kOpcionFirmar},
     {"puerto-lateral", required_argument, nullptr, kOpcionPuertoLateral},
     {"generar-claves", required_argument, nullptr, kOpcionGenerarClaves},
+    {"fec", required_argument, nullptr, kOpcionFec},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, 'V'},
     {nullptr, 0, nullptr, 0},

@@ -43,6 +43,7 @@ struct Opciones {
   sockaddr_storage destino = {};          // group and port, IPv4 or IPv6
   const char *firma = nullptr;            // secret key that signs descriptions; nullptr: none
   uint16_t puerto_lateral = 0;            // the side channel's port; 0 until the data port's
+  int fec_k = 0, fec_m = 0;               // --fec: M repair rows per block of K parts; 0: none
   std::vector<const char *> rutas;        // files, in the order given
 };
 
