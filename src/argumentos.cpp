@@ -58,11 +58,20 @@ static const char kAyuda[] =
     "                           puede repetirse\n"
     "      --puerto-lateral N   puerto del canal lateral (por defecto, el de los\n"
     "                           datos mas 1)\n"
+    "      --reparar            en modo 2, completar los bloques a los que les faltan\n"
+    "                           partes con los datagramas de reparacion del canal\n"
+    "                           lateral (emisor --fec)\n"
     "  -h, --help               mostrar esta ayuda y salir\n"
     "  -V, --version            mostrar la version y salir\n";
 
 // Long options without a letter take values past any character.
-enum { kOpcionCaducar = 256, kOpcionMaxPartes, kOpcionClave, kOpcionPuertoLateral };
+enum {
+  kOpcionCaducar = 256,
+  kOpcionMaxPartes,
+  kOpcionClave,
+  kOpcionPuertoLateral,
+  kOpcionReparar
+};
 
 static const char kOpcionesCortas[] = "+:d:i:s:f:raqx:e:whV";
 static const option kOpcionesLargas[] = {{"directorio", required_argument, nullptr, 'd'},
@@ -81,6 +90,7 @@ static const option kOpcionesLargas[] = {{"directorio", required_argument, nullp
                                          {"clave", required_argument, nullptr, kOpcionClave},
                                          {"puerto-lateral", required_argument, nullptr,
                                           kOpcionPuertoLateral},
+                                         {"reparar", no_argument, nullptr, kOpcionReparar},
                                          {"help", no_argument, nullptr, 'h'},
                                          {"version", no_argument, nullptr, 'V'},
                                          {nullptr, 0, nullptr, 0}};
@@ -163,6 +173,7 @@ static bool AplicarInterruptor(int opcion, Argumentos &argumentos) {
                       : opcion == 'a' ? &argumentos.almacen.actualizar
                       : opcion == 'q' ? &argumentos.almacen.silencioso
                       : opcion == 'w' ? &argumentos.entrada.esperar_red
+                      : opcion == kOpcionReparar ? &argumentos.reparar
                                       : nullptr;
   if (interruptor != nullptr) *interruptor = true;
   return interruptor != nullptr;
@@ -249,10 +260,13 @@ Argumentos LeerArgumentos(int argc, char **argv) {
   char **resto = argv + optind;
   argumentos.grupo = resto[0];
   argumentos.puerto = LeerPuerto(resto[1]);
-  if (!argumentos.claves.empty() && argumentos.puerto_lateral == 0 && argumentos.puerto == 65535)
+  argumentos.modo = atoi(resto[2]);
+  // the side channel is joined for keys, and for repairs, which only mode 2 stores
+  argumentos.reparar = argumentos.reparar && argumentos.modo == 2;
+  if ((!argumentos.claves.empty() || argumentos.reparar) && argumentos.puerto_lateral == 0 &&
+      argumentos.puerto == 65535)
     OpcionErronea("Con el puerto 65535, el lateral se da con --puerto-lateral");
   if (argumentos.puerto_lateral == 0)
     argumentos.puerto_lateral = static_cast<uint16_t>(argumentos.puerto + kDesplazamientoLateral);
-  argumentos.modo = atoi(resto[2]);
   return argumentos;
 }

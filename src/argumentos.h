@@ -26,6 +26,7 @@ struct Argumentos {
   std::vector<ClavePublica> claves;    // whose signed descriptions parts are checked against;
                                        // none: no check, no side channel
   uint16_t puerto_lateral = 0;         // the side channel's port; 0 until the data port's
+  bool reparar = false;                // mode 2 takes the side channel's repair datagrams
 };
 
 /// Reads the options before the three arguments, then converts those as atoi would. With fewer

@@ -23,6 +23,7 @@
 #include "paso.h"
 #include "membresia.h"
 #include "recepcion_lateral.h"
+#include "reparar.h"
 #include "restos.h"
 #include "salida.h"
 #include "senales.h"
@@ -56,7 +57,8 @@ struct Programa {
   AlmacenFicheros almacen;
   Vaciado vaciado;
   TablaDeFirmas firmas;  // the keys trusted, and the part digests they signed
-  CanalLateral lateral;  // the side channel, joined when keys were given
+  CanalLateral lateral;  // the side channel, joined when keys or repairs were asked for
+  Reparaciones reparaciones;  // the repair datagrams kept, with --reparar
   FicheroEstado informe;            // the status file, when asked for
   AlCompletar hijos;                // the program run on completed files, when asked for
   Avance avance;                    // the progress line of the quiet log on a terminal
@@ -152,6 +154,8 @@ static void Atender(Programa &r, int recibidos) {
   r.almacen.recien_completados.clear();
   CuidarUnion(r.membresia, recibidos, ahora_ms);
   if (r.lateral.activo) CuidarUnion(r.lateral.membresia, recibidos, ahora_ms);
+  if (r.lateral.reparaciones != nullptr)
+    RepasarReparaciones(r.reparaciones, r.almacen, ahora_ms, stdout);
   GuardarSiToca(r.almacen, ahora_ms / 1000, stdout);
   if (r.bucle.modo == 2) RepasarRestosSiToca(r.almacen, ahora_ms, stdout);
   AvisarRepeticiones(r.almacen, ahora_ms, false, stdout);
@@ -206,12 +210,13 @@ static void Preparar(Programa &r) {
   AbrirMembresia(r.membresia, a.grupo, a.puerto, a.entrada, a.almacen.silencioso ? stdout : stderr);
   AbrirReceptor(*r.receptor, r.membresia);
   r.firmas.claves = a.claves;
-  if (!a.claves.empty())
+  if (a.reparar) r.lateral.reparaciones = &r.reparaciones;
+  if (!a.claves.empty() || a.reparar)
     AbrirCanalLateral(r.lateral, a.grupo, a.puerto_lateral, a.entrada,
                       a.almacen.silencioso ? stdout : stderr);
   r.cola = DatagramasEnCola(r.membresia.sock);
   r.informe.membresia = &r.membresia;
-  if (r.lateral.activo) r.informe.firmas = &r.firmas;
+  if (!a.claves.empty()) r.informe.firmas = &r.firmas;
   // with keys, the store takes only what they signed
   if (!a.claves.empty()) r.almacen.firmas = &r.firmas;
   r.bucle.modo = a.modo;

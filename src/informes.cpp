@@ -95,13 +95,24 @@ static char *Poner(char *p, const char (&literal)[N]) {
   return p + N - 1;
 }
 
+// The start of a part's line: a received part's, or, while repairs hand theirs to the store, a
+// repaired one's, of the same length, so that a received part's line costs no more than before.
+static constexpr char kTextoRecibida[] = "NO LA TENGO,posicion ";
+static constexpr char kTextoReparada[] = "REPARADA,en posicion ";
+static_assert(sizeof kTextoRecibida == sizeof kTextoReparada);
+static char texto_de_parte[sizeof kTextoRecibida] = "NO LA TENGO,posicion ";
+
+void MarcarReparadas(bool reparadas) {
+  memcpy(texto_de_parte, reparadas ? kTextoReparada : kTextoRecibida, sizeof texto_de_parte);
+}
+
 // Built by hand, in place in the stream's buffer when it has room: it is printed for every new
 // part. Apart from the test of quiet, which then costs a part no more than itself.
 [[gnu::noinline]] static void EscribirLineaDeParte(int64_t posicion, std::size_t largo,
                                                    FILE *salida) {
   char aparte[96];  // the text and two numbers of kMaxCifras at most
   char *hueco = Hueco(salida, sizeof aparte);
-  char *p = Poner(hueco != nullptr ? hueco : aparte, "NO LA TENGO,posicion ");
+  char *p = Poner(hueco != nullptr ? hueco : aparte, texto_de_parte);
   p += FormatearEntero(p, posicion);
   p = Poner(p, "....");
   p += FormatearEntero(p, static_cast<int64_t>(largo));

@@ -42,9 +42,13 @@ void InformarDeFichero(const AlmacenFicheros &almacen, std::string_view suceso,
 void InformarDeResto(const AlmacenFicheros &almacen, const struct Resto &resto, int64_t edad,
                      FILE *salida);
 
-/// "NO LA TENGO,posicion P....N bytes...": a new part taken into its file (not in quiet mode).
+/// "NO LA TENGO,posicion P....N bytes...": a new part taken into its file (not in quiet mode);
+/// "REPARADA,en posicion P....N bytes..." between MarcarReparadas(true) and (false).
 void InformarParte(const AlmacenFicheros &almacen, int64_t posicion, std::size_t largo,
                    FILE *salida);
+
+/// Whether the parts taken from now on are repaired ones, told so in their lines.
+void MarcarReparadas(bool reparadas);
 
 /// "<identidad>: mensaje: <system error>" on the error stream, after what was printed before
 /// it; without the identity when it is empty, for a failure that concerns no one file.

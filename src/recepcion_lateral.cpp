@@ -13,6 +13,7 @@
 #include "informes.h"
 #include "rechazos.h"
 #include "reloj.h"
+#include "reparar.h"
 #include "salida.h"
 
 void AbrirCanalLateral(CanalLateral &canal, const char *grupo, uint16_t puerto,
@@ -82,8 +83,11 @@ static bool CabeOtraFirma(CanalLateral &canal) {
 static void Tomar(CanalLateral &canal, TablaDeFirmas &tabla, AlmacenFicheros &almacen,
                   const unsigned char *datos, std::size_t largo, const sockaddr_storage *origen,
                   FILE *salida) {
-  // another type is for a reader this receiver does not have
-  if (largo == 0 || datos[0] != kLateralDescripcion) return;
+  if (largo > 0 && datos[0] == kLateralReparacion && canal.reparaciones != nullptr)
+    return TomarReparacion(*canal.reparaciones, almacen, datos, largo, origen, salida);
+  // another type is for a reader this receiver does not have, and so are descriptions to one
+  // that has no keys to check them with
+  if (largo == 0 || datos[0] != kLateralDescripcion || tabla.claves.empty()) return;
   std::string emisor = TextoDeEmisor(origen);
   Descripcion d;
   if (!DecodificarDescripcion(datos, largo, d)) {

@@ -37,6 +37,7 @@ struct CanalLateral {
   sockaddr_storage origenes[kLoteLateral];  // each datagram's sender
   int64_t segundo = -1;                     // the second whose signatures are counted, monotonic
   int firmas = 0;                           // signatures checked in it
+  struct Reparaciones *reparaciones = nullptr;  // takes repair datagrams; nullptr: left alone
 };
 
 /// Opens and joins the side channel for the group on that port, on the interface and for the
@@ -49,7 +50,8 @@ void AbrirCanalLateral(CanalLateral &canal, const char *grupo, uint16_t puerto,
 /// a description signed by a key of the table enters it ("<identidad>: Descripcion firmada de
 /// N partes." for a version not known before); one signed otherwise, or that is no
 /// description, is refused with a line at warning naming its sender, within the quiet log's
-/// budget, and counted in the table. Datagrams of other types are left alone. Returns how many
+/// budget, and counted in the table; without keys, descriptions are left alone. Repair datagrams
+/// go to canal.reparaciones when set. Datagrams of other types are left alone. Returns how many
 /// datagrams it took. Ends the process through DieWithError when the receive fails.
 int AtenderCanalLateral(CanalLateral &canal, TablaDeFirmas &tabla, AlmacenFicheros &almacen,
                         FILE *salida);
