@@ -44,7 +44,7 @@ struct TablaDeFirmas {
 };
 
 /// A part's verdict against the table.
-enum class Firma {
+enum class Firma : uint8_t {
   kCierta,          // its digest is signed: take it
   kFalsa,           // it contradicts what is signed (layout, length or digest): refuse it
   kSinDescripcion,  // nothing signed about it yet (no description, or not its range)

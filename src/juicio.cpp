@@ -134,6 +134,12 @@ static Veredicto JuzgarParte(const FicheroEnCurso &f, int cual, const Hechos &he
   return v;
 }
 
+// A part that contradicts its signed description, or of which nothing is signed yet.
+[[gnu::cold, gnu::noinline]] static Veredicto SinFirma(Firma firma, const DatagramaActual &actual) {
+  if (firma == Firma::kFalsa) return Rechazo(Causa::kFalsa, actual.parteactual, actual.totpartes);
+  return Rechazo(Causa::kSinFirma);
+}
+
 Veredicto Juzgar(const AlmacenFicheros &almacen, const Hechos &hechos,
                  const DatagramaActual &actual, const Paquete &paquete, int32_t tamparte) {
   int32_t maximo = almacen.opciones.max_partes;
@@ -141,9 +147,7 @@ Veredicto Juzgar(const AlmacenFicheros &almacen, const Hechos &hechos,
                              : JuzgarSinAlmacen(actual, paquete, maximo);
   if (v.decision == Decision::kRechazado) return v;
   // only a part its sender signed may start, change or add to anything
-  if (hechos.firma == Firma::kFalsa)
-    return Rechazo(Causa::kFalsa, actual.parteactual, actual.totpartes);
-  if (hechos.firma == Firma::kSinDescripcion) return Rechazo(Causa::kSinFirma);
+  if (hechos.firma != Firma::kCierta) return SinFirma(hechos.firma, actual);
   if (hechos.cual < 0) {
     if (!hechos.grabado) return Decidido(Decision::kEmpezar);
     v = Decidido(!almacen.opciones.actualizar || hechos.igual_que_grabado

@@ -35,11 +35,19 @@ void EmpezarPartes(Partes &partes, int32_t total) {
   partes.faltan = total;
 }
 
+// Run for every part taken: a part missing or failed, never on disk, leaves only those counts;
+// and parts mostly come in order, growing the last run.
 void Tomar(Partes &partes, int32_t i) {
   unsigned char &estado = partes.estados[static_cast<std::size_t>(i)];
   if (Recibida(estado)) return;
-  Dejar(partes, estado);
+  --partes.faltan;
+  if (estado == kFallida) --partes.fallidas;
   estado = kGrabada;
+  std::vector<Tramo> &lista = partes.escritas.lista;
+  if (!lista.empty() && lista.back().hasta == i && !partes.escritas.desbordado) {
+    lista.back().hasta = i + 1;
+    return;
+  }
   Anotar(partes.escritas, i, i + 1, Tope(partes));
 }
 
