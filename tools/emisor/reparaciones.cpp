@@ -56,7 +56,8 @@ static void CodificarVentana(Reparador &r, const FicheroDescrito &f, int32_t blo
       int32_t parte = ParteDelBloque(f.totpartes, c, bloque0 + b, pos);
       partes[pos] = parte < 0 ? ceros.data() : &r.partes[(parte - primera) * tam];
     }
-    for (int j = 0; j < c.m; ++j) filas[j] = &r.filas[(static_cast<std::size_t>(b) * c.m + j) * tam];
+    for (int j = 0; j < c.m; ++j)
+      filas[j] = &r.filas[(static_cast<std::size_t>(b) * c.m + j) * tam];
     CodificarBloque(r.borrado, partes, filas, f.tamparte);
   }
 }
