@@ -21,14 +21,16 @@ void CodificarBloque(CodigoBorrado &c, unsigned char *const *partes,
 // Only the e missing rows are unknown: the e x e system of e repair rows over them is inverted,
 // not the whole k x k one, so that a block costs e^2 k, not k^3.
 bool RecuperarBloque(CodigoBorrado &c, unsigned char *const *partes, const int *filas,
-                     unsigned char *const *reparaciones, int cuantas,
-                     unsigned char *const *salidas, int largo) {
+                     unsigned char *const *reparaciones, int cuantas, unsigned char *const *salidas,
+                     int largo) {
   const int k = c.k;
   int perdidas[kMaxFilasCodigo], presentes[kMaxFilasCodigo], e = 0, p = 0;
   unsigned char *fuentes[kMaxFilasCodigo];
   for (int i = 0; i < k; ++i) {
-    if (partes[i] == nullptr) perdidas[e++] = i;
-    else fuentes[p] = partes[i], presentes[p++] = i;
+    if (partes[i] == nullptr)
+      perdidas[e++] = i;
+    else
+      fuentes[p] = partes[i], presentes[p++] = i;
   }
   if (e == 0) return true;
   if (cuantas < e || e > c.m) return false;

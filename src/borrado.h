@@ -10,8 +10,8 @@
 /// The code's matrix and the room its routines work in, made once for a code.
 struct CodigoBorrado {
   int k = 0, m = 0;
-  std::vector<unsigned char> matriz;  // (k + m) x k, by rows
-  std::vector<unsigned char> tablas;  // ISA-L's tables of the m repair rows
+  std::vector<unsigned char> matriz;   // (k + m) x k, by rows
+  std::vector<unsigned char> tablas;   // ISA-L's tables of the m repair rows
   std::vector<unsigned char> trabajo;  // the tables of a block rebuilt
 };
 
@@ -27,7 +27,7 @@ void CodificarBloque(CodigoBorrado &codigo, unsigned char *const *partes,
 /// and their bytes). Writes each missing row, in the order of the positions, at the next of
 /// salidas. False, writing nothing, when fewer repair rows than missing ones are at hand.
 bool RecuperarBloque(CodigoBorrado &codigo, unsigned char *const *partes, const int *filas,
-                     unsigned char *const *reparaciones, int cuantas,
-                     unsigned char *const *salidas, int largo);
+                     unsigned char *const *reparaciones, int cuantas, unsigned char *const *salidas,
+                     int largo);
 
 #endif

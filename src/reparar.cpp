@@ -76,6 +76,37 @@ static void Entregar(Reparaciones &r, AlmacenFicheros &almacen, const BloqueEnEs
   MarcarReparadas(false);
 }
 
+// Parts of the block its file lacks; without reading any.
+static int Faltan(const FicheroEnCurso &f, const BloqueEnEspera &b) {
+  int faltan = 0;
+  for (int pos = 0; pos < b.codigo.k; ++pos) {
+    int32_t parte = ParteDelBloque(b.disposicion.totpartes, b.codigo, b.bloque, pos);
+    faltan += parte >= 0 && !Recibida(f.partes, parte);
+  }
+  return faltan;
+}
+
+// The block's parts at hand read into r.memoria, pointed at from partes, nullptr for each one
+// missing, whose index goes to perdidas and whose room to salidas; returns how many are missing.
+static int Reunir(Reparaciones &r, const FicheroEnCurso &f, const BloqueEnEspera &b,
+                  unsigned char **partes, unsigned char **salidas, int32_t *perdidas) {
+  const int k = b.codigo.k;
+  const std::size_t tam = static_cast<std::size_t>(b.disposicion.tamparte);
+  r.memoria.assign(2 * static_cast<std::size_t>(k) * tam, 0);
+  int e = 0;
+  for (int pos = 0; pos < k; ++pos) {
+    int32_t parte = ParteDelBloque(b.disposicion.totpartes, b.codigo, b.bloque, pos);
+    partes[pos] = &r.memoria[static_cast<std::size_t>(pos) * tam];
+    if (parte >= 0 &&
+        (!Recibida(f.partes, parte) || !LeerGuardada(f, b.disposicion, parte, partes[pos]))) {
+      partes[pos] = nullptr;
+      salidas[e] = &r.memoria[(static_cast<std::size_t>(k) + e) * tam];
+      perdidas[e++] = parte;
+    }
+  }
+  return e;
+}
+
 // Rebuilds the block when it has rows enough, and hands its parts to the store. Returns whether
 // the block is done with: rebuilt, whole, or of a file that is gone or changed.
 static bool Intentar(Reparaciones &r, AlmacenFicheros &almacen, const BloqueEnEspera &b,
@@ -84,31 +115,21 @@ static bool Intentar(Reparaciones &r, AlmacenFicheros &almacen, const BloqueEnEs
   if (cual < 0) return true;
   const FicheroEnCurso &f = almacen.en_curso[static_cast<std::size_t>(cual)];
   if (!Concuerda(f, b.disposicion)) return true;
-  const int k = b.codigo.k;
-  const std::size_t tam = static_cast<std::size_t>(b.disposicion.tamparte);
-  r.memoria.assign(2 * static_cast<std::size_t>(k) * tam, 0);
-  unsigned char *partes[kMaxFilasCodigo], *salidas[kMaxFilasCodigo];
+  // counted first: a row that leaves the block short costs no read
+  int faltan = Faltan(f, b);
+  if (faltan == 0) return true;
+  if (static_cast<int>(b.filas.size()) < faltan) return false;
+  unsigned char *partes[kMaxFilasCodigo], *salidas[kMaxFilasCodigo], *filas[kMaxFilasCodigo];
   int32_t perdidas[kMaxFilasCodigo];
-  int e = 0;
-  for (int pos = 0; pos < k; ++pos) {
-    int32_t parte = ParteDelBloque(b.disposicion.totpartes, b.codigo, b.bloque, pos);
-    partes[pos] = &r.memoria[static_cast<std::size_t>(pos) * tam];
-    if (parte >= 0 && (!Recibida(f.partes, parte) ||
-                       !LeerGuardada(f, b.disposicion, parte, partes[pos]))) {
-      partes[pos] = nullptr;
-      salidas[e] = &r.memoria[(static_cast<std::size_t>(k) + e) * tam];
-      perdidas[e++] = parte;
-    }
-  }
-  if (e == 0) return true;
-  if (static_cast<int>(b.filas.size()) < e) return false;
-  if (r.codigo.k != k || r.codigo.m != b.codigo.m) PrepararCodigo(r.codigo, k, b.codigo.m);
-  unsigned char *filas[kMaxFilasCodigo];
+  int e = Reunir(r, f, b, partes, salidas, perdidas);
+  if (r.codigo.k != b.codigo.k || r.codigo.m != b.codigo.m)
+    PrepararCodigo(r.codigo, b.codigo.k, b.codigo.m);
   for (std::size_t i = 0; i < b.filas.size(); ++i)
     filas[i] = const_cast<unsigned char *>(b.bytes[i].data());
+  // a part that could not be read back leaves it short: it waits for the next pass
   if (!RecuperarBloque(r.codigo, partes, b.filas.data(), filas, static_cast<int>(b.filas.size()),
                        salidas, b.disposicion.tamparte))
-    return true;
+    return static_cast<int>(b.filas.size()) >= e;
   // what was probed of stored files before the rows came may have changed since
   EmpezarLote(almacen);
   for (int i = 0; i < e; ++i) Entregar(r, almacen, b, perdidas[i], salidas[i], salida);
@@ -162,8 +183,7 @@ void TomarReparacion(Reparaciones &r, AlmacenFicheros &almacen, const unsigned c
   if (!DecodificarReparacion(datos, largo, d)) return;
   BloqueEnEspera nuevo = BloqueDe(d, origen);
   int cual = FicheroDe(r, almacen, nuevo);
-  if (cual < 0 ||
-      !Concuerda(almacen.en_curso[static_cast<std::size_t>(cual)], nuevo.disposicion))
+  if (cual < 0 || !Concuerda(almacen.en_curso[static_cast<std::size_t>(cual)], nuevo.disposicion))
     return;
   std::size_t i = Lugar(r, std::move(nuevo));
   BloqueEnEspera &b = r.bloques[i];

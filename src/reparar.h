@@ -23,14 +23,14 @@ inline constexpr int kMaxFilasEnEspera = 4096;
 
 /// A block whose file lacks parts, with the repair rows of it that came.
 struct BloqueEnEspera {
-  std::string identidad;          // its file's
-  sockaddr_storage origen{};      // the sender of its rows
+  std::string identidad;           // its file's
+  sockaddr_storage origen{};       // the sender of its rows
   uint16_t tipo = 0, subtipo = 0;  // its file's header fields
   std::string nombre;
   Disposicion disposicion;  // its file's layout, as its rows say it
   Codigo codigo;
   int32_t bloque = 0;
-  std::vector<int> filas;                          // the rows at hand, each once
+  std::vector<int> filas;                         // the rows at hand, each once
   std::vector<std::vector<unsigned char>> bytes;  // and their bytes, a part size each
 };
 
@@ -49,8 +49,8 @@ struct Reparaciones {
 /// another layout than its file's, is left; a block rebuilt goes to the store through
 /// AlmacenarParte, each part told as repaired where a received one would be told.
 void TomarReparacion(Reparaciones &reparaciones, AlmacenFicheros &almacen,
-                     const unsigned char *datos, std::size_t largo,
-                     const sockaddr_storage *origen, FILE *salida);
+                     const unsigned char *datos, std::size_t largo, const sockaddr_storage *origen,
+                     FILE *salida);
 
 /// Every 100 ms at most, looks at each block kept again: parts that came since may complete it,
 /// and a block whose file is gone or whole is dropped.

@@ -22,7 +22,7 @@ struct Caso {
   Codigo codigo;
   std::set<int32_t> partes_perdidas;
   std::set<std::pair<int32_t, int>> filas_perdidas;  // (block, row)
-  std::set<int32_t> sin_recuperar;                    // what no k rows of its block give back
+  std::set<int32_t> sin_recuperar;                   // what no k rows of its block give back
 };
 
 // Sends, loses and rebuilds: the parts not given back; each one given back equal to its own.
@@ -53,7 +53,8 @@ std::set<int32_t> Perder(const Caso &caso) {
     CodificarBloque(codigo, datos, punteros.data(), kTam);
     for (int j = 0; j < c.m; ++j)
       if (!caso.filas_perdidas.count({b, j})) numeros.push_back(j), llegadas.push_back(punteros[j]);
-    std::vector<std::vector<unsigned char>> rehechas(faltan.size(), std::vector<unsigned char>(kTam));
+    std::vector<std::vector<unsigned char>> rehechas(faltan.size(),
+                                                     std::vector<unsigned char>(kTam));
     for (std::size_t i = 0; i < faltan.size(); ++i) salidas[i] = rehechas[i].data();
     if (!RecuperarBloque(codigo, rotos, numeros.data(), llegadas.data(),
                          static_cast<int>(numeros.size()), salidas, kTam)) {
@@ -145,13 +146,17 @@ TEST(Borrado, DatagramaDeReparacion) {
   EXPECT_FALSE(DecodificarReparacion(bytes, largo + 1, r));
   // offset of each field after the name, the value no sender writes there
   const std::size_t tras = 6 + nombre.size();
-  struct Dano { const char *que; std::size_t donde; unsigned char valor; };
-  for (const Dano &d : {Dano{"tipo de datagrama", 0, 1}, Dano{"nombre largo", 5, 32},
-                        Dano{"nombre con NUL", 7, 0}, Dano{"sin partes", tras + 3, 0},
-                        Dano{"largo imposible", tras + 15, 0}, Dano{"k 0", tras + 16, 0},
-                        Dano{"m 0", tras + 17, 0}, Dano{"k + m 256", tras + 16, 254},
-                        Dano{"sin entrelazado", tras + 18, 0}, Dano{"bloque 3", tras + 22, 3},
-                        Dano{"fila 2", tras + 23, 2}}) {
+  struct Dano {
+    const char *que;
+    std::size_t donde;
+    unsigned char valor;
+  };
+  for (const Dano &d :
+       {Dano{"tipo de datagrama", 0, 1}, Dano{"nombre largo", 5, 32}, Dano{"nombre con NUL", 7, 0},
+        Dano{"sin partes", tras + 3, 0}, Dano{"largo imposible", tras + 15, 0},
+        Dano{"k 0", tras + 16, 0}, Dano{"m 0", tras + 17, 0}, Dano{"k + m 256", tras + 16, 254},
+        Dano{"sin entrelazado", tras + 18, 0}, Dano{"bloque 3", tras + 22, 3},
+        Dano{"fila 2", tras + 23, 2}}) {
     SCOPED_TRACE(d.que);
     unsigned char copia[sizeof bytes];
     memcpy(copia, bytes, largo);

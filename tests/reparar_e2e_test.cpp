@@ -67,13 +67,14 @@ TEST_F(Reparar, PartesPerdidasSeReparan) {
   otra_disposicion.largo = 1037;
   std::string cortada = Fila(contenido, f, c, 0, 0);
   cortada.pop_back();
-  for (const std::string &nada : {Fila(contenido, otro, c, 0, 0), cortada,
-                                  Fila(contenido, otra_disposicion, c, 0, 0)})
+  for (const std::string &nada :
+       {Fila(contenido, otro, c, 0, 0), cortada, Fila(contenido, otra_disposicion, c, 0, 0)})
     Enviar(Lateral(), nada);
   Enviar(Lateral(), Fila(contenido, f, c, 0, 0));
   Enviar(Lateral(), Fila(contenido, f, c, 0, 0));
   Enviar(Lateral(), Fila(contenido, f, c, 0, 1));
-  esperado += "REPARADA,en posicion 300....100 bytes...\nREPARADA,en posicion 600....100 bytes...\n";
+  esperado +=
+      "REPARADA,en posicion 300....100 bytes...\nREPARADA,en posicion 600....100 bytes...\n";
   ASSERT_TRUE(LeerHastaTexto(cliente, esperado, 5)) << cliente.salida;
   Enviar(Lateral(), Fila(contenido, f, c, 2, 1));
   esperado += "REPARADA,en posicion 500....100 bytes...\nCompletado!\n";
@@ -94,9 +95,9 @@ TEST_F(Reparar, EmisorConFecCompletaEnUnaPasada) {
   fclose(fichero);
   ASSERT_NO_FATAL_FAILURE(Arrancar({"-q", "--reparar"}));
   ASSERT_TRUE(EsperarUnion(destino, 5, 2));
-  Proceso emisor = Lanzar({EMISOR_PATH, "-i", "127.0.0.1", "-r", "20000", "--perdida", "10%",
-                           "--semilla", "1", "--fec", "16:4", destino.grupo,
-                           std::to_string(destino.puerto), ruta});
+  Proceso emisor =
+      Lanzar({EMISOR_PATH, "-i", "127.0.0.1", "-r", "20000", "--perdida", "10%", "--semilla", "1",
+              "--fec", "16:4", destino.grupo, std::to_string(destino.puerto), ruta});
   EXPECT_EQ(EsperarFin(emisor), 0) << emisor.error;
   // some were left out: the repairs made up for them
   EXPECT_EQ(emisor.error.find("--perdida: 0"), std::string::npos) << emisor.error;

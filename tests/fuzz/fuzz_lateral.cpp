@@ -17,8 +17,8 @@
 static ClaveSecreta g_secreta;
 static ClavePublica g_publica;
 
-// With SEMILLAS_LATERALES=DIR, writes there the seed instead, a description from the encoder
-// marked to be signed, and ends.
+// With SEMILLAS_LATERALES=DIR, writes there the seeds instead, a description from the encoder
+// marked to be signed and a repair datagram, and ends.
 static void EscribirSemilla(const std::string &directorio) {
   std::vector<unsigned char> resumenes(kTamMaxLateral, 0x33), semilla(2 + kTamMaxLateral);
   FicheroDescrito f{1, 2, "doc", 200, 1000, 199500, 5};
@@ -27,6 +27,11 @@ static void EscribirSemilla(const std::string &directorio) {
   semilla[0] = static_cast<unsigned char>(0x80 | largo >> 8);
   semilla[1] = static_cast<unsigned char>(largo);
   std::ofstream(directorio + "/descripcion")
+      .write(reinterpret_cast<char *>(semilla.data()), 2 + largo);
+  largo = CodificarReparacion(f, {8, 4, 16}, 3, 2, resumenes.data(), &semilla[2]);
+  semilla[0] = static_cast<unsigned char>(largo >> 8);
+  semilla[1] = static_cast<unsigned char>(largo);
+  std::ofstream(directorio + "/reparacion")
       .write(reinterpret_cast<char *>(semilla.data()), 2 + largo);
   exit(0);
 }
@@ -53,6 +58,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *datos, size_t tam) {
       memcpy(&datagrama[1], g_publica.data(), kTamIdClave);
       crypto_sign_detached(&datagrama[firmado], nullptr, datagrama.data(), firmado,
                            g_secreta.data());
+    }
+    // a repair datagram's block never names a part outside its file, nor its row bytes outside it
+    Reparacion r;
+    if (DecodificarReparacion(datagrama.data(), datagrama.size(), r)) {
+      for (int pos = 0; pos < r.codigo.k; ++pos)
+        if (ParteDelBloque(r.fichero.totpartes, r.codigo, r.bloque, pos) >= r.fichero.totpartes)
+          __builtin_trap();
+      if (r.contenido + r.fichero.tamparte != datagrama.data() + datagrama.size()) __builtin_trap();
     }
     Descripcion d;
     if (!DecodificarDescripcion(datagrama.data(), datagrama.size(), d)) continue;

@@ -15,9 +15,10 @@ void PrepararReparador(Reparador &r, const Opciones &opciones,
   for (const Fichero &fichero : ficheros) {
     std::size_t largo = kTamFijoReparacion + fichero.nombre.size() + opciones.tamparte;
     if (largo > static_cast<std::size_t>(kTamMaxPaquete))
-      Rechazar("Con --fec, el fichero %s no cabe en datagramas de reparacion: %zu bytes, %d como "
-               "mucho (nombre mas corto, o -p menor)\n",
-               fichero.ruta, largo, kTamMaxPaquete);
+      Rechazar(
+          "Con --fec, el fichero %s no cabe en datagramas de reparacion: %zu bytes, %d como "
+          "mucho (nombre mas corto, o -p menor)\n",
+          fichero.ruta, largo, kTamMaxPaquete);
     if (fichero.totpartes > static_cast<uint32_t>(kMaxPartesDescritas))
       Rechazar("El fichero %s tiene %u partes: con --fec, %d como mucho\n", fichero.ruta,
                fichero.totpartes, kMaxPartesDescritas);
@@ -37,8 +38,7 @@ static bool LeerVentana(Reparador &r, const Opciones &opciones, const Fichero &f
   std::fill(r.partes.begin(), r.partes.end(), 0);
   for (int32_t i = 0; i < cuantas; ++i) {
     auto indice = static_cast<uint32_t>(primera + i);
-    if (LeerParte(fichero, opciones.tamparte, indice, &r.partes[i * tam]).que !=
-        Problema::kNinguno)
+    if (LeerParte(fichero, opciones.tamparte, indice, &r.partes[i * tam]).que != Problema::kNinguno)
       return false;
   }
   return true;
@@ -82,9 +82,13 @@ static Fin MandarVentana(Envio &envio, Reparador &r, const Opciones &opciones,
 
 Fin MandarReparaciones(Envio &envio, Reparador &r, const Opciones &opciones,
                        const Fichero &fichero) {
-  FicheroDescrito f{opciones.tipo, opciones.subtipo, fichero.nombre,
-                    static_cast<int32_t>(fichero.totpartes), opciones.tamparte,
-                    static_cast<int64_t>(fichero.tamano), 0};
+  FicheroDescrito f{opciones.tipo,
+                    opciones.subtipo,
+                    fichero.nombre,
+                    static_cast<int32_t>(fichero.totpartes),
+                    opciones.tamparte,
+                    static_cast<int64_t>(fichero.tamano),
+                    0};
   const int32_t ventana = r.codigo.k * r.codigo.entrelazado;
   for (int32_t primera = 0, bloque0 = 0; primera < f.totpartes;
        primera += ventana, bloque0 += r.codigo.entrelazado) {

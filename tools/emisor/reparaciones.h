@@ -18,9 +18,9 @@ inline constexpr int kEntrelazado = 16;
 
 /// The repairer of a run.
 struct Reparador {
-  Codigo codigo;                     // the code of --fec, kEntrelazado blocks a window
-  CodigoBorrado borrado;             // its matrix and tables
-  sockaddr_storage destino = {};     // the group and the side channel's port
+  Codigo codigo;                      // the code of --fec, kEntrelazado blocks a window
+  CodigoBorrado borrado;              // its matrix and tables
+  sockaddr_storage destino = {};      // the group and the side channel's port
   std::vector<unsigned char> partes;  // a window's parts, each padded with zeros to the part size
   std::vector<unsigned char> filas;   // its blocks' repair rows, by block
   unsigned char datagrama[kTamMaxPaquete];
