@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-/// States of a part of a file in progress.
-enum EstadoParte : unsigned char {
+/// The stages of a part of a file in progress, from missing to on disk.
+enum EtapaDeParte : unsigned char {
   kFalta = 0,         // not received
   kGrabada = 1,       // received: written, or in the file's write buffer on its way there
   kFallida = 2,       // received, but its write or its sync failed: missing again
@@ -35,7 +35,7 @@ struct Tramos {
 };
 
 struct Partes {
-  std::vector<unsigned char> estados;  // an EstadoParte per part
+  std::vector<unsigned char> estados;  // an EtapaDeParte per part
   int32_t faltan = 0;                  // parts not received, or missing again
   int32_t fallidas = 0;                // parts kFallida
   int32_t en_disco = 0;                // parts kSincronizada
