@@ -1,4 +1,5 @@
 // Receives files sent as numbered parts on a UDP multicast group, and shows or rebuilds them.
+#include <poll.h>
 #include <stdio_ext.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -99,14 +100,24 @@ static void Dormir(int64_t ns) {
   clock_nanosleep(CLOCK_MONOTONIC, 0, &pausa, nullptr);
 }
 
+// With repairs, the side channel's datagrams come on their own after a file's parts: a wait on
+// the data alone would leave them to overflow their queue. Waits for either, up to a second.
+static int RecibirDeAlguno(Programa &r) {
+  pollfd esperas[2] = {{r.membresia.sock, POLLIN, 0}, {r.lateral.membresia.sock, POLLIN, 0}};
+  poll(esperas, 2, 1000);
+  return RecibirLote(*r.receptor, false);
+}
+
 // Takes the datagrams of one receive through the pass; returns how many. While datagrams keep
 // coming, the receive comes after a pause and takes what gathered; otherwise it waits for the
 // first, and while printed output waits, only until it is due to be shown.
 static int AtenderLote(Programa &r, bool esperar) {
   int64_t pausa = esperar ? Pausa(r) : 0;
   if (pausa > 0) Dormir(pausa);
+  bool con_reparaciones = r.lateral.reparaciones != nullptr;
   int recibidos = pausa > 0 || !esperar ? RecibirLote(*r.receptor, false)
                   : r.vaciado.pendiente ? RecibirAntesDe(*r.receptor, MomentoDeMostrar(r))
+                  : con_reparaciones    ? RecibirDeAlguno(r)
                                         : RecibirLote(*r.receptor, true);
   int64_t ahora = AhoraNs();
   r.intervalo_ns = std::max<int64_t>(ahora - r.lote_ns, 1);
