@@ -126,6 +126,8 @@ static int AtenderLote(Programa &r, bool esperar) {
   // a file's description comes before its parts: taken first
   if (r.lateral.activo) AtenderCanalLateral(r.lateral, r.firmas, r.almacen, stdout);
   ProcesarLote(*r.receptor, r.bucle, r.actual, r.almacen, stdout);
+  if (con_reparaciones && r.reparaciones.nuevas)
+    IntentarReparaciones(r.reparaciones, r.almacen, stdout);
   CederSitio(r.almacen, stdout);
   return recibidos;
 }

@@ -194,13 +194,18 @@ void TomarReparacion(Reparaciones &r, AlmacenFicheros &almacen, const unsigned c
   b.filas.push_back(d.fila);
   b.bytes.emplace_back(d.contenido, d.contenido + d.fichero.tamparte);
   ++r.filas;
-  if (Intentar(r, almacen, r.bloques[i], salida)) Quitar(r, i);
+  r.nuevas = true;
+}
+
+void IntentarReparaciones(Reparaciones &r, AlmacenFicheros &almacen, FILE *salida) {
+  r.nuevas = false;
+  for (std::size_t i = r.bloques.size(); i-- > 0;)
+    if (Intentar(r, almacen, r.bloques[i], salida)) Quitar(r, i);
 }
 
 void RepasarReparaciones(Reparaciones &r, AlmacenFicheros &almacen, int64_t ahora_ms,
                          FILE *salida) {
   if (r.bloques.empty() || ahora_ms - r.repasado_ms < kMsEntreRepasos) return;
   r.repasado_ms = ahora_ms;
-  for (std::size_t i = r.bloques.size(); i-- > 0;)
-    if (Intentar(r, almacen, r.bloques[i], salida)) Quitar(r, i);
+  IntentarReparaciones(r, almacen, salida);
 }

@@ -43,14 +43,19 @@ struct Reparaciones {
   DatagramaActual actual;               // each rebuilt part's header, decoded as the loop's are
   unsigned char paquete[kTamRanura];    // a rebuilt part's datagram, a NUL after it
   int64_t repasado_ms = 0;              // when the blocks were last looked at again
+  bool nuevas = false;                  // rows came since the blocks were last looked at
 };
 
-/// Takes one repair datagram of origen: one that is none, or of a file not in progress or of
-/// another layout than its file's, is left; a block rebuilt goes to the store through
-/// AlmacenarParte, each part told as repaired where a received one would be told.
+/// Takes one repair datagram of origen into its block: one that is none, or of a file not in
+/// progress or of another layout than its file's, is left.
 void TomarReparacion(Reparaciones &reparaciones, AlmacenFicheros &almacen,
                      const unsigned char *datos, std::size_t largo, const sockaddr_storage *origen,
                      FILE *salida);
+
+/// Rebuilds each block kept that has rows enough and hands its parts to the store through
+/// AlmacenarParte, each told as repaired where a received one would be told; after the data
+/// that came with the rows, so that parts on their way are not rebuilt.
+void IntentarReparaciones(Reparaciones &reparaciones, AlmacenFicheros &almacen, FILE *salida);
 
 /// Every 100 ms at most, looks at each block kept again: parts that came since may complete it,
 /// and a block whose file is gone or whole is dropped.

@@ -3,6 +3,7 @@
 // file; and the sender's --fec completes a lossy send in one pass.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -20,22 +21,20 @@ class Reparar : public E2E {
 constexpr int kTam = 100;
 
 // Row fila of a block of the file, as a sender codes it, in its datagram.
-std::string Fila(const std::string &contenido, const FicheroDescrito &f, const Codigo &c,
-                 int32_t bloque, int fila) {
-  std::vector<std::string> partes(c.k, std::string(kTam, '\0'));
+std::string Fila(std::string contenido, const FicheroDescrito &f, const Codigo &c, int32_t bloque,
+                 int fila) {
+  contenido.resize(f.totpartes * kTam + kTam);  // zeros after the last part, and for no part
   unsigned char *datos[kMaxFilasCodigo], *filas[kMaxFilasCodigo];
   for (int pos = 0; pos < c.k; ++pos) {
     int32_t parte = ParteDelBloque(f.totpartes, c, bloque, pos);
-    std::string trozo = parte >= 0 ? contenido.substr(parte * kTam, kTam) : "";
-    partes[pos].replace(0, trozo.size(), trozo);
-    datos[pos] = reinterpret_cast<unsigned char *>(partes[pos].data());
+    datos[pos] =
+        reinterpret_cast<unsigned char *>(&contenido[(parte < 0 ? f.totpartes : parte) * kTam]);
   }
-  std::vector<std::string> salidas(c.m, std::string(kTam, '\0'));
-  for (int j = 0; j < c.m; ++j) filas[j] = reinterpret_cast<unsigned char *>(salidas[j].data());
+  std::string salidas(c.m * kTam, '\0'), datagrama(kTamMaxPaquete, '\0');
+  for (int j = 0; j < c.m; ++j) filas[j] = reinterpret_cast<unsigned char *>(&salidas[j * kTam]);
   CodigoBorrado codigo;
   PrepararCodigo(codigo, c.k, c.m);
   CodificarBloque(codigo, datos, filas, kTam);
-  std::string datagrama(kTamMaxPaquete, '\0');
   auto *destino = reinterpret_cast<unsigned char *>(datagrama.data());
   datagrama.resize(CodificarReparacion(f, c, bloque, fila, filas[fila], destino));
   return datagrama;
@@ -70,9 +69,7 @@ TEST_F(Reparar, PartesPerdidasSeReparan) {
   for (const std::string &nada :
        {Fila(contenido, otro, c, 0, 0), cortada, Fila(contenido, otra_disposicion, c, 0, 0)})
     Enviar(Lateral(), nada);
-  Enviar(Lateral(), Fila(contenido, f, c, 0, 0));
-  Enviar(Lateral(), Fila(contenido, f, c, 0, 0));
-  Enviar(Lateral(), Fila(contenido, f, c, 0, 1));
+  for (int fila : {0, 0, 1}) Enviar(Lateral(), Fila(contenido, f, c, 0, fila));
   esperado +=
       "REPARADA,en posicion 300....100 bytes...\nREPARADA,en posicion 600....100 bytes...\n";
   ASSERT_TRUE(LeerHastaTexto(cliente, esperado, 5)) << cliente.salida;
@@ -89,10 +86,8 @@ TEST_F(Reparar, PartesPerdidasSeReparan) {
 // --reparar, equal to its source.
 TEST_F(Reparar, EmisorConFecCompletaEnUnaPasada) {
   const std::string ruta = aparte + "/datos";
-  FILE *fichero = fopen(ruta.c_str(), "w");
   const std::string contenido = ContenidoAleatorio(200000, 5);
-  fwrite(contenido.data(), 1, contenido.size(), fichero);
-  fclose(fichero);
+  std::ofstream(ruta) << contenido;
   ASSERT_NO_FATAL_FAILURE(Arrancar({"-q", "--reparar"}));
   ASSERT_TRUE(EsperarUnion(destino, 5, 2));
   Proceso emisor =

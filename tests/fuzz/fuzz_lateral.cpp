@@ -17,8 +17,8 @@
 static ClaveSecreta g_secreta;
 static ClavePublica g_publica;
 
-// With SEMILLAS_LATERALES=DIR, writes there the seeds instead, a description from the encoder
-// marked to be signed and a repair datagram, and ends.
+// With SEMILLAS_LATERALES=DIR, writes there the seed instead, a description from the encoder
+// marked to be signed, and ends.
 static void EscribirSemilla(const std::string &directorio) {
   std::vector<unsigned char> resumenes(kTamMaxLateral, 0x33), semilla(2 + kTamMaxLateral);
   FicheroDescrito f{1, 2, "doc", 200, 1000, 199500, 5};
@@ -27,11 +27,6 @@ static void EscribirSemilla(const std::string &directorio) {
   semilla[0] = static_cast<unsigned char>(0x80 | largo >> 8);
   semilla[1] = static_cast<unsigned char>(largo);
   std::ofstream(directorio + "/descripcion")
-      .write(reinterpret_cast<char *>(semilla.data()), 2 + largo);
-  largo = CodificarReparacion(f, {8, 4, 16}, 3, 2, resumenes.data(), &semilla[2]);
-  semilla[0] = static_cast<unsigned char>(largo >> 8);
-  semilla[1] = static_cast<unsigned char>(largo);
-  std::ofstream(directorio + "/reparacion")
       .write(reinterpret_cast<char *>(semilla.data()), 2 + largo);
   exit(0);
 }
