@@ -66,13 +66,12 @@ std::set<int32_t> Perder(const Caso &caso) {
   return perdidas;
 }
 
-std::set<int32_t> Tramo(int32_t desde, int32_t hasta) {
-  std::set<int32_t> tramo;
-  for (int32_t i = desde; i < hasta; ++i) tramo.insert(i);
-  return tramo;
-}
-
 TEST(Borrado, PatronesDePerdida) {
+  auto tramo = [](int32_t i, int32_t hasta) {
+    std::set<int32_t> t;
+    while (i < hasta) t.insert(i++);
+    return t;
+  };
   // one in fifty of the parts and of the rows, at random: never 7 of a block's 38
   Caso azar{"al azar", 1000, {32, 6, 8}, {}, {}, {}};
   std::mt19937 sorteo(7);
@@ -83,9 +82,9 @@ TEST(Borrado, PatronesDePerdida) {
   std::vector<Caso> casos = {
       azar,
       // 60 parts in a row spread over the 16 blocks of their window: 4 each at most
-      {"rafaga", 600, {16, 4, 16}, Tramo(100, 160), {}, {}},
+      {"rafaga", 600, {16, 4, 16}, tramo(100, 160), {}, {}},
       // a whole block, more than its rows: only it stays missing, the others come back
-      {"bloque entero", 40, {8, 2, 1}, {3, 8, 9, 10, 11, 12, 13, 14, 15, 30}, {}, Tramo(8, 16)},
+      {"bloque entero", 40, {8, 2, 1}, {3, 8, 9, 10, 11, 12, 13, 14, 15, 30}, {}, tramo(8, 16)},
       // the last window of 5 parts is one block of 5 and 3 zeros; its last part is short
       {"ultimo bloque", 37, {8, 3, 2}, {33, 34, 36}, {}, {}},
       {"ultimo bloque sin filas", 37, {8, 3, 2}, {36}, {{4, 0}, {4, 1}, {4, 2}}, {36}},

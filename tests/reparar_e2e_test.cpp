@@ -60,14 +60,11 @@ TEST_F(Reparar, PartesPerdidasSeReparan) {
     faltan = faltan == 0 ? 9 : faltan - 1;
     ASSERT_TRUE(LeerHastaTexto(cliente, esperado, 5)) << cliente.salida;
   }
-  FicheroDescrito otro = f, otra_disposicion = f;
-  otro.nombre = "otro";
-  otra_disposicion.totpartes = 11;
-  otra_disposicion.largo = 1037;
+  FicheroDescrito otro = f, otra = f;  // another file; another layout
+  otro.nombre = "otro", otra.totpartes = 11, otra.largo = 1037;
   std::string cortada = Fila(contenido, f, c, 0, 0);
-  cortada.pop_back();
-  for (const std::string &nada :
-       {Fila(contenido, otro, c, 0, 0), cortada, Fila(contenido, otra_disposicion, c, 0, 0)})
+  for (const std::string &nada : {Fila(contenido, otro, c, 0, 0), Fila(contenido, otra, c, 0, 0),
+                                  cortada.substr(0, cortada.size() - 1)})
     Enviar(Lateral(), nada);
   for (int fila : {0, 0, 1}) Enviar(Lateral(), Fila(contenido, f, c, 0, fila));
   esperado +=
@@ -94,7 +91,6 @@ TEST_F(Reparar, EmisorConFecCompletaEnUnaPasada) {
       Lanzar({EMISOR_PATH, "-i", "127.0.0.1", "-r", "20000", "--perdida", "10%", "--semilla", "1",
               "--fec", "16:4", destino.grupo, std::to_string(destino.puerto), ruta});
   EXPECT_EQ(EsperarFin(emisor), 0) << emisor.error;
-  // some were left out: the repairs made up for them
   EXPECT_EQ(emisor.error.find("--perdida: 0"), std::string::npos) << emisor.error;
   EXPECT_TRUE(LeerHastaTexto(cliente, "Completado!\n", 5)) << cliente.salida;
   Escuchar(cliente, 0.2);
