@@ -87,8 +87,6 @@ TEST(Borrado, PatronesDePerdida) {
       {"bloque entero", 40, {8, 2, 1}, {3, 8, 9, 10, 11, 12, 13, 14, 15, 30}, {}, tramo(8, 16)},
       // the last window of 5 parts is one block of 5 and 3 zeros; its last part is short
       {"ultimo bloque", 37, {8, 3, 2}, {33, 34, 36}, {}, {}},
-      {"ultimo bloque sin filas", 37, {8, 3, 2}, {36}, {{4, 0}, {4, 1}, {4, 2}}, {36}},
-      {"una parte", 1, {1, 1, 16}, {0}, {}, {}},
   };
   for (const Caso &caso : casos) {
     SCOPED_TRACE(caso.que);
