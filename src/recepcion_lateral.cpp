@@ -84,7 +84,7 @@ static void Tomar(CanalLateral &canal, TablaDeFirmas &tabla, AlmacenFicheros &al
                   const unsigned char *datos, std::size_t largo, const sockaddr_storage *origen,
                   FILE *salida) {
   if (largo > 0 && datos[0] == kLateralReparacion && canal.reparaciones != nullptr)
-    return TomarReparacion(*canal.reparaciones, almacen, datos, largo, origen, salida);
+    return TomarReparacion(*canal.reparaciones, almacen, datos, largo, origen);
   // another type is for a reader this receiver does not have, and so are descriptions to one
   // that has no keys to check them with
   if (largo == 0 || datos[0] != kLateralDescripcion || tabla.claves.empty()) return;

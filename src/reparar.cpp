@@ -178,7 +178,7 @@ static BloqueEnEspera BloqueDe(const Reparacion &d, const sockaddr_storage *orig
 }
 
 void TomarReparacion(Reparaciones &r, AlmacenFicheros &almacen, const unsigned char *datos,
-                     std::size_t largo, const sockaddr_storage *origen, FILE *salida) {
+                     std::size_t largo, const sockaddr_storage *origen) {
   Reparacion d;
   if (!DecodificarReparacion(datos, largo, d)) return;
   BloqueEnEspera nuevo = BloqueDe(d, origen);

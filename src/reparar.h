@@ -49,8 +49,7 @@ struct Reparaciones {
 /// Takes one repair datagram of origen into its block: one that is none, or of a file not in
 /// progress or of another layout than its file's, is left.
 void TomarReparacion(Reparaciones &reparaciones, AlmacenFicheros &almacen,
-                     const unsigned char *datos, std::size_t largo, const sockaddr_storage *origen,
-                     FILE *salida);
+                     const unsigned char *datos, std::size_t largo, const sockaddr_storage *origen);
 
 /// Rebuilds each block kept that has rows enough and hands its parts to the store through
 /// AlmacenarParte, each told as repaired where a received one would be told; after the data
