@@ -47,14 +47,9 @@ bool DisposicionPosible(int32_t totpartes, int32_t tamparte, int64_t largo) {
   return largo > antes && largo <= antes + tamparte;
 }
 
-std::size_t CodificarDescripcion(const FicheroDescrito &f, int32_t primera, int32_t cuantos,
-                                 const unsigned char *resumenes, const unsigned char *secreta,
-                                 unsigned char *destino) {
-  unsigned char *p = destino;
-  Poner(p, kLateralDescripcion, 1);
-  // libsodium's secret key ends with the public one
-  memcpy(p, secreta + crypto_sign_SECRETKEYBYTES - kTamClavePublica, kTamIdClave);
-  p += kTamIdClave;
+// A file as both kinds of datagram name it: type, subtype, the name with its length, and its
+// layout.
+static void PonerFichero(unsigned char *&p, const FicheroDescrito &f) {
   Poner(p, f.tipo, 2);
   Poner(p, f.subtipo, 2);
   Poner(p, f.nombre.size(), 1);
@@ -63,6 +58,27 @@ std::size_t CodificarDescripcion(const FicheroDescrito &f, int32_t primera, int3
   Poner(p, static_cast<uint32_t>(f.totpartes), 4);
   Poner(p, static_cast<uint32_t>(f.tamparte), 4);
   Poner(p, static_cast<uint64_t>(f.largo), 8);
+}
+
+// The layout that follows the name; whether a sender could have written it.
+static bool TomarDisposicion(const unsigned char *&p, FicheroDescrito &f) {
+  f.totpartes = static_cast<int32_t>(Tomar(p, 4));
+  f.tamparte = static_cast<int32_t>(Tomar(p, 4));
+  uint64_t largo = Tomar(p, 8);
+  if (largo > static_cast<uint64_t>(kMaxPartesDescritas) * kTamMaxParte) return false;
+  f.largo = static_cast<int64_t>(largo);
+  return DisposicionPosible(f.totpartes, f.tamparte, f.largo);
+}
+
+std::size_t CodificarDescripcion(const FicheroDescrito &f, int32_t primera, int32_t cuantos,
+                                 const unsigned char *resumenes, const unsigned char *secreta,
+                                 unsigned char *destino) {
+  unsigned char *p = destino;
+  Poner(p, kLateralDescripcion, 1);
+  // libsodium's secret key ends with the public one
+  memcpy(p, secreta + crypto_sign_SECRETKEYBYTES - kTamClavePublica, kTamIdClave);
+  p += kTamIdClave;
+  PonerFichero(p, f);
   Poner(p, f.sello, 8);
   Poner(p, static_cast<uint32_t>(primera), 4);
   Poner(p, static_cast<uint32_t>(cuantos), 2);
@@ -78,15 +94,11 @@ std::size_t CodificarDescripcion(const FicheroDescrito &f, int32_t primera, int3
 static bool DecodificarCuerpo(const unsigned char *p, const unsigned char *fin, Descripcion &d) {
   if (fin - p < 30) return false;
   FicheroDescrito &f = d.fichero;
-  f.totpartes = static_cast<int32_t>(Tomar(p, 4));
-  f.tamparte = static_cast<int32_t>(Tomar(p, 4));
-  uint64_t largo = Tomar(p, 8);
+  bool posible = TomarDisposicion(p, f);
   f.sello = Tomar(p, 8);
   d.primera = static_cast<int32_t>(Tomar(p, 4));
   d.cuantos = static_cast<int32_t>(Tomar(p, 2));
-  if (largo > static_cast<uint64_t>(kMaxPartesDescritas) * kTamMaxParte) return false;
-  f.largo = static_cast<int64_t>(largo);
-  if (!DisposicionPosible(f.totpartes, f.tamparte, f.largo)) return false;
+  if (!posible) return false;
   if (d.cuantos < 1 || d.primera < 0 || d.primera > f.totpartes - d.cuantos) return false;
   if (fin - p != static_cast<std::ptrdiff_t>(d.cuantos) * kTamResumen + kTamFirma) return false;
   d.resumenes = p;
@@ -146,14 +158,7 @@ std::size_t CodificarReparacion(const FicheroDescrito &f, const Codigo &c, int32
                                 unsigned char *destino) {
   unsigned char *p = destino;
   Poner(p, kLateralReparacion, 1);
-  Poner(p, f.tipo, 2);
-  Poner(p, f.subtipo, 2);
-  Poner(p, f.nombre.size(), 1);
-  memcpy(p, f.nombre.data(), f.nombre.size());
-  p += f.nombre.size();
-  Poner(p, static_cast<uint32_t>(f.totpartes), 4);
-  Poner(p, static_cast<uint32_t>(f.tamparte), 4);
-  Poner(p, static_cast<uint64_t>(f.largo), 8);
+  PonerFichero(p, f);
   Poner(p, static_cast<uint64_t>(c.k), 1);
   Poner(p, static_cast<uint64_t>(c.m), 1);
   Poner(p, static_cast<uint64_t>(c.entrelazado), 1);
@@ -167,16 +172,12 @@ std::size_t CodificarReparacion(const FicheroDescrito &f, const Codigo &c, int32
 static bool DecodificarFilas(const unsigned char *p, const unsigned char *fin, Reparacion &r) {
   if (fin - p < 24) return false;
   FicheroDescrito &f = r.fichero;
-  f.totpartes = static_cast<int32_t>(Tomar(p, 4));
-  f.tamparte = static_cast<int32_t>(Tomar(p, 4));
-  uint64_t largo = Tomar(p, 8);
+  bool posible = TomarDisposicion(p, f);
   r.codigo = {static_cast<int>(Tomar(p, 1)), static_cast<int>(Tomar(p, 1)),
               static_cast<int>(Tomar(p, 1))};
   r.bloque = static_cast<int32_t>(Tomar(p, 4));
   r.fila = static_cast<int>(Tomar(p, 1));
-  if (largo > static_cast<uint64_t>(kMaxPartesDescritas) * kTamMaxParte) return false;
-  f.largo = static_cast<int64_t>(largo);
-  if (!DisposicionPosible(f.totpartes, f.tamparte, f.largo)) return false;
+  if (!posible) return false;
   const Codigo &c = r.codigo;
   if (c.k < 1 || c.m < 1 || c.k + c.m > kMaxFilasCodigo || c.entrelazado < 1) return false;
   if (r.fila >= c.m || r.bloque < 0 || r.bloque >= BloquesDe(f.totpartes, c)) return false;
