@@ -142,7 +142,7 @@ int EmpezarFichero(AlmacenFicheros &almacen, const DatagramaActual &actual,
     if (raiz != actual.elnombre) apodo = ApodoLibre(almacen, ApodoDeRaiz(raiz));
   }
   FicheroEnCurso &f = almacen.en_curso.emplace_back();
-  ++almacen.cambios_de_tabla;
+  OlvidarAtajo(almacen);
   f.old_nombre = actual.elnombre;
   f.emisor = emisor;
   f.raiz = raiz;

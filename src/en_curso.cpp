@@ -64,7 +64,7 @@ void QuitarFichero(AlmacenFicheros &almacen, std::size_t cual) {
   SoltarBuffer(almacen, almacen.en_curso[cual]);
   CerrarTemporal(almacen.en_curso[cual]);
   almacen.en_curso.erase(almacen.en_curso.begin() + static_cast<std::ptrdiff_t>(cual));
-  ++almacen.cambios_de_tabla;
+  OlvidarAtajo(almacen);
   almacen.ultimo = -1;
 }
 

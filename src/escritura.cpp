@@ -104,7 +104,8 @@ void VolcarBuffer(AlmacenFicheros &almacen, FicheroEnCurso &f, FILE *salida) {
 }
 
 static bool Cabe(const BufferEscritura &b, int64_t posicion, int32_t largo) {
-  return posicion >= b.base + b.arrastre && posicion + largo <= b.base + kTamBuffer;
+  int64_t desde = posicion - b.base;
+  return desde >= b.arrastre && desde + largo <= kTamBuffer;
 }
 
 // A window of the file that holds the part: one that goes on from a run just written starts

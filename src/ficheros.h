@@ -114,11 +114,10 @@ struct Sondeo {
 
 /// The file in progress that a datagram was judged against, taken again for the next datagrams
 /// of its identity and sender in the same batch while no file enters or leaves the table: what
-/// the judgement looked up and probed for the first holds for them.
+/// the judgement looked up and probed for the first holds for them. Forgotten (OlvidarAtajo)
+/// when a batch begins and when the table gains or loses a file.
 struct Atajo {
   uint64_t identidad = 0;     // DatagramaActual::numero_de_identidad of the datagram; 0 none
-  uint64_t lote = 0;          // AlmacenFicheros::lotes then
-  uint64_t cambios = 0;       // AlmacenFicheros::cambios_de_tabla then
   sockaddr_storage origen{};  // its sender, when versions are told apart by sender
   int cual = -1;              // the file in progress
 };
@@ -193,8 +192,7 @@ struct AlmacenFicheros {
   std::vector<Completado> sin_anunciar;
   // Within a batch, each identity's final name is probed once: its answer is kept here.
   std::vector<Sondeo> sondeos;
-  uint64_t lotes = 0;             // batches begun; 0: datagrams come one by one, each probing
-  uint64_t cambios_de_tabla = 0;  // files that entered or left en_curso
+  uint64_t lotes = 0;  // batches begun; 0: datagrams come one by one, each probing
   Atajo atajo;
   std::vector<Grabado> grabados;       // stored files open for comparing, with new versions taken
   std::vector<std::string> limpiados;  // stored identities whose leftovers were removed lately
@@ -212,5 +210,10 @@ struct AlmacenFicheros {
   TablaDeFirmas *firmas = nullptr;
   std::unordered_set<std::string> sin_descripcion;  // identities told to have none, once each
 };
+
+/// The batch's shortcut holds no more: a batch begins, or a file entered or left the table.
+inline void OlvidarAtajo(AlmacenFicheros &almacen) {
+  almacen.atajo.identidad = 0;
+}
 
 #endif

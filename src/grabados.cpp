@@ -32,6 +32,7 @@ static void CerrarGrabado(AlmacenFicheros &almacen, const std::string &identidad
 
 void EmpezarLote(AlmacenFicheros &almacen) {
   ++almacen.lotes;
+  OlvidarAtajo(almacen);
   almacen.ahora_s = AhoraRealS();
   almacen.sondeos.clear();
   if (almacen.grabados.empty()) return;

@@ -11,20 +11,20 @@
 
 // The file in progress that the datagram goes to, kept for the next datagrams of its identity
 // and sender in the batch: what was looked up and probed for the first holds for them while
-// no file enters or leaves the table.
+// no file enters or leaves the table. Datagrams that come one by one, outside a batch, each
+// look theirs up.
 static void RecordarAtajo(AlmacenFicheros &almacen, const DatagramaActual &actual,
                           const sockaddr_storage *origen, int cual) {
+  if (almacen.lotes == 0) return;
   Atajo &a = almacen.atajo;
-  a = {actual.numero_de_identidad, almacen.lotes, almacen.cambios_de_tabla, {}, cual};
+  a = {actual.numero_de_identidad, {}, cual};
   if (origen != nullptr) a.origen = *origen;
 }
 
 static int SegunElAtajo(const AlmacenFicheros &almacen, const DatagramaActual &actual,
                         const sockaddr_storage *origen) {
   const Atajo &a = almacen.atajo;
-  if (almacen.lotes == 0 || a.identidad != actual.numero_de_identidad || a.lote != almacen.lotes ||
-      a.cambios != almacen.cambios_de_tabla)
-    return -1;
+  if (a.identidad != actual.numero_de_identidad) return -1;
   if (almacen.opciones.por_emisor && (origen == nullptr || !MismaDireccion(a.origen, *origen)))
     return -1;
   return a.cual;

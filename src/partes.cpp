@@ -41,7 +41,7 @@ void Tomar(Partes &partes, int32_t i) {
   unsigned char &estado = partes.estados[static_cast<std::size_t>(i)];
   if (Recibida(estado)) return;
   --partes.faltan;
-  if (estado == kFallida) --partes.fallidas;
+  partes.fallidas -= estado == kFallida;
   estado = kGrabada;
   std::vector<Tramo> &lista = partes.escritas.lista;
   if (!lista.empty() && lista.back().hasta == i && !partes.escritas.desbordado) {

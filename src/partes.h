@@ -9,17 +9,19 @@
 #include <string>
 #include <vector>
 
-/// The stages of a part of a file in progress, from missing to on disk.
+/// The stages of a part of a file in progress, from missing to on disk. A stage received is odd:
+/// the test for it is a bit, on every datagram.
 enum EtapaDeParte : unsigned char {
   kFalta = 0,         // not received
   kGrabada = 1,       // received: written, or in the file's write buffer on its way there
   kFallida = 2,       // received, but its write or its sync failed: missing again
   kSincronizada = 3,  // received and on disk, as a sync that succeeded since its write says
 };
+static_assert(kGrabada % 2 == 1 && kSincronizada % 2 == 1 && kFalta % 2 == 0 && kFallida % 2 == 0);
 
 /// Whether the part has been received and is not missing again.
 inline bool Recibida(unsigned char estado) {
-  return estado == kGrabada || estado == kSincronizada;
+  return (estado & 1) != 0;
 }
 
 /// Parts desde to hasta, hasta excluded.
