@@ -1,9 +1,7 @@
 #include "lateral.h"
 
-#include <openssl/sha.h>
 #include <sodium.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -29,12 +27,6 @@ void PrepararLateral() {
   }
 }
 
-void ResumirParte(const unsigned char *contenido, std::size_t largo, unsigned char *resumen) {
-  unsigned char entero[SHA256_DIGEST_LENGTH];
-  SHA256(contenido, largo, entero);
-  memcpy(resumen, entero, kTamResumen);
-}
-
 int ResumenesPorDatagrama(std::size_t largo_nombre) {
   return static_cast<int>((kTamMaxLateral - kTamFijoDescripcion - largo_nombre) / kTamResumen);
 }
@@ -58,6 +50,18 @@ static void PonerFichero(unsigned char *&p, const FicheroDescrito &f) {
   Poner(p, static_cast<uint32_t>(f.totpartes), 4);
   Poner(p, static_cast<uint32_t>(f.tamparte), 4);
   Poner(p, static_cast<uint64_t>(f.largo), 8);
+}
+
+// Type, subtype and the name, which stands with its length before the rest; false for a name
+// that a data datagram cannot end within its field, which names no file that can be checked.
+static bool TomarNombre(const unsigned char *&p, const unsigned char *fin, FicheroDescrito &f) {
+  f.tipo = static_cast<uint16_t>(Tomar(p, 2));
+  f.subtipo = static_cast<uint16_t>(Tomar(p, 2));
+  std::size_t largo_nombre = Tomar(p, 1);
+  if (largo_nombre > kMaxNombre || static_cast<std::size_t>(fin - p) < largo_nombre) return false;
+  f.nombre = std::string_view(reinterpret_cast<const char *>(p), largo_nombre);
+  p += largo_nombre;
+  return f.nombre.find('\0') == std::string_view::npos;
 }
 
 // The layout that follows the name; whether a sender could have written it.
@@ -114,14 +118,7 @@ bool DecodificarDescripcion(const unsigned char *datos, std::size_t largo, Descr
     return false;
   memcpy(d.id_clave, p, kTamIdClave);
   p += kTamIdClave;
-  d.fichero.tipo = static_cast<uint16_t>(Tomar(p, 2));
-  d.fichero.subtipo = static_cast<uint16_t>(Tomar(p, 2));
-  std::size_t largo_nombre = Tomar(p, 1);
-  // a name that a data datagram cannot end within its field names no file that can be checked
-  if (largo_nombre > kMaxNombre || static_cast<std::size_t>(fin - p) < largo_nombre) return false;
-  d.fichero.nombre = std::string_view(reinterpret_cast<const char *>(p), largo_nombre);
-  if (d.fichero.nombre.find('\0') != std::string_view::npos) return false;
-  if (!DecodificarCuerpo(p + largo_nombre, fin, d)) return false;
+  if (!TomarNombre(p, fin, d.fichero) || !DecodificarCuerpo(p, fin, d)) return false;
   d.firmado = datos;
   d.largo_firmado = largo - kTamFirma;
   return true;
@@ -135,22 +132,6 @@ std::string IdentidadDescrita(const FicheroDescrito &f) {
   char tipos[16];
   snprintf(tipos, sizeof tipos, "%04x-%04x-", f.tipo, f.subtipo);
   return std::string(tipos) + std::string(f.nombre);
-}
-
-int32_t BloquesDe(int32_t totpartes, const Codigo &c) {
-  int64_t ventana = static_cast<int64_t>(c.k) * c.entrelazado;
-  int64_t resto = totpartes % ventana;
-  return static_cast<int32_t>(totpartes / ventana * c.entrelazado + (resto + c.k - 1) / c.k);
-}
-
-int32_t ParteDelBloque(int32_t totpartes, const Codigo &c, int32_t bloque, int posicion) {
-  int64_t ventana = static_cast<int64_t>(c.k) * c.entrelazado;
-  int64_t inicio = bloque / c.entrelazado * ventana;
-  int64_t partes = std::min<int64_t>(ventana, totpartes - inicio);
-  // the last window is shorter: fewer blocks, each still of k parts at most
-  int64_t bloques = (partes + c.k - 1) / c.k;
-  int64_t parte = bloque % c.entrelazado + static_cast<int64_t>(posicion) * bloques;
-  return parte < partes ? static_cast<int32_t>(inicio + parte) : -1;
 }
 
 std::size_t CodificarReparacion(const FicheroDescrito &f, const Codigo &c, int32_t bloque,
@@ -191,11 +172,5 @@ bool DecodificarReparacion(const unsigned char *datos, std::size_t largo, Repara
   if (largo < 6 || largo > static_cast<std::size_t>(kTamMaxPaquete) ||
       Tomar(p, 1) != kLateralReparacion)
     return false;
-  r.fichero.tipo = static_cast<uint16_t>(Tomar(p, 2));
-  r.fichero.subtipo = static_cast<uint16_t>(Tomar(p, 2));
-  std::size_t largo_nombre = Tomar(p, 1);
-  if (largo_nombre > kMaxNombre || static_cast<std::size_t>(fin - p) < largo_nombre) return false;
-  r.fichero.nombre = std::string_view(reinterpret_cast<const char *>(p), largo_nombre);
-  if (r.fichero.nombre.find('\0') != std::string_view::npos) return false;
-  return DecodificarFilas(p + largo_nombre, fin, r);
+  return TomarNombre(p, fin, r.fichero) && DecodificarFilas(p, fin, r);
 }

@@ -11,7 +11,9 @@
 #include <string>
 #include <string_view>
 
+#include "bloques.h"
 #include "formato.h"
+#include "resumen.h"
 
 /// The side channel's port is the data port plus this, unless another is asked for.
 inline constexpr int kDesplazamientoLateral = 1;
@@ -25,8 +27,6 @@ enum TipoLateral : uint8_t {
 /// Most parts a description describes: their digests take 64 MiB of the receiver's table (a
 /// file of 6 GB in parts of 1428 bytes).
 inline constexpr int32_t kMaxPartesDescritas = 1 << 22;
-/// Bytes of a part's digest: SHA-256 cut to 128 bits (see ResumirParte).
-inline constexpr int kTamResumen = 16;
 /// Bytes of an Ed25519 signature, of a public key, of a secret key's seed.
 inline constexpr int kTamFirma = 64;
 inline constexpr int kTamClavePublica = 32;
@@ -65,12 +65,6 @@ struct Descripcion {
 /// Readies libsodium; before any other routine here. Ends the process when it cannot.
 void PrepararLateral();
 
-/// The digest of a part's content, at resumen: SHA-256 by OpenSSL's libcrypto, which uses the
-/// processor's SHA instructions, the fastest digest of the libraries here (bench/resumenes:
-/// 2.0 us a part against libsodium's BLAKE2b 2.5 and SHA-512 4.9), cut to 128 bits, which no
-/// one can match by searching; a 64-bit cut could be.
-void ResumirParte(const unsigned char *contenido, std::size_t largo, unsigned char *resumen);
-
 /// Digests that one datagram of a file of that name carries at most.
 int ResumenesPorDatagrama(std::size_t largo_nombre);
 
@@ -93,17 +87,6 @@ bool DecodificarDescripcion(const unsigned char *datos, std::size_t largo, Descr
 /// Whether the description is signed by that public key.
 bool FirmaValida(const Descripcion &d, const unsigned char *publica);
 
-/// The erasure code of a file's repair datagrams. Its parts are cut into windows of k *
-/// entrelazado parts, each window into blocks that take its parts in turn (part l of the window
-/// goes to block l % blocks, at position l / blocks), so that a burst of lost parts spreads over
-/// the window's blocks; each block of k parts (a shorter one counts zeros in place of the
-/// parts it lacks) gets m repair rows.
-struct Codigo {
-  int k = 0;            // parts of a block, 1 at least
-  int m = 0;            // repair rows of a block, 1 at least; k + m at most kMaxFilasCodigo
-  int entrelazado = 0;  // blocks of a window, 1 at least
-};
-inline constexpr int kMaxFilasCodigo = 255;
 /// Bytes of a repair datagram besides its name and its row.
 inline constexpr int kTamFijoReparacion = 1 + 2 + 2 + 1 + 4 + 4 + 8 + 1 + 1 + 1 + 4 + 1;
 
@@ -115,12 +98,6 @@ struct Reparacion {
   int fila = 0;                               // its repair row, 0 to m - 1
   const unsigned char *contenido = nullptr;  // fichero.tamparte bytes, in the datagram
 };
-
-/// Blocks of a file of totpartes parts under the code.
-int32_t BloquesDe(int32_t totpartes, const Codigo &codigo);
-
-/// The part at position (0 to k - 1) of the block, or -1 when that position holds none.
-int32_t ParteDelBloque(int32_t totpartes, const Codigo &codigo, int32_t bloque, int posicion);
 
 /// Writes at destino (kTamFijoReparacion + name + part size bytes of room) the repair row fila
 /// of the block, whose fichero.tamparte bytes are at contenido; returns its length.
