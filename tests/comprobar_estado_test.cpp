@@ -25,13 +25,15 @@ std::string Fecha(time_t segundos) {
 // A status file as the receiver writes it, started an hour before ahora; hace is the age of the
 // last datagram (-1: none yet), and restos the count of leftovers, whose list is absent when 0.
 // fallos >= 0 is a receiver that tells its failures: en_curso files, the first con_error of
-// them failing. crudo, when given, is written instead ("-": no file at all).
+// them failing. crudo, when given, is written instead ("-": no file at all). inicio, when given,
+// is its start instead: the same receiver from one check to the next, whatever the clock did.
 struct Receptor {
   bool unido = true;
   int hace = 2, descartados = 0, pid = 1234, restos = 0, fallos = -1;
   bool escribible = true;
   int en_curso = 1, con_error = 0;
   std::string crudo = "";
+  time_t inicio = 0;
 };
 
 const std::string kResto =
@@ -53,7 +55,7 @@ std::string Estado(const Receptor &r, time_t ahora) {
   if (!r.crudo.empty()) return r.crudo;
   std::string ultimo = r.hace < 0 ? "null" : "\"" + Fecha(ahora - r.hace) + "\"";
   std::string json =
-      "{\n  \"inicio\": \"" + Fecha(ahora - 3600) + "\",\n  \"pid\": " + std::to_string(r.pid) +
+      "{\n  \"inicio\": \"" + Fecha(r.inicio != 0 ? r.inicio : ahora - 3600) + "\",\n  \"pid\": " + std::to_string(r.pid) +
       ",\n  \"version\": \"1.0.0\",\n  \"actualizado\": \"" + Fecha(ahora) +
       "\",\n  \"unido\": " + (r.unido ? "true" : "false") + ",\n  \"ultimo_datagrama\": " + ultimo +
       ",\n  \"datagramas\": 4200,\n  \"descartados_por_el_nucleo\": " +
@@ -170,6 +172,7 @@ TEST_F(ComprobarEstado, CadaEstadoDelReceptorDaSuVeredictoYSusCifras) {
       "WARNING - datagramas descartados por el nucleo desde la comprobacion anterior: ";
   const std::string atascado = "CRITICAL - ningun fichero puede avanzar: ";
   const std::string no_valido = "UNKNOWN - estado.json no es un fichero de estado valido: ";
+  const time_t arranque = time(nullptr) - 3600;
   const Caso casos[] = {
       {Receptor{}, 0, "", 0, bien, "2s"},
       {Receptor{.hace = -1}, 1, "", 0,
@@ -190,9 +193,10 @@ TEST_F(ComprobarEstado, CadaEstadoDelReceptorDaSuVeredictoYSusCifras) {
        atascado + "fallo al guardar 0001-0002-d\u00e9 desde hace 12 s: " + kFallo, "2s"},
       {Receptor{.fallos = 0, .escribible = false}, 0, "", 2, atascado + "el directorio de "
        "recepcion no se puede escribir (sin permiso o sin espacio libre)", "2s"},
-      {Receptor{.descartados = 5}, 0, "-m memoria", 0, bien, "2s", 0},
-      {Receptor{.descartados = 12}, 0, "-m memoria", 1, nuevos + "7", "2s", 7},
-      {Receptor{.descartados = 3, .pid = 99}, 0, "-m memoria", 1, nuevos + "3", "2s", 3},
+      {Receptor{.descartados = 5, .inicio = arranque}, 0, "-m memoria", 0, bien, "2s", 0},
+      {Receptor{.descartados = 12, .inicio = arranque}, 0, "-m memoria", 1, nuevos + "7", "2s", 7},
+      {Receptor{.descartados = 3, .pid = 99, .inicio = arranque}, 0, "-m memoria", 1, nuevos + "3",
+       "2s", 3},
       {Receptor{.crudo = "-"}, 0, "-m m", 2,
        "CRITICAL - no existe el fichero de estado estado.json: el receptor no esta en marcha"},
       {Receptor{.crudo = "{\"unido\": true,"}, 0, "-m m", 3, no_valido + "JSON incompleto"},
