@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "lateral.h"
+#include "bloques.h"
 
 /// The code's matrix and the room its routines work in, made once for a code.
 struct CodigoBorrado {

@@ -6,13 +6,12 @@
 #include <cstdlib>
 #include <cstring>
 
-// Big-endian, as the data datagrams' numbers.
-static void Poner(unsigned char *&p, uint64_t valor, int bytes) {
+void PonerNumero(unsigned char *&p, uint64_t valor, int bytes) {
   for (int i = 0; i < bytes; ++i) p[i] = static_cast<unsigned char>(valor >> (8 * (bytes - 1 - i)));
   p += bytes;
 }
 
-static uint64_t Tomar(const unsigned char *&p, int bytes) {
+uint64_t TomarNumero(const unsigned char *&p, int bytes) {
   uint64_t valor = 0;
   for (int i = 0; i < bytes; ++i) valor = (valor << 8) | p[i];
   p += bytes;
@@ -39,36 +38,31 @@ bool DisposicionPosible(int32_t totpartes, int32_t tamparte, int64_t largo) {
   return largo > antes && largo <= antes + tamparte;
 }
 
-// A file as both kinds of datagram name it: type, subtype, the name with its length, and its
-// layout.
-static void PonerFichero(unsigned char *&p, const FicheroDescrito &f) {
-  Poner(p, f.tipo, 2);
-  Poner(p, f.subtipo, 2);
-  Poner(p, f.nombre.size(), 1);
+void PonerFichero(unsigned char *&p, const FicheroDescrito &f) {
+  PonerNumero(p, f.tipo, 2);
+  PonerNumero(p, f.subtipo, 2);
+  PonerNumero(p, f.nombre.size(), 1);
   memcpy(p, f.nombre.data(), f.nombre.size());
   p += f.nombre.size();
-  Poner(p, static_cast<uint32_t>(f.totpartes), 4);
-  Poner(p, static_cast<uint32_t>(f.tamparte), 4);
-  Poner(p, static_cast<uint64_t>(f.largo), 8);
+  PonerNumero(p, static_cast<uint32_t>(f.totpartes), 4);
+  PonerNumero(p, static_cast<uint32_t>(f.tamparte), 4);
+  PonerNumero(p, static_cast<uint64_t>(f.largo), 8);
 }
 
-// Type, subtype and the name, which stands with its length before the rest; false for a name
-// that a data datagram cannot end within its field, which names no file that can be checked.
-static bool TomarNombre(const unsigned char *&p, const unsigned char *fin, FicheroDescrito &f) {
-  f.tipo = static_cast<uint16_t>(Tomar(p, 2));
-  f.subtipo = static_cast<uint16_t>(Tomar(p, 2));
-  std::size_t largo_nombre = Tomar(p, 1);
+bool TomarNombre(const unsigned char *&p, const unsigned char *fin, FicheroDescrito &f) {
+  f.tipo = static_cast<uint16_t>(TomarNumero(p, 2));
+  f.subtipo = static_cast<uint16_t>(TomarNumero(p, 2));
+  std::size_t largo_nombre = TomarNumero(p, 1);
   if (largo_nombre > kMaxNombre || static_cast<std::size_t>(fin - p) < largo_nombre) return false;
   f.nombre = std::string_view(reinterpret_cast<const char *>(p), largo_nombre);
   p += largo_nombre;
   return f.nombre.find('\0') == std::string_view::npos;
 }
 
-// The layout that follows the name; whether a sender could have written it.
-static bool TomarDisposicion(const unsigned char *&p, FicheroDescrito &f) {
-  f.totpartes = static_cast<int32_t>(Tomar(p, 4));
-  f.tamparte = static_cast<int32_t>(Tomar(p, 4));
-  uint64_t largo = Tomar(p, 8);
+bool TomarDisposicion(const unsigned char *&p, FicheroDescrito &f) {
+  f.totpartes = static_cast<int32_t>(TomarNumero(p, 4));
+  f.tamparte = static_cast<int32_t>(TomarNumero(p, 4));
+  uint64_t largo = TomarNumero(p, 8);
   if (largo > static_cast<uint64_t>(kMaxPartesDescritas) * kTamMaxParte) return false;
   f.largo = static_cast<int64_t>(largo);
   return DisposicionPosible(f.totpartes, f.tamparte, f.largo);
@@ -78,14 +72,14 @@ std::size_t CodificarDescripcion(const FicheroDescrito &f, int32_t primera, int3
                                  const unsigned char *resumenes, const unsigned char *secreta,
                                  unsigned char *destino) {
   unsigned char *p = destino;
-  Poner(p, kLateralDescripcion, 1);
+  PonerNumero(p, kLateralDescripcion, 1);
   // libsodium's secret key ends with the public one
   memcpy(p, secreta + crypto_sign_SECRETKEYBYTES - kTamClavePublica, kTamIdClave);
   p += kTamIdClave;
   PonerFichero(p, f);
-  Poner(p, f.sello, 8);
-  Poner(p, static_cast<uint32_t>(primera), 4);
-  Poner(p, static_cast<uint32_t>(cuantos), 2);
+  PonerNumero(p, f.sello, 8);
+  PonerNumero(p, static_cast<uint32_t>(primera), 4);
+  PonerNumero(p, static_cast<uint32_t>(cuantos), 2);
   std::size_t bytes = static_cast<std::size_t>(cuantos) * kTamResumen;
   memcpy(p, resumenes, bytes);
   p += bytes;
@@ -99,9 +93,9 @@ static bool DecodificarCuerpo(const unsigned char *p, const unsigned char *fin, 
   if (fin - p < 30) return false;
   FicheroDescrito &f = d.fichero;
   bool posible = TomarDisposicion(p, f);
-  f.sello = Tomar(p, 8);
-  d.primera = static_cast<int32_t>(Tomar(p, 4));
-  d.cuantos = static_cast<int32_t>(Tomar(p, 2));
+  f.sello = TomarNumero(p, 8);
+  d.primera = static_cast<int32_t>(TomarNumero(p, 4));
+  d.cuantos = static_cast<int32_t>(TomarNumero(p, 2));
   if (!posible) return false;
   if (d.cuantos < 1 || d.primera < 0 || d.primera > f.totpartes - d.cuantos) return false;
   if (fin - p != static_cast<std::ptrdiff_t>(d.cuantos) * kTamResumen + kTamFirma) return false;
@@ -114,7 +108,7 @@ bool DecodificarDescripcion(const unsigned char *datos, std::size_t largo, Descr
   const unsigned char *p = datos, *fin = datos + largo;
   const std::size_t antes_del_nombre = 1 + kTamIdClave + 2 + 2 + 1;
   if (largo < antes_del_nombre || largo > static_cast<std::size_t>(kTamMaxPaquete) ||
-      Tomar(p, 1) != kLateralDescripcion)
+      TomarNumero(p, 1) != kLateralDescripcion)
     return false;
   memcpy(d.id_clave, p, kTamIdClave);
   p += kTamIdClave;
@@ -132,45 +126,4 @@ std::string IdentidadDescrita(const FicheroDescrito &f) {
   char tipos[16];
   snprintf(tipos, sizeof tipos, "%04x-%04x-", f.tipo, f.subtipo);
   return std::string(tipos) + std::string(f.nombre);
-}
-
-std::size_t CodificarReparacion(const FicheroDescrito &f, const Codigo &c, int32_t bloque,
-                                int fila, const unsigned char *contenido,
-                                unsigned char *destino) {
-  unsigned char *p = destino;
-  Poner(p, kLateralReparacion, 1);
-  PonerFichero(p, f);
-  Poner(p, static_cast<uint64_t>(c.k), 1);
-  Poner(p, static_cast<uint64_t>(c.m), 1);
-  Poner(p, static_cast<uint64_t>(c.entrelazado), 1);
-  Poner(p, static_cast<uint32_t>(bloque), 4);
-  Poner(p, static_cast<uint64_t>(fila), 1);
-  memcpy(p, contenido, static_cast<std::size_t>(f.tamparte));
-  return static_cast<std::size_t>(p - destino) + static_cast<std::size_t>(f.tamparte);
-}
-
-// The fields after the name: layout, code, block, row, then the row itself to the end.
-static bool DecodificarFilas(const unsigned char *p, const unsigned char *fin, Reparacion &r) {
-  if (fin - p < 24) return false;
-  FicheroDescrito &f = r.fichero;
-  bool posible = TomarDisposicion(p, f);
-  r.codigo = {static_cast<int>(Tomar(p, 1)), static_cast<int>(Tomar(p, 1)),
-              static_cast<int>(Tomar(p, 1))};
-  r.bloque = static_cast<int32_t>(Tomar(p, 4));
-  r.fila = static_cast<int>(Tomar(p, 1));
-  if (!posible) return false;
-  const Codigo &c = r.codigo;
-  if (c.k < 1 || c.m < 1 || c.k + c.m > kMaxFilasCodigo || c.entrelazado < 1) return false;
-  if (r.fila >= c.m || r.bloque < 0 || r.bloque >= BloquesDe(f.totpartes, c)) return false;
-  if (fin - p != f.tamparte) return false;
-  r.contenido = p;
-  return true;
-}
-
-bool DecodificarReparacion(const unsigned char *datos, std::size_t largo, Reparacion &r) {
-  const unsigned char *p = datos, *fin = datos + largo;
-  if (largo < 6 || largo > static_cast<std::size_t>(kTamMaxPaquete) ||
-      Tomar(p, 1) != kLateralReparacion)
-    return false;
-  return TomarNombre(p, fin, r.fichero) && DecodificarFilas(p, fin, r);
 }

@@ -11,7 +11,6 @@
 #include <string>
 #include <string_view>
 
-#include "bloques.h"
 #include "formato.h"
 #include "resumen.h"
 
@@ -68,6 +67,16 @@ void PrepararLateral();
 /// Digests that one datagram of a file of that name carries at most.
 int ResumenesPorDatagrama(std::size_t largo_nombre);
 
+/// What the side channel's two codecs share: numbers, big-endian as in the data datagrams, put
+/// at p or taken from it, p moved past them; a file as both kinds of datagram name it (type,
+/// subtype, the name after its length, then its layout), put, or taken: false for a name that a
+/// data datagram cannot end within its field, or a layout no file has.
+void PonerNumero(unsigned char *&p, uint64_t valor, int bytes);
+uint64_t TomarNumero(const unsigned char *&p, int bytes);
+void PonerFichero(unsigned char *&p, const FicheroDescrito &f);
+bool TomarNombre(const unsigned char *&p, const unsigned char *fin, FicheroDescrito &f);
+bool TomarDisposicion(const unsigned char *&p, FicheroDescrito &f);
+
 /// Whether a count, part size and length can be one file's: every part but the last full, the
 /// last 1 byte to a part (0 only for an empty file of one part).
 bool DisposicionPosible(int32_t totpartes, int32_t tamparte, int64_t largo);
@@ -86,29 +95,6 @@ bool DecodificarDescripcion(const unsigned char *datos, std::size_t largo, Descr
 
 /// Whether the description is signed by that public key.
 bool FirmaValida(const Descripcion &d, const unsigned char *publica);
-
-/// Bytes of a repair datagram besides its name and its row.
-inline constexpr int kTamFijoReparacion = 1 + 2 + 2 + 1 + 4 + 4 + 8 + 1 + 1 + 1 + 4 + 1;
-
-/// One repair datagram as decoded.
-struct Reparacion {
-  FicheroDescrito fichero;  // nombre points into the datagram; sello unused
-  Codigo codigo;
-  int32_t bloque = 0;                         // of the file, from 0
-  int fila = 0;                               // its repair row, 0 to m - 1
-  const unsigned char *contenido = nullptr;  // fichero.tamparte bytes, in the datagram
-};
-
-/// Writes at destino (kTamFijoReparacion + name + part size bytes of room) the repair row fila
-/// of the block, whose fichero.tamparte bytes are at contenido; returns its length.
-std::size_t CodificarReparacion(const FicheroDescrito &fichero, const Codigo &codigo,
-                                int32_t bloque, int fila, const unsigned char *contenido,
-                                unsigned char *destino);
-
-/// Decodes the largo bytes at datos as a repair datagram; false when they are none, or one no
-/// sender writes (a name too long or with a NUL, an impossible layout or code, a block or row
-/// outside them, a row of another length than the part size). Reads no byte past largo.
-bool DecodificarReparacion(const unsigned char *datos, std::size_t largo, Reparacion &r);
 
 /// The identity that the data datagrams of that file give, as DecodificarCabecera builds it.
 std::string IdentidadDescrita(const FicheroDescrito &fichero);

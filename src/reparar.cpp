@@ -11,6 +11,7 @@
 #include "grabados.h"
 #include "hechos.h"
 #include "informes.h"
+#include "reparacion.h"
 
 // Blocks kept are looked at again this often, for parts that came after their rows.
 static constexpr int64_t kMsEntreRepasos = 100;
@@ -180,7 +181,7 @@ static BloqueEnEspera BloqueDe(const Reparacion &d, const sockaddr_storage *orig
 void TomarReparacion(Reparaciones &r, AlmacenFicheros &almacen, const unsigned char *datos,
                      std::size_t largo, const sockaddr_storage *origen) {
   Reparacion d;
-  if (!DecodificarReparacion(datos, largo, d)) return;
+  if (!DecodificarReparacion(datos, largo, d) || !ReparacionIntacta(datos, largo)) return;
   BloqueEnEspera nuevo = BloqueDe(d, origen);
   int cual = FicheroDe(r, almacen, nuevo);
   if (cual < 0 || !Concuerda(almacen.en_curso[static_cast<std::size_t>(cual)], nuevo.disposicion))

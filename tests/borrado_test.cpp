@@ -11,6 +11,7 @@
 
 #include "borrado.h"
 #include "lateral.h"
+#include "reparacion.h"
 
 namespace {
 
@@ -126,6 +127,10 @@ TEST(Borrado, DatagramaDeReparacion) {
     copia[donde] = valor;
     EXPECT_FALSE(DecodificarReparacion(copia, largo, r)) << donde;
   }
+  // a byte of the row changed is told by the sum alone
+  EXPECT_TRUE(ReparacionIntacta(bytes, largo));
+  bytes[largo - kTamSumaReparacion - 1] ^= 1;
+  EXPECT_FALSE(ReparacionIntacta(bytes, largo));
 }
 
 }  // namespace

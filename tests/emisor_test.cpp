@@ -148,6 +148,15 @@ TEST_F(Emisor, RechazaLoQueElReceptorNoPodriaReconstruir) {
       {{kGrupo, kPuertoTexto, normal, dir_ + "/carpeta/../normal"},
        "El nombre \"normal\" se repite en " + normal + " y " + dir_ + "/carpeta/../normal\n"},
       {{kGrupo, kPuertoTexto}, "Faltan argumentos\n" + kPruebe},
+      {{"--fec", "8", kGrupo, kPuertoTexto, normal},
+       "FEC no valido: 8 (K:M, con K + M hasta 255)\n" + kPruebe},
+      // a repair datagram of the longest name, past an Ethernet frame and past 1500 bytes
+      {{"--fec", "4:2", "-p", "1456", "-n", std::string(31, 'n'), kGrupo, kPuertoTexto, normal},
+       "Con --fec y -p 1456, los datagramas de reparacion de " + normal +
+           " ocupan 1521 bytes, mas de 1472: viajan en fragmentos por Ethernet (con ese nombre, -p "
+           "1407 como mucho)\nCon --fec, el fichero " +
+           normal + " no cabe en datagramas de reparacion: 1521 bytes, 1500 como mucho (nombre mas corto, o "
+           "-p menor)\n"},
   };
   // Files whose size is not their content exist only where the kernel shows them: procfs states
   // 0 bytes, sysfs a page whatever the attribute holds. A build root may mount neither.
@@ -176,10 +185,28 @@ TEST_F(Emisor, RechazaLoQueElReceptorNoPodriaReconstruir) {
 TEST_F(Emisor, EnviaCadaParteConSuCabeceraYContenido) {
   std::string contenido;
   for (int i = 0; i < 337; ++i) contenido.push_back(char(i * 7));
+  // with --fec, parts whose repair datagrams, with a name of 21 bytes, go unfragmented, or are told
+  const std::string largo = Crear("un-nombre-de-veinte-b", std::string(3000, 'z'));
+  const std::string aviso = "Con --fec y -p 1428, los datagramas de reparacion de " + largo +
+                            " ocupan 1483 bytes, mas de 1472: viajan en fragmentos por Ethernet "
+                            "(con ese nombre, -p 1417 como mucho)\n";
+  auto partes = [](std::vector<int> tams) {
+    std::vector<std::string> datagramas;
+    for (std::size_t i = 0; i < tams.size(); ++i)
+      datagramas.push_back(Datagrama(1, 2, static_cast<uint32_t>(i + 1),
+                                     static_cast<uint32_t>(tams.size()), "un-nombre-de-veinte-b",
+                                     std::string(tams[i], 'z')));
+    return datagramas;
+  };
   struct Caso {
     std::vector<std::string> argumentos;
     std::vector<std::string> datagramas;
+    std::string aviso = "";
   } casos[] = {
+      {{"--fec", "4:2", kGrupo, kPuertoTexto, largo}, partes({1417, 1417, 166})},
+      {{"--fec", "4:2", "-p", "1428", kGrupo, kPuertoTexto, largo},
+       partes({1428, 1428, 144}),
+       aviso},
       {{"-t", "abCD", "-s", "0102", "-p", "100", kGrupo, kPuertoTexto,
         Crear("datos.bin", contenido)},
        {Datagrama(0xabcd, 0x0102, 1, 4, "datos.bin", contenido.substr(0, 100)),
@@ -195,7 +222,8 @@ TEST_F(Emisor, EnviaCadaParteConSuCabeceraYContenido) {
     SCOPED_TRACE(caso.argumentos.back());
     Resultado resultado = Ejecutar(caso.argumentos);
     ASSERT_EQ(resultado.estado, 0) << resultado.error;
-    EXPECT_EQ(resultado.error.rfind("Datagramas enviados: ", 0), 0u) << resultado.error;
+    EXPECT_EQ(resultado.error.rfind(caso.aviso + "Datagramas enviados: ", 0), 0u)
+        << resultado.error;
     EXPECT_EQ(resultado.salida, "");
     EXPECT_EQ(Recibidos(), caso.datagramas);
   }

@@ -127,8 +127,9 @@ TEST_F(OpcionesE2E, UnaOpcionErroneaSeNombraYNoAbreNingunSocket) {
   for (std::size_t desde = 0, fin; (fin = ayuda.salida.find('\n', desde)) != std::string::npos;
        desde = fin + 1)
     EXPECT_LE(fin - desde, 80u);
-  for (const char *opcion : {"--directorio", "--interfaz", "--fuente", "--al-completar", "--estado",
-                             "--caducar", "--max-partes"})
+  for (const char *opcion :
+       {"--directorio", "--interfaz", "--fuente", "--al-completar", "--estado", "--caducar",
+        "--max-partes", "--clave", "--puerto-lateral", "--reparar"})
     EXPECT_NE(ayuda.salida.find(opcion), std::string::npos) << opcion;
   // options alone leave too few arguments: the usage text, as without them
   Proceso cliente = Lanzar({CLIENT_PATH, "-f", "2", "-r", "-q", destino.grupo, "5000"});

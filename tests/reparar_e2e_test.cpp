@@ -10,6 +10,7 @@
 #include "borrado.h"
 #include "e2e.h"
 #include "lateral.h"
+#include "reparacion.h"
 
 namespace {
 
@@ -41,7 +42,8 @@ std::string Fila(std::string contenido, const FicheroDescrito &f, const Codigo &
 }
 
 // 10 parts of 100 bytes, the last of 37, in blocks {0,3,6,9}, {1,4,7}, {2,5,8}: 3, 6 and 5
-// lost; the rows that came before them, damaged or of another layout or file change nothing.
+// lost; the rows that came before them, damaged or of another layout or file change nothing,
+// without --clave too.
 TEST_F(Reparar, PartesPerdidasSeReparan) {
   const std::string contenido = ContenidoAleatorio(937, 3);
   const FicheroDescrito f{1, 2, "datos", 10, kTam, 937, 0};
@@ -62,9 +64,13 @@ TEST_F(Reparar, PartesPerdidasSeReparan) {
   }
   FicheroDescrito otro = f, otra = f;  // another file; another layout
   otro.nombre = "otro", otra.totpartes = 11, otra.largo = 1037;
-  std::string cortada = Fila(contenido, f, c, 0, 0);
-  for (const std::string &nada : {Fila(contenido, otro, c, 0, 0), Fila(contenido, otra, c, 0, 0),
-                                  cortada.substr(0, cortada.size() - 1)})
+  // cut, one byte longer, a byte of its row changed, told as another row, or another block
+  std::string cortada = Fila(contenido, f, c, 0, 0), danada = cortada, otra_fila = cortada,
+              otro_bloque = Fila(contenido, f, c, 1, 0);
+  danada[danada.size() - 5] ^= 1, otra_fila[34] = 1, otro_bloque[33] = 0;
+  for (const std::string &nada :
+       {Fila(contenido, otro, c, 0, 0), Fila(contenido, otra, c, 0, 0),
+        cortada.substr(0, cortada.size() - 1), cortada + "x", danada, otra_fila, otro_bloque})
     Enviar(Lateral(), nada);
   for (int fila : {0, 0, 1}) Enviar(Lateral(), Fila(contenido, f, c, 0, fila));
   esperado +=

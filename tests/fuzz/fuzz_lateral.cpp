@@ -13,6 +13,7 @@
 
 #include "firmas.h"
 #include "lateral.h"
+#include "reparacion.h"
 
 static ClaveSecreta g_secreta;
 static ClavePublica g_publica;

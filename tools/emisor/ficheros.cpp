@@ -115,7 +115,7 @@ std::string DecirProblema(const Fichero &fichero, const Problema &problema, int 
   return "";
 }
 
-std::vector<Fichero> ComprobarFicheros(const Opciones &opciones) {
+std::vector<Fichero> NombrarFicheros(const Opciones &opciones) {
   std::vector<Fichero> ficheros(opciones.rutas.size());
   for (std::size_t i = 0; i < ficheros.size(); ++i) {
     Fichero &fichero = ficheros[i];
@@ -124,6 +124,10 @@ std::vector<Fichero> ComprobarFicheros(const Opciones &opciones) {
     ComprobarNombre(fichero);
   }
   ComprobarRepetidos(ficheros);
+  return ficheros;
+}
+
+void ComprobarFicheros(const Opciones &opciones, std::vector<Fichero> &ficheros) {
   for (Fichero &fichero : ficheros) {
     Problema problema = AbrirFichero(fichero, opciones.tamparte);
     if (problema.que != Problema::kNinguno)
@@ -136,7 +140,6 @@ std::vector<Fichero> ComprobarFicheros(const Opciones &opciones) {
           "El fichero %s tiene %u partes, mas de %d: los receptores necesitan --max-partes %u\n",
           fichero.ruta, fichero.totpartes, MAX_TROZOS, fichero.totpartes);
   }
-  return ficheros;
 }
 
 std::size_t LargoDeParte(const Fichero &fichero, int tamparte, uint32_t indice) {

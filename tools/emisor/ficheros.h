@@ -37,12 +37,15 @@ struct Fichero {
   Problema aviso;              // the problem said last, so that it is said once while it lasts
 };
 
-/// Names and checks every file, opening them one at a time and closing each. All of it happens
-/// before anything is sent, so that a refusal never follows a partial send. Ends the sender on
-/// two files of one name, on a name the receivers would refuse, or on a file that could not be
-/// sent as it is now. A file of more than MAX_TROZOS parts is told on standard error with the
-/// --max-partes that receivers need for it.
-std::vector<Fichero> ComprobarFicheros(const Opciones &opciones);
+/// Names every file, as given or by its base name. Ends the sender on two files of one name or
+/// on a name the receivers would refuse.
+std::vector<Fichero> NombrarFicheros(const Opciones &opciones);
+
+/// Checks every file named, opening them one at a time and closing each, before anything is
+/// sent, so that a refusal never follows a partial send. Ends the sender on a file that could
+/// not be sent as it is now. A file of more than MAX_TROZOS parts is told on standard error with
+/// the --max-partes that receivers need for it.
+void ComprobarFicheros(const Opciones &opciones, std::vector<Fichero> &ficheros);
 
 /// Opens the file by its path, as it is now, and sizes it for one send. On a problem, leaves
 /// it closed and returns the problem.

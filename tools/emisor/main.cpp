@@ -37,7 +37,10 @@ int main(int argc, char **argv) {
   LeerOpciones(argc, argv, opciones);
   // before the checks, which take a while with many files: a signal then stops the send at once
   InstalarSenales();
-  std::vector<Fichero> ficheros = ComprobarFicheros(opciones);
+  std::vector<Fichero> ficheros = NombrarFicheros(opciones);
+  // the part size follows the names when repair datagrams carry them
+  if (opciones.fec_k > 0) AjustarParteAReparaciones(opciones, ficheros);
+  ComprobarFicheros(opciones, ficheros);
   Envio envio;
   envio.sock = AbrirEmisor(opciones);
   static Firmante firmante;

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <string>
 
+#include "bloques.h"
 #include "compilacion.h"
 #include "direcciones.h"
 #include "fallo.h"
@@ -74,8 +75,10 @@ static bool AplicarOpcionDeCabecera(int opcion, const char *valor, Opciones &opc
   if (opcion == 's' && !LeerHex4(valor, opciones.subtipo))
     ErrorDeUso("Subtipo no valido: %s", valor);
   if (opcion == 'n') opciones.nombre = valor;
-  if (opcion == 'p')
+  if (opcion == 'p') {
     opciones.tamparte = LeerEnteroPequeno(valor, 1, kTamMaxParte, "Tamano de parte");
+    opciones.tamparte_dada = true;
+  }
   return opcion == 't' || opcion == 's' || opcion == 'n' || opcion == 'p';
 }
 

@@ -14,8 +14,10 @@
 // and the UDP header (8 bytes), a datagram of 1472 bytes (IPv6: 1452) goes whole, without
 // fragments.
 inline constexpr int kMtuEthernet = 1500;
-inline constexpr int kTamParteSinFragmentar = kMtuEthernet - 20 - 8 - TamCabecera;
-inline constexpr int kTamParteSinFragmentarIpv6 = kMtuEthernet - 40 - 8 - TamCabecera;
+inline constexpr int kTamSinFragmentar = kMtuEthernet - 20 - 8;
+inline constexpr int kTamSinFragmentarIpv6 = kMtuEthernet - 40 - 8;
+inline constexpr int kTamParteSinFragmentar = kTamSinFragmentar - TamCabecera;
+inline constexpr int kTamParteSinFragmentarIpv6 = kTamSinFragmentarIpv6 - TamCabecera;
 
 enum class Orden { kDirecto, kInverso, kAleatorio };
 
@@ -26,6 +28,7 @@ struct Opciones {
   const char *nombre = nullptr;           // name for the only file; nullptr: each base name
   int tamparte = 0;                       // content bytes of every part but the last; 0 until
                                           // the group's family sets the default
+  bool tamparte_dada = false;             // -p was given, so --fec leaves it as it is
   int ttl = 1;                            // multicast time-to-live
   const char *interfaz = nullptr;         // -i as given, an address or a name; nullptr: the route's
   ip_mreqn interfaz_elegida = {};         // the outgoing interface, by its address or its index

@@ -1,12 +1,29 @@
 #include "reparaciones.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "direcciones.h"
 #include "fallo.h"
 #include "mando.h"
 #include "sorteo.h"
+
+void AjustarParteAReparaciones(Opciones &opciones, const std::vector<Fichero> &ficheros) {
+  const Fichero *largo = nullptr;
+  for (const Fichero &fichero : ficheros)
+    if (largo == nullptr || fichero.nombre.size() > largo->nombre.size()) largo = &fichero;
+  if (largo == nullptr) return;
+  int trama = opciones.destino.ss_family == AF_INET6 ? kTamSinFragmentarIpv6 : kTamSinFragmentar;
+  int cabe = trama - kTamFijoReparacion - static_cast<int>(largo->nombre.size());
+  if (!opciones.tamparte_dada) opciones.tamparte = std::min(opciones.tamparte, cabe);
+  if (opciones.tamparte > cabe)
+    fprintf(stderr,
+            "Con --fec y -p %d, los datagramas de reparacion de %s ocupan %zu bytes, mas de %d: "
+            "viajan en fragmentos por Ethernet (con ese nombre, -p %d como mucho)\n",
+            opciones.tamparte, largo->ruta,
+            kTamFijoReparacion + largo->nombre.size() + opciones.tamparte, trama, cabe);
+}
 
 void PrepararReparador(Reparador &r, const Opciones &opciones,
                        const std::vector<Fichero> &ficheros) {

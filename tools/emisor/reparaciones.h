@@ -12,6 +12,7 @@
 #include "estado_envio.h"
 #include "ficheros.h"
 #include "opciones.h"
+#include "reparacion.h"
 
 /// Blocks of a window: a burst of lost datagrams up to this many times M is rebuilt.
 inline constexpr int kEntrelazado = 16;
@@ -25,6 +26,12 @@ struct Reparador {
   std::vector<unsigned char> filas;   // its blocks' repair rows, by block
   unsigned char datagrama[kTamMaxPaquete];
 };
+
+/// A repair datagram carries kTamFijoReparacion bytes and the name before its row: more than a
+/// data datagram's header once the name passes 14 bytes. Without -p, shortens the part so that
+/// the repair datagrams of the longest name go unfragmented over Ethernet, as data datagrams do;
+/// with -p, tells on standard error when they would not.
+void AjustarParteAReparaciones(Opciones &opciones, const std::vector<Fichero> &ficheros);
 
 /// Makes the code of --fec and sets where repair datagrams go; ends the sender, the problem
 /// named, when a file's repair datagram would not fit one datagram or it has more parts than
