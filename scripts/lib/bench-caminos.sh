@@ -124,12 +124,13 @@ enviar_ficheros() {
 }
 
 # Sends the file once: flat out (max, and vmax over veth), at the paced rate (100k, v100k), or at
-# the paced rate in runs of up to 43 parts per call (gso).
+# the paced rate in runs of up to 43 parts per call (gso); signed when FIRMAR says so.
+FIRMAR=()
 enviar() {
   local limite=(--sin-limite) tandas=()
   case $1 in 100k | v100k | gso) limite=(-r "$RITMO_PAUSADO") ;; esac
   [ "$1" != gso ] || tandas=(--gso)
-  enviar_ficheros "${tandas[@]}" "${limite[@]}" -- "$FICHERO_AQUI"
+  enviar_ficheros "${tandas[@]}" "${limite[@]}" "${FIRMAR[@]}" -- "$FICHERO_AQUI"
 }
 
 # Sends the file once with udpcast's sender, multicast even to a single receiver. Its report

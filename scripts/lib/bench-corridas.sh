@@ -8,6 +8,8 @@ receptor() {
     modo2r) RECEPTOR=("$CLIENT" -r "$GRUPO" "$PUERTO" 2) ;;
     modo2a) RECEPTOR=("$CLIENT" -a "$GRUPO" "$PUERTO" 2) ;;
     modo2q) RECEPTOR=("$CLIENT" -q "$GRUPO" "$PUERTO" 2) ;;
+    # every part checked against its signed digest: emisor signs for this one (FIRMAR)
+    modo2qk) RECEPTOR=("$CLIENT" -q --clave "$CLAVE_BENCH.pub" "$GRUPO" "$PUERTO" 2) ;;
     modo*) RECEPTOR=("$CLIENT" "$GRUPO" "$PUERTO" "${1#modo}") ;;
     protouna) RECEPTOR=("$PROTOTIPO" "$GRUPO" "$PUERTO" una) ;;
     protopausa) RECEPTOR=("$PROTOTIPO" "$GRUPO" "$PUERTO" pausa "$PAUSA_US") ;;
@@ -28,7 +30,7 @@ recibidas() {
     modo2 | modo2r | proto*) grep -c '^NO LA TENGO' "$dir/salida" || true ;;
     # quiet, no line per part: a file equal to its source had them all, and otherwise all but
     # those the kernel dropped, as the log tells them last
-    modo2q)
+    modo2q | modo2qk)
       if cmp -s "$dir/0001-0002-datos" "$FICHERO_AQUI"; then
         echo "$PARTES"
       else
@@ -44,7 +46,7 @@ recibidas() {
 # The file that a receiver rebuilt in its directory, if it rebuilds one.
 reconstruido() {
   case $1 in
-    modo2 | modo2r | modo2a | modo2q | proto*) echo 0001-0002-datos ;;
+    modo2 | modo2r | modo2a | modo2q | modo2qk | proto*) echo 0001-0002-datos ;;
     udpcast) echo recibido ;;
   esac
 }
@@ -76,6 +78,8 @@ corrida() {
   usar_camino "$(camino_de "$ritmo")"
   dir=$(mktemp -d "$TRABAJO/corrida.XXXXXX")
   receptor "$nombre"
+  FIRMAR=()
+  [ "$nombre" != modo2qk ] || FIRMAR=(--firmar "$CLAVE_BENCH.clave")
   # with -a the file is already stored: each datagram is compared with it, and nothing written
   [ "$nombre" != modo2a ] || cp "$FICHERO_AQUI" "$dir/0001-0002-datos"
   medir_en "$dir" "${RECEPTOR[@]}"
@@ -113,7 +117,9 @@ corrida() {
 }
 
 RECEPTORES="descartar pwrite bloques modo1 modo0 modo2 protouna protopausa udpcast"
-RECEPTORES_VETH="descartar pwrite bloques modo1 modo2 modo2q protopausa udpcast"
+RECEPTORES_VETH=${BENCH_RECEPTORES_VETH:-descartar pwrite bloques modo1 modo2 modo2q modo2qk protopausa udpcast}
+# BENCH_SOLO=veth: the rows over veth alone
+[ "${BENCH_SOLO:-}" = veth ] || {
 for ritmo in max 100k; do
   for _ in $(seq "$REPETICIONES"); do
     for nombre in $RECEPTORES; do
@@ -133,9 +139,12 @@ for _ in $(seq "$SEGUIDAS"); do corrida modo2 gso; done
 for _ in $(seq "$SEGUIDAS"); do corrida modo2 100k; done
 for _ in $(seq "$SEGUIDAS"); do corrida modo2r 100k; done
 for _ in $(seq "$SEGUIDAS"); do corrida modo2a 100k; done
+}
 
 # Over veth, every sender sends one datagram per call and the receiving end merges them.
 crear_veth
+CLAVE_BENCH=$TRABAJO/clave
+"$EMISOR" --generar-claves "$CLAVE_BENCH" >/dev/null
 for ritmo in vmax v100k; do
   for _ in $(seq "$REPETICIONES"); do
     for nombre in $RECEPTORES_VETH; do corrida "$nombre" "$ritmo"; done

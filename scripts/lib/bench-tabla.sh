@@ -4,6 +4,7 @@
 referencia() {
   case $1 in
     modo2 | modo2r | modo2q | udpcast | proto*) echo pwrite ;;
+    modo2qk) echo modo2q ;;
     modo2a) echo modo2 ;;
     modo0 | modo1) echo descartar ;;
     *) echo "$1" ;;
@@ -202,6 +203,7 @@ for ritmo in vmax v100k; do
   objetivo "modo2 / pwrite, $(nombre_ritmo $ritmo)" "${RATIO[modo2_$ritmo]}" "<=" 0.35
   objetivo "modo2 / bloques (suelo), $(nombre_ritmo $ritmo)" "${SUELO[modo2_$ritmo]}" "<=" 1.25
   objetivo "-q modo2 / bloques (suelo), $(nombre_ritmo $ritmo)" "${SUELO[modo2q_$ritmo]}" "<=" 1.10
+  objetivo "-q modo2 --clave / sin ella, $(nombre_ritmo $ritmo)" "${RATIO[modo2qk_$ritmo]}" "<=" 1.30
 done
 objetivo "capacidad de -q modo2, partes/s de CPU, --gso" "${CAPACIDAD[modo2q_gso]}" ">=" 1000000
 objetivo "ficheros iguales, modo2 por veth, $((2 * REPETICIONES)) corridas" \

@@ -372,6 +372,37 @@ carrusel_envia() {
   }
 }
 
+# Signed carousels: an instance with CLAVES (a directory of public keys) never completes a file
+# sent unsigned, and says so once; a carousel with FIRMA and FEC gets its file to it whole.
+carrusel_firmado() {
+  local claves=$originales/claves
+  mkdir -p "$claves"
+  emisor --generar-claves "$claves/carrusel" >/dev/null || return 1
+  # the carousel's user, made at its start, must read its key: here anyone may
+  chmod 0644 "$claves/carrusel.clave"
+  cp "$originales/datos" "$originales/firmado"
+  configurar firmada "GRUPO=$grupo" PUERTO=5010 MODO=2 "CLAVES=$claves" 'OPCIONES="-q --reparar"'
+  systemctl start "$(unidad firmada)" || return 1
+  esperar 10 en_diario firmada "Recibiendo $grupo, puerto 5010" || return 1
+  (cd "$originales" && emisor "$grupo" 5010 firmado 2>/dev/null) || return 1
+  esperar 5 linea_en_diario firmada "0001-0002-firmado: Sin descripcion firmada: no se recibe hasta que llegue." || {
+    echo "sin firma, el diario no lo dice: $(diario firmada | tail -3)"
+    return 1
+  }
+  [ ! -e "$estado/firmada/0001-0002-firmado" ] || {
+    echo "un fichero sin firma se dio por completo"
+    return 1
+  }
+  printf '%s\n' "GRUPO=$grupo" PUERTO=5010 "FICHEROS=$originales/firmado" 'OPCIONES="-r 2000"' \
+    "FIRMA=$claves/carrusel.clave" FEC=8:2 >"$conf/emisor/firmado.conf"
+  systemctl start "$(carrusel firmado)" || return 1
+  esperar 20 cmp "$originales/firmado" "$estado/firmada/0001-0002-firmado" || {
+    echo "0001-0002-firmado no llego entero: $(diario_carrusel firmado | tail -3)"
+    return 1
+  }
+  systemctl stop "$(carrusel firmado)" "$(unidad firmada)"
+}
+
 # A carousel without FICHEROS, or with a file that only root reads, stops without restarts and
 # its journal says why.
 carrusel_se_para() {
@@ -1020,6 +1051,7 @@ comprobar "systemd sabe su estado y, parado el receptor (SIGSTOP), su perro guar
 comprobar "el fichero de estado esta en /run, 0644 en un directorio 0755, y el comprobador lo lee sin el grupo" estado_legible
 comprobar "un carrusel envia un fichero a una instancia, con un usuario hecho para el arranque" carrusel_envia
 comprobar "un carrusel sin FICHEROS, o con un fichero que solo root lee, se para sin reinicios y el diario dice por que" carrusel_erroneo
+comprobar "CLAVES: sin firma no se completa y se dice una vez; un carrusel con FIRMA y FEC lo completa" carrusel_firmado
 comprobar "el comprobador: 0 mientras llegan datagramas, 2 con el receptor detenido, 0 de nuevo, 2 sordo tras el silencio" veredictos_del_comprobador
 exposicion
 systemctl start "$(carrusel carrusel)"
