@@ -133,6 +133,7 @@ static int RecibirLateral(CanalLateral &canal) {
 int AtenderCanalLateral(CanalLateral &canal, TablaDeFirmas &tabla, AlmacenFicheros &almacen,
                         FILE *salida) {
   int tomados = 0;
+  int64_t desde = AhoraNs();
   for (int lote = 0; lote < kLotesLateralesPorVuelta; ++lote) {
     int mensajes = RecibirLateral(canal);
     for (int i = 0; i < mensajes; ++i) {
@@ -142,7 +143,7 @@ int AtenderCanalLateral(CanalLateral &canal, TablaDeFirmas &tabla, AlmacenFicher
             salida);
       ++tomados;
     }
-    if (mensajes < kLoteLateral) break;
+    if (mensajes < kLoteLateral || AhoraNs() - desde >= kTiempoLateralNs) break;
   }
   return tomados;
 }

@@ -16,11 +16,14 @@
 
 struct AlmacenFicheros;
 
-/// Datagrams taken by one receive, and receives at most per wake-up of the loop: a flood on the
-/// side channel cannot hold back the data, and the description of a large file (600 datagrams
-/// for 50000 parts) is taken in a few wake-ups, ahead of the runs of parts that follow it.
-inline constexpr int kLoteLateral = 16;
-inline constexpr int kLotesLateralesPorVuelta = 16;
+/// Datagrams taken by one receive, receives at most per wake-up of the loop, and the time after
+/// which a wake-up takes no more: each datagram of a description costs a signature (some 85 us
+/// here), and the data's queue, which fills meanwhile, must not overflow (a description of 600
+/// datagrams checked at once held back 50 ms of parts). Checked a few at a time between the
+/// data's batches, the descriptions still keep ahead of the runs of parts that follow them.
+inline constexpr int kLoteLateral = 4;
+inline constexpr int kLotesLateralesPorVuelta = 64;
+inline constexpr int64_t kTiempoLateralNs = 200'000;
 /// Signatures checked at most each second (some 60 us each): a flood of descriptions forged
 /// under a trusted key's id cannot take the receiver's time; past it they are left unread, and
 /// the genuine ones among them come again with the next pass.
@@ -46,7 +49,8 @@ struct CanalLateral {
 void AbrirCanalLateral(CanalLateral &canal, const char *grupo, uint16_t puerto,
                        const OpcionesEntrada &opciones, FILE *avisos);
 
-/// Takes the side-channel datagrams already waiting, up to kLotesLateralesPorVuelta receives:
+/// Takes the side-channel datagrams already waiting, up to kLotesLateralesPorVuelta receives
+/// and no more once kTiempoLateralNs have passed:
 /// a description signed by a key of the table enters it ("<identidad>: Descripcion firmada de
 /// N partes." for a version not known before); one signed otherwise, or that is no
 /// description, is refused with a line at warning naming its sender, within the quiet log's
