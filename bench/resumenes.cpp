@@ -63,6 +63,8 @@ int main() {
   // each call digests another content, as parts do
   std::vector<Fila> filas = {
       {"sha256_openssl", [&](int i) { p[0] = char(i), SHA256(p, kParte, s); }},
+      // the same digest, its algorithm fetched once and its context used again
+      {"resumir_parte", [&](int i) { p[0] = char(i), ResumirParte(p, kParte, s); }},
       {"blake2b_sodium",
        [&](int i) { p[0] = char(i), crypto_generichash(s, 16, p, kParte, 0, 0); }},
       {"sha256_sodium", [&](int i) { p[0] = char(i), crypto_hash_sha256(s, p, kParte); }},
